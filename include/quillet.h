@@ -1,0 +1,85 @@
+/*
+ * Quillet: one-call administration of SQLBase database servers.
+ *
+ * Every function opens its own connection, does one job, closes the connection and returns
+ * 0 on success or the SQLBase client library's 16-bit return code widened with its sign.
+ * Texts are NUL-terminated 8-bit strings owned by the caller. The few results of the
+ * library's own are listed below.
+ */
+#ifndef QUILLET_H
+#define QUILLET_H
+
+#include <stdint.h>
+
+#if defined(_WIN32)
+#define QUILLET_CALL __cdecl
+#define QUILLET_API
+#else
+#define QUILLET_CALL
+#define QUILLET_API __attribute__((visibility("default")))
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Results of the library's own. */
+#define QUILLET_OK 0
+/* ExportCSV: the output file could not be opened. */
+#define QUILLET_ERROR_FILE (-1)
+/* An argument the library must read itself was null or longer than its fixed room;
+   nothing was sent to the server and nothing was written. */
+#define QUILLET_ERROR_ARGUMENT (-30001)
+/* ExportCSV: the statement selects more than 255 columns; the file was left empty. */
+#define QUILLET_ERROR_TOO_MANY_COLUMNS (-30002)
+
+/* Room the host supplies for the text results. */
+#define QUILLET_DATABASE_LIST_SIZE 1024
+#define QUILLET_CONNECTION_LIST_SIZE 14172
+
+/* Server-level jobs. */
+QUILLET_API int32_t QUILLET_CALL InstallDB(const char* server, const char* password,
+                                           const char* database);
+QUILLET_API int32_t QUILLET_CALL DeinstallDB(const char* server, const char* password,
+                                             const char* database);
+QUILLET_API int32_t QUILLET_CALL CreateDB(const char* server, const char* password,
+                                          const char* database);
+QUILLET_API int32_t QUILLET_CALL DropDB(const char* server, const char* password,
+                                        const char* database);
+QUILLET_API int32_t QUILLET_CALL TerminateServer(const char* server, const char* password);
+QUILLET_API int32_t QUILLET_CALL KillConnection(const char* server, const char* password,
+                                                int32_t process);
+/* list: at least QUILLET_DATABASE_LIST_SIZE bytes; receives "name;name;...". */
+QUILLET_API int32_t QUILLET_CALL DirDB(const char* server, const char* password, char* list);
+QUILLET_API int32_t QUILLET_CALL SnapShot(int32_t flag, const char* server, const char* password,
+                                          const char* database, const char* directory);
+QUILLET_API int32_t QUILLET_CALL AllSnapShot(const char* server, const char* password,
+                                             const char* root_directory);
+/* list: at least QUILLET_CONNECTION_LIST_SIZE bytes; receives "%d:%s:%s:%s" lines joined
+   by ";". */
+QUILLET_API int32_t QUILLET_CALL ListConnections(const char* server, const char* password,
+                                                 char* list);
+/* database: "" kills the processes of every database. */
+QUILLET_API int32_t QUILLET_CALL KillAllConnections(const char* server, const char* password,
+                                                    const char* database);
+
+/* Database-level jobs. */
+QUILLET_API int32_t QUILLET_CALL UpdateStats(const char* database, const char* user,
+                                             const char* password);
+QUILLET_API int32_t QUILLET_CALL ReleaseLog(const char* database, const char* user,
+                                            const char* password);
+QUILLET_API int32_t QUILLET_CALL Load(const char* database, const char* user, const char* password,
+                                      const char* command);
+QUILLET_API int32_t QUILLET_CALL Unload(const char* database, const char* user,
+                                        const char* password, const char* command);
+QUILLET_API int32_t QUILLET_CALL ReLoad(const char* database, const char* user,
+                                        const char* password, const char* script_file);
+QUILLET_API int32_t QUILLET_CALL ExportCSV(const char* database, const char* user,
+                                           const char* password, const char* statement,
+                                           const char* output_file);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* QUILLET_H */

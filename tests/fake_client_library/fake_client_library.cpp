@@ -1,0 +1,332 @@
+#include "fake_client_library.h"
+
+#include <algorithm>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <utility>
+
+#include "client/sqlwntm.h"
+
+namespace fake {
+namespace {
+
+struct Binding {
+  char* buffer;
+  int32_t length;
+};
+
+struct Script {
+  std::map<int, std::deque<int16_t>> returns;
+  std::map<int, std::function<void()>> hooks;
+  uint16_t handle = 7;
+  int32_t parameter1003 = 1;
+  std::string databaseList;
+  std::string activeCursorsReply;
+  int32_t rowCount = 0;
+  std::vector<Column> columns;
+  std::vector<Row> rows;
+  std::size_t nextRow = 0;
+  std::map<int32_t, Binding> bindings;
+  std::vector<std::string> calls;
+  std::vector<int> ordinals;
+};
+
+std::mutex mutex;
+Script script;
+
+std::string Text(const char* text) { return text == nullptr ? "<null>" : text; }
+std::string Int(int64_t value) { return std::to_string(value); }
+std::string In(const int32_t* value) { return value == nullptr ? "<null>" : "&" + Int(*value); }
+std::string Address(const void* address) { return address == nullptr ? "<null>" : "&"; }
+
+// Records one call and hands back its scripted return code; runs the ordinal's hook first.
+class Call {
+ public:
+  Call(int ordinal, std::initializer_list<std::string> arguments) : ordinal_(ordinal) {
+    std::function<void()> hook;
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      auto found = script.hooks.find(ordinal);
+      if (found != script.hooks.end()) hook = found->second;
+    }
+    if (hook) hook();
+    lock_ = std::unique_lock<std::mutex>(mutex);
+    std::string text = Int(ordinal) + "(";
+    bool first = true;
+    for (const std::string& argument : arguments) {
+      if (!first) text += ",";
+      text += argument;
+      first = false;
+    }
+    script.calls.push_back(text + ")");
+    script.ordinals.push_back(ordinal);
+    auto& queue = script.returns[ordinal];
+    if (!queue.empty()) {
+      code_ = queue.front();
+      queue.pop_front();
+    }
+  }
+  int16_t code() const { return code_; }
+  bool ok() const { return code_ == 0; }
+
+ private:
+  int ordinal_;
+  int16_t code_ = 0;
+  std::unique_lock<std::mutex> lock_;
+};
+
+void CopyOut(const std::string& bytes, void* buffer, int32_t size) {
+  if (buffer == nullptr || size <= 0) return;
+  std::memcpy(buffer, bytes.data(), std::min(bytes.size(), static_cast<std::size_t>(size)));
+}
+
+int16_t Open(int ordinal, uint16_t* handle, const char* connect, int32_t zero) {
+  Call call(ordinal, {Address(handle), Text(connect), Int(zero)});
+  if (call.ok() && handle != nullptr) *handle = script.handle;
+  script.bindings.clear();
+  return call.code();
+}
+
+int16_t HandleOnly(int ordinal, uint16_t handle) { return Call(ordinal, {Int(handle)}).code(); }
+
+int16_t HandleText(int ordinal, uint16_t handle, const char* text, int32_t zero) {
+  return Call(ordinal, {Int(handle), Text(text), Int(zero)}).code();
+}
+
+}  // namespace
+
+void Reset() {
+  std::lock_guard<std::mutex> lock(mutex);
+  script = Script{};
+}
+
+void Returns(int ordinal, std::vector<int16_t> codes) {
+  std::lock_guard<std::mutex> lock(mutex);
+  script.returns[ordinal] = std::deque<int16_t>(codes.begin(), codes.end());
+}
+
+void SetHandle(uint16_t handle) {
+  std::lock_guard<std::mutex> lock(mutex);
+  script.handle = handle;
+}
+
+void SetParameter1003(int32_t value) {
+  std::lock_guard<std::mutex> lock(mutex);
+  script.parameter1003 = value;
+}
+
+void SetDatabaseList(const std::string& bytes) {
+  std::lock_guard<std::mutex> lock(mutex);
+  script.databaseList = bytes;
+}
+
+void SetActiveCursorsReply(const std::string& bytes) {
+  std::lock_guard<std::mutex> lock(mutex);
+  script.activeCursorsReply = bytes;
+}
+
+void SetRowCount(int32_t count) {
+  std::lock_guard<std::mutex> lock(mutex);
+  script.rowCount = count;
+}
+
+void SetColumns(const std::vector<Column>& columns) {
+  std::lock_guard<std::mutex> lock(mutex);
+  script.columns = columns;
+}
+
+void SetRows(const std::vector<Row>& rows) {
+  std::lock_guard<std::mutex> lock(mutex);
+  script.rows = rows;
+}
+
+void OnCall(int ordinal, std::function<void()> hook) {
+  std::lock_guard<std::mutex> lock(mutex);
+  script.hooks[ordinal] = std::move(hook);
+}
+
+std::vector<std::string> Calls() {
+  std::lock_guard<std::mutex> lock(mutex);
+  return script.calls;
+}
+
+std::vector<int> Ordinals() {
+  std::lock_guard<std::mutex> lock(mutex);
+  return script.ordinals;
+}
+
+int CountOf(int ordinal) {
+  std::lock_guard<std::mutex> lock(mutex);
+  return static_cast<int>(std::count(script.ordinals.begin(), script.ordinals.end(), ordinal));
+}
+
+}  // namespace fake
+
+using fake::Address;
+using fake::Call;
+using fake::In;
+using fake::Int;
+using fake::script;
+using fake::Text;
+
+extern "C" {
+
+int16_t SQLWNTM_CALL sqlwntm_98(uint16_t* handle, const char* server, const char* password) {
+  Call call(98, {Address(handle), Text(server), Text(password)});
+  if (call.ok() && handle != nullptr) *handle = script.handle;
+  return call.code();
+}
+
+int16_t SQLWNTM_CALL sqlwntm_106(uint16_t handle) { return fake::HandleOnly(106, handle); }
+
+int16_t SQLWNTM_CALL sqlwntm_93(uint16_t handle, const char* database, int32_t zero1,
+                                const char* directory, int32_t zero2, int32_t flag, int32_t one) {
+  return Call(93, {Int(handle), Text(database), Int(zero1), Text(directory), Int(zero2), Int(flag),
+                   Int(one)})
+      .code();
+}
+
+int16_t SQLWNTM_CALL sqlwntm_112(uint16_t handle, int16_t flags, void* buffer, int32_t size,
+                                 int32_t* length) {
+  Call call(112, {Int(handle), Int(flags), Address(buffer), Int(size), Address(length)});
+  if (call.ok()) fake::CopyOut(script.activeCursorsReply, buffer, size);
+  return call.code();
+}
+
+int16_t SQLWNTM_CALL sqlwntm_125(uint16_t handle, int32_t process) {
+  return Call(125, {Int(handle), Int(process)}).code();
+}
+
+int16_t SQLWNTM_CALL sqlwntm_99(const char* server, char* buffer, int32_t size) {
+  Call call(99, {Text(server), Address(buffer), Int(size)});
+  if (call.ok()) fake::CopyOut(script.databaseList, buffer, size);
+  return call.code();
+}
+
+int16_t SQLWNTM_CALL sqlwntm_96(uint16_t handle, const char* database, int32_t zero) {
+  return fake::HandleText(96, handle, database, zero);
+}
+
+int16_t SQLWNTM_CALL sqlwntm_101(uint16_t handle, const char* database, int32_t zero) {
+  return fake::HandleText(101, handle, database, zero);
+}
+
+int16_t SQLWNTM_CALL sqlwntm_113(uint16_t handle, const char* database, int32_t zero) {
+  return fake::HandleText(113, handle, database, zero);
+}
+
+int16_t SQLWNTM_CALL sqlwntm_100(uint16_t handle, const char* database, int32_t zero) {
+  return fake::HandleText(100, handle, database, zero);
+}
+
+int16_t SQLWNTM_CALL sqlwntm_129(uint16_t handle) { return fake::HandleOnly(129, handle); }
+
+int16_t SQLWNTM_CALL sqlwntm_80(uint16_t* handle, const char* connect, int32_t zero) {
+  return fake::Open(80, handle, connect, zero);
+}
+
+int16_t SQLWNTM_CALL sqlwntm_81(uint16_t* handle, const char* connect, int32_t zero) {
+  return fake::Open(81, handle, connect, zero);
+}
+
+int16_t SQLWNTM_CALL sqlwntm_110(uint16_t handle, int32_t parameter, int32_t* value,
+                                 int32_t* length) {
+  Call call(110, {Int(handle), Int(parameter), In(value), In(length)});
+  if (call.ok() && value != nullptr) *value = script.parameter1003;
+  return call.code();
+}
+
+int16_t SQLWNTM_CALL sqlwntm_56(uint16_t handle, const char* text) {
+  return Call(56, {Int(handle), Text(text)}).code();
+}
+
+int16_t SQLWNTM_CALL sqlwntm_128(uint16_t handle, int32_t parameter, int32_t* value, int32_t zero) {
+  return Call(128, {Int(handle), Int(parameter), In(value), Int(zero)}).code();
+}
+
+int16_t SQLWNTM_CALL sqlwntm_17(uint16_t handle) { return fake::HandleOnly(17, handle); }
+
+int16_t SQLWNTM_CALL sqlwntm_7(uint16_t handle, const char* text, int32_t zero) {
+  Call call(7, {Int(handle), Text(text), Int(zero)});
+  script.nextRow = 0;
+  return call.code();
+}
+
+int16_t SQLWNTM_CALL sqlwntm_148(uint16_t handle, const char* text, int32_t zero) {
+  return fake::HandleText(148, handle, text, zero);
+}
+
+int16_t SQLWNTM_CALL sqlwntm_147(uint16_t handle, const char* text, int32_t zero) {
+  return fake::HandleText(147, handle, text, zero);
+}
+
+int16_t SQLWNTM_CALL sqlwntm_121(uint16_t handle) { return fake::HandleOnly(121, handle); }
+
+int16_t SQLWNTM_CALL sqlwntm_28(uint16_t handle) {
+  Call call(28, {Int(handle)});
+  script.nextRow = 0;
+  return call.code();
+}
+
+// Delivers the next row into the bound buffers: at most the declared length of each value,
+// and a NUL after it only where the buffer has room.
+int16_t SQLWNTM_CALL sqlwntm_32(uint16_t handle) {
+  Call call(32, {Int(handle)});
+  if (!call.ok()) return call.code();
+  if (script.nextRow >= script.rows.size()) return 1;
+  const fake::Row& row = script.rows[script.nextRow++];
+  for (const auto& [column, binding] : script.bindings) {
+    if (column < 1 || static_cast<std::size_t>(column) > row.size()) continue;
+    const std::string& value = row[static_cast<std::size_t>(column - 1)];
+    const std::size_t room = static_cast<std::size_t>(std::max(binding.length, 0));
+    const std::size_t size = std::min(value.size(), room);
+    std::memcpy(binding.buffer, value.data(), size);
+    if (size < room) binding.buffer[size] = '\0';
+  }
+  return 0;
+}
+
+int16_t SQLWNTM_CALL sqlwntm_9(uint16_t handle) { return fake::HandleOnly(9, handle); }
+
+int16_t SQLWNTM_CALL sqlwntm_61(uint16_t handle, int32_t column, int32_t type, char* buffer,
+                                int32_t length, int32_t zero1, int32_t zero2, int32_t zero3) {
+  Call call(61, {Int(handle), Int(column), Int(type), Address(buffer), Int(length), Int(zero1),
+                 Int(zero2), Int(zero3)});
+  if (call.ok() && buffer != nullptr) script.bindings[column] = {buffer, length};
+  return call.code();
+}
+
+int16_t SQLWNTM_CALL sqlwntm_52(uint16_t handle, int32_t* count) {
+  Call call(52, {Int(handle), Address(count)});
+  if (call.ok() && count != nullptr) *count = script.rowCount;
+  return call.code();
+}
+
+int16_t SQLWNTM_CALL sqlwntm_43(uint16_t handle, int32_t* count) {
+  Call call(43, {Int(handle), In(count)});
+  if (call.ok() && count != nullptr) *count = static_cast<int32_t>(script.columns.size());
+  return call.code();
+}
+
+// Describes a scripted column: its name is written without a NUL, as only the reported length
+// ends it.
+int16_t SQLWNTM_CALL sqlwntm_14(uint16_t handle, int32_t column, int32_t* type, int32_t* length,
+                                char* name, uint8_t* name_length, int32_t* extra1,
+                                int32_t* extra2) {
+  Call call(14, {Int(handle), Int(column), In(type), In(length), Address(name),
+                 Address(name_length), Address(extra1), Address(extra2)});
+  if (!call.ok()) return call.code();
+  if (column < 1 || static_cast<std::size_t>(column) > script.columns.size()) return 0;
+  const fake::Column& described = script.columns[static_cast<std::size_t>(column - 1)];
+  *type = described.type;
+  *length = described.length;
+  std::memcpy(name, described.name.data(), described.name.size());
+  const int32_t reported = described.nameLength >= 0 ? described.nameLength
+                                                     : static_cast<int32_t>(described.name.size());
+  *name_length = static_cast<uint8_t>(reported & 0xFF);
+  return 0;
+}
+
+}  // extern "C"
