@@ -1,0 +1,257 @@
+// The failure sweep: every export's successful call sequence is recorded through the fake, then
+// each call in it is made to fail in turn, with a positive code, a negative code and 0xFFFF.
+// Each failed run must report the code the rules give, widened with its sign, make no call after
+// a failed connect, close every successful open exactly once, leak no file descriptor and leave
+// the host's buffers and files as the rules say.
+#include <dirent.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <set>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "fake_client_test.h"
+#include "quillet.h"
+
+namespace {
+
+// The host's side of one call: an output buffer filled with a marker, and a scratch directory.
+struct Host {
+  char list[QUILLET_CONNECTION_LIST_SIZE + 64];
+  std::string directory;
+  std::string File() const { return directory + "/export.csv"; }
+};
+
+// What one run left behind.
+struct Outcome {
+  int32_t result = 0;
+  std::vector<int> ordinals;
+  std::vector<std::string> calls;
+  std::string list;  // the host's buffer up to its first NUL, or all of it when it has none
+  bool listUntouched = false;
+  std::string file;  // the export file's bytes
+};
+
+// The call of one run that was made to fail: its position in the successful sequence, its
+// ordinal, how many calls of that ordinal came before it, and the code it returned.
+struct Failure {
+  std::size_t position;
+  int ordinal;
+  int occurrence;
+  int16_t code;
+};
+
+// One export, described once: the fake's script for a run that reaches every call, the call
+// itself, the calls whose failure never reaches the host besides the closes and the commit, and
+// what the host must find afterwards.
+struct Export {
+  const char* name;
+  void (*script)();
+  int32_t (*call)(Host&);
+  std::set<std::pair<int, int>> silent;  // (ordinal, occurrence); occurrence -1: every one
+  void (*checkHost)(const Outcome& success, const Outcome& failed, const Failure& failure);
+};
+
+constexpr char kMarker = '#';
+constexpr int kAnyOccurrence = -1;
+const int16_t kCodes[] = {1203, -7, static_cast<int16_t>(0xFFFF)};
+
+bool IsServerOpen(int ordinal) { return ordinal == 98; }
+bool IsCursorOpen(int ordinal) { return ordinal == 80 || ordinal == 81; }
+// The steps of a cursor connect after its opening: a failure closes the cursor at once.
+bool IsCursorSetup(int ordinal) { return ordinal == 110 || ordinal == 56 || ordinal == 128; }
+// Closes and commits never change what the host is told.
+bool IsAlwaysSilent(int ordinal) { return ordinal == 106 || ordinal == 17 || ordinal == 9; }
+
+void ServerScript() { fake::SetDatabaseList(std::string("alpha\0beta\0\0", 12)); }
+
+void NoHostOutput(const Outcome&, const Outcome&, const Failure&) {}
+
+void DirDBHost(const Outcome& success, const Outcome& failed, const Failure& failure) {
+  EXPECT_EQ(success.list, "alpha;beta;");
+  if (failure.ordinal == 98 || failure.ordinal == 99) {
+    EXPECT_TRUE(failed.listUntouched) << "a failed connect or list leaves the buffer as it was";
+  } else {
+    EXPECT_EQ(failed.list, success.list);
+  }
+}
+
+const Export kExports[] = {
+    {"InstallDB",
+     ServerScript,
+     [](Host&) { return InstallDB("srv", "pw", "db"); },
+     {},
+     NoHostOutput},
+    {"DeinstallDB",
+     ServerScript,
+     [](Host&) { return DeinstallDB("srv", "pw", "db"); },
+     {},
+     NoHostOutput},
+    {"CreateDB", ServerScript, [](Host&) { return CreateDB("srv", "pw", "db"); }, {}, NoHostOutput},
+    {"DropDB", ServerScript, [](Host&) { return DropDB("srv", "pw", "db"); }, {}, NoHostOutput},
+    {"TerminateServer",
+     ServerScript,
+     [](Host&) { return TerminateServer("srv", "pw"); },
+     {},
+     NoHostOutput},
+    {"KillConnection",
+     ServerScript,
+     [](Host&) { return KillConnection("srv", "pw", 12); },
+     {},
+     NoHostOutput},
+    {"DirDB",
+     ServerScript,
+     [](Host& host) { return DirDB("srv", "pw", host.list); },
+     {},
+     DirDBHost},
+};
+
+int OpenDescriptors() {
+  int count = 0;
+  if (DIR* directory = opendir("/proc/self/fd")) {
+    while (readdir(directory) != nullptr) ++count;
+    closedir(directory);
+  }
+  return count;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Sequences checked by every export's sweep, printed when the program ends.
+int sequencesChecked = 0;
+
+class SweepFigures : public ::testing::Environment {
+ public:
+  void TearDown() override {
+    std::cout << "failure sweep: " << sequencesChecked << " failure sequences checked over "
+              << std::size(kExports) << " exports\n";
+  }
+};
+
+[[maybe_unused]] const auto* const kFigures = ::testing::AddGlobalTestEnvironment(new SweepFigures);
+
+class FailureSweep : public FakeClientTest, public ::testing::WithParamInterface<Export> {
+ protected:
+  void SetUp() override {
+    FakeClientTest::SetUp();
+    char pattern[] = "/tmp/quillet-sweep-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    host_.directory = pattern;
+  }
+  void TearDown() override {
+    std::remove(host_.File().c_str());
+    rmdir(host_.directory.c_str());
+  }
+
+  // Runs the export once against the scripted fake, with at most one injected failure.
+  Outcome RunOnce(const Failure* failure) {
+    fake::Reset();
+    GetParam().script();
+    if (failure != nullptr) {
+      std::vector<int16_t> codes(static_cast<std::size_t>(failure->occurrence), 0);
+      codes.push_back(failure->code);
+      fake::Returns(failure->ordinal, codes);
+    }
+    std::memset(host_.list, kMarker, sizeof host_.list);
+    std::remove(host_.File().c_str());
+    const int descriptors = OpenDescriptors();
+    Outcome run;
+    run.result = GetParam().call(host_);
+    EXPECT_EQ(OpenDescriptors(), descriptors) << "a file or directory was left open";
+    run.ordinals = fake::Ordinals();
+    run.calls = fake::Calls();
+    const void* end = std::memchr(host_.list, '\0', sizeof host_.list);
+    const std::size_t length =
+        end == nullptr ? sizeof host_.list
+                       : static_cast<std::size_t>(static_cast<const char*>(end) - host_.list);
+    run.list.assign(host_.list, length);
+    run.listUntouched = run.list == std::string(sizeof host_.list, kMarker);
+    run.file = ReadFile(host_.File());
+    return run;
+  }
+
+  bool ReachesHost(const Failure& failure) const {
+    if (IsAlwaysSilent(failure.ordinal)) return false;
+    const auto& silent = GetParam().silent;
+    return silent.count({failure.ordinal, kAnyOccurrence}) == 0 &&
+           silent.count({failure.ordinal, failure.occurrence}) == 0;
+  }
+
+  // Every successful open is closed exactly once and nothing follows the close; a failed open
+  // is followed by nothing at all.
+  static void CheckOpensAndCloses(const Outcome& run, const Failure& failure) {
+    int opens = 0;
+    int closes = 0;
+    for (std::size_t i = 0; i < run.ordinals.size(); ++i) {
+      const int ordinal = run.ordinals[i];
+      const bool failed = i == failure.position;
+      if ((IsServerOpen(ordinal) || IsCursorOpen(ordinal)) && !failed) ++opens;
+      if (ordinal == 106 || ordinal == 17) {
+        ++closes;
+        EXPECT_EQ(i + 1, run.ordinals.size()) << "a call follows the close";
+        EXPECT_EQ(ordinal == 106, IsServerOpen(run.ordinals.front()))
+            << "closed with the wrong call";
+      }
+    }
+    EXPECT_EQ(opens, 1 - (failure.position == 0 ? 1 : 0));
+    EXPECT_EQ(closes, opens) << "every successful open is closed exactly once";
+  }
+
+  Host host_;
+};
+
+TEST_P(FailureSweep, EveryCallFailingKeepsTheRules) {
+  const Outcome success = RunOnce(nullptr);
+  ASSERT_EQ(success.result, 0);
+  ASSERT_FALSE(success.ordinals.empty());
+  GetParam().checkHost(success, success, Failure{success.ordinals.size(), 0, 0, 0});
+
+  std::vector<int> seen(256, 0);
+  for (std::size_t position = 0; position < success.ordinals.size(); ++position) {
+    const int ordinal = success.ordinals[position];
+    const int occurrence = seen[static_cast<std::size_t>(ordinal)]++;
+    for (const int16_t code : kCodes) {
+      const Failure failure{position, ordinal, occurrence, code};
+      SCOPED_TRACE(::testing::Message() << "call " << position << " (" << success.calls[position]
+                                        << ") fails with " << code);
+      const Outcome failed = RunOnce(&failure);
+      ++sequencesChecked;
+
+      ASSERT_GT(failed.calls.size(), position);
+      EXPECT_TRUE(std::equal(success.calls.begin(), success.calls.begin() + position + 1,
+                             failed.calls.begin()))
+          << "the run departs from the successful one before the failure";
+
+      const int32_t expected = ReachesHost(failure) ? static_cast<int32_t>(code) : 0;
+      EXPECT_EQ(failed.result, expected);
+
+      const std::vector<int> after(failed.ordinals.begin() + static_cast<long>(position) + 1,
+                                   failed.ordinals.end());
+      if (IsServerOpen(ordinal) || IsCursorOpen(ordinal)) {
+        EXPECT_TRUE(after.empty()) << "a call follows a failed connect";
+      } else if (IsCursorSetup(ordinal)) {
+        EXPECT_EQ(after, std::vector<int>{17}) << "a failed setup step closes and stops";
+      }
+      CheckOpensAndCloses(failed, failure);
+      GetParam().checkHost(success, failed, failure);
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Exports, FailureSweep, ::testing::ValuesIn(kExports),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
