@@ -5,6 +5,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ libgtest-dev libgmock-dev
   g++-mingw-w64-i686
+  clang-14 libclang-rt-14-dev
 )
 
 missing=()

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The one test command: installs what is missing, builds for Linux and for 32-bit Windows, and
-# runs every test.
+# The one test command: installs what is missing, builds for Linux and for 32-bit Windows, runs
+# every test, runs them again under AddressSanitizer and UndefinedBehaviorSanitizer, and gives
+# each fuzz target a bounded run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -9,6 +10,15 @@ scripts/install-dependencies.sh
 cmake --preset linux
 cmake --build --preset linux
 ctest --preset linux
+grep -h '^failure sweep:' build/linux/Testing/Temporary/LastTest.log
+
+cmake --preset sanitize
+cmake --build --preset sanitize
+ctest --preset sanitize
+
+cmake --preset fuzz
+cmake --build --preset fuzz
+scripts/fuzz.sh
 
 cmake --preset mingw-i686
 cmake --build --preset mingw-i686
