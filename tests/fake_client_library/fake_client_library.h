@@ -50,6 +50,10 @@ FAKE_API void SetRows(const std::vector<Row>& rows);
 // Runs inside every call of the ordinal, after the call is recorded and before it returns.
 FAKE_API void OnCall(int ordinal, std::function<void()> hook);
 
+// The address of the text the last opening call (80, 81) was given: lets a test look at that
+// storage while the connection is still being made.
+FAKE_API const char* LastConnectTextAddress();
+
 // Every call so far, as "ordinal(arg,arg,...)": texts as they are ("<null>" for a null
 // pointer), integers in decimal, addresses of in-values as "&value", other addresses as "&".
 FAKE_API std::vector<std::string> Calls();
