@@ -35,9 +35,9 @@ bool HasDatabaseName(const ConnectionEntry& entry, const char* name);
 // The reply buffer and the entries read from it; fixed storage, nothing allocated.
 //
 // It lives on the stack of the host's calling thread: about 52 KB of reply and 500 entries of
-// 60 to 64 bytes, some 84 KB in all. Host threads reserve 1 MB of stack on Windows unless built
-// smaller, 8 MB by default on Linux, and the calls made while the list lives (the client
-// library's, a line format) are shallow, so this stays far inside the smallest of them.
+// 60 to 64 bytes, some 84 KB in all. Host threads reserve 1 MB of stack on Windows unless the
+// host builds them smaller, and 8 MB by default on Linux, which leaves over 900 KB for the
+// client library's calls made while the list lives. The module makes no thread of its own.
 class ConnectionEntryList {
  public:
   ConnectionEntryList() = default;
@@ -58,6 +58,7 @@ class ConnectionEntryList {
       ConnectionEntry& entry = entries_[i];
       const bool repeat = entry.processNumber == previous;
       previous = entry.processNumber;
+      // The cut program name is enough: a cut name never equals the short "SQLBase".
       if (repeat || std::strcmp(entry.programName, "SQLBase") == 0 || entry.processNumber == 0) {
         continue;
       }
