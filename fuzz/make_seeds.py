@@ -28,5 +28,33 @@ def database_list():
     write("database_list", "list_fails", OK + b"\xc5" + OK)
 
 
+def cursor_reply(records, count=None):
+    body = bytearray(12 + 104 * len(records))
+    struct.pack_into("<H", body, 8, len(records) if count is None else count)
+    for i, (process, user, database, program) in enumerate(records):
+        at = 12 + 104 * i
+        body[at + 17] = process
+        body[at + 21:at + 21 + len(user)] = user
+        body[at + 40:at + 40 + len(database)] = database
+        body[at + 70:at + 70 + len(program)] = program
+    return bytes(body)
+
+
+def active_cursors():
+    records = [(12, b"CLERK", b"STOCK", b"ENTRY"), (3, b"ADMIN", b"SALES", b"REPORTS"),
+               (0, b"", b"", b"SQLBase"), (7, b"X", b" ", b"BATCH"), (3, b"ADMIN", b"SALES", b"R")]
+    kills = OK * 8  # a code for each kill call, then disconnect
+    # database name length, the name, connect, reply request and its reply, kills
+    write("active_cursors", "all_databases", b"\0" + OK + OK + reply(cursor_reply(records)) + kills)
+    write("active_cursors", "one_database",
+          b"\5SALES" + OK + OK + reply(cursor_reply(records)) + b"\xc2\xc5" + OK)
+    write("active_cursors", "count_past_the_records",
+          b"\0" + OK + OK + reply(cursor_reply(records[:1], count=600), 0x41) + kills)
+    write("active_cursors", "long_texts", b"\0" + OK + OK + reply(cursor_reply(
+        [(9, b"U" * 19, b"D" * 30, b"P" * 34)]), 0x41) + kills)
+    write("active_cursors", "reply_fails", b"\0" + OK + b"\xc3" + OK)
+
+
 if __name__ == "__main__":
     database_list()
+    active_cursors()

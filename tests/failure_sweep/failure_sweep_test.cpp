@@ -20,6 +20,7 @@
 #include <utility>
 #include <vector>
 
+#include "active_cursors_reply.h"
 #include "fake_client_test.h"
 #include "quillet.h"
 
@@ -75,12 +76,28 @@ bool IsAlwaysSilent(int ordinal) { return ordinal == 106 || ordinal == 17 || ord
 
 void ServerScript() { fake::SetDatabaseList(std::string("alpha\0beta\0\0", 12)); }
 
+void CursorsScript() {
+  fake::SetActiveCursorsReply(fake::ActiveCursorsReply(
+      {{12, "CLERK", "STOCK", "ENTRY"}, {3, "ADMIN", "SALES", "REPORTS"}, {0, "", "", "SQLBase"}}));
+}
+
+void NoScript() {}
+
 void NoHostOutput(const Outcome&, const Outcome&, const Failure&) {}
 
 void DirDBHost(const Outcome& success, const Outcome& failed, const Failure& failure) {
   EXPECT_EQ(success.list, "alpha;beta;");
   if (failure.ordinal == 98 || failure.ordinal == 99) {
     EXPECT_TRUE(failed.listUntouched) << "a failed connect or list leaves the buffer as it was";
+  } else {
+    EXPECT_EQ(failed.list, success.list);
+  }
+}
+
+void ListConnectionsHost(const Outcome& success, const Outcome& failed, const Failure& failure) {
+  EXPECT_EQ(success.list, "3:SALES:ADMIN:REPORTS;12:STOCK:CLERK:ENTRY");
+  if (failure.ordinal == 98 || failure.ordinal == 112) {
+    EXPECT_EQ(failed.list, "") << "a failed call leaves the empty list";
   } else {
     EXPECT_EQ(failed.list, success.list);
   }
@@ -114,6 +131,38 @@ const Export kExports[] = {
      [](Host& host) { return DirDB("srv", "pw", host.list); },
      {},
      DirDBHost},
+    {"ListConnections",
+     CursorsScript,
+     [](Host& host) { return ListConnections("srv", "pw", host.list); },
+     {},
+     ListConnectionsHost},
+    {"KillAllConnections",
+     CursorsScript,
+     [](Host&) { return KillAllConnections("srv", "pw", ""); },
+     {},
+     NoHostOutput},
+    {"UpdateStats",
+     NoScript,
+     [](Host&) { return UpdateStats("db", "user", "pw"); },
+     {{52, kAnyOccurrence}},
+     NoHostOutput},
+    {"ReleaseLog",
+     NoScript,
+     [](Host&) { return ReleaseLog("db", "user", "pw"); },
+     {},
+     NoHostOutput},
+    {"Load", NoScript, [](Host&) { return Load("db", "user", "pw", "LOAD x"); }, {}, NoHostOutput},
+    {"Unload",
+     NoScript,
+     [](Host&) { return Unload("db", "user", "pw", "UNLOAD x"); },
+     {},
+     NoHostOutput},
+    // The unlock statement, the second statement of the reload, never reaches the host.
+    {"ReLoad",
+     NoScript,
+     [](Host&) { return ReLoad("db", "user", "pw", "x.sql"); },
+     {{7, 1}},
+     NoHostOutput},
 };
 
 int OpenDescriptors() {
