@@ -1,0 +1,82 @@
+// Exports running on several host threads at once: each call reaches the client library with
+// its own texts and hands its own results back. The fake holds every thread at the opening call
+// until all have arrived, and only then reads what each was given.
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "active_cursors_reply.h"
+#include "fake_client_test.h"
+#include "quillet.h"
+
+using ::testing::UnorderedElementsAreArray;
+
+namespace {
+
+// The calls of one ordinal, without their ordinal.
+std::vector<std::string> CallsOf(int ordinal) {
+  const std::string prefix = std::to_string(ordinal) + "(";
+  std::vector<std::string> found;
+  for (const std::string& call : fake::Calls()) {
+    if (call.rfind(prefix, 0) == 0) found.push_back(call.substr(prefix.size()));
+  }
+  return found;
+}
+
+// Runs each job on a thread of its own, all held at `ordinals` until every one has arrived.
+void RunTogether(const std::vector<std::function<void()>>& jobs, const std::vector<int>& ordinals) {
+  Rendezvous all(static_cast<int>(jobs.size()));
+  for (const int ordinal : ordinals) fake::OnCall(ordinal, [&] { all.arrive_and_wait(); });
+  std::vector<std::thread> threads;
+  for (const auto& job : jobs) threads.emplace_back(job);
+  for (std::thread& thread : threads) thread.join();
+}
+
+TEST_F(FakeClientTest, DatabaseJobsOnSeveralThreadsEachOpenTheirOwnDatabase) {
+  int32_t results[5] = {-100, -100, -100, -100, -100};
+  RunTogether({[&] { results[0] = UpdateStats("db0", "user0", "pw0"); },
+               [&] { results[1] = ReleaseLog("db1", "user1", "pw1"); },
+               [&] { results[2] = Load("db2", "user2", "pw2", "LOAD 2"); },
+               [&] { results[3] = Unload("db3", "user3", "pw3", "UNLOAD 3"); },
+               [&] { results[4] = ReLoad("db4", "user4", "pw4", "four.sql"); }},
+              {80, 81});
+  for (const int32_t result : results) EXPECT_EQ(result, 0);
+  std::vector<std::string> opened = CallsOf(80);
+  for (const std::string& call : CallsOf(81)) opened.push_back(call);
+  EXPECT_THAT(opened, UnorderedElementsAreArray({"&,db0/user0/pw0,0)", "&,db1/user1/pw1,0)",
+                                                 "&,db2/user2/pw2,0)", "&,db3/user3/pw3,0)",
+                                                 "&,db4/user4/pw4,0)"}));
+  EXPECT_THAT(CallsOf(148), UnorderedElementsAreArray({"7,LOAD 2,0)", "7,LOAD SQL four.sql,0)"}));
+  EXPECT_EQ(fake::CountOf(17), 5);
+}
+
+TEST_F(FakeClientTest, ServerJobsOnSeveralThreadsEachReachTheirOwnServer) {
+  fake::SetDatabaseList(std::string("alpha\0beta\0\0", 12));
+  fake::SetActiveCursorsReply(fake::ActiveCursorsReply({{4, "U", "D", "P"}}));
+  char databases[QUILLET_DATABASE_LIST_SIZE] = {};
+  char connections[QUILLET_CONNECTION_LIST_SIZE] = {};
+  int32_t results[9];
+  RunTogether({[&] { results[0] = InstallDB("s0", "p0", "d0"); },
+               [&] { results[1] = DeinstallDB("s1", "p1", "d1"); },
+               [&] { results[2] = CreateDB("s2", "p2", "d2"); },
+               [&] { results[3] = DropDB("s3", "p3", "d3"); },
+               [&] { results[4] = TerminateServer("s4", "p4"); },
+               [&] { results[5] = KillConnection("s5", "p5", 55); },
+               [&] { results[6] = DirDB("s6", "p6", databases); },
+               [&] { results[7] = ListConnections("s7", "p7", connections); },
+               [&] { results[8] = KillAllConnections("s8", "p8", ""); }},
+              {98});
+  for (const int32_t result : results) EXPECT_EQ(result, 0);
+  std::vector<std::string> servers;
+  for (int i = 0; i < 9; ++i) {
+    servers.push_back("&,s" + std::to_string(i) + ",p" + std::to_string(i) + ")");
+  }
+  EXPECT_THAT(CallsOf(98), UnorderedElementsAreArray(servers));
+  EXPECT_THAT(CallsOf(125), UnorderedElementsAreArray({"7,55)", "7,4)"}));
+  EXPECT_STREQ(databases, "alpha;beta;");
+  EXPECT_STREQ(connections, "4:D:U:P");
+  EXPECT_EQ(fake::CountOf(106), 9);
+}
+
+}  // namespace
