@@ -180,8 +180,9 @@ TEST_F(SnapshotTest, PathsBeyondTheirRoomAreNeverCut) {
 
 TEST_F(SnapshotTest, ListWithoutItsClosingNameIsWalkedOnlyInsideItsArea) {
   File(root + "/a/old");
-  std::string list = std::string("a\0", 2) + std::string(QUILLET_DATABASE_LIST_SIZE - 3, 'x');
-  list.push_back('\0');
+  // The area ends with the NUL of "last", leaving no room for the closing empty name.
+  std::string list = std::string("a\0", 2) + std::string(QUILLET_DATABASE_LIST_SIZE - 8, 'x');
+  list += std::string("\0last\0", 6);
   fake::SetDatabaseList(list);
   EXPECT_EQ(AllSnapShot("srv", "pw", root.c_str()), QUILLET_ERROR_ARGUMENT);
   EXPECT_THAT(fake::Ordinals(), ElementsAre(98, 99, 93, 106));
