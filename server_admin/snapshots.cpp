@@ -3,6 +3,7 @@
 #include <cstddef>
 
 #include "quillet.h"
+#include "server_admin/database_list.h"
 #include "server_admin/server_job.h"
 #include "server_admin/snapshot_directories.h"
 
@@ -24,21 +25,15 @@ int32_t BackUpIntoOwnDirectory(ServerConnection& connection, const char* root,
   return ResultOf(connection.BackupSnapShot(database, directory, kAllSnapShotFlag), connection);
 }
 
-// Backs up each name of the list in order; the last failure is the result. The walk stays
-// inside the list area: a name that leaves no room there for the list's closing empty name may
-// have been cut, so it is not backed up and counts as failed.
+// Backs up each name of the list in order; the last failure is the result. A name that may
+// have been cut is not backed up and counts as failed.
 int32_t BackUpEveryDatabase(ServerConnection& connection, const char* root, const char* list) {
   int32_t result = 0;
-  std::size_t start = 0;
-  while (start < kDatabaseListSize && list[start] != '\0') {
-    std::size_t end = start;
-    while (end < kDatabaseListSize && list[end] != '\0') ++end;
-    if (end + 1 >= kDatabaseListSize) return QUILLET_ERROR_ARGUMENT;
+  const std::size_t end = ForEachDatabaseName(list, [&](std::size_t start, std::size_t) {
     const int32_t backup = BackUpIntoOwnDirectory(connection, root, list + start);
     if (backup != 0) result = backup;
-    start = end + 1;
-  }
-  return result;
+  });
+  return list[end] == '\0' ? result : QUILLET_ERROR_ARGUMENT;
 }
 
 }  // namespace
