@@ -69,7 +69,7 @@ int32_t ReLoad(const char* database, const char* user, const char* password,
                const char* script_file) {
   if (!FitsLimit(script_file, kMaxScriptNameLength)) return QUILLET_ERROR_ARGUMENT;
   char command[kLoadCommandSize];
-  std::snprintf(command, sizeof command, "LOAD SQL %s", script_file);
+  (void)std::snprintf(command, sizeof command, "LOAD SQL %s", script_file);  // fits: checked
   return RunCursorJob(
       database, user, password, kReloadConnectMode, [&command](CursorConnection& connection) {
         const int32_t result = ResultOf(connection.CompileAndExecute("LOCK DATABASE "), connection);
