@@ -1,8 +1,13 @@
 // What a host may pass: null pointers, empty texts, texts at and one past every fixed limit,
 // bytes above 0x7F and control characters. Each export is described once by its pointer
 // parameters and what it does with each; the tests then try every parameter.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ostream>
 #include <string>
@@ -60,6 +65,13 @@ const ExportUnderTest kExportsUnderTest[] = {
     {"DirDB",
      {Use::kHandedOn, Use::kHandedOn, Use::kOutput},
      [](const Texts& t) { return DirDB(t[0], t[1], const_cast<char*>(t[2])); }},
+    {"SnapShot",
+     {Use::kHandedOn, Use::kHandedOn, Use::kHandedOn, Use::kHandedOn},
+     [](const Texts& t) { return SnapShot(1, t[0], t[1], t[2], t[3]); }},
+    // The fake's database list is empty, so no directory is touched whatever the root.
+    {"AllSnapShot",
+     {Use::kHandedOn, Use::kHandedOn, Use::kRead},
+     [](const Texts& t) { return AllSnapShot(t[0], t[1], t[2]); }},
     {"ListConnections",
      {Use::kHandedOn, Use::kHandedOn, Use::kOutput},
      [](const Texts& t) { return ListConnections(t[0], t[1], const_cast<char*>(t[2])); }},
@@ -163,6 +175,67 @@ TEST_F(FakeClientTest, ReloadScriptNameMayTake250Bytes) {
   fake::Reset();
   EXPECT_EQ(ReLoad("db", "usr", "pw", (name + "x").c_str()), QUILLET_ERROR_ARGUMENT);
   EXPECT_THAT(fake::Calls(), IsEmpty());
+}
+
+// A scratch root for snapshot directories, removed with what is left in it.
+class SnapshotPathTest : public FakeClientTest {
+ protected:
+  void SetUp() override {
+    FakeClientTest::SetUp();
+    char pattern[] = "/tmp/quillet-paths-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    root_ = pattern;
+  }
+  void TearDown() override {
+    for (const std::string& directory : made_) {
+      std::remove((directory + "/old").c_str());
+      rmdir(directory.c_str());
+    }
+    rmdir(root_.c_str());
+  }
+  // A database name that makes root\name exactly `length` characters long.
+  std::string NameFor(std::size_t length, char fill) const {
+    return std::string(length - root_.size() - 1, fill);
+  }
+  std::string DirectoryOf(const std::string& name) {
+    made_.push_back(root_ + "/" + name);
+    return made_.back();
+  }
+  static bool Exists(const std::string& path) {
+    struct stat status {};
+    return stat(path.c_str(), &status) == 0;
+  }
+
+  std::string root_;
+  std::vector<std::string> made_;
+};
+
+// root\name has 260 bytes of room with its NUL: 259 characters are backed up, 260 are refused.
+TEST_F(SnapshotPathTest, SnapshotPathMayTake259Characters) {
+  const std::string fits = NameFor(259, 'a');
+  const std::string over = NameFor(260, 'b');
+  fake::SetDatabaseList(fits + '\0' + over + '\0' + '\0');
+  EXPECT_EQ(AllSnapShot("srv", "pw", root_.c_str()), QUILLET_ERROR_ARGUMENT);
+  EXPECT_THAT(fake::Calls(), Contains("93(7," + fits + ",0," + root_ + "\\" + fits + ",0,1,1)"));
+  EXPECT_EQ(fake::CountOf(93), 1) << "the name one past the limit is not backed up";
+  EXPECT_TRUE(Exists(DirectoryOf(fits)));
+  EXPECT_FALSE(Exists(DirectoryOf(over)));
+}
+
+// The search pattern adds "\\*.*" to the directory: 255 characters are searched, 256 are not.
+TEST_F(SnapshotPathTest, DirectoryOf255CharactersIsEmptiedAndOneOf256IsNotSearched) {
+  const std::string searched = NameFor(255, 'c');
+  const std::string unsearched = NameFor(256, 'd');
+  for (const std::string& name : {searched, unsearched}) {
+    ASSERT_EQ(mkdir(DirectoryOf(name).c_str(), 0777), 0);
+    std::fclose(std::fopen((DirectoryOf(name) + "/old").c_str(), "w"));
+  }
+  fake::SetDatabaseList(searched + '\0' + unsearched + '\0' + '\0');
+  EXPECT_EQ(AllSnapShot("srv", "pw", root_.c_str()), 0);
+  EXPECT_EQ(fake::CountOf(93), 2) << "both are backed up";
+  EXPECT_TRUE(Exists(DirectoryOf(searched)));
+  EXPECT_FALSE(Exists(DirectoryOf(searched) + "/old"));
+  EXPECT_TRUE(Exists(DirectoryOf(unsearched) + "/old"));
 }
 
 // The host's buffers are exactly the documented room, on the heap, so that the sanitizer build

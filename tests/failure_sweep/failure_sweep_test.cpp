@@ -40,7 +40,8 @@ struct Outcome {
   std::vector<std::string> calls;
   std::string list;  // the host's buffer up to its first NUL, or all of it when it has none
   bool listUntouched = false;
-  std::string file;  // the export file's bytes
+  std::string file;                      // the export file's bytes
+  std::vector<std::string> directories;  // what the scratch directory holds, but the file
 };
 
 // The call of one run that was made to fail: its position in the successful sequence, its
@@ -76,6 +77,15 @@ bool IsAlwaysSilent(int ordinal) { return ordinal == 106 || ordinal == 17 || ord
 
 void ServerScript() { fake::SetDatabaseList(std::string("alpha\0beta\0\0", 12)); }
 
+void SnapshotsHost(const Outcome& success, const Outcome& failed, const Failure& failure) {
+  EXPECT_EQ(success.directories, (std::vector<std::string>{"alpha", "beta"}));
+  if (failure.ordinal == 98 || failure.ordinal == 99) {
+    EXPECT_TRUE(failed.directories.empty()) << "no directory is touched";
+  } else {
+    EXPECT_EQ(failed.directories, success.directories) << "every database is still tried";
+  }
+}
+
 void CursorsScript() {
   fake::SetActiveCursorsReply(fake::ActiveCursorsReply(
       {{12, "CLERK", "STOCK", "ENTRY"}, {3, "ADMIN", "SALES", "REPORTS"}, {0, "", "", "SQLBase"}}));
@@ -103,67 +113,32 @@ void ListConnectionsHost(const Outcome& success, const Outcome& failed, const Fa
   }
 }
 
+// clang-format off
 const Export kExports[] = {
-    {"InstallDB",
-     ServerScript,
-     [](Host&) { return InstallDB("srv", "pw", "db"); },
-     {},
-     NoHostOutput},
-    {"DeinstallDB",
-     ServerScript,
-     [](Host&) { return DeinstallDB("srv", "pw", "db"); },
-     {},
-     NoHostOutput},
+    {"InstallDB", ServerScript, [](Host&) { return InstallDB("srv", "pw", "db"); }, {}, NoHostOutput},
+    {"DeinstallDB", ServerScript, [](Host&) { return DeinstallDB("srv", "pw", "db"); }, {}, NoHostOutput},
     {"CreateDB", ServerScript, [](Host&) { return CreateDB("srv", "pw", "db"); }, {}, NoHostOutput},
     {"DropDB", ServerScript, [](Host&) { return DropDB("srv", "pw", "db"); }, {}, NoHostOutput},
-    {"TerminateServer",
-     ServerScript,
-     [](Host&) { return TerminateServer("srv", "pw"); },
-     {},
+    {"TerminateServer", ServerScript, [](Host&) { return TerminateServer("srv", "pw"); }, {}, NoHostOutput},
+    {"KillConnection", ServerScript, [](Host&) { return KillConnection("srv", "pw", 12); }, {}, NoHostOutput},
+    {"DirDB", ServerScript, [](Host& host) { return DirDB("srv", "pw", host.list); }, {}, DirDBHost},
+    {"SnapShot", ServerScript,
+     [](Host& host) { return SnapShot(0, "srv", "pw", "db", host.directory.c_str()); }, {}, NoHostOutput},
+    {"AllSnapShot", ServerScript,
+     [](Host& host) { return AllSnapShot("srv", "pw", host.directory.c_str()); }, {}, SnapshotsHost},
+    {"ListConnections", CursorsScript,
+     [](Host& host) { return ListConnections("srv", "pw", host.list); }, {}, ListConnectionsHost},
+    {"KillAllConnections", CursorsScript,
+     [](Host&) { return KillAllConnections("srv", "pw", ""); }, {}, NoHostOutput},
+    {"UpdateStats", NoScript, [](Host&) { return UpdateStats("db", "user", "pw"); }, {{52, kAnyOccurrence}},
      NoHostOutput},
-    {"KillConnection",
-     ServerScript,
-     [](Host&) { return KillConnection("srv", "pw", 12); },
-     {},
-     NoHostOutput},
-    {"DirDB",
-     ServerScript,
-     [](Host& host) { return DirDB("srv", "pw", host.list); },
-     {},
-     DirDBHost},
-    {"ListConnections",
-     CursorsScript,
-     [](Host& host) { return ListConnections("srv", "pw", host.list); },
-     {},
-     ListConnectionsHost},
-    {"KillAllConnections",
-     CursorsScript,
-     [](Host&) { return KillAllConnections("srv", "pw", ""); },
-     {},
-     NoHostOutput},
-    {"UpdateStats",
-     NoScript,
-     [](Host&) { return UpdateStats("db", "user", "pw"); },
-     {{52, kAnyOccurrence}},
-     NoHostOutput},
-    {"ReleaseLog",
-     NoScript,
-     [](Host&) { return ReleaseLog("db", "user", "pw"); },
-     {},
-     NoHostOutput},
+    {"ReleaseLog", NoScript, [](Host&) { return ReleaseLog("db", "user", "pw"); }, {}, NoHostOutput},
     {"Load", NoScript, [](Host&) { return Load("db", "user", "pw", "LOAD x"); }, {}, NoHostOutput},
-    {"Unload",
-     NoScript,
-     [](Host&) { return Unload("db", "user", "pw", "UNLOAD x"); },
-     {},
-     NoHostOutput},
-    // The unlock statement, the second statement of the reload, never reaches the host.
-    {"ReLoad",
-     NoScript,
-     [](Host&) { return ReLoad("db", "user", "pw", "x.sql"); },
-     {{7, 1}},
-     NoHostOutput},
+    {"Unload", NoScript, [](Host&) { return Unload("db", "user", "pw", "UNLOAD x"); }, {}, NoHostOutput},
+    // The second statement of the reload, the unlock, never reaches the host.
+    {"ReLoad", NoScript, [](Host&) { return ReLoad("db", "user", "pw", "x.sql"); }, {{7, 1}}, NoHostOutput},
 };
+// clang-format on
 
 int OpenDescriptors() {
   int count = 0;
@@ -172,6 +147,28 @@ int OpenDescriptors() {
     closedir(directory);
   }
   return count;
+}
+
+// The entries of a directory, "." and ".." left out, in name order.
+std::vector<std::string> Entries(const std::string& path) {
+  std::vector<std::string> names;
+  if (DIR* directory = opendir(path.c_str())) {
+    while (const dirent* entry = readdir(directory)) {
+      const std::string name = entry->d_name;
+      if (name != "." && name != "..") names.push_back(name);
+    }
+    closedir(directory);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// Empties the scratch directory, the snapshot directories in it included.
+void Empty(const std::string& path) {
+  for (const std::string& name : Entries(path)) {
+    const std::string entry = path + "/" + name;
+    if (rmdir(entry.c_str()) != 0) std::remove(entry.c_str());
+  }
 }
 
 std::string ReadFile(const std::string& path) {
@@ -201,7 +198,7 @@ class FailureSweep : public FakeClientTest, public ::testing::WithParamInterface
     host_.directory = pattern;
   }
   void TearDown() override {
-    std::remove(host_.File().c_str());
+    Empty(host_.directory);
     rmdir(host_.directory.c_str());
   }
 
@@ -215,7 +212,7 @@ class FailureSweep : public FakeClientTest, public ::testing::WithParamInterface
       fake::Returns(failure->ordinal, codes);
     }
     std::memset(host_.list, kMarker, sizeof host_.list);
-    std::remove(host_.File().c_str());
+    Empty(host_.directory);
     const int descriptors = OpenDescriptors();
     Outcome run;
     run.result = GetParam().call(host_);
@@ -229,6 +226,9 @@ class FailureSweep : public FakeClientTest, public ::testing::WithParamInterface
     run.list.assign(host_.list, length);
     run.listUntouched = run.list == std::string(sizeof host_.list, kMarker);
     run.file = ReadFile(host_.File());
+    run.directories = Entries(host_.directory);
+    run.directories.erase(std::remove(run.directories.begin(), run.directories.end(), "export.csv"),
+                          run.directories.end());
     return run;
   }
 
