@@ -1,5 +1,5 @@
 // The database list as the client library hands it back: any 1024 bytes, with or without the
-// closing empty name.
+// closing empty name, rewritten for the host by DirDB.
 #include <cstdlib>
 #include <cstring>
 

@@ -28,6 +28,15 @@ def database_list():
     write("database_list", "list_fails", OK + b"\xc5" + OK)
 
 
+def snapshot_list():
+    # connect, list, a backup for each name, disconnect
+    write("snapshot_list", "two_names", OK + OK + reply(b"alpha\0beta\0\0") + OK * 3)
+    write("snapshot_list", "second_backup_fails", OK + OK + reply(b"alpha\0beta\0\0") + OK + b"\xc6" + OK)
+    write("snapshot_list", "names_that_leave_the_root",
+          OK + OK + reply(b"..\0.\0a\\b\0c/d\0e:\0f.\0 \0\0") + OK * 8)
+    write("snapshot_list", "no_closing_name", OK + OK + reply(b"a\0b", ord("x")) + OK * 3)
+
+
 def cursor_reply(records, count=None):
     body = bytearray(12 + 104 * len(records))
     struct.pack_into("<H", body, 8, len(records) if count is None else count)
@@ -57,4 +66,5 @@ def active_cursors():
 
 if __name__ == "__main__":
     database_list()
+    snapshot_list()
     active_cursors()
