@@ -3,6 +3,7 @@
 // outside the root, and nothing is left open.
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -11,8 +12,8 @@
 
 namespace {
 
-// The snapshot root sits alone in a scratch directory of its own, so that anything made
-// outside the root shows next to it.
+// The snapshot root sits in a scratch directory of its own next to one file, so that anything
+// made or deleted outside the root shows.
 struct Scratch {
   std::filesystem::path outer;
   std::filesystem::path root;
@@ -23,6 +24,7 @@ struct Scratch {
     outer = mkdtemp(pattern.data());
     root = outer / "root";
     std::filesystem::create_directory(root);
+    std::fclose(std::fopen((outer / "keep").c_str(), "w"));
   }
   ~Scratch() { std::filesystem::remove_all(outer); }
 };
@@ -39,7 +41,7 @@ void CheckAllSnapShot(const uint8_t* data, std::size_t size) {
   fuzz_client::Feed(data, size);
   CheckOutcome(AllSnapShot("srv", "pw", scratch.root.c_str()), QUILLET_ERROR_ARGUMENT);
   FUZZ_CHECK(EntriesIn("/proc/self/fd") == descriptors);
-  FUZZ_CHECK(EntriesIn(scratch.outer) == 1);
+  FUZZ_CHECK(EntriesIn(scratch.outer) == 2 && std::filesystem::exists(scratch.outer / "keep"));
   for (const auto& entry : std::filesystem::directory_iterator(scratch.root)) {
     // One level only: each name is a plain directory name.
     FUZZ_CHECK(entry.is_directory() && EntriesIn(entry.path()) == 0);
