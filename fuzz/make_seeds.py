@@ -37,6 +37,39 @@ def snapshot_list():
     write("snapshot_list", "no_closing_name", OK + OK + reply(b"a\0b", ord("x")) + OK * 3)
 
 
+def connect(setup=True):
+    # opening, the read of parameter 1003 and its value, then "RL" and four parameters
+    return OK + OK + (b"\x01" + OK * 5 if setup else b"\x00")
+
+
+def column(kind, name, name_length=None):
+    size = len(name) if name_length is None else name_length
+    return (OK + struct.pack("<bhB", kind, 0, size) + bytes([len(name)]) + name  # describe
+            + OK)  # bind
+
+
+def select(name, columns, rows, count=None, end=OK * 2):
+    data = connect() + OK + OK + struct.pack("<h", len(columns) if count is None else count)
+    data += b"".join(column(*c) for c in columns) + OK  # execute
+    for row in rows:
+        data += OK + b"".join(bytes([len(v)]) + v for v in row)
+    write("select", name, data + b"\xc0" + end)  # the fetch after the last row ends them
+
+
+def selects():
+    select("two_columns", [(1, b"NAME"), (2, b"AGE")], [[b"Smith", b"42"], [b"", b"7"]])
+    select("quotes_and_line_feeds", [(1, b'QU"OTE'), (4, b"Q4"), (3, b"BARE")],
+           [[b'a"b', b'"', b'x,"y'], [b"line\nfeed", b"cr\r\nlf", b"\n"]])
+    select("unknown_types", [(0, b"ZERO"), (7, b"SEVEN"), (-1, b"NEG")], [[b"a", b"b", b"c"]])
+    select("long_names", [(1, b"N" * 200, 255), (2, b"short", 200)], [[b"v" * 50, b"w" * 50]])
+    select("no_columns", [], [], count=0)
+    select("many_columns", [(1 + i % 6, b"C%d" % i) for i in range(255)],
+           [[b'"' * 50] * 255])
+    select("too_many_columns", [(1, b"C")], [], count=256)
+    select("fetch_error", [(1, b"A")], [[b"1"], [b"2"], [b"3"]], end=b"\xc7" + OK * 2)
+    write("select", "statement_fails", connect() + b"\xc5" + OK)
+
+
 def cursor_reply(records, count=None):
     body = bytearray(12 + 104 * len(records))
     struct.pack_into("<H", body, 8, len(records) if count is None else count)
@@ -67,4 +100,5 @@ def active_cursors():
 if __name__ == "__main__":
     database_list()
     snapshot_list()
+    selects()
     active_cursors()

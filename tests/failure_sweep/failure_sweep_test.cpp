@@ -40,6 +40,7 @@ struct Outcome {
   std::vector<std::string> calls;
   std::string list;  // the host's buffer up to its first NUL, or all of it when it has none
   bool listUntouched = false;
+  bool fileExists = false;
   std::string file;                      // the export file's bytes
   std::vector<std::string> directories;  // what the scratch directory holds, but the file
 };
@@ -84,6 +85,46 @@ void SnapshotsHost(const Outcome& success, const Outcome& failed, const Failure&
   } else {
     EXPECT_EQ(failed.directories, success.directories) << "every database is still tried";
   }
+}
+
+void SelectScript() {
+  fake::SetColumns({{1, "NAME"}, {2, "AGE"}});
+  fake::SetRows({{"Smith", "42"}, {"", "7"}});
+}
+
+// The file's lines, each with its CR LF.
+std::vector<std::string> LinesOf(const std::string& file) {
+  std::vector<std::string> lines;
+  for (std::size_t start = 0; start < file.size();) {
+    const std::size_t end = file.find('\n', start);
+    const std::size_t next = end == std::string::npos ? file.size() : end + 1;
+    lines.push_back(file.substr(start, next - start));
+    start = next;
+  }
+  return lines;
+}
+
+// The export writes whole lines up to the failed step: nothing before the columns are known,
+// the heading once they are bound, then each row fetched. A failed describe or bind still
+// gives every line, with that column's cells empty.
+void ExportCSVHost(const Outcome& success, const Outcome& failed, const Failure& failure) {
+  const std::vector<std::string> all = LinesOf(success.file);
+  EXPECT_EQ(success.file, "\"NAME\",\"AGE\"\r\n\"Smith\",42\r\n\"\",7\r\n");
+  EXPECT_TRUE(failed.fileExists) << "the file is created before anything else";
+  const std::vector<std::string> lines = LinesOf(failed.file);
+  std::size_t kept = all.size();
+  if (failure.ordinal == 80 || IsCursorSetup(failure.ordinal) || failure.ordinal == 7 ||
+      failure.ordinal == 43) {
+    kept = 0;
+  } else if (failure.ordinal == 28) {
+    kept = 1;
+  } else if (failure.ordinal == 32) {
+    kept = std::min(all.size(), 1 + static_cast<std::size_t>(failure.occurrence));
+  } else if (failure.ordinal == 14 || failure.ordinal == 61) {
+    EXPECT_EQ(lines.size(), all.size());
+    return;
+  }
+  EXPECT_EQ(lines, std::vector<std::string>(all.begin(), all.begin() + static_cast<long>(kept)));
 }
 
 void CursorsScript() {
@@ -135,6 +176,9 @@ const Export kExports[] = {
     {"ReleaseLog", NoScript, [](Host&) { return ReleaseLog("db", "user", "pw"); }, {}, NoHostOutput},
     {"Load", NoScript, [](Host&) { return Load("db", "user", "pw", "LOAD x"); }, {}, NoHostOutput},
     {"Unload", NoScript, [](Host&) { return Unload("db", "user", "pw", "UNLOAD x"); }, {}, NoHostOutput},
+    {"ExportCSV", SelectScript,
+     [](Host& host) { return ExportCSV("db", "user", "pw", "SELECT name, age FROM t", host.File().c_str()); },
+     {{14, kAnyOccurrence}}, ExportCSVHost},
     // The second statement of the reload, the unlock, never reaches the host.
     {"ReLoad", NoScript, [](Host&) { return ReLoad("db", "user", "pw", "x.sql"); }, {{7, 1}}, NoHostOutput},
 };
@@ -225,6 +269,7 @@ class FailureSweep : public FakeClientTest, public ::testing::WithParamInterface
                        : static_cast<std::size_t>(static_cast<const char*>(end) - host_.list);
     run.list.assign(host_.list, length);
     run.listUntouched = run.list == std::string(sizeof host_.list, kMarker);
+    run.fileExists = access(host_.File().c_str(), F_OK) == 0;
     run.file = ReadFile(host_.File());
     run.directories = Entries(host_.directory);
     run.directories.erase(std::remove(run.directories.begin(), run.directories.end(), "export.csv"),
