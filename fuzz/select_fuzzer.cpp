@@ -44,7 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   // Whole lines only, each ended by CR LF, and every line feed stored as CR LF.
   std::ifstream in(file.path, std::ios::binary);
   const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  FUZZ_CHECK(bytes.empty() || (bytes.size() >= 2 && bytes.compare(bytes.size() - 2, 2, "\r\n") == 0));
+  FUZZ_CHECK(bytes.empty() ||
+             (bytes.size() >= 2 && bytes.compare(bytes.size() - 2, 2, "\r\n") == 0));
   for (std::size_t i = 0; i < bytes.size(); ++i) {
     if (bytes[i] == '\n') FUZZ_CHECK(i > 0 && bytes[i - 1] == '\r');
   }

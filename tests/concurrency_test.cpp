@@ -1,6 +1,7 @@
 // Exports running on several host threads at once: each call reaches the client library with
 // its own texts and hands its own results back. The fake holds every thread at the opening call
 // until all have arrived, and only then reads what each was given.
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <thread>
@@ -10,6 +11,7 @@
 #include "fake_client_test.h"
 #include "quillet.h"
 
+using ::testing::Contains;
 using ::testing::UnorderedElementsAreArray;
 
 namespace {
@@ -34,21 +36,26 @@ void RunTogether(const std::vector<std::function<void()>>& jobs, const std::vect
 }
 
 TEST_F(FakeClientTest, DatabaseJobsOnSeveralThreadsEachOpenTheirOwnDatabase) {
-  int32_t results[5] = {-100, -100, -100, -100, -100};
+  fake::SetColumns({{2, "N"}});
+  fake::SetRows({{"1"}});
+  int32_t results[6] = {-100, -100, -100, -100, -100, -100};
   RunTogether({[&] { results[0] = UpdateStats("db0", "user0", "pw0"); },
                [&] { results[1] = ReleaseLog("db1", "user1", "pw1"); },
                [&] { results[2] = Load("db2", "user2", "pw2", "LOAD 2"); },
                [&] { results[3] = Unload("db3", "user3", "pw3", "UNLOAD 3"); },
-               [&] { results[4] = ReLoad("db4", "user4", "pw4", "four.sql"); }},
+               [&] { results[4] = ReLoad("db4", "user4", "pw4", "four.sql"); },
+               [&] { results[5] = ExportCSV("db5", "user5", "pw5", "SELECT 5", "five.csv"); }},
               {80, 81});
   for (const int32_t result : results) EXPECT_EQ(result, 0);
   std::vector<std::string> opened = CallsOf(80);
   for (const std::string& call : CallsOf(81)) opened.push_back(call);
   EXPECT_THAT(opened, UnorderedElementsAreArray({"&,db0/user0/pw0,0)", "&,db1/user1/pw1,0)",
                                                  "&,db2/user2/pw2,0)", "&,db3/user3/pw3,0)",
-                                                 "&,db4/user4/pw4,0)"}));
+                                                 "&,db4/user4/pw4,0)", "&,db5/user5/pw5,0)"}));
   EXPECT_THAT(CallsOf(148), UnorderedElementsAreArray({"7,LOAD 2,0)", "7,LOAD SQL four.sql,0)"}));
-  EXPECT_EQ(fake::CountOf(17), 5);
+  EXPECT_THAT(CallsOf(7), Contains("7,SELECT 5,0)"));
+  EXPECT_EQ(fake::CountOf(17), 6);
+  std::remove("five.csv");
 }
 
 TEST_F(FakeClientTest, ServerJobsOnSeveralThreadsEachReachTheirOwnServer) {

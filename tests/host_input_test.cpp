@@ -42,6 +42,8 @@ struct ExportUnderTest {
 
 // Room for any output the exports write; the tests put their own texts in the other slots.
 char output[QUILLET_CONNECTION_LIST_SIZE];
+// ExportCSV's output: a file name, whose file the tests remove.
+char exportFile[] = "host_input_export.csv";
 
 const ExportUnderTest kExportsUnderTest[] = {
     {"InstallDB",
@@ -93,6 +95,10 @@ const ExportUnderTest kExportsUnderTest[] = {
     {"ReLoad",
      {Use::kRead, Use::kRead, Use::kRead, Use::kRead},
      [](const Texts& t) { return ReLoad(t[0], t[1], t[2], t[3]); }},
+    // The file name is the host's output: a null one is refused like an output buffer.
+    {"ExportCSV",
+     {Use::kRead, Use::kRead, Use::kRead, Use::kHandedOn, Use::kOutput},
+     [](const Texts& t) { return ExportCSV(t[0], t[1], t[2], t[3], t[4]); }},
 };
 
 void PrintTo(const ExportUnderTest& e, std::ostream* out) { *out << e.name; }
@@ -103,7 +109,8 @@ class HostInputTest : public FakeClientTest, public ::testing::WithParamInterfac
   Texts AllSetTo(const char* text) const {
     Texts texts{};
     for (std::size_t i = 0; i < GetParam().uses.size(); ++i) {
-      texts[i] = GetParam().uses[i] == Use::kOutput ? output : text;
+      const bool isFile = std::string(GetParam().name) == "ExportCSV";
+      texts[i] = GetParam().uses[i] != Use::kOutput ? text : isFile ? exportFile : output;
     }
     return texts;
   }
