@@ -9,9 +9,18 @@ repo=$PWD
 say() { printf '\n== %s\n' "$*"; }
 # Prints a command the way a user would type it, then runs it.
 show() {
-  printf '$'
-  printf ' %q' "$@" | sed "s|$repo/build/linux/cli/||; s|$repo/build/linux/examples/||; s|$scratch|\$SCRATCH|g"
-  printf '\n'
+  local shown=() word plain='^[A-Za-z0-9_./:=@%+$-]+$'
+  for word in "$@"; do
+    word=${word#"$repo/build/linux/cli/"}
+    word=${word#"$repo/build/linux/examples/"}
+    word=${word//"$scratch"/\$SCRATCH}
+    if [[ $word =~ $plain ]]; then
+      shown+=("$word")
+    else
+      shown+=("'${word//\'/\'\\\'\'}'")
+    fi
+  done
+  echo "\$ ${shown[*]}"
   "$@"
 }
 
@@ -57,7 +66,7 @@ show "$quillet" create-db DEMOSRV STOCK "${server_password[@]}"
 
 say "Reload STOCK from the sample script, under a database lock"
 cat examples/stock.sql
-show "$quillet" reload STOCK SYSADM "$repo/examples/stock.sql"
+show "$quillet" reload STOCK SYSADM examples/stock.sql
 
 say "Export a query to CSV and show it (every line ends with CR LF)"
 show "$quillet" export-csv STOCK SYSADM \
@@ -82,7 +91,7 @@ show "$quillet" list-connections DEMOSRV "${server_password[@]}"
 say "Snapshot every database, one directory each"
 show mkdir "$scratch/snapshots"
 show "$quillet" all-snapshot DEMOSRV "$scratch/snapshots" "${server_password[@]}"
-ls -l "$scratch/snapshots"/*
+(cd "$scratch" && find snapshots -type f -exec ls -l {} +)
 
 say "Kill the second process's connection"
 process=$("$quillet" list-connections DEMOSRV --raw "${server_password[@]}" |
