@@ -88,6 +88,14 @@ int Run(const Subcommand& subcommand, const std::vector<std::string>& arguments,
   invocation.arguments = parsed.positional;
   invocation.flag = parsed.flag.value_or(1);
   invocation.all = parsed.all;
+  // The library joins database, user and password with "/": a "/" in either name would smuggle
+  // a password (or a wrong one) into the connect text.
+  if (subcommand.credential == Credential::kDatabaseUser &&
+      (invocation.arguments[0].find('/') != std::string::npos ||
+       invocation.arguments[1].find('/') != std::string::npos)) {
+    return UsageError(environment, prefix, "DATABASE and USER cannot hold \"/\"",
+                      UsageLine(subcommand));
+  }
   if (subcommand.check != nullptr) {
     const std::string problem = subcommand.check(invocation);
     if (!problem.empty()) return UsageError(environment, prefix, problem, UsageLine(subcommand));

@@ -25,5 +25,9 @@ int main(int argc, char** argv) {
   const std::vector<std::string> arguments(argv + 1, argv + argc);
   const int status = RunQuillet(arguments, table, environment);
   std::cout.flush();
-  return std::cout ? status : kExitJobFailed;
+  if (!std::cout) {
+    std::cerr << "quillet: could not write to standard output\n";
+    return kExitJobFailed;
+  }
+  return status;
 }

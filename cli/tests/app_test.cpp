@@ -158,6 +158,14 @@ TEST_F(AppTest, WrongArgumentCountsShowTheUsage) {
   EXPECT_THAT(script.invocations, IsEmpty());
 }
 
+TEST_F(AppTest, ASlashInDatabaseOrUserCannotSmuggleAPasswordIntoTheConnectText) {
+  EXPECT_EQ(Run({"reload", "DEMO", "SYSADM/hunter2", "x.sql"}), kExitUsage);
+  EXPECT_EQ(Run({"reload", "DEMO/SYSADM", "hunter2", "x.sql"}), kExitUsage);
+  EXPECT_THAT(err_.str(), HasSubstr("cannot hold \"/\""));
+  EXPECT_THAT(script.invocations, IsEmpty());
+  EXPECT_EQ(Run({"reload", "DEMO", "SYSADM", "dir/x.sql"}), kExitSuccess);
+}
+
 TEST_F(AppTest, TheSubcommandsOwnCheckIsAUsageError) {
   EXPECT_EQ(Run({"create-db", "ACME", ""}), kExitUsage);
   EXPECT_THAT(err_.str(), HasSubstr("DATABASE must not be empty"));

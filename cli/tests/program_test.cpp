@@ -238,7 +238,7 @@ TEST_F(ProgramTest, AScriptIsReloadedAndAQueryExportedToCsv) {
       {"export-csv", "DEMO", "SYSADM", "SELECT id, name FROM stock ORDER BY id", csv},
       WithPassword("SYSADM"));
   ASSERT_EQ(exported.status, 0) << exported.err;
-  EXPECT_EQ(ReadFile(csv), "\"ID\",\"NAME\"\r\n1,\"Quill, \"\"goose\"\"\"\r\n2,\"Ink\"\r\n");
+  EXPECT_EQ(ReadFile(csv), "\"id\",\"name\"\r\n1,\"Quill, \"\"goose\"\"\"\r\n2,\"Ink\"\r\n");
 
   const ProgramRun badLogin = QuilletArguments(
       {"export-csv", "DEMO", "SYSADM", "SELECT id FROM stock", csv}, WithPassword("wrong"));
