@@ -139,7 +139,7 @@ int RunQuillet(const std::vector<std::string>& arguments, const SubcommandTable&
     environment.err << "quillet: " << ParseArguments({first}, 0).error << "\n";
     return kExitUsage;
   }
-  if (IsHelp(first) || (first == "help" && arguments.size() == 1)) {
+  if (IsHelp(first) || (first == "help" && (arguments.size() == 1 || IsHelp(arguments[1])))) {
     environment.out << OverallHelp(table, "");
     return kExitSuccess;
   }
@@ -161,7 +161,7 @@ int RunQuillet(const std::vector<std::string>& arguments, const SubcommandTable&
       (asked ? environment.out : environment.err) << OverallHelp(table, kServerGroup);
       return asked ? kExitSuccess : kExitUsage;
     }
-    if (rest.front().front() == '-') {
+    if (rest.front().empty() || rest.front()[0] == '-') {
       return UsageError(environment, "quillet server", "expects an ACTION first", "");
     }
     name += " " + rest.front();

@@ -180,6 +180,8 @@ TEST_F(AppTest, UnknownSubcommandsAndMissingOnesAreUsageErrors) {
   EXPECT_THAT(err_.str(), HasSubstr("unknown subcommand 'server explode'"));
   EXPECT_EQ(Run({"server"}), kExitUsage);
   EXPECT_THAT(err_.str(), HasSubstr("server status"));
+  EXPECT_EQ(Run({"server", ""}), kExitUsage);
+  EXPECT_EQ(Run({"server", "-x"}), kExitUsage);
 }
 
 TEST_F(AppTest, HelpGoesToStandardOutputAndRunsNothing) {
