@@ -118,6 +118,13 @@ int16_t Cursor::Connect(const char* connectText) {
   }
   parameters_ = kSessionDefaults;
   ApplyLockWait();
+  // Reading once attaches the connection to the database and its log for as long as it is
+  // open, as any connected client is: SQLite then folds the log away only when the last one
+  // closes.
+  if (sqlite3_exec(db_, "PRAGMA schema_version", nullptr, nullptr, nullptr) != SQLITE_OK) {
+    CloseDatabase();
+    return STANDIN_NOT_A_DATABASE;
+  }
   int process = 0;
   if (const int16_t code =
           catalogue_.Register(user, database, ProgramName(), &registryId_, &process)) {
