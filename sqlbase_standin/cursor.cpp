@@ -148,6 +148,11 @@ void Cursor::CloseDatabase() {
 }
 
 int16_t Cursor::Disconnect() {
+  // A kill that the connection has not noticed yet still fails its last call.
+  if (registered_ && endCode_ == 0) {
+    const int16_t state = catalogue_.StateOf(registryId_);
+    if (state == STANDIN_CONNECTION_KILLED || state == STANDIN_SERVER_TERMINATED) endCode_ = state;
+  }
   CloseDatabase();
   if (registered_) {
     catalogue_.Unregister(registryId_);

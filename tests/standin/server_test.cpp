@@ -151,7 +151,9 @@ TEST_F(StandinServerTest, AKilledConnectionFailsAtItsNextCallAndIsGoneFromTheLis
   EXPECT_EQ(sqlwntm_125(server, 999), STANDIN_NO_SUCH_PROCESS);
   EXPECT_EQ(sqlwntm_125(server, 1), STANDIN_SERVER_PROCESS);
   calls::Run(bystander, "SELECT 1");
-  sqlwntm_17(bystander);
+  // Disconnecting is a call like any other.
+  EXPECT_EQ(sqlwntm_125(server, calls::ActiveCursors(server)[1].process), 0);
+  EXPECT_EQ(sqlwntm_17(bystander), STANDIN_CONNECTION_KILLED);
   sqlwntm_106(server);
 }
 
