@@ -389,14 +389,16 @@ int16_t Cursor::Describe(int32_t column, int32_t* type, int32_t* length, char* n
   if (column < 1 || column > columns) return STANDIN_BAD_COLUMN;
   if (storageClasses_.empty()) {
     // Expressions have no declared type: their first value tells. Only before the first
-    // fetch, so that looking never moves the rows.
+    // fetch, so that looking never moves the rows, and only for a statement that changes
+    // nothing (not INSERT ... RETURNING), so that looking never runs it twice.
     storageClasses_.assign(static_cast<std::size_t>(columns), SQLITE_NULL);
-    if (!fetching_ && sqlite3_step(statement_) == SQLITE_ROW) {
+    const bool mayLook = !fetching_ && sqlite3_stmt_readonly(statement_) != 0;
+    if (mayLook && sqlite3_step(statement_) == SQLITE_ROW) {
       for (int i = 0; i < columns; ++i) {
         storageClasses_[static_cast<std::size_t>(i)] = sqlite3_column_type(statement_, i);
       }
     }
-    if (!fetching_) sqlite3_reset(statement_);
+    if (mayLook) sqlite3_reset(statement_);
   }
   const ColumnType columnType = TypeOfColumn(sqlite3_column_decltype(statement_, column - 1),
                                              storageClasses_[static_cast<std::size_t>(column - 1)]);

@@ -106,6 +106,18 @@ TEST_F(StandinCursorTest, SelectColumnsAreDescribedWithTheirTypeCodes) {
   EXPECT_EQ(calls::Select(cursor_, "SELECT name, seen FROM t"), (Rows{{"Smith", ""}}));
 }
 
+TEST_F(StandinCursorTest, AStatementThatChangesDataRunsOnceWhenDescribedAndFetched) {
+  calls::Run(cursor_, "CREATE TABLE t(a INTEGER)");
+  calls::Run(cursor_, "INSERT INTO t VALUES(1) RETURNING a + 1");
+  int32_t type = 0;
+  EXPECT_EQ(sqlwntm_14(cursor_, 1, &type, nullptr, nullptr, nullptr, nullptr, nullptr), 0);
+  EXPECT_EQ(type, 1);  // not looked at: no first value to tell
+  EXPECT_EQ(sqlwntm_28(cursor_), 0);
+  EXPECT_EQ(sqlwntm_32(cursor_), 0);
+  EXPECT_EQ(sqlwntm_32(cursor_), 1);
+  EXPECT_EQ(calls::Select(cursor_, "SELECT count(*) FROM t"), (Rows{{"1"}}));
+}
+
 TEST_F(StandinCursorTest, FetchCopiesAtMostTheBoundLengthAndEndsWithOne) {
   calls::Run(cursor_, "CREATE TABLE t(a TEXT)");
   calls::Run(cursor_, "INSERT INTO t VALUES('abcdefgh'), ('xy')");
