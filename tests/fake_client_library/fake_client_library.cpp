@@ -28,6 +28,7 @@ struct Script {
   std::vector<Column> columns;
   std::vector<Row> rows;
   std::size_t nextRow = 0;
+  int32_t deliveredLength = -1;
   std::map<int32_t, Binding> bindings;
   const char* lastConnectText = nullptr;
   std::vector<std::string> calls;
@@ -148,6 +149,11 @@ void SetColumns(const std::vector<Column>& columns) {
 void SetRows(const std::vector<Row>& rows) {
   std::lock_guard<std::mutex> lock(mutex);
   script.rows = rows;
+}
+
+void SetDeliveredLength(int32_t bytes) {
+  std::lock_guard<std::mutex> lock(mutex);
+  script.deliveredLength = bytes;
 }
 
 void OnCall(int ordinal, std::function<void()> hook) {
@@ -303,7 +309,8 @@ int16_t SQLWNTM_CALL sqlwntm_32(uint16_t handle) {
   for (const auto& [column, binding] : script.bindings) {
     if (column < 1 || static_cast<std::size_t>(column) > row.size()) continue;
     const std::string& value = row[static_cast<std::size_t>(column - 1)];
-    const std::size_t room = static_cast<std::size_t>(std::max(binding.length, 0));
+    const int32_t delivered = script.deliveredLength >= 0 ? script.deliveredLength : binding.length;
+    const std::size_t room = static_cast<std::size_t>(std::max(delivered, 0));
     const std::size_t size = std::min(value.size(), room);
     std::memcpy(binding.buffer, value.data(), size);
     if (size < room) binding.buffer[size] = '\0';

@@ -47,6 +47,9 @@ FAKE_API void SetRowCount(int32_t count);
 FAKE_API void SetColumns(const std::vector<Column>& columns);
 // Rows fetched by 32 into the bound buffers after 7 or 28; then 32 returns 1.
 FAKE_API void SetRows(const std::vector<Row>& rows);
+// Delivers values of up to this many bytes whatever length they were bound with, as a client
+// library that ignores the declared length would; -1, the default, keeps to it.
+FAKE_API void SetDeliveredLength(int32_t bytes);
 // Runs first in every call of the ordinal, before its arguments are read and recorded, so a
 // hook can hold a call back before the call sees its texts.
 FAKE_API void OnCall(int ordinal, std::function<void()> hook);
