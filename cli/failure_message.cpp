@@ -16,7 +16,8 @@ const char* QuilletResultMeaning(int32_t code) {
     case QUILLET_ERROR_FILE:
       return "the output file could not be opened";
     case QUILLET_ERROR_ARGUMENT:
-      return "an argument is missing or too long for the library";
+      return "an argument is missing or too long for the library; from all-snapshot: a "
+             "database whose name cannot be a directory was skipped";
     case QUILLET_ERROR_TOO_MANY_COLUMNS:
       return "the statement selects more than 255 columns";
     default:

@@ -146,7 +146,7 @@ SubcommandTable LibrarySubcommands() {
       {"export-csv", "DATABASE USER STATEMENT FILE", "export a query's rows to a CSV file",
        "Runs the SELECT STATEMENT on DATABASE as USER and writes its rows to FILE as "
        "comma-separated text: a heading line of quoted column names, text quoted, numbers and "
-       "dates bare, every line ended by CR LF.",
+       "dates bare, every line ended by CR LF. Values reach the file as at most 50 bytes.",
        4, 4, Credential::kDatabaseUser, Listing::kNone, kPassword, nullptr,
        [](const Invocation& i) {
          return Code(ExportCSV(Argument(i, 0), Argument(i, 1), Password(i), Argument(i, 2),
