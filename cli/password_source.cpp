@@ -2,11 +2,17 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 
 namespace quillet::cli {
 
 PasswordOutcome ReadPasswordFile(const std::string& path) {
+  // A directory opens and reads as empty: it would pass for an empty password.
+  std::error_code ignored;
+  if (std::filesystem::is_directory(path, ignored)) {
+    return {std::nullopt, "cannot read the password file " + path + ": it is a directory"};
+  }
   std::ifstream file(path, std::ios::binary);
   if (!file) {
     return {std::nullopt, "cannot read the password file " + path + ": " + std::strerror(errno)};

@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <fstream>
 #include <map>
@@ -91,6 +93,21 @@ TEST_F(PasswordSourceTest, AFileGivesItsFirstLineWithoutTheLineEnd) {
             "se cret");
   EXPECT_EQ(FindPassword(WriteFile("no line end"), "x", Sources()).password, "no line end");
   EXPECT_EQ(FindPassword(WriteFile(""), "x", Sources()).password, "");
+}
+
+TEST_F(PasswordSourceTest, ADirectoryIsNoEmptyPassword) {
+  const auto found = FindPassword(::testing::TempDir(), "x", Sources());
+  EXPECT_FALSE(found.password);
+  EXPECT_THAT(found.error, HasSubstr("is a directory"));
+}
+
+TEST_F(PasswordSourceTest, APipeServesAsTheFile) {
+  int ends[2];
+  ASSERT_EQ(pipe(ends), 0);
+  ASSERT_EQ(write(ends[1], "piped\n", 6), 6);
+  close(ends[1]);
+  EXPECT_EQ(FindPassword("/dev/fd/" + std::to_string(ends[0]), "x", Sources()).password, "piped");
+  close(ends[0]);
 }
 
 TEST_F(PasswordSourceTest, AnUnreadableFileIsAnErrorNotAFallBack) {
