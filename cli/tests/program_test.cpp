@@ -20,26 +20,13 @@ using namespace quillet::cli::testing;
 
 namespace {
 
-const char* const kSubcommands[] = {"install-db",
-                                    "deinstall-db",
-                                    "create-db",
-                                    "drop-db",
-                                    "terminate-server",
-                                    "kill-connection",
-                                    "dir-db",
-                                    "snapshot",
-                                    "all-snapshot",
-                                    "list-connections",
-                                    "kill-all-connections",
-                                    "update-stats",
-                                    "release-log",
-                                    "load",
-                                    "unload",
-                                    "reload",
-                                    "export-csv",
-                                    "server create",
-                                    "server start",
-                                    "server status"};
+// clang-format off
+const char* const kSubcommands[] = {
+    "install-db", "deinstall-db", "create-db", "drop-db", "terminate-server", "kill-connection",
+    "dir-db", "snapshot", "all-snapshot", "list-connections", "kill-all-connections",
+    "update-stats", "release-log", "load", "unload", "reload", "export-csv",
+    "server create", "server start", "server status", "server root"};
+// clang-format on
 
 std::vector<std::string> Words(const std::string& text) {
   std::istringstream in(text);
