@@ -32,43 +32,54 @@ struct WorkingStorage {
   char columnName[kColumnNameSize];
 };
 
-// Doubles each double quote of the slot's text in place, within the slot. A slot's last byte
-// always ends the text; should a text of more than 50 bytes leave no room for a quote's copy,
-// the text gives up its last byte, or ends before the quote when that quote is its last byte.
-void DoubleQuotes(ValueSlot& slot) {
+// Doubles each double quote of the slot's text of the given length in place, within the slot,
+// and returns the new length. A slot's last byte always ends the text; should a text of more
+// than 50 bytes leave no room for a quote's copy, the text gives up its last byte, or ends
+// before the quote when that quote is its last byte.
+std::size_t DoubleQuotes(ValueSlot& slot, std::size_t length) {
   constexpr std::size_t kMaxLength = kSlotSize - 1;
-  std::size_t length = std::strlen(slot);
   for (std::size_t i = 0; i < length; ++i) {
-    if (slot[i] != '"') continue;
+    const void* quote = std::memchr(slot + i, '"', length - i);
+    if (quote == nullptr) break;
+    i = static_cast<std::size_t>(static_cast<const char*>(quote) - slot);
     if (length == kMaxLength) {
       slot[--length] = '\0';
-      if (i == length) return;
+      if (i == length) break;
     }
     std::memmove(slot + i + 1, slot + i, length - i);
     slot[++length] = '\0';
     ++i;  // past the copy, so that it is not doubled again
   }
+  return length;
 }
 
-// The cell of one value, by the column's type code; unknown codes give an empty cell.
-void WriteCell(CsvWriter& csv, int32_t type, ValueSlot& slot) {
+// Writes the cell of one value, by the column's type code (unknown codes give an empty cell),
+// and returns how many bytes from the slot's start this row can have left non-zero.
+std::size_t WriteCell(CsvWriter& csv, int32_t type, ValueSlot& slot) {
   // The client library could have filled the whole slot: its last byte ends the text.
   slot[kSlotSize - 1] = '\0';
+  const std::size_t delivered = std::strlen(slot);
+  // A fetch that keeps to the declared length stores at most that many bytes and a zero. One
+  // that delivered more ignored it and may have written anywhere in the slot.
+  constexpr std::size_t kFetchExtent = static_cast<std::size_t>(kDeclaredValueLength) + 1;
+  const std::size_t fetched = delivered < kFetchExtent ? kFetchExtent : kSlotSize;
   switch (type) {
     case 1:
-    case 4:
-      DoubleQuotes(slot);
-      csv.Quoted(slot);
-      break;
+    case 4: {
+      const std::size_t length = DoubleQuotes(slot, delivered);
+      csv.Quoted(slot, length);
+      return length < fetched ? fetched : length + 1;
+    }
     case 2:
     case 3:
     case 5:
     case 6:
-      csv.Bare(slot);
+      csv.Bare(slot, delivered);
       break;
     default:
       break;
   }
+  return fetched;
 }
 
 void EndCell(CsvWriter& csv, int32_t column, int32_t columns) {
@@ -104,14 +115,16 @@ int32_t WriteResult(CursorConnection& connection, CsvWriter& csv) {
   }
   if (!connection.Execute()) return connection.ReturnCode();
 
+  // The value area is all zero before every fetch, so that no byte of one row's value can
+  // show in a later row. After the first clearing only the bytes a row touched need it again.
   std::memset(storage.values, 0, sizeof storage.values);
   while (connection.Next()) {
     for (int32_t column = 1; column <= columns; ++column) {
       const std::size_t index = static_cast<std::size_t>(column - 1);
-      WriteCell(csv, storage.types[index], storage.values[index]);
+      ValueSlot& slot = storage.values[index];
+      std::memset(slot, 0, WriteCell(csv, storage.types[index], slot));
       EndCell(csv, column, columns);
     }
-    std::memset(storage.values, 0, sizeof storage.values);
   }
   if (connection.ReturnCode() != kEndOfRows) result = connection.ReturnCode();
   return result;

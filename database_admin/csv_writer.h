@@ -2,7 +2,9 @@
 #ifndef QUILLET_DATABASE_ADMIN_CSV_WRITER_H
 #define QUILLET_DATABASE_ADMIN_CSV_WRITER_H
 
+#include <cstddef>
 #include <cstdio>
+#include <cstring>
 
 namespace quillet {
 
@@ -13,6 +15,7 @@ class CsvWriter {
  public:
   // Creates the file, or truncates it when it exists.
   explicit CsvWriter(const char* fileName);
+  // Hands the collected bytes on and closes the file.
   ~CsvWriter();
   CsvWriter(const CsvWriter&) = delete;
   CsvWriter& operator=(const CsvWriter&) = delete;
@@ -20,14 +23,33 @@ class CsvWriter {
   bool IsOpen() const { return file_ != nullptr; }
 
   // The text as it is, apart from its line feeds.
-  void Bare(const char* text);
+  void Bare(const char* text, std::size_t length);
+  void Bare(const char* text) { Bare(text, std::strlen(text)); }
   // The text between double quotes; quotes inside it are written as they stand.
-  void Quoted(const char* text);
-  void Separator();
+  void Quoted(const char* text, std::size_t length) {
+    Put('"');
+    Bare(text, length);
+    Put('"');
+  }
+  void Quoted(const char* text) { Quoted(text, std::strlen(text)); }
+  void Separator() { Put(','); }
   void LineEnd();
 
  private:
+  // Bytes collect here and reach the stream a block at a time: one library call per block of
+  // rows rather than several per cell.
+  static constexpr std::size_t kBlockSize = 4096;
+
+  void Put(char byte) {
+    if (used_ == kBlockSize) Flush();
+    block_[used_++] = byte;
+  }
+  void Append(const char* bytes, std::size_t length);
+  void Flush();
+
   std::FILE* file_;
+  std::size_t used_ = 0;
+  char block_[kBlockSize];
 };
 
 }  // namespace quillet
