@@ -6,6 +6,7 @@
 #include "client/connect_text.h"
 #include "database_admin/csv_writer.h"
 #include "database_admin/cursor_job.h"
+#include "database_admin/text_scan.h"
 #include "quillet.h"
 
 namespace quillet {
@@ -22,10 +23,11 @@ constexpr int16_t kEndOfRows = 1;
 
 using ValueSlot = char[kSlotSize];
 
-// About 66 KB, on the calling thread's stack like every export's working storage. That stays
-// far inside the stacks hosts run on: 1 MB reserved for a Windows thread unless its creator
-// asks for less, 8 MB for glibc threads. MinGW and GCC probe frames this large page by page,
-// so the stack grows through its guard page and never skips it.
+// About 66 KB, on the calling thread's stack like every export's working storage, and 16 KB
+// more for the file's block in CsvWriter. That stays far inside the stacks hosts run on: 1 MB
+// reserved for a Windows thread unless its creator asks for less, 8 MB for glibc threads.
+// MinGW and GCC probe frames this large page by page, so the stack grows through its guard
+// page and never skips it.
 struct WorkingStorage {
   int32_t types[kMaxColumns];
   ValueSlot values[kMaxColumns];
@@ -53,33 +55,44 @@ std::size_t DoubleQuotes(ValueSlot& slot, std::size_t length) {
   return length;
 }
 
+// A fetch that keeps to the declared length stores at most that many bytes and a zero.
+constexpr std::size_t kFetchExtent = static_cast<std::size_t>(kDeclaredValueLength) + 1;
+
 // Writes the cell of one value, by the column's type code (unknown codes give an empty cell),
 // and returns how many bytes from the slot's start this row can have left non-zero.
 std::size_t WriteCell(CsvWriter& csv, int32_t type, ValueSlot& slot) {
   // The client library could have filled the whole slot: its last byte ends the text.
   slot[kSlotSize - 1] = '\0';
-  const std::size_t delivered = std::strlen(slot);
-  // A fetch that keeps to the declared length stores at most that many bytes and a zero. One
-  // that delivered more ignored it and may have written anywhere in the slot.
-  constexpr std::size_t kFetchExtent = static_cast<std::size_t>(kDeclaredValueLength) + 1;
-  const std::size_t fetched = delivered < kFetchExtent ? kFetchExtent : kSlotSize;
+  TextScan scan = ScanText(slot, kSlotSize);
+  // A longer text means the fetch ignored the declared length and may have written anywhere
+  // in the slot.
+  const std::size_t fetched = scan.length < kFetchExtent ? kFetchExtent : kSlotSize;
   switch (type) {
     case 1:
-    case 4: {
-      const std::size_t length = DoubleQuotes(slot, delivered);
-      csv.Quoted(slot, length);
-      return length < fetched ? fetched : length + 1;
-    }
+    case 4:
+      if (scan.hasQuote) scan.length = DoubleQuotes(slot, scan.length);
+      csv.Quoted(slot, scan);
+      return scan.length < fetched ? fetched : scan.length + 1;
     case 2:
     case 3:
     case 5:
     case 6:
-      csv.Bare(slot, delivered);
+      csv.Bare(slot, scan);
       break;
     default:
       break;
   }
   return fetched;
+}
+
+// Clears the bytes of the slot that the row touched; the usual count as a constant, so that
+// this is a few stores rather than a library call.
+void ClearSlot(ValueSlot& slot, std::size_t touched) {
+  if (touched == kFetchExtent) {
+    std::memset(slot, 0, kFetchExtent);
+  } else {
+    std::memset(slot, 0, touched);
+  }
 }
 
 void EndCell(CsvWriter& csv, int32_t column, int32_t columns) {
@@ -122,7 +135,7 @@ int32_t WriteResult(CursorConnection& connection, CsvWriter& csv) {
     for (int32_t column = 1; column <= columns; ++column) {
       const std::size_t index = static_cast<std::size_t>(column - 1);
       ValueSlot& slot = storage.values[index];
-      std::memset(slot, 0, WriteCell(csv, storage.types[index], slot));
+      ClearSlot(slot, WriteCell(csv, storage.types[index], slot));
       EndCell(csv, column, columns);
     }
   }
