@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(
-  cmake ninja-build g++ libgtest-dev libgmock-dev
+  cmake ninja-build g++ libgtest-dev libgmock-dev libsqlite3-dev sqlite3
   g++-mingw-w64-i686
   clang-14 libclang-rt-14-dev
 )
