@@ -40,7 +40,8 @@ struct WorkingStorage {
 // before the quote when that quote is its last byte.
 std::size_t DoubleQuotes(ValueSlot& slot, std::size_t length) {
   constexpr std::size_t kMaxLength = kSlotSize - 1;
-  for (std::size_t i = 0; i < length; ++i) {
+  std::size_t i = 0;
+  while (i < length) {
     const void* quote = std::memchr(slot + i, '"', length - i);
     if (quote == nullptr) break;
     i = static_cast<std::size_t>(static_cast<const char*>(quote) - slot);
@@ -50,7 +51,7 @@ std::size_t DoubleQuotes(ValueSlot& slot, std::size_t length) {
     }
     std::memmove(slot + i + 1, slot + i, length - i);
     slot[++length] = '\0';
-    ++i;  // past the copy, so that it is not doubled again
+    i += 2;  // past the quote and its copy, so that the copy is not doubled again
   }
   return length;
 }
