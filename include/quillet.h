@@ -28,7 +28,8 @@ extern "C" {
 /* ExportCSV: the output file could not be opened. */
 #define QUILLET_ERROR_FILE (-1)
 /* An argument the library must read itself was null or longer than its fixed room;
-   nothing was sent to the server and nothing was written. */
+   nothing was sent to the server and nothing was written. From AllSnapShot also: the last
+   database that failed was skipped because its name cannot safely become its directory. */
 #define QUILLET_ERROR_ARGUMENT (-30001)
 /* ExportCSV: the statement selects more than 255 columns; the file was left empty. */
 #define QUILLET_ERROR_TOO_MANY_COLUMNS (-30002)
@@ -51,8 +52,11 @@ QUILLET_API int32_t QUILLET_CALL KillConnection(const char* server, const char* 
                                                 int32_t process);
 /* list: at least QUILLET_DATABASE_LIST_SIZE bytes; receives "name;name;...". */
 QUILLET_API int32_t QUILLET_CALL DirDB(const char* server, const char* password, char* list);
+/* directory is handed to the server as it is: it is neither created nor emptied. */
 QUILLET_API int32_t QUILLET_CALL SnapShot(int32_t flag, const char* server, const char* password,
                                           const char* database, const char* directory);
+/* Each database goes into root_directory\name, emptied or created (one level) just before its
+   backup; every database is tried, and the last failure is the result. */
 QUILLET_API int32_t QUILLET_CALL AllSnapShot(const char* server, const char* password,
                                              const char* root_directory);
 /* list: at least QUILLET_CONNECTION_LIST_SIZE bytes; receives "%d:%s:%s:%s" lines joined

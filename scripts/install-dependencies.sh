@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  cmake ninja-build g++ libgtest-dev libgmock-dev
+  cmake ninja-build g++ libgtest-dev libgmock-dev libsqlite3-dev sqlite3
   g++-mingw-w64-i686 googletest wine wine32:i386
 )
 

@@ -2,26 +2,18 @@
 #include <cstddef>
 
 #include "quillet.h"
+#include "server_admin/database_list.h"
 #include "server_admin/server_job.h"
 
 namespace quillet {
 namespace {
 
-// Turns the client library's list (NUL-ended names closed by an empty name) into
-// "name;name;" in place. Only whole names that leave room for the closing NUL inside the list
-// area are kept, so a list without its closing empty name is cut, never overrun.
+// Turns the client library's list into "name;name;" in place. A name that may have been cut
+// is left out rather than shown truncated.
 void JoinDatabaseNames(char* list) {
-  std::size_t start = 0;
-  while (start < kDatabaseListSize && list[start] != '\0') {
-    std::size_t end = start;
-    while (end < kDatabaseListSize && list[end] != '\0') ++end;
-    if (end + 1 >= kDatabaseListSize) {
-      list[start] = '\0';
-      return;
-    }
-    list[end] = ';';
-    start = end + 1;
-  }
+  const std::size_t end =
+      ForEachDatabaseName(list, [list](std::size_t, std::size_t nameEnd) { list[nameEnd] = ';'; });
+  list[end] = '\0';
 }
 
 }  // namespace

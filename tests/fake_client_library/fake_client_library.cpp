@@ -28,7 +28,9 @@ struct Script {
   std::vector<Column> columns;
   std::vector<Row> rows;
   std::size_t nextRow = 0;
+  int32_t deliveredLength = -1;
   std::map<int32_t, Binding> bindings;
+  const char* lastConnectText = nullptr;
   std::vector<std::string> calls;
   std::vector<int> ordinals;
 };
@@ -41,10 +43,14 @@ std::string Int(int64_t value) { return std::to_string(value); }
 std::string In(const int32_t* value) { return value == nullptr ? "<null>" : "&" + Int(*value); }
 std::string Address(const void* address) { return address == nullptr ? "<null>" : "&"; }
 
-// Records one call and hands back its scripted return code; runs the ordinal's hook first.
+using Arguments = std::vector<std::string>;
+
+// Records one call and hands back its scripted return code. The ordinal's hook runs first, and
+// only then are the arguments read, so a hook can hold a call before it sees its texts.
 class Call {
  public:
-  Call(int ordinal, std::initializer_list<std::string> arguments) : ordinal_(ordinal) {
+  template <typename Describe>
+  Call(int ordinal, Describe describe) : ordinal_(ordinal) {
     std::function<void()> hook;
     {
       std::lock_guard<std::mutex> lock(mutex);
@@ -55,7 +61,7 @@ class Call {
     lock_ = std::unique_lock<std::mutex>(mutex);
     std::string text = Int(ordinal) + "(";
     bool first = true;
-    for (const std::string& argument : arguments) {
+    for (const std::string& argument : describe()) {
       if (!first) text += ",";
       text += argument;
       first = false;
@@ -83,16 +89,19 @@ void CopyOut(const std::string& bytes, void* buffer, int32_t size) {
 }
 
 int16_t Open(int ordinal, uint16_t* handle, const char* connect, int32_t zero) {
-  Call call(ordinal, {Address(handle), Text(connect), Int(zero)});
+  Call call(ordinal, [&] { return Arguments{Address(handle), Text(connect), Int(zero)}; });
   if (call.ok() && handle != nullptr) *handle = script.handle;
   script.bindings.clear();
+  script.lastConnectText = connect;
   return call.code();
 }
 
-int16_t HandleOnly(int ordinal, uint16_t handle) { return Call(ordinal, {Int(handle)}).code(); }
+int16_t HandleOnly(int ordinal, uint16_t handle) {
+  return Call(ordinal, [&] { return Arguments{Int(handle)}; }).code();
+}
 
 int16_t HandleText(int ordinal, uint16_t handle, const char* text, int32_t zero) {
-  return Call(ordinal, {Int(handle), Text(text), Int(zero)}).code();
+  return Call(ordinal, [&] { return Arguments{Int(handle), Text(text), Int(zero)}; }).code();
 }
 
 }  // namespace
@@ -142,9 +151,19 @@ void SetRows(const std::vector<Row>& rows) {
   script.rows = rows;
 }
 
+void SetDeliveredLength(int32_t bytes) {
+  std::lock_guard<std::mutex> lock(mutex);
+  script.deliveredLength = bytes;
+}
+
 void OnCall(int ordinal, std::function<void()> hook) {
   std::lock_guard<std::mutex> lock(mutex);
   script.hooks[ordinal] = std::move(hook);
+}
+
+const char* LastConnectTextAddress() {
+  std::lock_guard<std::mutex> lock(mutex);
+  return script.lastConnectText;
 }
 
 std::vector<std::string> Calls() {
@@ -165,6 +184,7 @@ int CountOf(int ordinal) {
 }  // namespace fake
 
 using fake::Address;
+using fake::Arguments;
 using fake::Call;
 using fake::In;
 using fake::Int;
@@ -174,7 +194,7 @@ using fake::Text;
 extern "C" {
 
 int16_t SQLWNTM_CALL sqlwntm_98(uint16_t* handle, const char* server, const char* password) {
-  Call call(98, {Address(handle), Text(server), Text(password)});
+  Call call(98, [&] { return Arguments{Address(handle), Text(server), Text(password)}; });
   if (call.ok() && handle != nullptr) *handle = script.handle;
   return call.code();
 }
@@ -183,24 +203,29 @@ int16_t SQLWNTM_CALL sqlwntm_106(uint16_t handle) { return fake::HandleOnly(106,
 
 int16_t SQLWNTM_CALL sqlwntm_93(uint16_t handle, const char* database, int32_t zero1,
                                 const char* directory, int32_t zero2, int32_t flag, int32_t one) {
-  return Call(93, {Int(handle), Text(database), Int(zero1), Text(directory), Int(zero2), Int(flag),
-                   Int(one)})
+  return Call(93,
+              [&] {
+                return Arguments{Int(handle), Text(database), Int(zero1), Text(directory),
+                                 Int(zero2),  Int(flag),      Int(one)};
+              })
       .code();
 }
 
 int16_t SQLWNTM_CALL sqlwntm_112(uint16_t handle, int16_t flags, void* buffer, int32_t size,
                                  int32_t* length) {
-  Call call(112, {Int(handle), Int(flags), Address(buffer), Int(size), Address(length)});
+  Call call(112, [&] {
+    return Arguments{Int(handle), Int(flags), Address(buffer), Int(size), Address(length)};
+  });
   if (call.ok()) fake::CopyOut(script.activeCursorsReply, buffer, size);
   return call.code();
 }
 
 int16_t SQLWNTM_CALL sqlwntm_125(uint16_t handle, int32_t process) {
-  return Call(125, {Int(handle), Int(process)}).code();
+  return Call(125, [&] { return Arguments{Int(handle), Int(process)}; }).code();
 }
 
 int16_t SQLWNTM_CALL sqlwntm_99(const char* server, char* buffer, int32_t size) {
-  Call call(99, {Text(server), Address(buffer), Int(size)});
+  Call call(99, [&] { return Arguments{Text(server), Address(buffer), Int(size)}; });
   if (call.ok()) fake::CopyOut(script.databaseList, buffer, size);
   return call.code();
 }
@@ -233,23 +258,27 @@ int16_t SQLWNTM_CALL sqlwntm_81(uint16_t* handle, const char* connect, int32_t z
 
 int16_t SQLWNTM_CALL sqlwntm_110(uint16_t handle, int32_t parameter, int32_t* value,
                                  int32_t* length) {
-  Call call(110, {Int(handle), Int(parameter), In(value), In(length)});
+  Call call(110, [&] { return Arguments{Int(handle), Int(parameter), In(value), In(length)}; });
   if (call.ok() && value != nullptr) *value = script.parameter1003;
   return call.code();
 }
 
 int16_t SQLWNTM_CALL sqlwntm_56(uint16_t handle, const char* text) {
-  return Call(56, {Int(handle), Text(text)}).code();
+  return Call(56, [&] { return Arguments{Int(handle), Text(text)}; }).code();
 }
 
 int16_t SQLWNTM_CALL sqlwntm_128(uint16_t handle, int32_t parameter, int32_t* value, int32_t zero) {
-  return Call(128, {Int(handle), Int(parameter), In(value), Int(zero)}).code();
+  return Call(128,
+              [&] {
+                return Arguments{Int(handle), Int(parameter), In(value), Int(zero)};
+              })
+      .code();
 }
 
 int16_t SQLWNTM_CALL sqlwntm_17(uint16_t handle) { return fake::HandleOnly(17, handle); }
 
 int16_t SQLWNTM_CALL sqlwntm_7(uint16_t handle, const char* text, int32_t zero) {
-  Call call(7, {Int(handle), Text(text), Int(zero)});
+  Call call(7, [&] { return Arguments{Int(handle), Text(text), Int(zero)}; });
   script.nextRow = 0;
   return call.code();
 }
@@ -265,7 +294,7 @@ int16_t SQLWNTM_CALL sqlwntm_147(uint16_t handle, const char* text, int32_t zero
 int16_t SQLWNTM_CALL sqlwntm_121(uint16_t handle) { return fake::HandleOnly(121, handle); }
 
 int16_t SQLWNTM_CALL sqlwntm_28(uint16_t handle) {
-  Call call(28, {Int(handle)});
+  Call call(28, [&] { return Arguments{Int(handle)}; });
   script.nextRow = 0;
   return call.code();
 }
@@ -273,14 +302,15 @@ int16_t SQLWNTM_CALL sqlwntm_28(uint16_t handle) {
 // Delivers the next row into the bound buffers: at most the declared length of each value,
 // and a NUL after it only where the buffer has room.
 int16_t SQLWNTM_CALL sqlwntm_32(uint16_t handle) {
-  Call call(32, {Int(handle)});
+  Call call(32, [&] { return Arguments{Int(handle)}; });
   if (!call.ok()) return call.code();
   if (script.nextRow >= script.rows.size()) return 1;
   const fake::Row& row = script.rows[script.nextRow++];
   for (const auto& [column, binding] : script.bindings) {
     if (column < 1 || static_cast<std::size_t>(column) > row.size()) continue;
     const std::string& value = row[static_cast<std::size_t>(column - 1)];
-    const std::size_t room = static_cast<std::size_t>(std::max(binding.length, 0));
+    const int32_t delivered = script.deliveredLength >= 0 ? script.deliveredLength : binding.length;
+    const std::size_t room = static_cast<std::size_t>(std::max(delivered, 0));
     const std::size_t size = std::min(value.size(), room);
     std::memcpy(binding.buffer, value.data(), size);
     if (size < room) binding.buffer[size] = '\0';
@@ -292,20 +322,22 @@ int16_t SQLWNTM_CALL sqlwntm_9(uint16_t handle) { return fake::HandleOnly(9, han
 
 int16_t SQLWNTM_CALL sqlwntm_61(uint16_t handle, int32_t column, int32_t type, char* buffer,
                                 int32_t length, int32_t zero1, int32_t zero2, int32_t zero3) {
-  Call call(61, {Int(handle), Int(column), Int(type), Address(buffer), Int(length), Int(zero1),
-                 Int(zero2), Int(zero3)});
+  Call call(61, [&] {
+    return Arguments{Int(handle), Int(column), Int(type),  Address(buffer),
+                     Int(length), Int(zero1),  Int(zero2), Int(zero3)};
+  });
   if (call.ok() && buffer != nullptr) script.bindings[column] = {buffer, length};
   return call.code();
 }
 
 int16_t SQLWNTM_CALL sqlwntm_52(uint16_t handle, int32_t* count) {
-  Call call(52, {Int(handle), Address(count)});
+  Call call(52, [&] { return Arguments{Int(handle), Address(count)}; });
   if (call.ok() && count != nullptr) *count = script.rowCount;
   return call.code();
 }
 
 int16_t SQLWNTM_CALL sqlwntm_43(uint16_t handle, int32_t* count) {
-  Call call(43, {Int(handle), In(count)});
+  Call call(43, [&] { return Arguments{Int(handle), In(count)}; });
   if (call.ok() && count != nullptr) *count = static_cast<int32_t>(script.columns.size());
   return call.code();
 }
@@ -315,8 +347,10 @@ int16_t SQLWNTM_CALL sqlwntm_43(uint16_t handle, int32_t* count) {
 int16_t SQLWNTM_CALL sqlwntm_14(uint16_t handle, int32_t column, int32_t* type, int32_t* length,
                                 char* name, uint8_t* name_length, int32_t* extra1,
                                 int32_t* extra2) {
-  Call call(14, {Int(handle), Int(column), In(type), In(length), Address(name),
-                 Address(name_length), Address(extra1), Address(extra2)});
+  Call call(14, [&] {
+    return Arguments{Int(handle),   Int(column),          In(type),        In(length),
+                     Address(name), Address(name_length), Address(extra1), Address(extra2)};
+  });
   if (!call.ok()) return call.code();
   if (column < 1 || static_cast<std::size_t>(column) > script.columns.size()) return 0;
   const fake::Column& described = script.columns[static_cast<std::size_t>(column - 1)];

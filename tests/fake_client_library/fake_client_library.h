@@ -47,8 +47,16 @@ FAKE_API void SetRowCount(int32_t count);
 FAKE_API void SetColumns(const std::vector<Column>& columns);
 // Rows fetched by 32 into the bound buffers after 7 or 28; then 32 returns 1.
 FAKE_API void SetRows(const std::vector<Row>& rows);
-// Runs inside every call of the ordinal, after the call is recorded and before it returns.
+// Delivers values of up to this many bytes whatever length they were bound with, as a client
+// library that ignores the declared length would; -1, the default, keeps to it.
+FAKE_API void SetDeliveredLength(int32_t bytes);
+// Runs first in every call of the ordinal, before its arguments are read and recorded, so a
+// hook can hold a call back before the call sees its texts.
 FAKE_API void OnCall(int ordinal, std::function<void()> hook);
+
+// The address of the text the last opening call (80, 81) was given: lets a test look at that
+// storage while the connection is still being made.
+FAKE_API const char* LastConnectTextAddress();
 
 // Every call so far, as "ordinal(arg,arg,...)": texts as they are ("<null>" for a null
 // pointer), integers in decimal, addresses of in-values as "&value", other addresses as "&".

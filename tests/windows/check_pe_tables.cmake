@@ -1,6 +1,7 @@
 # Reads the export and import tables of the built Quillet.dll back with objdump and checks them
 # against what a host and the client library expect:
-#   - exports: exactly the names and ordinals of the module's export list, no nameless export;
+#   - exports: exactly the names and ordinals of the module's export list, which holds all
+#     seventeen at 1 to 17 in alphabetical order; no nameless export;
 #   - imports: SQLWNTM.dll by ordinal alone, exactly the ordinals the library's sources call,
 #     each one listed for the client library; otherwise only the system DLLs in
 #     ALLOWED_DLLS, so no compiler runtime DLL.
@@ -95,6 +96,9 @@ foreach(entry IN LISTS expected_exports)
   endif()
   set(previous_name "${CMAKE_MATCH_2}")
 endforeach()
+if(NOT named_ordinals STREQUAL "1;2;3;4;5;6;7;8;9;10;11;12;13;14;15;16;17")
+  fail("the export list does not hold ordinals 1 to 17, each once")
+endif()
 list(SORT address_ordinals COMPARE NATURAL)
 list(SORT named_ordinals COMPARE NATURAL)
 if(NOT address_ordinals STREQUAL named_ordinals)

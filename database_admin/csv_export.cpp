@@ -1,0 +1,153 @@
+// The CSV export: the result of one SELECT statement written to a comma-separated file.
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "client/connect_text.h"
+#include "database_admin/csv_writer.h"
+#include "database_admin/cursor_job.h"
+#include "quillet.h"
+
+namespace quillet {
+namespace {
+
+// The columns one export can take: the type table and the value area have one entry each.
+constexpr int32_t kMaxColumns = 255;
+// Each column's value slot. Values are bound with a declared length of 50, so the rest of the
+// slot stays zero and leaves room for the quotes doubled in place.
+constexpr std::size_t kSlotSize = 255;
+constexpr int32_t kDeclaredValueLength = 50;
+// The fetch code that marks the end of the rows rather than a failure.
+constexpr int16_t kEndOfRows = 1;
+
+using ValueSlot = char[kSlotSize];
+
+// About 66 KB, on the calling thread's stack like every export's working storage. That stays
+// far inside the stacks hosts run on: 1 MB reserved for a Windows thread unless its creator
+// asks for less, 8 MB for glibc threads. MinGW and GCC probe frames this large page by page,
+// so the stack grows through its guard page and never skips it.
+struct WorkingStorage {
+  int32_t types[kMaxColumns];
+  ValueSlot values[kMaxColumns];
+  char columnName[kColumnNameSize];
+};
+
+// Doubles each double quote of the slot's text in place, within the slot. A slot's last byte
+// always ends the text; should a text of more than 50 bytes leave no room for a quote's copy,
+// the text gives up its last byte, or ends before the quote when that quote is its last byte.
+void DoubleQuotes(ValueSlot& slot) {
+  constexpr std::size_t kMaxLength = kSlotSize - 1;
+  std::size_t length = std::strlen(slot);
+  for (std::size_t i = 0; i < length; ++i) {
+    if (slot[i] != '"') continue;
+    if (length == kMaxLength) {
+      slot[--length] = '\0';
+      if (i == length) return;
+    }
+    std::memmove(slot + i + 1, slot + i, length - i);
+    slot[++length] = '\0';
+    ++i;  // past the copy, so that it is not doubled again
+  }
+}
+
+// The cell of one value, by the column's type code; unknown codes give an empty cell.
+void WriteCell(CsvWriter& csv, int32_t type, ValueSlot& slot) {
+  // The client library could have filled the whole slot: its last byte ends the text.
+  slot[kSlotSize - 1] = '\0';
+  switch (type) {
+    case 1:
+    case 4:
+      DoubleQuotes(slot);
+      csv.Quoted(slot);
+      break;
+    case 2:
+    case 3:
+    case 5:
+    case 6:
+      csv.Bare(slot);
+      break;
+    default:
+      break;
+  }
+}
+
+void EndCell(CsvWriter& csv, int32_t column, int32_t columns) {
+  if (column == columns) {
+    csv.LineEnd();
+  } else {
+    csv.Separator();
+  }
+}
+
+// Everything after a successful statement: heading, binding, the second run and the rows. A
+// failing step's code is the result, a later failure replacing an earlier one.
+int32_t WriteResult(CursorConnection& connection, CsvWriter& csv) {
+  WorkingStorage storage;
+  int32_t columns = 0;
+  if (!connection.GetNoSelectItems(&columns)) return connection.ReturnCode();
+  if (columns > kMaxColumns) return QUILLET_ERROR_TOO_MANY_COLUMNS;
+
+  int32_t result = 0;
+  for (int32_t column = 1; column <= columns; ++column) {
+    const std::size_t index = static_cast<std::size_t>(column - 1);
+    int32_t length = 0;
+    // A column that cannot be described gets an empty name rather than whatever is left over.
+    if (!connection.DescribeSelectItem(column, &storage.types[index], &length,
+                                       storage.columnName)) {
+      storage.columnName[0] = '\0';
+    }
+    csv.Quoted(storage.columnName);
+    EndCell(csv, column, columns);
+    if (!connection.SelectBuffer(column, storage.values[index], kDeclaredValueLength)) {
+      result = connection.ReturnCode();
+    }
+  }
+  if (!connection.Execute()) return connection.ReturnCode();
+
+  std::memset(storage.values, 0, sizeof storage.values);
+  while (connection.Next()) {
+    for (int32_t column = 1; column <= columns; ++column) {
+      const std::size_t index = static_cast<std::size_t>(column - 1);
+      WriteCell(csv, storage.types[index], storage.values[index]);
+      EndCell(csv, column, columns);
+    }
+    std::memset(storage.values, 0, sizeof storage.values);
+  }
+  if (connection.ReturnCode() != kEndOfRows) result = connection.ReturnCode();
+  return result;
+}
+
+// The statement runs twice: once to learn its columns, once more after they are bound.
+int32_t Export(CursorConnection& connection, const char* statement, CsvWriter& csv) {
+  if (!connection.CompileAndExecute(statement)) return connection.ReturnCode();
+  const int32_t result = WriteResult(connection, csv);
+  connection.Commit();
+  return result;
+}
+
+}  // namespace
+}  // namespace quillet
+
+using quillet::ConnectText;
+using quillet::CsvWriter;
+using quillet::CursorConnection;
+using quillet::kDefaultConnectMode;
+using quillet::RunCursorJob;
+
+extern "C" {
+
+// The arguments are checked before the file is opened, so a refused call leaves an existing
+// file as it was. The file is closed after the connection, on every path.
+int32_t ExportCSV(const char* database, const char* user, const char* password,
+                  const char* statement, const char* output_file) {
+  if (!ConnectText::Fits(database, user, password) || output_file == nullptr) {
+    return QUILLET_ERROR_ARGUMENT;
+  }
+  CsvWriter csv(output_file);
+  if (!csv.IsOpen()) return QUILLET_ERROR_FILE;
+  return RunCursorJob(
+      database, user, password, kDefaultConnectMode,
+      [&](CursorConnection& connection) { return quillet::Export(connection, statement, csv); });
+}
+
+}  // extern "C"

@@ -1,0 +1,77 @@
+// Listing the server's client processes, and killing them all or those of one database.
+#include <cstdio>
+#include <cstring>
+
+#include "quillet.h"
+#include "server_admin/connection_entry.h"
+#include "server_admin/server_job.h"
+
+namespace quillet {
+namespace {
+
+// Room for one formatted line; a line of the cut entry texts has at most 55 characters.
+constexpr std::size_t kLineSize = 1024;
+// A kill that ends with this code is not counted as a failure of the bulk kill.
+constexpr int16_t kUncountedKillCode = 2528;
+
+// The listing shows a blank-led database name as "*" and the process as the server's own.
+void MarkServerProcess(ConnectionEntry& entry) {
+  static constexpr char kServerUser[] = "Server";
+  static_assert(sizeof kServerUser <= sizeof entry.userName, "the user field holds it");
+  if (entry.databaseName[0] != ' ') return;
+  entry.databaseName[0] = '*';
+  std::memcpy(entry.userName, kServerUser, sizeof kServerUser);
+}
+
+}  // namespace
+}  // namespace quillet
+
+using quillet::ConnectionEntry;
+using quillet::ConnectionEntryList;
+using quillet::ResultOf;
+using quillet::RunServerJob;
+using quillet::ServerConnection;
+
+extern "C" {
+
+int32_t ListConnections(const char* server, const char* password, char* list) {
+  if (list == nullptr) return QUILLET_ERROR_ARGUMENT;
+  // The host finds an empty or a complete list after every call.
+  list[0] = '\0';
+  return RunServerJob(server, password, [&](ServerConnection& connection) {
+    ConnectionEntryList entries;
+    if (!entries.Fetch(connection)) return ResultOf(false, connection);
+    std::size_t length = 0;
+    char line[quillet::kLineSize];
+    entries.ForEachClientProcess([&](ConnectionEntry& entry) {
+      quillet::MarkServerProcess(entry);
+      const int written =
+          std::snprintf(line, sizeof line, "%d:%s:%s:%s", static_cast<int>(entry.processNumber),
+                        entry.databaseName, entry.userName, entry.programName);
+      if (written <= 0) return;
+      if (length > 0) list[length++] = ';';
+      std::memcpy(list + length, line, static_cast<std::size_t>(written) + 1);
+      length += static_cast<std::size_t>(written);
+    });
+    return 0;
+  });
+}
+
+int32_t KillAllConnections(const char* server, const char* password, const char* database) {
+  if (database == nullptr) return QUILLET_ERROR_ARGUMENT;
+  return RunServerJob(server, password, [&](ServerConnection& connection) {
+    ConnectionEntryList entries;
+    if (!entries.Fetch(connection)) return ResultOf(false, connection);
+    int32_t result = 0;
+    entries.ForEachClientProcess([&](const ConnectionEntry& entry) {
+      if (database[0] != '\0' && !quillet::HasDatabaseName(entry, database)) return;
+      if (!connection.KillConnection(entry.processNumber) &&
+          connection.ReturnCode() != quillet::kUncountedKillCode) {
+        result = connection.ReturnCode();
+      }
+    });
+    return result;
+  });
+}
+
+}  // extern "C"

@@ -1,0 +1,298 @@
+#include "catalogue.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <set>
+
+#include "process_identity.h"
+#include "sqlite_statement.h"
+#include "standin_admin.h"
+#include "standin_paths.h"
+
+namespace standin {
+namespace {
+
+// Long enough for any catalogue change of another process to finish.
+constexpr int kCatalogueWaitMilliseconds = 10000;
+
+constexpr const char* kSchema =
+    "PRAGMA journal_mode=WAL;"
+    "CREATE TABLE settings(key TEXT PRIMARY KEY, value TEXT NOT NULL);"
+    "CREATE TABLE databases(name TEXT PRIMARY KEY);"
+    "CREATE TABLE users(database TEXT NOT NULL, name TEXT NOT NULL COLLATE NOCASE,"
+    " password TEXT NOT NULL, PRIMARY KEY(database, name));"
+    "CREATE TABLE connections(id INTEGER PRIMARY KEY AUTOINCREMENT,"
+    " process INTEGER NOT NULL UNIQUE, pid INTEGER NOT NULL, started INTEGER NOT NULL,"
+    " user TEXT NOT NULL, database TEXT NOT NULL, program TEXT NOT NULL,"
+    " killed INTEGER NOT NULL DEFAULT 0);"
+    "INSERT INTO settings VALUES('state', 'running'), ('next_process', '2');";
+
+bool Exists(const std::string& path) {
+  struct stat info {};
+  return stat(path.c_str(), &info) == 0;
+}
+
+sqlite3* OpenFile(const std::string& path, int flags) {
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(path.c_str(), &db, flags, nullptr) != SQLITE_OK) {
+    sqlite3_close(db);
+    return nullptr;
+  }
+  sqlite3_busy_timeout(db, kCatalogueWaitMilliseconds);
+  return db;
+}
+
+int16_t Failed(int sqliteCode) {
+  return (sqliteCode & 0xff) == SQLITE_BUSY ? STANDIN_DATABASE_LOCKED : STANDIN_CATALOGUE_ERROR;
+}
+
+}  // namespace
+
+Catalogue::~Catalogue() { sqlite3_close(db_); }
+
+int16_t Catalogue::CreateServer(const std::string& server, const std::string& password) {
+  if (!IsServerName(server.c_str())) return STANDIN_BAD_NAME;
+  const std::string folder = ServerFolder(server);
+  if (!MakeFolders(RootFolder())) return STANDIN_CATALOGUE_ERROR;
+  if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return STANDIN_CATALOGUE_ERROR;
+  const std::string path = CataloguePath(server);
+  if (Exists(path)) return STANDIN_SERVER_EXISTS;
+
+  // Built aside and linked into place whole, so that no process ever opens half a catalogue
+  // and only one of two parallel creators wins.
+  const std::string draft = path + ".draft." + std::to_string(getpid());
+  unlink(draft.c_str());
+  sqlite3* db = OpenFile(draft, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+  if (db == nullptr) return STANDIN_CATALOGUE_ERROR;
+  int code = sqlite3_exec(db, kSchema, nullptr, nullptr, nullptr);
+  if (code == SQLITE_OK) {
+    SqliteStatement insert(db, "INSERT INTO settings VALUES('password', ?)");
+    code = insert.Bind(1, password).Step() == SQLITE_DONE ? SQLITE_OK : SQLITE_ERROR;
+  }
+  sqlite3_close(db);
+  int16_t result = code == SQLITE_OK ? 0 : STANDIN_CATALOGUE_ERROR;
+  if (result == 0 && link(draft.c_str(), path.c_str()) != 0) {
+    result = errno == EEXIST ? STANDIN_SERVER_EXISTS : STANDIN_CATALOGUE_ERROR;
+  }
+  unlink(draft.c_str());
+  return result;
+}
+
+int16_t Catalogue::Open(const std::string& server) {
+  if (!IsServerName(server.c_str())) return STANDIN_NO_SUCH_SERVER;
+  const std::string path = CataloguePath(server);
+  if (!Exists(path)) return STANDIN_NO_SUCH_SERVER;
+  db_ = OpenFile(path, SQLITE_OPEN_READWRITE);
+  if (db_ == nullptr) return STANDIN_CATALOGUE_ERROR;
+  server_ = server;
+  return 0;
+}
+
+int16_t Catalogue::Execute(const char* sql) {
+  const int code = sqlite3_exec(db_, sql, nullptr, nullptr, nullptr);
+  return code == SQLITE_OK ? 0 : Failed(code);
+}
+
+int16_t Catalogue::Begin() { return Execute("BEGIN IMMEDIATE"); }
+
+int16_t Catalogue::End(int16_t code) {
+  if (code != 0) {
+    Execute("ROLLBACK");
+    return code;
+  }
+  return Execute("COMMIT");
+}
+
+int16_t Catalogue::IsRunning(bool* running) {
+  SqliteStatement select(db_, "SELECT value FROM settings WHERE key = 'state'");
+  const int step = select.Step();
+  if (step != SQLITE_ROW) return Failed(step);
+  *running = select.Text(0) == "running";
+  return 0;
+}
+
+int16_t Catalogue::Admit(const char* password) {
+  bool running = false;
+  if (const int16_t code = IsRunning(&running)) return code;
+  if (!running) return STANDIN_SERVER_TERMINATED;
+  SqliteStatement select(db_, "SELECT value FROM settings WHERE key = 'password'");
+  const int step = select.Step();
+  if (step != SQLITE_ROW) return Failed(step);
+  return password != nullptr && select.Text(0) == password ? 0 : STANDIN_BAD_PASSWORD;
+}
+
+int16_t Catalogue::SetRunning(bool running) {
+  if (const int16_t code = Begin()) return code;
+  SqliteStatement update(db_, "UPDATE settings SET value = ? WHERE key = 'state'");
+  int16_t code =
+      update.Bind(1, std::string(running ? "running" : "terminated")).Step() == SQLITE_DONE
+          ? 0
+          : STANDIN_CATALOGUE_ERROR;
+  if (code == 0 && running) code = Execute("DELETE FROM connections");
+  return End(code);
+}
+
+int16_t Catalogue::HasDatabase(const std::string& database, bool* installed) {
+  SqliteStatement select(db_, "SELECT 1 FROM databases WHERE name = ?");
+  const int step = select.Bind(1, database).Step();
+  if (step != SQLITE_ROW && step != SQLITE_DONE) return Failed(step);
+  *installed = step == SQLITE_ROW;
+  return 0;
+}
+
+int16_t Catalogue::DatabaseNames(std::vector<std::string>* names) {
+  SqliteStatement select(db_, "SELECT name FROM databases ORDER BY name");
+  int step;
+  while ((step = select.Step()) == SQLITE_ROW) names->push_back(select.Text(0));
+  return step == SQLITE_DONE ? 0 : Failed(step);
+}
+
+int16_t Catalogue::AddDatabase(const std::string& database) {
+  SqliteStatement insert(db_, "INSERT INTO databases VALUES(?)");
+  const int step = insert.Bind(1, database).Step();
+  if (step != SQLITE_DONE) return Failed(step);
+  return SetUser(database, kDefaultUser, kDefaultUserPassword);
+}
+
+int16_t Catalogue::RemoveDatabase(const std::string& database) {
+  SqliteStatement remove(db_, "DELETE FROM databases WHERE name = ?");
+  SqliteStatement users(db_, "DELETE FROM users WHERE database = ?");
+  if (remove.Bind(1, database).Step() != SQLITE_DONE) return STANDIN_CATALOGUE_ERROR;
+  return users.Bind(1, database).Step() == SQLITE_DONE ? 0 : STANDIN_CATALOGUE_ERROR;
+}
+
+int16_t Catalogue::IsInUse(const std::string& database, bool* inUse) {
+  if (const int16_t code = ForgetDeadConnections()) return code;
+  SqliteStatement select(db_, "SELECT 1 FROM connections WHERE database = ? AND killed = 0");
+  const int step = select.Bind(1, database).Step();
+  if (step != SQLITE_ROW && step != SQLITE_DONE) return Failed(step);
+  *inUse = step == SQLITE_ROW;
+  return 0;
+}
+
+int16_t Catalogue::CheckLogin(const std::string& database, const std::string& user,
+                              const std::string& password) {
+  SqliteStatement select(db_, "SELECT password FROM users WHERE database = ? AND name = ?");
+  const int step = select.Bind(1, database).Bind(2, user).Step();
+  if (step == SQLITE_DONE) return STANDIN_BAD_LOGIN;
+  if (step != SQLITE_ROW) return Failed(step);
+  return select.Text(0) == password ? 0 : STANDIN_BAD_LOGIN;
+}
+
+int16_t Catalogue::SetUser(const std::string& database, const std::string& user,
+                           const std::string& password) {
+  SqliteStatement upsert(db_, "INSERT OR REPLACE INTO users VALUES(?, upper(?), ?)");
+  const int step = upsert.Bind(1, database).Bind(2, user).Bind(3, password).Step();
+  return step == SQLITE_DONE ? 0 : Failed(step);
+}
+
+int16_t Catalogue::ForgetDeadConnections() {
+  SqliteStatement select(db_, "SELECT id, pid, started FROM connections");
+  std::vector<int64_t> dead;
+  int step;
+  while ((step = select.Step()) == SQLITE_ROW) {
+    if (!IsAlive({select.Integer(1), select.Integer(2)})) dead.push_back(select.Integer(0));
+  }
+  if (step != SQLITE_DONE) return Failed(step);
+  for (const int64_t id : dead) {
+    SqliteStatement remove(db_, "DELETE FROM connections WHERE id = ?");
+    if (remove.Bind(1, id).Step() != SQLITE_DONE) return STANDIN_CATALOGUE_ERROR;
+  }
+  return 0;
+}
+
+int16_t Catalogue::Register(const std::string& user, const std::string& database,
+                            const std::string& program, int64_t* id, int* process) {
+  if (const int16_t code = Begin()) return code;
+  int16_t code = ForgetDeadConnections();
+  std::set<int> taken;
+  int next = kFirstConnectionProcess;
+  if (code == 0) {
+    SqliteStatement select(db_, "SELECT process FROM connections");
+    while (select.Step() == SQLITE_ROW) taken.insert(static_cast<int>(select.Integer(0)));
+    SqliteStatement setting(db_, "SELECT value FROM settings WHERE key = 'next_process'");
+    if (setting.Step() == SQLITE_ROW) next = static_cast<int>(setting.Integer(0));
+  }
+  // Numbers go round rather than lowest-first, so that a number just freed is not handed out
+  // again at once to a connection that a stale listing would then kill.
+  constexpr int kNumbers = kLastConnectionProcess - kFirstConnectionProcess + 1;
+  int chosen = 0;
+  for (int i = 0; code == 0 && chosen == 0 && i < kNumbers; ++i) {
+    const int candidate =
+        kFirstConnectionProcess + (next - kFirstConnectionProcess + i + kNumbers) % kNumbers;
+    if (taken.count(candidate) == 0) chosen = candidate;
+  }
+  if (code == 0 && chosen == 0) code = STANDIN_TOO_MANY_CONNECTIONS;
+  if (code == 0) {
+    const ProcessIdentity self = ThisProcess();
+    SqliteStatement insert(db_,
+                           "INSERT INTO connections(process, pid, started, user, database, program)"
+                           " VALUES(?, ?, ?, ?, ?, ?)");
+    insert.Bind(1, chosen).Bind(2, self.pid).Bind(3, self.started);
+    insert.Bind(4, user).Bind(5, database).Bind(6, program);
+    if (insert.Step() != SQLITE_DONE) code = STANDIN_CATALOGUE_ERROR;
+    *id = sqlite3_last_insert_rowid(db_);
+    *process = chosen;
+  }
+  if (code == 0) {
+    SqliteStatement update(db_, "UPDATE settings SET value = ? WHERE key = 'next_process'");
+    if (update.Bind(1, std::to_string(chosen + 1)).Step() != SQLITE_DONE) {
+      code = STANDIN_CATALOGUE_ERROR;
+    }
+  }
+  return End(code);
+}
+
+int16_t Catalogue::Unregister(int64_t id) {
+  SqliteStatement remove(db_, "DELETE FROM connections WHERE id = ?");
+  const int step = remove.Bind(1, id).Step();
+  return step == SQLITE_DONE ? 0 : Failed(step);
+}
+
+int16_t Catalogue::StateOf(int64_t id) {
+  SqliteStatement select(db_,
+                         "SELECT (SELECT value FROM settings WHERE key = 'state'),"
+                         " (SELECT killed FROM connections WHERE id = ?)");
+  const int step = select.Bind(1, id).Step();
+  if (step != SQLITE_ROW) return Failed(step);
+  if (select.Text(0) != "running") return STANDIN_SERVER_TERMINATED;
+  if (select.IsNull(1) || select.Integer(1) != 0) return STANDIN_CONNECTION_KILLED;
+  return 0;
+}
+
+int16_t Catalogue::Connections(std::vector<ConnectionRecord>* connections) {
+  if (const int16_t code = Begin()) return code;
+  int16_t code = ForgetDeadConnections();
+  if (code == 0) {
+    SqliteStatement select(db_,
+                           "SELECT process, user, database, program FROM connections"
+                           " WHERE killed = 0 ORDER BY process");
+    int step;
+    while ((step = select.Step()) == SQLITE_ROW) {
+      connections->push_back(
+          {static_cast<int>(select.Integer(0)), select.Text(1), select.Text(2), select.Text(3)});
+    }
+    if (step != SQLITE_DONE) code = Failed(step);
+  }
+  return End(code);
+}
+
+int16_t Catalogue::Kill(int process) {
+  if (process == kServerProcess) return STANDIN_SERVER_PROCESS;
+  if (const int16_t code = Begin()) return code;
+  int16_t code = ForgetDeadConnections();
+  if (code == 0) {
+    SqliteStatement update(db_,
+                           "UPDATE connections SET killed = 1 WHERE process = ? AND killed = 0");
+    if (update.Bind(1, process).Step() != SQLITE_DONE) {
+      code = STANDIN_CATALOGUE_ERROR;
+    } else if (sqlite3_changes(db_) == 0) {
+      code = STANDIN_NO_SUCH_PROCESS;
+    }
+  }
+  return End(code);
+}
+
+}  // namespace standin

@@ -1,0 +1,87 @@
+// The catalogue of one stand-in server, a SQLite file in the server's folder: the server's
+// password and state, its installed databases with their users, and the registry of the
+// connections that any process on the machine holds. SQLite's file locking makes it safe for
+// parallel use by many processes; the registry forgets connections of processes that died.
+#ifndef QUILLET_SQLBASE_STANDIN_CATALOGUE_H
+#define QUILLET_SQLBASE_STANDIN_CATALOGUE_H
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace standin {
+
+// Process number of the server's own record; connections get the numbers above it.
+constexpr int kServerProcess = 1;
+constexpr int kFirstConnectionProcess = 2;
+constexpr int kLastConnectionProcess = 255;
+// User that every database has from its creation or installation on.
+constexpr const char* kDefaultUser = "SYSADM";
+constexpr const char* kDefaultUserPassword = "SYSADM";
+
+struct ConnectionRecord {
+  int process;
+  std::string user;
+  std::string database;
+  std::string program;
+};
+
+class Catalogue {
+ public:
+  Catalogue() = default;
+  ~Catalogue();
+  Catalogue(const Catalogue&) = delete;
+  Catalogue& operator=(const Catalogue&) = delete;
+
+  // A new server folder with its catalogue, in the running state.
+  static int16_t CreateServer(const std::string& server, const std::string& password);
+
+  int16_t Open(const std::string& server);
+  const std::string& Server() const { return server_; }
+
+  // Every change that first checks the catalogue runs between Begin and End, so that no
+  // other process changes it in between. End commits when code is 0, else rolls back, and
+  // returns code (or the commit's failure).
+  int16_t Begin();
+  int16_t End(int16_t code);
+
+  int16_t IsRunning(bool* running);
+  // 0 for a running server with this password, else the code that refuses the connection.
+  int16_t Admit(const char* password);
+  // Start clears the registry: connections from before the stop are gone.
+  int16_t SetRunning(bool running);
+
+  int16_t HasDatabase(const std::string& database, bool* installed);
+  int16_t DatabaseNames(std::vector<std::string>* names);
+  int16_t AddDatabase(const std::string& database);
+  int16_t RemoveDatabase(const std::string& database);
+  int16_t IsInUse(const std::string& database, bool* inUse);
+
+  int16_t CheckLogin(const std::string& database, const std::string& user,
+                     const std::string& password);
+  int16_t SetUser(const std::string& database, const std::string& user,
+                  const std::string& password);
+
+  // Takes a free process number for a new connection of this process.
+  int16_t Register(const std::string& user, const std::string& database, const std::string& program,
+                   int64_t* id, int* process);
+  int16_t Unregister(int64_t id);
+  // 0 while the connection may go on; STANDIN_CONNECTION_KILLED or STANDIN_SERVER_TERMINATED.
+  int16_t StateOf(int64_t id);
+  // Live connections in process-number order.
+  int16_t Connections(std::vector<ConnectionRecord>* connections);
+  int16_t Kill(int process);
+
+ private:
+  int16_t Execute(const char* sql);
+  int16_t ForgetDeadConnections();
+
+  sqlite3* db_ = nullptr;
+  std::string server_;
+};
+
+}  // namespace standin
+
+#endif  // QUILLET_SQLBASE_STANDIN_CATALOGUE_H

@@ -1,0 +1,420 @@
+#include "cursor.h"
+
+#include <dirent.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+#include <sstream>
+
+#include "process_identity.h"
+#include "sql_script.h"
+#include "standin_admin.h"
+#include "standin_paths.h"
+#include "type_codes.h"
+
+namespace standin {
+namespace {
+
+// Lock wait of a connection until it sets its own.
+constexpr int32_t kDefaultLockWaitSeconds = 5;
+// The session settings a connection takes, with their values until set.
+const std::map<int32_t, int32_t> kSessionDefaults = {
+    {kLockWaitParameter, kDefaultLockWaitSeconds}, {3007, 0}, {3010, 0}, {3011, 0}};
+
+int16_t Failed(int sqliteCode) {
+  const int primary = sqliteCode & 0xff;
+  return primary == SQLITE_BUSY || primary == SQLITE_LOCKED ? STANDIN_DATABASE_LOCKED
+                                                            : STANDIN_SQL_ERROR;
+}
+
+// Upper case, blanks folded to one, no trailing semicolon: the form the fixed statements are
+// recognised in.
+std::string Normalised(const char* text) {
+  std::istringstream words(text);
+  std::string word;
+  std::string normalised;
+  while (words >> word) {
+    if (!normalised.empty()) normalised.push_back(' ');
+    normalised += word;
+  }
+  while (!normalised.empty() && (normalised.back() == ';' || normalised.back() == ' ')) {
+    normalised.pop_back();
+  }
+  for (char& c : normalised) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return normalised;
+}
+
+std::vector<std::string> Words(const char* text) {
+  std::istringstream stream(text);
+  std::vector<std::string> words;
+  std::string word;
+  while (stream >> word) words.push_back(word);
+  if (!words.empty() && words.back().back() == ';') words.back().pop_back();
+  return words;
+}
+
+// The server of a database: the one named by QUILLET_STANDIN_SERVER, else the one server
+// under the root that has the database installed.
+int16_t FindServer(const std::string& database, std::string* server) {
+  const char* named = std::getenv("QUILLET_STANDIN_SERVER");
+  std::vector<std::string> candidates;
+  if (named != nullptr && named[0] != '\0') {
+    candidates.push_back(named);
+  } else {
+    DIR* root = opendir(RootFolder().c_str());
+    if (root == nullptr) return STANDIN_NO_SUCH_DATABASE;
+    while (const dirent* entry = readdir(root)) {
+      if (IsServerName(entry->d_name)) candidates.push_back(entry->d_name);
+    }
+    closedir(root);
+  }
+  int found = 0;
+  for (const std::string& candidate : candidates) {
+    Catalogue catalogue;
+    bool installed = false;
+    if (catalogue.Open(candidate) != 0 || catalogue.HasDatabase(database, &installed) != 0) {
+      continue;
+    }
+    if (installed) {
+      *server = candidate;
+      ++found;
+    }
+  }
+  if (found == 0) return STANDIN_NO_SUCH_DATABASE;
+  return found == 1 ? 0 : STANDIN_AMBIGUOUS_DATABASE;
+}
+
+}  // namespace
+
+Cursor::~Cursor() { Disconnect(); }
+
+int16_t Cursor::Connect(const char* connectText) {
+  if (connectText == nullptr) return STANDIN_BAD_CONNECT_STRING;
+  const std::string text = connectText;
+  const std::size_t first = text.find('/');
+  const std::size_t second = first == std::string::npos ? first : text.find('/', first + 1);
+  if (second == std::string::npos) return STANDIN_BAD_CONNECT_STRING;
+  const std::string database = text.substr(0, first);
+  std::string user = text.substr(first + 1, second - first - 1);
+  const std::string password = text.substr(second + 1);
+  if (!IsDatabaseName(database.c_str())) return STANDIN_NO_SUCH_DATABASE;
+  if (!IsUserName(user.c_str())) return STANDIN_BAD_LOGIN;
+  for (char& c : user) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+
+  std::string server;
+  if (const int16_t code = FindServer(database, &server)) return code;
+  if (const int16_t code = catalogue_.Open(server)) return code;
+  bool running = false;
+  if (const int16_t code = catalogue_.IsRunning(&running)) return code;
+  if (!running) return STANDIN_SERVER_TERMINATED;
+  if (const int16_t code = catalogue_.CheckLogin(database, user, password)) return code;
+
+  if (sqlite3_open_v2(DatabasePath(server, database).c_str(), &db_, SQLITE_OPEN_READWRITE,
+                      nullptr) != SQLITE_OK) {
+    CloseDatabase();
+    return STANDIN_NO_SUCH_DATABASE;
+  }
+  parameters_ = kSessionDefaults;
+  ApplyLockWait();
+  // Reading once attaches the connection to the database and its log for as long as it is
+  // open, as any connected client is: SQLite then folds the log away only when the last one
+  // closes.
+  if (sqlite3_exec(db_, "PRAGMA schema_version", nullptr, nullptr, nullptr) != SQLITE_OK) {
+    CloseDatabase();
+    return STANDIN_NOT_A_DATABASE;
+  }
+  int process = 0;
+  if (const int16_t code =
+          catalogue_.Register(user, database, ProgramName(), &registryId_, &process)) {
+    CloseDatabase();
+    return code;
+  }
+  registered_ = true;
+  database_ = database;
+  return 0;
+}
+
+void Cursor::CloseDatabase() {
+  sqlite3_finalize(statement_);
+  statement_ = nullptr;
+  isSelect_ = false;
+  bindings_.clear();
+  storageClasses_.clear();
+  // Closing rolls back whatever was not committed, the transaction of a database lock too.
+  sqlite3_close(db_);
+  db_ = nullptr;
+}
+
+int16_t Cursor::Disconnect() {
+  // A kill that the connection has not noticed yet still fails its last call.
+  if (registered_ && endCode_ == 0) {
+    const int16_t state = catalogue_.StateOf(registryId_);
+    if (state == STANDIN_CONNECTION_KILLED || state == STANDIN_SERVER_TERMINATED) endCode_ = state;
+  }
+  CloseDatabase();
+  if (registered_) {
+    catalogue_.Unregister(registryId_);
+    registered_ = false;
+  }
+  const int16_t code = endCode_;
+  endCode_ = 0;
+  return code;
+}
+
+int16_t Cursor::Alive() {
+  if (endCode_ != 0) return endCode_;
+  if (db_ == nullptr) return STANDIN_BAD_HANDLE;
+  if (const int16_t code = catalogue_.StateOf(registryId_)) {
+    if (code == STANDIN_CONNECTION_KILLED || code == STANDIN_SERVER_TERMINATED) {
+      endCode_ = code;
+      CloseDatabase();
+    }
+    return code;
+  }
+  return 0;
+}
+
+void Cursor::ApplyLockWait() {
+  const int32_t seconds = parameters_[kLockWaitParameter];
+  sqlite3_busy_timeout(db_, seconds < 0 ? 0x7fffffff : std::min(seconds, 2000000) * 1000);
+}
+
+int16_t Cursor::ReadParameter(int32_t parameter, int32_t* value, int32_t* length) {
+  if (const int16_t code = Alive()) return code;
+  if (value == nullptr) return STANDIN_BAD_PARAMETER;
+  if (parameter == kSessionParameter) {
+    *value = 1;
+  } else if (parameters_.count(parameter) != 0) {
+    *value = parameters_[parameter];
+  } else {
+    return STANDIN_BAD_PARAMETER;
+  }
+  if (length != nullptr) *length = static_cast<int32_t>(sizeof(int32_t));
+  return 0;
+}
+
+int16_t Cursor::SetIsolation(const char* level) {
+  if (const int16_t code = Alive()) return code;
+  const std::string normalised = level == nullptr ? "" : Normalised(level);
+  if (normalised != "RL" && normalised != "RR" && normalised != "CS" && normalised != "RO") {
+    return STANDIN_BAD_PARAMETER;
+  }
+  // SQLite reads are always consistent; read-only is the one level that changes anything.
+  const char* pragma = normalised == "RO" ? "PRAGMA query_only=1" : "PRAGMA query_only=0";
+  if (sqlite3_exec(db_, pragma, nullptr, nullptr, nullptr) != SQLITE_OK) return STANDIN_SQL_ERROR;
+  isolation_ = normalised;
+  return 0;
+}
+
+int16_t Cursor::SetParameter(int32_t parameter, const int32_t* value) {
+  if (const int16_t code = Alive()) return code;
+  if (value == nullptr || kSessionDefaults.count(parameter) == 0) return STANDIN_BAD_PARAMETER;
+  parameters_[parameter] = *value;
+  if (parameter == kLockWaitParameter) ApplyLockWait();
+  return 0;
+}
+
+int16_t Cursor::RunSpecial(const std::string& statement, bool* handled) {
+  *handled = true;
+  if (statement == "UPDATE STATISTICS ON DATABASE") {
+    const int code = sqlite3_exec(db_, "ANALYZE", nullptr, nullptr, nullptr);
+    return code == SQLITE_OK ? 0 : Failed(code);
+  }
+  if (statement == "LOCK DATABASE") {
+    // The lock is a write transaction that no other connection, in any process, can start
+    // until it ends: their writes and locks wait for the lock wait, then fail.
+    if (sqlite3_get_autocommit(db_) == 0) return STANDIN_SQL_ERROR;
+    const int code = sqlite3_exec(db_, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr);
+    return code == SQLITE_OK ? 0 : Failed(code);
+  }
+  if (statement == "UNLOCK DATABASE") {
+    if (sqlite3_get_autocommit(db_) != 0) return 0;
+    const int code = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+    return code == SQLITE_OK ? 0 : Failed(code);
+  }
+  *handled = false;
+  return 0;
+}
+
+int16_t Cursor::CompileAndExecute(const char* text) {
+  if (const int16_t code = Alive()) return code;
+  if (text == nullptr) return STANDIN_SQL_ERROR;
+  sqlite3_finalize(statement_);
+  statement_ = nullptr;
+  isSelect_ = false;
+  bindings_.clear();
+  storageClasses_.clear();
+  rowCount_ = 0;
+  fetching_ = false;
+
+  bool handled = false;
+  const int16_t special = RunSpecial(Normalised(text), &handled);
+  if (handled) return special;
+  const std::vector<std::string> words = Words(text);
+  if (words.size() == 7 && Normalised(text).rfind("GRANT CONNECT TO ", 0) == 0 &&
+      Normalised(words[4].c_str()) == "IDENTIFIED" && Normalised(words[5].c_str()) == "BY") {
+    if (!IsUserName(words[3].c_str())) return STANDIN_BAD_NAME;
+    return catalogue_.SetUser(database_, words[3], words[6]);
+  }
+
+  const char* tail = nullptr;
+  const int prepared = sqlite3_prepare_v2(db_, text, -1, &statement_, &tail);
+  if (prepared != SQLITE_OK) return Failed(prepared);
+  if (statement_ == nullptr) return STANDIN_SQL_ERROR;  // only blanks or comments
+  for (; tail != nullptr && *tail != '\0'; ++tail) {
+    // One statement per call: a second one would silently not run.
+    if (!std::isspace(static_cast<unsigned char>(*tail)) && *tail != ';') {
+      sqlite3_finalize(statement_);
+      statement_ = nullptr;
+      return STANDIN_SQL_ERROR;
+    }
+  }
+  isSelect_ = sqlite3_column_count(statement_) > 0;
+  return isSelect_ ? 0 : Step();
+}
+
+// Runs a statement that selects nothing to its end.
+int16_t Cursor::Step() {
+  int code;
+  while ((code = sqlite3_step(statement_)) == SQLITE_ROW) {
+  }
+  sqlite3_reset(statement_);
+  if (code != SQLITE_DONE) return Failed(code);
+  rowCount_ = sqlite3_changes(db_);
+  return 0;
+}
+
+int16_t Cursor::Execute() {
+  if (const int16_t code = Alive()) return code;
+  if (statement_ == nullptr) return STANDIN_NO_STATEMENT;
+  sqlite3_reset(statement_);
+  rowCount_ = 0;
+  fetching_ = false;
+  return isSelect_ ? 0 : Step();
+}
+
+int16_t Cursor::Fetch() {
+  if (const int16_t code = Alive()) return code;
+  if (statement_ == nullptr || !isSelect_) return STANDIN_NO_STATEMENT;
+  fetching_ = true;
+  const int step = sqlite3_step(statement_);
+  if (step == SQLITE_DONE) return 1;
+  if (step != SQLITE_ROW) {
+    sqlite3_reset(statement_);
+    return Failed(step);
+  }
+  ++rowCount_;
+  for (const auto& [column, binding] : bindings_) {
+    const auto* value = reinterpret_cast<const char*>(sqlite3_column_text(statement_, column - 1));
+    const int32_t size = value == nullptr ? 0 : sqlite3_column_bytes(statement_, column - 1);
+    // At most the declared length; a NUL follows when there is room for it.
+    const int32_t copied = std::min(size, binding.length);
+    if (copied > 0) std::memcpy(binding.buffer, value, static_cast<std::size_t>(copied));
+    if (copied < binding.length) binding.buffer[copied] = '\0';
+  }
+  return 0;
+}
+
+int16_t Cursor::Commit() {
+  if (const int16_t code = Alive()) return code;
+  if (statement_ != nullptr) sqlite3_reset(statement_);
+  if (sqlite3_get_autocommit(db_) != 0) return 0;
+  const int code = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+  return code == SQLITE_OK ? 0 : Failed(code);
+}
+
+int16_t Cursor::Load(const char* command) {
+  if (const int16_t code = Alive()) return code;
+  std::string file;
+  if (!ParseLoadCommand(command, &file)) return STANDIN_BAD_COMMAND;
+  if (statement_ != nullptr) sqlite3_reset(statement_);
+  return RunScript(db_, file);
+}
+
+int16_t Cursor::Unload(const char* command) {
+  if (const int16_t code = Alive()) return code;
+  std::string file;
+  if (!ParseUnloadCommand(command, &file)) return STANDIN_BAD_COMMAND;
+  if (statement_ != nullptr) sqlite3_reset(statement_);
+  return WriteUnloadScript(db_, file);
+}
+
+int16_t Cursor::ReleaseLog() {
+  if (const int16_t code = Alive()) return code;
+  if (statement_ != nullptr) sqlite3_reset(statement_);
+  sqlite3_stmt* checkpoint = nullptr;
+  if (sqlite3_prepare_v2(db_, "PRAGMA wal_checkpoint(TRUNCATE)", -1, &checkpoint, nullptr) !=
+      SQLITE_OK) {
+    return STANDIN_SQL_ERROR;
+  }
+  const int step = sqlite3_step(checkpoint);
+  const bool busy = step == SQLITE_ROW && sqlite3_column_int(checkpoint, 0) != 0;
+  sqlite3_finalize(checkpoint);
+  if (step != SQLITE_ROW) return Failed(step);
+  return busy ? STANDIN_LOG_IN_USE : 0;
+}
+
+int16_t Cursor::Bind(int32_t column, int32_t type, char* buffer, int32_t length) {
+  if (const int16_t code = Alive()) return code;
+  if (statement_ == nullptr || !isSelect_) return STANDIN_NO_STATEMENT;
+  if (column < 1 || column > sqlite3_column_count(statement_)) return STANDIN_BAD_COLUMN;
+  // Values are delivered as text only.
+  if (type != 2 || buffer == nullptr || length < 0) return STANDIN_BAD_PARAMETER;
+  bindings_[column] = {buffer, length};
+  return 0;
+}
+
+int16_t Cursor::RowCount(int32_t* count) {
+  if (const int16_t code = Alive()) return code;
+  if (count == nullptr) return STANDIN_BAD_PARAMETER;
+  *count = rowCount_;
+  return 0;
+}
+
+int16_t Cursor::SelectCount(int32_t* count) {
+  if (const int16_t code = Alive()) return code;
+  if (statement_ == nullptr) return STANDIN_NO_STATEMENT;
+  if (count == nullptr) return STANDIN_BAD_PARAMETER;
+  *count = isSelect_ ? sqlite3_column_count(statement_) : 0;
+  return 0;
+}
+
+int16_t Cursor::Describe(int32_t column, int32_t* type, int32_t* length, char* name,
+                         uint8_t* nameLength, int32_t* extra1, int32_t* extra2) {
+  if (const int16_t code = Alive()) return code;
+  if (statement_ == nullptr || !isSelect_) return STANDIN_NO_STATEMENT;
+  const int columns = sqlite3_column_count(statement_);
+  if (column < 1 || column > columns) return STANDIN_BAD_COLUMN;
+  if (storageClasses_.empty()) {
+    // Expressions have no declared type: their first value tells. Only before the first
+    // fetch, so that looking never moves the rows, and only for a statement that changes
+    // nothing (not INSERT ... RETURNING), so that looking never runs it twice.
+    storageClasses_.assign(static_cast<std::size_t>(columns), SQLITE_NULL);
+    const bool mayLook = !fetching_ && sqlite3_stmt_readonly(statement_) != 0;
+    if (mayLook && sqlite3_step(statement_) == SQLITE_ROW) {
+      for (int i = 0; i < columns; ++i) {
+        storageClasses_[static_cast<std::size_t>(i)] = sqlite3_column_type(statement_, i);
+      }
+    }
+    if (mayLook) sqlite3_reset(statement_);
+  }
+  const ColumnType columnType = TypeOfColumn(sqlite3_column_decltype(statement_, column - 1),
+                                             storageClasses_[static_cast<std::size_t>(column - 1)]);
+  const char* columnName = sqlite3_column_name(statement_, column - 1);
+  const std::size_t size =
+      std::min(std::strlen(columnName == nullptr ? "" : columnName), kMaxColumnName);
+  if (type != nullptr) *type = columnType.code;
+  if (length != nullptr) *length = columnType.length;
+  if (name != nullptr) {
+    if (size > 0) std::memcpy(name, columnName, size);
+    name[size] = '\0';
+  }
+  if (nameLength != nullptr) *nameLength = static_cast<uint8_t>(size);
+  if (extra1 != nullptr) *extra1 = 0;
+  if (extra2 != nullptr) *extra2 = 0;
+  return 0;
+}
+
+}  // namespace standin

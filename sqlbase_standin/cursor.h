@@ -1,0 +1,82 @@
+// One cursor connection (ordinals 80 and 81) to a database as a user, and the work on it.
+#ifndef QUILLET_SQLBASE_STANDIN_CURSOR_H
+#define QUILLET_SQLBASE_STANDIN_CURSOR_H
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "catalogue.h"
+
+namespace standin {
+
+// The parameter whose read answers 1: a new connection that takes the session settings.
+constexpr int32_t kSessionParameter = 1003;
+// The session setting that gives the lock wait in seconds (negative: no limit).
+constexpr int32_t kLockWaitParameter = 3003;
+// Column names are cut to this many bytes, the longest name a caller must have room for.
+constexpr std::size_t kMaxColumnName = 18;
+
+class Cursor {
+ public:
+  Cursor() = default;
+  ~Cursor();
+  Cursor(const Cursor&) = delete;
+  Cursor& operator=(const Cursor&) = delete;
+
+  int16_t Connect(const char* connectText);
+  int16_t Disconnect();
+
+  int16_t ReadParameter(int32_t parameter, int32_t* value, int32_t* length);
+  int16_t SetIsolation(const char* level);
+  int16_t SetParameter(int32_t parameter, const int32_t* value);
+
+  int16_t CompileAndExecute(const char* text);
+  int16_t Execute();
+  int16_t Fetch();
+  int16_t Commit();
+  int16_t Load(const char* command);
+  int16_t Unload(const char* command);
+  int16_t ReleaseLog();
+  int16_t Bind(int32_t column, int32_t type, char* buffer, int32_t length);
+  int16_t RowCount(int32_t* count);
+  int16_t SelectCount(int32_t* count);
+  int16_t Describe(int32_t column, int32_t* type, int32_t* length, char* name, uint8_t* nameLength,
+                   int32_t* extra1, int32_t* extra2);
+
+ private:
+  struct Binding {
+    char* buffer;
+    int32_t length;
+  };
+
+  // Every call but Disconnect starts here: a killed connection, or one of a server that was
+  // terminated, lets go of its database and fails from then on.
+  int16_t Alive();
+  int16_t RunSpecial(const std::string& statement, bool* handled);
+  int16_t Step();
+  void CloseDatabase();
+  void ApplyLockWait();
+
+  Catalogue catalogue_;
+  sqlite3* db_ = nullptr;
+  sqlite3_stmt* statement_ = nullptr;
+  bool isSelect_ = false;
+  bool fetching_ = false;
+  std::vector<int> storageClasses_;
+  int32_t rowCount_ = 0;
+  std::map<int32_t, Binding> bindings_;
+  std::map<int32_t, int32_t> parameters_;
+  std::string isolation_ = "RR";
+  std::string database_;
+  int64_t registryId_ = 0;
+  bool registered_ = false;
+  int16_t endCode_ = 0;
+};
+
+}  // namespace standin
+
+#endif  // QUILLET_SQLBASE_STANDIN_CURSOR_H

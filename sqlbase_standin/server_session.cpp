@@ -1,0 +1,231 @@
+#include "server_session.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "sqlite_statement.h"
+#include "standin_admin.h"
+#include "standin_paths.h"
+
+namespace standin {
+namespace {
+
+bool FileExists(const std::string& path) {
+  struct stat info {};
+  return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+bool FolderExists(const std::string& path) {
+  struct stat info {};
+  return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+void RemoveDatabaseFiles(const std::string& path) {
+  for (const char* suffix : {"", "-wal", "-shm", "-journal"}) unlink((path + suffix).c_str());
+}
+
+// Opens an existing database file and makes sure it is one; the log goes to a separate file
+// so that readers and backups go on while one connection writes.
+int16_t PrepareDatabaseFile(const std::string& path, int flags) {
+  sqlite3* db = nullptr;
+  int16_t code = 0;
+  if (sqlite3_open_v2(path.c_str(), &db, flags, nullptr) != SQLITE_OK) {
+    code = STANDIN_FILE_ERROR;
+  } else if (sqlite3_exec(db, "PRAGMA schema_version; PRAGMA journal_mode=WAL", nullptr, nullptr,
+                          nullptr) != SQLITE_OK) {
+    code = STANDIN_NOT_A_DATABASE;
+  }
+  sqlite3_close(db);
+  return code;
+}
+
+void PutText(unsigned char* record, int32_t offset, int32_t room, const std::string& text) {
+  const std::size_t length = text.size() < static_cast<std::size_t>(room - 1)
+                                 ? text.size()
+                                 : static_cast<std::size_t>(room - 1);
+  std::memcpy(record + offset, text.data(), length);
+}
+
+}  // namespace
+
+int16_t ServerSession::Connect(const char* server, const char* password) {
+  if (server == nullptr) return STANDIN_NO_SUCH_SERVER;
+  if (const int16_t code = catalogue_.Open(server)) return code;
+  return catalogue_.Admit(password);
+}
+
+int16_t ServerSession::Running() {
+  bool running = false;
+  if (const int16_t code = catalogue_.IsRunning(&running)) return code;
+  return running ? 0 : STANDIN_SERVER_TERMINATED;
+}
+
+int16_t ServerSession::CreateDatabase(const char* database) {
+  if (const int16_t code = Running()) return code;
+  if (!IsDatabaseName(database)) return STANDIN_BAD_NAME;
+  if (const int16_t code = catalogue_.Begin()) return code;
+  bool installed = false;
+  int16_t code = catalogue_.HasDatabase(database, &installed);
+  const std::string path = DatabasePath(catalogue_.Server(), database);
+  if (code == 0 && (installed || FileExists(path))) code = STANDIN_DATABASE_EXISTS;
+  bool madeFile = false;
+  if (code == 0) {
+    code = PrepareDatabaseFile(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+    madeFile = true;
+  }
+  if (code == 0) code = catalogue_.AddDatabase(database);
+  code = catalogue_.End(code);
+  if (code != 0 && madeFile) RemoveDatabaseFiles(path);
+  return code;
+}
+
+int16_t ServerSession::DropDatabase(const char* database) {
+  if (const int16_t code = Running()) return code;
+  if (!IsDatabaseName(database)) return STANDIN_NO_SUCH_DATABASE;
+  if (const int16_t code = catalogue_.Begin()) return code;
+  bool installed = false;
+  bool inUse = false;
+  int16_t code = catalogue_.HasDatabase(database, &installed);
+  if (code == 0 && !installed) code = STANDIN_NO_SUCH_DATABASE;
+  if (code == 0) code = catalogue_.IsInUse(database, &inUse);
+  if (code == 0 && inUse) code = STANDIN_DATABASE_IN_USE;
+  if (code == 0) code = catalogue_.RemoveDatabase(database);
+  code = catalogue_.End(code);
+  if (code == 0) RemoveDatabaseFiles(DatabasePath(catalogue_.Server(), database));
+  return code;
+}
+
+int16_t ServerSession::InstallDatabase(const char* database) {
+  if (const int16_t code = Running()) return code;
+  if (!IsDatabaseName(database)) return STANDIN_BAD_NAME;
+  if (const int16_t code = catalogue_.Begin()) return code;
+  bool installed = false;
+  int16_t code = catalogue_.HasDatabase(database, &installed);
+  const std::string path = DatabasePath(catalogue_.Server(), database);
+  if (code == 0 && installed) code = STANDIN_DATABASE_EXISTS;
+  if (code == 0 && !FileExists(path)) code = STANDIN_NO_SUCH_DATABASE;
+  if (code == 0) code = PrepareDatabaseFile(path, SQLITE_OPEN_READWRITE);
+  if (code == 0) code = catalogue_.AddDatabase(database);
+  return catalogue_.End(code);
+}
+
+int16_t ServerSession::DeinstallDatabase(const char* database) {
+  if (const int16_t code = Running()) return code;
+  if (!IsDatabaseName(database)) return STANDIN_NO_SUCH_DATABASE;
+  if (const int16_t code = catalogue_.Begin()) return code;
+  bool installed = false;
+  bool inUse = false;
+  int16_t code = catalogue_.HasDatabase(database, &installed);
+  if (code == 0 && !installed) code = STANDIN_NO_SUCH_DATABASE;
+  if (code == 0) code = catalogue_.IsInUse(database, &inUse);
+  if (code == 0 && inUse) code = STANDIN_DATABASE_IN_USE;
+  if (code == 0) code = catalogue_.RemoveDatabase(database);
+  return catalogue_.End(code);
+}
+
+int16_t ServerSession::Backup(const char* database, const char* directory) {
+  if (const int16_t code = Running()) return code;
+  if (directory == nullptr) return STANDIN_FILE_ERROR;
+  bool installed = false;
+  if (!IsDatabaseName(database)) return STANDIN_NO_SUCH_DATABASE;
+  if (const int16_t code = catalogue_.HasDatabase(database, &installed)) return code;
+  if (!installed) return STANDIN_NO_SUCH_DATABASE;
+  const std::string folder = NativePath(directory);
+  if (!FolderExists(folder)) return STANDIN_FILE_ERROR;
+
+  // Written aside and renamed into place, so that the directory never holds half a copy.
+  const std::string target = folder + "/" + database + ".db";
+  const std::string draft = target + ".draft." + std::to_string(getpid());
+  RemoveDatabaseFiles(draft);
+  sqlite3* source = nullptr;
+  sqlite3* copy = nullptr;
+  int16_t code = 0;
+  if (sqlite3_open_v2(DatabasePath(catalogue_.Server(), database).c_str(), &source,
+                      SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK ||
+      sqlite3_open_v2(draft.c_str(), &copy, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
+          SQLITE_OK) {
+    code = STANDIN_FILE_ERROR;
+  } else {
+    sqlite3_busy_timeout(source, 10000);
+    // One step copies every page inside one read transaction: a consistent state even while
+    // other connections write.
+    sqlite3_backup* backup = sqlite3_backup_init(copy, "main", source, "main");
+    const int step = backup == nullptr ? SQLITE_ERROR : sqlite3_backup_step(backup, -1);
+    sqlite3_backup_finish(backup);
+    if ((step & 0xff) == SQLITE_BUSY || (step & 0xff) == SQLITE_LOCKED) {
+      code = STANDIN_DATABASE_LOCKED;
+    } else if (step != SQLITE_DONE) {
+      code = STANDIN_FILE_ERROR;
+    } else if (sqlite3_exec(copy, "PRAGMA journal_mode=DELETE", nullptr, nullptr, nullptr) !=
+               SQLITE_OK) {
+      code = STANDIN_FILE_ERROR;
+    }
+  }
+  sqlite3_close(source);
+  sqlite3_close(copy);
+  if (code == 0 && rename(draft.c_str(), target.c_str()) != 0) code = STANDIN_FILE_ERROR;
+  RemoveDatabaseFiles(draft);
+  return code;
+}
+
+int16_t ServerSession::ActiveCursors(int16_t request, void* buffer, int32_t size, int32_t* length) {
+  if (const int16_t code = Running()) return code;
+  if (request != kAllActiveCursors || buffer == nullptr) return STANDIN_BAD_PARAMETER;
+  std::vector<ConnectionRecord> records{{kServerProcess, "", "", kServerProgram}};
+  if (const int16_t code = catalogue_.Connections(&records)) return code;
+  const int32_t needed = kReplyHeaderSize + kRecordSize * static_cast<int32_t>(records.size());
+  if (size < needed) return STANDIN_BUFFER_TOO_SMALL;
+
+  auto* reply = static_cast<unsigned char*>(buffer);
+  std::memset(reply, 0, static_cast<std::size_t>(needed));
+  reply[kReplyCountOffset] = static_cast<unsigned char>(records.size() & 0xff);
+  reply[kReplyCountOffset + 1] = static_cast<unsigned char>(records.size() >> 8);
+  unsigned char* record = reply + kReplyHeaderSize;
+  for (const ConnectionRecord& connection : records) {
+    record[kRecordProcessOffset] = static_cast<unsigned char>(connection.process);
+    PutText(record, kRecordUserOffset, kRecordUserRoom, connection.user);
+    PutText(record, kRecordDatabaseOffset, kRecordDatabaseRoom, connection.database);
+    PutText(record, kRecordProgramOffset, kRecordProgramRoom, connection.program);
+    record += kRecordSize;
+  }
+  if (length != nullptr) *length = needed;
+  return 0;
+}
+
+int16_t ServerSession::Kill(int32_t process) {
+  if (const int16_t code = Running()) return code;
+  if (process < kServerProcess || process > kLastConnectionProcess) {
+    return STANDIN_NO_SUCH_PROCESS;
+  }
+  return catalogue_.Kill(process);
+}
+
+int16_t ServerSession::Terminate() {
+  if (const int16_t code = Running()) return code;
+  return catalogue_.SetRunning(false);
+}
+
+int16_t ServerSession::DatabaseNames(const char* server, char* buffer, int32_t size) {
+  if (server == nullptr) return STANDIN_NO_SUCH_SERVER;
+  if (buffer == nullptr) return STANDIN_BAD_PARAMETER;
+  Catalogue catalogue;
+  if (const int16_t code = catalogue.Open(server)) return code;
+  bool running = false;
+  if (const int16_t code = catalogue.IsRunning(&running)) return code;
+  if (!running) return STANDIN_SERVER_TERMINATED;
+  std::vector<std::string> names;
+  if (const int16_t code = catalogue.DatabaseNames(&names)) return code;
+  std::string list;
+  for (const std::string& name : names) list.append(name).push_back('\0');
+  list.push_back('\0');
+  if (static_cast<int64_t>(list.size()) > size) return STANDIN_BUFFER_TOO_SMALL;
+  std::memcpy(buffer, list.data(), list.size());
+  return 0;
+}
+
+}  // namespace standin

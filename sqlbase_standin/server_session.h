@@ -1,0 +1,50 @@
+// One server connection (ordinal 98) and the jobs on its handle.
+#ifndef QUILLET_SQLBASE_STANDIN_SERVER_SESSION_H
+#define QUILLET_SQLBASE_STANDIN_SERVER_SESSION_H
+
+#include <cstdint>
+
+#include "catalogue.h"
+
+namespace standin {
+
+// The request word that asks for every active cursor of the server.
+constexpr int16_t kAllActiveCursors = -32766;
+// Layout of the active-cursor reply: a header with the record count, then fixed records.
+constexpr int32_t kReplyHeaderSize = 12;
+constexpr int32_t kReplyCountOffset = 8;
+constexpr int32_t kRecordSize = 104;
+constexpr int32_t kRecordProcessOffset = 17;
+constexpr int32_t kRecordUserOffset = 21;
+constexpr int32_t kRecordUserRoom = 19;
+constexpr int32_t kRecordDatabaseOffset = 40;
+constexpr int32_t kRecordDatabaseRoom = 30;
+constexpr int32_t kRecordProgramOffset = 70;
+constexpr int32_t kRecordProgramRoom = 34;
+constexpr const char* kServerProgram = "SQLBase";
+
+class ServerSession {
+ public:
+  int16_t Connect(const char* server, const char* password);
+
+  int16_t CreateDatabase(const char* database);
+  int16_t DropDatabase(const char* database);
+  int16_t InstallDatabase(const char* database);
+  int16_t DeinstallDatabase(const char* database);
+  int16_t Backup(const char* database, const char* directory);
+  int16_t ActiveCursors(int16_t request, void* buffer, int32_t size, int32_t* length);
+  int16_t Kill(int32_t process);
+  int16_t Terminate();
+
+  // The installed databases of a named server as NUL-ended names closed by an empty name.
+  static int16_t DatabaseNames(const char* server, char* buffer, int32_t size);
+
+ private:
+  int16_t Running();
+
+  Catalogue catalogue_;
+};
+
+}  // namespace standin
+
+#endif  // QUILLET_SQLBASE_STANDIN_SERVER_SESSION_H

@@ -1,0 +1,68 @@
+#include "standin_paths.h"
+
+#include <sys/stat.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace standin {
+namespace {
+
+bool IsNameOf(const char* name, std::size_t longest, const char* extra, bool letterFirst) {
+  if (name == nullptr) return false;
+  const std::size_t length = std::strlen(name);
+  if (length == 0 || length > longest) return false;
+  const auto first = static_cast<unsigned char>(name[0]);
+  if (letterFirst ? !std::isalpha(first) : !std::isalnum(first) && first != '_') return false;
+  for (std::size_t i = 0; i < length; ++i) {
+    const auto c = static_cast<unsigned char>(name[i]);
+    if (!std::isalnum(c) && std::strchr(extra, c) == nullptr) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool IsServerName(const char* name) { return IsNameOf(name, kMaxServerName, "_-", false); }
+bool IsDatabaseName(const char* name) { return IsNameOf(name, kMaxDatabaseName, "_", true); }
+bool IsUserName(const char* name) { return IsNameOf(name, kMaxUserName, "_", true); }
+
+std::string RootFolder() {
+  const char* root = std::getenv("QUILLET_STANDIN_ROOT");
+  if (root != nullptr && root[0] != '\0') return root;
+  const char* home = std::getenv("HOME");
+  if (home != nullptr && home[0] != '\0') return std::string(home) + "/.quillet-standin";
+  return "/tmp/quillet-standin";
+}
+
+std::string ServerFolder(const std::string& server) { return RootFolder() + "/" + server; }
+
+std::string CataloguePath(const std::string& server) {
+  return ServerFolder(server) + "/standin.catalogue";
+}
+
+std::string DatabasePath(const std::string& server, const std::string& database) {
+  return ServerFolder(server) + "/" + database + ".db";
+}
+
+std::string NativePath(const char* path) {
+  std::string native = path;
+  for (char& c : native) {
+    if (c == '\\') c = '/';
+  }
+  return native;
+}
+
+bool MakeFolders(const std::string& folder) {
+  for (std::size_t slash = folder.find('/', 1);; slash = folder.find('/', slash + 1)) {
+    const std::string part = folder.substr(0, slash);
+    if (mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) return false;
+    if (slash == std::string::npos) break;
+  }
+  struct stat info {};
+  return stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+}  // namespace standin

@@ -1,0 +1,33 @@
+// Where the stand-in keeps its servers and databases, and which names it accepts.
+#ifndef QUILLET_SQLBASE_STANDIN_STANDIN_PATHS_H
+#define QUILLET_SQLBASE_STANDIN_STANDIN_PATHS_H
+
+#include <cstddef>
+#include <string>
+
+namespace standin {
+
+// Database names: a letter, then letters, digits or "_", at most this many characters, so that
+// every name travels whole through the connection listing of the library.
+constexpr std::size_t kMaxDatabaseName = 8;
+// Server names: letters, digits, "_" and "-", not starting with "-".
+constexpr std::size_t kMaxServerName = 30;
+// User names: as database names, at most 8 characters.
+constexpr std::size_t kMaxUserName = 8;
+
+bool IsServerName(const char* name);
+bool IsDatabaseName(const char* name);
+bool IsUserName(const char* name);
+
+std::string RootFolder();
+std::string ServerFolder(const std::string& server);
+std::string CataloguePath(const std::string& server);
+std::string DatabasePath(const std::string& server, const std::string& database);
+// Hosts written for Windows compose paths with backslashes; here they separate folders too.
+std::string NativePath(const char* path);
+// Creates the folder and its missing parents; true when it exists afterwards.
+bool MakeFolders(const std::string& folder);
+
+}  // namespace standin
+
+#endif  // QUILLET_SQLBASE_STANDIN_STANDIN_PATHS_H

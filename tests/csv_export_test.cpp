@@ -1,0 +1,248 @@
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "fake_client_test.h"
+#include "quillet.h"
+
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
+using ::testing::IsEmpty;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Each test exports into a file of its own, in a directory of its own, read back byte for byte.
+class CsvExportTest : public FakeClientTest {
+ protected:
+  void SetUp() override {
+    FakeClientTest::SetUp();
+    fake::SetParameter1003(0);
+    // A fresh directory, never one another test run is using.
+    std::random_device random;
+    do {
+      directory_ = fs::temp_directory_path() / ("quillet-csv-" + std::to_string(random()));
+    } while (!fs::create_directory(directory_));
+    file_ = (directory_ / "out.csv").string();
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    fs::remove_all(directory_, ignored);
+  }
+
+  int32_t Export(const char* statement = "SELECT") {
+    return ExportCSV("db", "usr", "pw", statement, file_.c_str());
+  }
+  std::string FileBytes() const {
+    std::ifstream in(file_, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  void WriteFile(const std::string& bytes) const {
+    std::ofstream(file_, std::ios::binary) << bytes;
+  }
+
+  fs::path directory_;
+  std::string file_;
+};
+
+TEST_F(CsvExportTest, TwoColumnsGiveHeadingAndRowsWithTheStatementRunTwice) {
+  fake::SetColumns({{1, "NAME"}, {2, "AGE"}});
+  fake::SetRows({{"Smith", "42"}, {"", "7"}});
+  EXPECT_EQ(Export(), 0);
+  EXPECT_EQ(FileBytes(), "\"NAME\",\"AGE\"\r\n\"Smith\",42\r\n\"\",7\r\n");
+  const std::vector<std::string> calls = fake::Calls();
+  EXPECT_THAT(std::vector<std::string>(calls.begin() + 2, calls.end()),
+              ElementsAre("7(7,SELECT,0)", "43(7,&0)", "14(7,1,&0,&0,&,&,&,&)",
+                          "61(7,1,2,&,50,0,0,0)", "14(7,2,&0,&0,&,&,&,&)", "61(7,2,2,&,50,0,0,0)",
+                          "28(7)", "32(7)", "32(7)", "32(7)", "9(7)", "17(7)"));
+}
+
+TEST_F(CsvExportTest, QuotesAreDoubledInQuotedValuesOnly) {
+  fake::SetColumns({{1, "A\"B"}, {4, "Q"}, {2, "C"}});
+  fake::SetRows({{"a\"b", "\"", "x,\"y"}});
+  EXPECT_EQ(Export(), 0);
+  EXPECT_EQ(FileBytes(), "\"A\"B\",\"Q\",\"C\"\r\n\"a\"\"b\",\"\"\"\",x,\"y\r\n");
+}
+
+TEST_F(CsvExportTest, EmptyValuesAndUnknownTypesKeepEveryCell) {
+  fake::SetColumns(
+      {{1, "a"}, {2, "b"}, {3, "c"}, {4, "d"}, {5, "e"}, {6, "f"}, {0, "g"}, {7, "h"}});
+  fake::SetRows({{"", "", "", "", "", "", "v", "w"}});
+  EXPECT_EQ(Export(), 0);
+  EXPECT_EQ(FileBytes(), "\"a\",\"b\",\"c\",\"d\",\"e\",\"f\",\"g\",\"h\"\r\n\"\",,,\"\",,,,\r\n");
+
+  fake::Reset();
+  fake::SetColumns({{7, "only"}});
+  fake::SetRows({{"v"}, {"w"}});
+  EXPECT_EQ(Export(), 0);
+  EXPECT_EQ(FileBytes(), "\"only\"\r\n\r\n\r\n");
+}
+
+TEST_F(CsvExportTest, LineFeedsInNamesAndValuesAreStoredAsCrLf) {
+  fake::SetColumns({{1, "L\nF"}, {2, "b"}});
+  fake::SetRows({{"a\nb", "c\r\nd"}});
+  EXPECT_EQ(Export(), 0);
+  EXPECT_EQ(FileBytes(), "\"L\r\nF\",\"b\"\r\n\"a\r\nb\",c\r\r\nd\r\n");
+}
+
+TEST_F(CsvExportTest, StatementWithoutColumnsStillExecutesFetchesAndCommits) {
+  fake::SetRows({{}, {}});
+  EXPECT_EQ(Export(), 0);
+  EXPECT_EQ(FileBytes(), "");
+  EXPECT_THAT(fake::Ordinals(), ElementsAre(80, 110, 7, 43, 28, 32, 32, 32, 9, 17));
+}
+
+TEST_F(CsvExportTest, StatementWithoutRowsGivesTheHeadingOnly) {
+  fake::SetColumns({{1, "NAME"}});
+  EXPECT_EQ(Export(), 0);
+  EXPECT_EQ(FileBytes(), "\"NAME\"\r\n");
+}
+
+TEST_F(CsvExportTest, TwoHundredFiftyFiveColumnsEachGetTheirOwnSlot) {
+  std::vector<fake::Column> columns;
+  fake::Row row;
+  std::string heading;
+  std::string line;
+  for (int column = 1; column <= 255; ++column) {
+    columns.push_back({2, "c" + std::to_string(column)});
+    row.push_back(std::to_string(column));
+    const char* end = column == 255 ? "\r\n" : ",";
+    heading += "\"c" + std::to_string(column) + "\"" + end;
+    line += std::to_string(column) + end;
+  }
+  fake::SetColumns(columns);
+  fake::SetRows({row});
+  EXPECT_EQ(Export(), 0);
+  EXPECT_EQ(FileBytes(), heading + line);
+}
+
+TEST_F(CsvExportTest, MoreThan255ColumnsAreRefusedBeforeAnythingIsWritten) {
+  fake::SetColumns(std::vector<fake::Column>(256, fake::Column{2, "c"}));
+  fake::SetRows({fake::Row(256, "v")});
+  EXPECT_EQ(Export(), QUILLET_ERROR_TOO_MANY_COLUMNS);
+  EXPECT_EQ(FileBytes(), "");
+  EXPECT_THAT(fake::Ordinals(), ElementsAre(80, 110, 7, 43, 9, 17));
+}
+
+TEST_F(CsvExportTest, LongNamesAreWrittenWhole) {
+  const std::string name(255, 'n');
+  fake::SetColumns({{2, name}, {2, "x"}});
+  EXPECT_EQ(Export(), 0);
+  EXPECT_EQ(FileBytes(), "\"" + name + "\",\"x\"\r\n");
+}
+
+TEST_F(CsvExportTest, ValuesReachTheFileAsAtMost50Bytes) {
+  fake::SetColumns({{1, "q"}, {2, "b"}});
+  fake::SetRows({{std::string(60, 'a'), std::string(60, 'b')}});
+  EXPECT_EQ(Export(), 0);
+  EXPECT_EQ(FileBytes(),
+            "\"q\",\"b\"\r\n\"" + std::string(50, 'a') + "\"," + std::string(50, 'b') + "\r\n");
+}
+
+// A value that filled its slot after doubling must not show through in the next row.
+TEST_F(CsvExportTest, ValuesNeverCarryOverIntoTheNextRow) {
+  fake::SetColumns({{1, "q"}});
+  fake::SetRows({{std::string(50, '"')}, {std::string(50, 'b')}});
+  EXPECT_EQ(Export(), 0);
+  EXPECT_EQ(FileBytes(),
+            "\"q\"\r\n\"" + std::string(100, '"') + "\"\r\n\"" + std::string(50, 'b') + "\"\r\n");
+}
+
+// A client library that ignores the declared length can fill a whole slot without a NUL: each
+// text then ends at its slot's last byte and the doubling stays inside the slot.
+TEST_F(CsvExportTest, OverlongValuesStayInsideTheirSlots) {
+  fake::SetDeliveredLength(255);
+  fake::SetColumns({{1, "q"}, {2, "b"}, {4, "z"}});
+  fake::SetRows({{std::string(255, '"'), std::string(255, 'b'), "a" + std::string(254, '"')}});
+  EXPECT_EQ(Export(), 0);
+  EXPECT_EQ(FileBytes(), "\"q\",\"b\",\"z\"\r\n\"" + std::string(254, '"') + "\"," +
+                             std::string(254, 'b') + ",\"a" + std::string(252, '"') + "\"\r\n");
+}
+
+TEST_F(CsvExportTest, FetchErrorKeepsTheCompleteRowsAndIsTheResult) {
+  fake::SetColumns({{2, "n"}});
+  fake::SetRows({{"1"}, {"2"}, {"3"}, {"4"}});
+  fake::Returns(32, {0, 0, 0, 5});
+  EXPECT_EQ(Export(), 5);
+  EXPECT_EQ(FileBytes(), "\"n\"\r\n1\r\n2\r\n3\r\n");
+  EXPECT_THAT(fake::Ordinals(), ElementsAre(80, 110, 7, 43, 14, 61, 28, 32, 32, 32, 32, 9, 17));
+}
+
+TEST_F(CsvExportTest, LaterFailureReplacesAnEarlierOne) {
+  fake::SetColumns({{2, "n"}});
+  fake::SetRows({{"1"}});
+  fake::Returns(61, {-7});
+  fake::Returns(32, {0, -5});
+  EXPECT_EQ(Export(), -5);
+  EXPECT_EQ(FileBytes(), "\"n\"\r\n\r\n");
+}
+
+TEST_F(CsvExportTest, FileThatCannotBeCreatedStopsBeforeAnyCall) {
+  file_ = (directory_ / "missing" / "out.csv").string();
+  EXPECT_EQ(Export(), QUILLET_ERROR_FILE);
+  EXPECT_THAT(fake::Calls(), IsEmpty());
+}
+
+TEST_F(CsvExportTest, RefusedArgumentsLeaveTheFileAndTheServerAlone) {
+  WriteFile("old");
+  const std::string password(121, 'p');
+  EXPECT_EQ(ExportCSV("db", "usr", "pw", "SELECT", nullptr), QUILLET_ERROR_ARGUMENT);
+  EXPECT_EQ(ExportCSV(nullptr, "usr", "pw", "SELECT", file_.c_str()), QUILLET_ERROR_ARGUMENT);
+  EXPECT_EQ(ExportCSV("db", "usr", password.c_str(), "SELECT", file_.c_str()),
+            QUILLET_ERROR_ARGUMENT);
+  EXPECT_THAT(fake::Calls(), IsEmpty());
+  EXPECT_EQ(FileBytes(), "old");
+
+  EXPECT_EQ(Export(nullptr), 0);
+  EXPECT_EQ(fake::Calls()[2], "7(7,<null>,0)");
+}
+
+// One failing client-library call, over columns A (type 1) and B (type 2) and the row (v, x),
+// with a file that held something before.
+struct FailurePath {
+  const char* name;
+  int ordinal;
+  int16_t code;
+  int32_t result;
+  std::string file;
+  std::vector<int> ordinals;
+};
+
+void PrintTo(const FailurePath& path, std::ostream* out) { *out << path.name; }
+
+const std::vector<int> kAllCalls = {80, 110, 7, 43, 14, 61, 14, 61, 28, 32, 32, 9, 17};
+const std::string kAllRows = "\"A\",\"B\"\r\n\"v\",x\r\n";
+
+const FailurePath kFailurePaths[] = {
+    {"Connect", 80, -9, -9, "", {80}},
+    {"Statement", 7, -3, -3, "", {80, 110, 7, 17}},
+    {"ColumnCount", 43, -4, -4, "", {80, 110, 7, 43, 9, 17}},
+    {"Describe", 14, -6, 0, "\"\",\"B\"\r\n,x\r\n", kAllCalls},
+    {"Bind", 61, -7, -7, "\"A\",\"B\"\r\n\"\",x\r\n", kAllCalls},
+    {"Execute", 28, -8, -8, "\"A\",\"B\"\r\n", {80, 110, 7, 43, 14, 61, 14, 61, 28, 9, 17}},
+    {"Commit", 9, 3, 0, kAllRows, kAllCalls},
+    {"Disconnect", 17, 4, 0, kAllRows, kAllCalls},
+};
+
+class CsvExportFailureTest : public CsvExportTest,
+                             public ::testing::WithParamInterface<FailurePath> {};
+
+TEST_P(CsvExportFailureTest, TruncatesTheFileAndReportsTheFailingStep) {
+  WriteFile("old contents\r\n");
+  fake::SetColumns({{1, "A"}, {2, "B"}});
+  fake::SetRows({{"v", "x"}});
+  fake::Returns(GetParam().ordinal, {GetParam().code});
+  EXPECT_EQ(Export(), GetParam().result);
+  EXPECT_EQ(FileBytes(), GetParam().file);
+  EXPECT_THAT(fake::Ordinals(), ElementsAreArray(GetParam().ordinals));
+}
+
+INSTANTIATE_TEST_SUITE_P(Steps, CsvExportFailureTest, ::testing::ValuesIn(kFailurePaths),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace

@@ -1,0 +1,37 @@
+// Snapshots that open as databases and hold the rows, taken while others are connected.
+#include "end_to_end_test.h"
+#include "held_connection.h"
+
+namespace {
+
+using SnapshotsEndToEndTest = EndToEndTest;
+
+constexpr const char* kRows = "SELECT * FROM t ORDER BY 1";
+
+TEST_F(SnapshotsEndToEndTest, ASnapshotOpensAndHoldsTheSameRows) {
+  CreateFilled("SALES", "CREATE TABLE t(a, b); INSERT INTO t VALUES(1, 'one'), (2, 'two');");
+  HeldConnection held("SALES/SYSADM/SYSADM");
+  ASSERT_EQ(held.NextLine(), "ready");
+  const std::string folder = Path("snap");
+  ASSERT_TRUE(std::filesystem::create_directory(folder));
+  EXPECT_EQ(SnapShot(0, "srv", "pw", "SALES", folder.c_str()), 0);
+  EXPECT_EQ(RowsOf(folder + "/SALES.db", kRows), RowsOf(DatabaseFile("SALES"), kRows));
+  EXPECT_EQ(SnapShot(1, "srv", "pw", "NOSUCH", folder.c_str()), STANDIN_NO_SUCH_DATABASE);
+  EXPECT_EQ(SnapShot(1, "srv", "pw", "SALES", Path("missing").c_str()), STANDIN_FILE_ERROR);
+}
+
+TEST_F(SnapshotsEndToEndTest, AllSnapShotCopiesEveryDatabaseIntoAFolderOfItsOwn) {
+  CreateFilled("SALES", "CREATE TABLE t(a); INSERT INTO t VALUES(1);");
+  CreateFilled("STOCK", "CREATE TABLE t(a); INSERT INTO t VALUES(2), (3);");
+  const std::string root = Path("all");
+  ASSERT_TRUE(std::filesystem::create_directory(root));
+  ASSERT_TRUE(std::filesystem::create_directory(root + "/SALES"));
+  WriteFile(root + "/SALES/old.txt", "from an earlier snapshot");
+
+  EXPECT_EQ(AllSnapShot("srv", "pw", root.c_str()), 0);
+  EXPECT_FALSE(Exists(root + "/SALES/old.txt"));
+  EXPECT_EQ(RowsOf(root + "/SALES/SALES.db", kRows), (Rows{{"1"}}));
+  EXPECT_EQ(RowsOf(root + "/STOCK/STOCK.db", kRows), (Rows{{"2"}, {"3"}}));
+}
+
+}  // namespace

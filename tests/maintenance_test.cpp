@@ -1,0 +1,171 @@
+#include <functional>
+#include <ostream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "fake_client_test.h"
+#include "quillet.h"
+
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
+using ::testing::IsEmpty;
+using ::testing::UnorderedElementsAre;
+
+namespace {
+
+// Without the per-connection setup the opening is just the open and the parameter read.
+class MaintenanceTest : public FakeClientTest {
+ protected:
+  void SetUp() override {
+    FakeClientTest::SetUp();
+    fake::SetParameter1003(0);
+  }
+  // The calls after the opening and the parameter read.
+  static std::vector<std::string> JobCalls() {
+    const std::vector<std::string> calls = fake::Calls();
+    return std::vector<std::string>(calls.begin() + 2, calls.end());
+  }
+};
+
+TEST_F(MaintenanceTest, UpdateStatsCountsRowsCommitsAndCloses) {
+  EXPECT_EQ(UpdateStats("db", "usr", "pw"), 0);
+  EXPECT_EQ(fake::Calls().front(), "80(&,db/usr/pw,0)");
+  EXPECT_THAT(JobCalls(),
+              ElementsAre("7(7,UPDATE STATISTICS ON DATABASE,0)", "52(7,&)", "9(7)", "17(7)"));
+}
+
+TEST_F(MaintenanceTest, UpdateStatsWhoseStatementFailsStillCommitsButCountsNothing) {
+  fake::Returns(7, {-5});
+  EXPECT_EQ(UpdateStats("db", "usr", "pw"), -5);
+  EXPECT_THAT(JobCalls(), ElementsAre("7(7,UPDATE STATISTICS ON DATABASE,0)", "9(7)", "17(7)"));
+}
+
+TEST_F(MaintenanceTest, CommitAndCloseOutcomesNeverReachTheHost) {
+  fake::Returns(52, {3});
+  fake::Returns(9, {4});
+  fake::Returns(17, {5});
+  EXPECT_EQ(UpdateStats("db", "usr", "pw"), 0);
+}
+
+TEST_F(MaintenanceTest, ReleaseLogCommitsWhateverItsOutcome) {
+  EXPECT_EQ(ReleaseLog("db", "usr", "pw"), 0);
+  EXPECT_THAT(JobCalls(), ElementsAre("121(7)", "9(7)", "17(7)"));
+  fake::Reset();
+  fake::SetParameter1003(0);
+  fake::Returns(121, {static_cast<int16_t>(0xFFFF)});
+  EXPECT_EQ(ReleaseLog("db", "usr", "pw"), -1);
+  EXPECT_THAT(JobCalls(), ElementsAre("121(7)", "9(7)", "17(7)"));
+}
+
+TEST_F(MaintenanceTest, LoadCommitsOnlyAfterSuccess) {
+  EXPECT_EQ(Load("db", "usr", "pw", "LOAD SQL a.sql"), 0);
+  EXPECT_THAT(JobCalls(), ElementsAre("148(7,LOAD SQL a.sql,0)", "9(7)", "17(7)"));
+  fake::Reset();
+  fake::SetParameter1003(0);
+  fake::Returns(148, {1403});
+  EXPECT_EQ(Load("db", "usr", "pw", "LOAD SQL a.sql"), 1403);
+  EXPECT_THAT(JobCalls(), ElementsAre("148(7,LOAD SQL a.sql,0)", "17(7)"));
+}
+
+TEST_F(MaintenanceTest, UnloadNeverCommits) {
+  EXPECT_EQ(Unload("db", "usr", "pw", "UNLOAD x"), 0);
+  EXPECT_THAT(JobCalls(), ElementsAre("147(7,UNLOAD x,0)", "17(7)"));
+  fake::Reset();
+  fake::SetParameter1003(0);
+  fake::Returns(147, {-2});
+  EXPECT_EQ(Unload("db", "usr", "pw", nullptr), -2);
+  EXPECT_THAT(JobCalls(), ElementsAre("147(7,<null>,0)", "17(7)"));
+}
+
+TEST_F(MaintenanceTest, ReLoadLocksLoadsUnlocksAndCommitsInModeOne) {
+  EXPECT_EQ(ReLoad("db", "usr", "pw", "x.sql"), 0);
+  EXPECT_EQ(fake::Calls().front(), "81(&,db/usr/pw,0)");
+  EXPECT_THAT(JobCalls(), ElementsAre("7(7,LOCK DATABASE ,0)", "148(7,LOAD SQL x.sql,0)",
+                                      "7(7,UNLOCK DATABASE,0)", "9(7)", "17(7)"));
+}
+
+TEST_F(MaintenanceTest, ReLoadWhoseLockFailsStillLoadsAndReportsTheLock) {
+  fake::Returns(7, {-8, 33});
+  EXPECT_EQ(ReLoad("db", "usr", "pw", "x.sql"), -8);
+  EXPECT_THAT(JobCalls(), ElementsAre("7(7,LOCK DATABASE ,0)", "148(7,LOAD SQL x.sql,0)",
+                                      "7(7,UNLOCK DATABASE,0)", "9(7)", "17(7)"));
+}
+
+TEST_F(MaintenanceTest, ReLoadWhoseLoadFailsReportsTheLoadAndNeitherUnlocksNorCommits) {
+  for (int16_t lock : {0, 12}) {
+    fake::Reset();
+    fake::SetParameter1003(0);
+    fake::Returns(7, {lock});
+    fake::Returns(148, {1500});
+    EXPECT_EQ(ReLoad("db", "usr", "pw", "x.sql"), 1500);
+    EXPECT_THAT(JobCalls(),
+                ElementsAre("7(7,LOCK DATABASE ,0)", "148(7,LOAD SQL x.sql,0)", "17(7)"));
+  }
+}
+
+TEST_F(MaintenanceTest, ReLoadTakesScriptNamesThatFitItsCommandOnly) {
+  const std::string longest(250, 's');
+  EXPECT_EQ(ReLoad("db", "usr", "pw", longest.c_str()), 0);
+  EXPECT_EQ(JobCalls()[1], "148(7,LOAD SQL " + longest + ",0)");
+  fake::Reset();
+  const std::string too_long(251, 's');
+  EXPECT_EQ(ReLoad("db", "usr", "pw", too_long.c_str()), QUILLET_ERROR_ARGUMENT);
+  EXPECT_EQ(ReLoad("db", "usr", "pw", nullptr), QUILLET_ERROR_ARGUMENT);
+  EXPECT_THAT(fake::Calls(), IsEmpty());
+}
+
+// Every database-level job, for the rules they all share.
+struct DatabaseJob {
+  const char* name;
+  std::function<int32_t(const char* database, const char* password)> call;
+};
+
+void PrintTo(const DatabaseJob& job, std::ostream* out) { *out << job.name; }
+
+const DatabaseJob kDatabaseJobs[] = {
+    {"UpdateStats", [](const char* d, const char* p) { return UpdateStats(d, "usr", p); }},
+    {"ReleaseLog", [](const char* d, const char* p) { return ReleaseLog(d, "usr", p); }},
+    {"Load", [](const char* d, const char* p) { return Load(d, "usr", p, "c"); }},
+    {"Unload", [](const char* d, const char* p) { return Unload(d, "usr", p, "c"); }},
+    {"ReLoad", [](const char* d, const char* p) { return ReLoad(d, "usr", p, "x.sql"); }},
+};
+
+class DatabaseJobTest : public MaintenanceTest,
+                        public ::testing::WithParamInterface<DatabaseJob> {};
+
+TEST_P(DatabaseJobTest, FailedConnectIsFollowedByNoCall) {
+  fake::Returns(80, {static_cast<int16_t>(0xFFFF)});
+  fake::Returns(81, {static_cast<int16_t>(0xFFFF)});
+  EXPECT_EQ(GetParam().call("db", "pw"), -1);
+  EXPECT_EQ(fake::Calls().size(), 1u);
+}
+
+TEST_P(DatabaseJobTest, LoginThatCannotBeJoinedIsRefusedBeforeAnyCall) {
+  // With "db" and "usr", one character more than the three texts may take together (125).
+  const std::string password(121, 'p');
+  EXPECT_EQ(GetParam().call("db", password.c_str()), QUILLET_ERROR_ARGUMENT);
+  EXPECT_EQ(GetParam().call(nullptr, "pw"), QUILLET_ERROR_ARGUMENT);
+  EXPECT_THAT(fake::Calls(), IsEmpty());
+}
+
+// Two jobs connecting at the same moment each open their own database.
+TEST_P(DatabaseJobTest, ConcurrentJobsEachOpenTheirOwnDatabase) {
+  Rendezvous both_composed(2);
+  fake::OnCall(80, [&] { both_composed.arrive_and_wait(); });
+  fake::OnCall(81, [&] { both_composed.arrive_and_wait(); });
+  std::thread first([&] { GetParam().call("first", "pw1"); });
+  std::thread second([&] { GetParam().call("second", "pw2"); });
+  first.join();
+  second.join();
+  std::vector<std::string> opened;
+  for (const std::string& call : fake::Calls()) {
+    if (call.rfind("80(", 0) == 0 || call.rfind("81(", 0) == 0) opened.push_back(call.substr(5));
+  }
+  EXPECT_THAT(opened, UnorderedElementsAre("first/usr/pw1,0)", "second/usr/pw2,0)"));
+}
+
+INSTANTIATE_TEST_SUITE_P(DatabaseJobs, DatabaseJobTest, ::testing::ValuesIn(kDatabaseJobs),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace

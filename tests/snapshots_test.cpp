@@ -1,0 +1,206 @@
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "fake_client_test.h"
+#include "quillet.h"
+
+namespace fs = std::filesystem;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using ::testing::UnorderedElementsAre;
+
+namespace {
+
+// Every test works in a real temporary directory of its own; the root is its subdirectory
+// "root". On Windows the directory work goes through the system's own calls.
+class SnapshotTest : public FakeClientTest {
+ protected:
+  void SetUp() override {
+    FakeClientTest::SetUp();
+    std::random_device random;
+    fs::path directory;
+    do {
+      directory = fs::temp_directory_path() / ("quillet-snapshots-" + std::to_string(random()));
+    } while (!fs::create_directory(directory));
+    base = directory.string();
+    root = base + "/root";
+    fs::create_directory(root);
+  }
+  void TearDown() override {
+    // Windows deletes no read-only file.
+    std::error_code ignored;
+    for (const auto& entry : fs::recursive_directory_iterator(base, ignored)) {
+      fs::permissions(entry.path(), fs::perms::owner_write, fs::perm_options::add, ignored);
+    }
+    fs::remove_all(base, ignored);
+  }
+
+  void File(const std::string& path, bool readOnly = false) {
+    fs::create_directories(fs::path(path).parent_path());
+    std::ofstream(path) << "old";
+    if (readOnly) {
+      fs::permissions(path,
+                      fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                      fs::perm_options::remove);
+    }
+  }
+  static std::vector<std::string> Entries(const std::string& directory) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(directory)) {
+      names.push_back(entry.path().filename().string());
+    }
+    return names;
+  }
+  static std::string Backup(const std::string& name, const std::string& directory) {
+    return "93(7," + name + ",0," + directory + ",0,1,1)";
+  }
+
+  std::string base;
+  std::string root;
+};
+
+TEST_F(SnapshotTest, ServerWithoutDatabasesTouchesNoDirectory) {
+  File(root + "/a/kept");
+  fake::SetDatabaseList(std::string("\0", 1));
+  EXPECT_EQ(AllSnapShot("srv", "pw", root.c_str()), 0);
+  EXPECT_THAT(fake::Calls(), ElementsAre("98(&,srv,pw)", "99(srv,&,1024)", "106(7)"));
+  EXPECT_THAT(Entries(root + "/a"), ElementsAre("kept"));
+}
+
+TEST_F(SnapshotTest, ResetsEachDirectoryJustBeforeItsBackupAndReturnsTheLastFailure) {
+  for (const char* name : {"a", "b", "c"}) File(root + "/" + name + "/old");
+  fake::SetDatabaseList(std::string("a\0b\0c\0\0", 7));
+  fake::Returns(93, {-5, 0, 812});
+  std::vector<bool> laterDirectoryStillFull;
+  fake::OnCall(93, [&] { laterDirectoryStillFull.push_back(fs::exists(root + "/c/old")); });
+  EXPECT_EQ(AllSnapShot("srv", "pw", root.c_str()), 812);
+  EXPECT_THAT(fake::Calls(),
+              ElementsAre("98(&,srv,pw)", "99(srv,&,1024)", Backup("a", root + "\\a"),
+                          Backup("b", root + "\\b"), Backup("c", root + "\\c"), "106(7)"));
+  EXPECT_THAT(laterDirectoryStillFull, ElementsAre(true, true, false));
+  for (const char* name : {"a", "b", "c"}) EXPECT_THAT(Entries(root + "/" + name), IsEmpty());
+
+  fake::Reset();
+  fake::SetDatabaseList(std::string("a\0b\0c\0\0", 7));
+  fake::Returns(93, {-5});
+  EXPECT_EQ(AllSnapShot("srv", "pw", root.c_str()), -5) << "a later success does not clear it";
+}
+
+TEST_F(SnapshotTest, FailedConnectOrListTouchesNoDirectory) {
+  File(root + "/a/kept");
+  fake::SetDatabaseList(std::string("a\0\0", 3));
+  fake::Returns(98, {401});
+  EXPECT_EQ(AllSnapShot("srv", "pw", root.c_str()), 401);
+  EXPECT_THAT(fake::Ordinals(), ElementsAre(98));
+  fake::Reset();
+  fake::Returns(99, {-7});
+  EXPECT_EQ(AllSnapShot("srv", "pw", root.c_str()), -7);
+  EXPECT_THAT(fake::Ordinals(), ElementsAre(98, 99, 106));
+  EXPECT_THAT(Entries(root + "/a"), ElementsAre("kept"));
+}
+
+TEST_F(SnapshotTest, RootEndingInABackslashGivesADoubledSeparator) {
+  fake::SetDatabaseList(std::string("a\0\0", 3));
+  EXPECT_EQ(AllSnapShot("srv", "pw", (root + "\\").c_str()), 0);
+  EXPECT_EQ(fake::Calls()[2], Backup("a", root + "\\\\a"));
+  EXPECT_TRUE(fs::is_directory(root + "/a"));
+}
+
+TEST_F(SnapshotTest, WhatCannotBeDeletedStaysAndTheDirectoryIsNotRecreated) {
+  File(root + "/a/one");
+  File(root + "/a/two");
+  File(root + "/a/read-only", true);
+  File(root + "/a/sub/inner");
+  fake::SetDatabaseList(std::string("a\0\0", 3));
+  EXPECT_EQ(AllSnapShot("srv", "pw", root.c_str()), 0);
+  EXPECT_THAT(Entries(root + "/a"), UnorderedElementsAre("read-only", "sub"));
+  EXPECT_THAT(Entries(root + "/a/sub"), ElementsAre("inner"));
+}
+
+TEST_F(SnapshotTest, MissingDirectoryIsCreatedOneLevelAndAMissingRootIsNot) {
+  fake::SetDatabaseList(std::string("a\0\0", 3));
+  EXPECT_EQ(AllSnapShot("srv", "pw", root.c_str()), 0);
+  EXPECT_TRUE(fs::is_directory(root + "/a"));
+  const std::string missing = base + "/missing";
+  EXPECT_EQ(AllSnapShot("srv", "pw", missing.c_str()), 0);
+  EXPECT_FALSE(fs::exists(missing));
+  EXPECT_EQ(fake::Calls().back(), "106(7)");
+  EXPECT_EQ(fake::CountOf(93), 2) << "the backup is attempted all the same";
+}
+
+TEST_F(SnapshotTest, SnapShotHandsTheFlagOnAndTouchesNoDirectory) {
+  File(root + "/old");
+  const std::string missing = base + "/missing";
+  EXPECT_EQ(SnapShot(0, "srv", "pw", "db", root.c_str()), 0);
+  fake::Returns(93, {-3});
+  EXPECT_EQ(SnapShot(1, "srv", "pw", "db", missing.c_str()), -3);
+  EXPECT_THAT(fake::Calls(),
+              ElementsAre("98(&,srv,pw)", "93(7,db,0," + root + ",0,0,1)", "106(7)", "98(&,srv,pw)",
+                          "93(7,db,0," + missing + ",0,1,1)", "106(7)"));
+  EXPECT_THAT(Entries(root), ElementsAre("old"));
+  EXPECT_FALSE(fs::exists(missing));
+}
+
+TEST_F(SnapshotTest, SnapShotPassesItsTextsUnchangedNullIncluded) {
+  EXPECT_EQ(SnapShot(7, nullptr, nullptr, nullptr, nullptr), 0);
+  EXPECT_THAT(fake::Calls(),
+              ElementsAre("98(&,<null>,<null>)", "93(7,<null>,0,<null>,0,7,1)", "106(7)"));
+  fake::Reset();
+  fake::Returns(98, {401});
+  EXPECT_EQ(SnapShot(1, "srv", "pw", "db", "dir"), 401);
+  EXPECT_THAT(fake::Ordinals(), ElementsAre(98));
+}
+
+TEST_F(SnapshotTest, NullRootIsRefusedBeforeAnyCall) {
+  EXPECT_EQ(AllSnapShot("srv", "pw", nullptr), QUILLET_ERROR_ARGUMENT);
+  EXPECT_THAT(fake::Calls(), IsEmpty());
+}
+
+TEST_F(SnapshotTest, NamesThatWouldLeaveTheRootGetNoDirectoryWorkAndNoBackup) {
+  File(base + "/outside");
+  File(root + "/inside");
+  File(root + "/ok/old");
+  fake::SetDatabaseList(std::string("..\0.\0...\0a/b\0c\\d\0e:f\0g \0ok\0\0", 29));
+  EXPECT_EQ(AllSnapShot("srv", "pw", root.c_str()), QUILLET_ERROR_ARGUMENT);
+  EXPECT_THAT(fake::Ordinals(), ElementsAre(98, 99, 93, 106));
+  EXPECT_EQ(fake::Calls()[2], Backup("ok", root + "\\ok"));
+  EXPECT_THAT(Entries(root + "/ok"), IsEmpty());
+  EXPECT_TRUE(fs::exists(base + "/outside"));
+  EXPECT_TRUE(fs::exists(root + "/inside"));
+
+  fake::Reset();
+  fake::SetDatabaseList(std::string("..\0ok\0\0", 7));
+  fake::Returns(93, {55});
+  EXPECT_EQ(AllSnapShot("srv", "pw", root.c_str()), 55) << "a later failure replaces it";
+}
+
+TEST_F(SnapshotTest, PathsBeyondTheirRoomAreNeverCut) {
+  // root\abcd takes 256 characters, one too many for its search pattern; with names of 8 and 7
+  // characters the paths take 260 (no room for the NUL) and 259.
+  const std::string longRoot = root + "/" + std::string(251 - root.size() - 1, 'r');
+  File(longRoot + "/abcd/kept");
+  fake::SetDatabaseList(std::string("abcd\0", 5) + std::string(8, 'n') + std::string("\0", 1) +
+                        std::string(7, 's') + std::string("\0\0", 2));
+  EXPECT_EQ(AllSnapShot("srv", "pw", longRoot.c_str()), QUILLET_ERROR_ARGUMENT);
+  EXPECT_THAT(fake::Ordinals(), ElementsAre(98, 99, 93, 93, 106));
+  EXPECT_EQ(fake::Calls()[3], Backup(std::string(7, 's'), longRoot + "\\" + std::string(7, 's')));
+  EXPECT_THAT(Entries(longRoot), UnorderedElementsAre("abcd", std::string(7, 's')));
+  EXPECT_THAT(Entries(longRoot + "/abcd"), ElementsAre("kept")) << "too long to search";
+}
+
+TEST_F(SnapshotTest, ListWithoutItsClosingNameIsWalkedOnlyInsideItsArea) {
+  File(root + "/a/old");
+  // The area ends with the NUL of "last", leaving no room for the closing empty name.
+  std::string list = std::string("a\0", 2) + std::string(QUILLET_DATABASE_LIST_SIZE - 8, 'x');
+  list += std::string("\0last\0", 6);
+  fake::SetDatabaseList(list);
+  EXPECT_EQ(AllSnapShot("srv", "pw", root.c_str()), QUILLET_ERROR_ARGUMENT);
+  EXPECT_THAT(fake::Ordinals(), ElementsAre(98, 99, 93, 106));
+  EXPECT_THAT(Entries(root), ElementsAre("a")) << "the possibly cut name gets no directory";
+}
+
+}  // namespace

@@ -1,0 +1,278 @@
+// The stand-in's servers, catalogue and connection registry, called directly.
+#include <gmock/gmock.h>
+#include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <set>
+
+#include "held_connection.h"
+#include "scratch_root.h"
+#include "standin_calls.h"
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+namespace {
+
+using StandinServerTest = ScratchRootTest;
+
+TEST_F(StandinServerTest, ConnectingNeedsAnExistingRunningServerAndItsPassword) {
+  uint16_t handle = 0;
+  EXPECT_EQ(sqlwntm_98(&handle, "nosuch", "pw"), STANDIN_NO_SUCH_SERVER);
+  EXPECT_EQ(sqlwntm_98(&handle, "../srv", "pw"), STANDIN_NO_SUCH_SERVER);
+  EXPECT_EQ(sqlwntm_98(&handle, "srv", "PW"), STANDIN_BAD_PASSWORD);
+  EXPECT_EQ(sqlwntm_98(&handle, "srv", nullptr), STANDIN_BAD_PASSWORD);
+  EXPECT_EQ(standin_server_create("srv", "other"), STANDIN_SERVER_EXISTS);
+  EXPECT_EQ(standin_server_create("a/b", "pw"), STANDIN_BAD_NAME);
+  EXPECT_EQ(sqlwntm_98(&handle, "srv", "pw"), 0);
+  EXPECT_EQ(sqlwntm_106(handle), 0);
+  EXPECT_EQ(sqlwntm_106(handle), STANDIN_BAD_HANDLE);
+}
+
+TEST_F(StandinServerTest, ATerminatedServerRefusesEverythingUntilStartedAgain) {
+  const uint16_t server = calls::Server();
+  EXPECT_EQ(sqlwntm_96(server, "SALES", 0), 0);
+  const uint16_t cursor = calls::Cursor("SALES/SYSADM/SYSADM");
+  EXPECT_EQ(sqlwntm_129(server), 0);
+  EXPECT_EQ(sqlwntm_106(server), 0);
+
+  int32_t running = -1;
+  EXPECT_EQ(standin_server_state("srv", &running), 0);
+  EXPECT_EQ(running, 0);
+  uint16_t handle = 0;
+  EXPECT_EQ(sqlwntm_98(&handle, "srv", "pw"), STANDIN_SERVER_TERMINATED);
+  EXPECT_EQ(sqlwntm_80(&handle, "SALES/SYSADM/SYSADM", 0), STANDIN_SERVER_TERMINATED);
+  char list[1024];
+  EXPECT_EQ(sqlwntm_99("srv", list, sizeof list), STANDIN_SERVER_TERMINATED);
+  EXPECT_EQ(sqlwntm_7(cursor, "SELECT 1", 0), STANDIN_SERVER_TERMINATED);
+
+  EXPECT_EQ(standin_server_start("srv"), 0);
+  EXPECT_EQ(standin_server_state("srv", &running), 0);
+  EXPECT_EQ(running, 1);
+  // The connection from before the stop stays gone.
+  EXPECT_EQ(sqlwntm_7(cursor, "SELECT 1", 0), STANDIN_SERVER_TERMINATED);
+  EXPECT_EQ(sqlwntm_17(cursor), STANDIN_SERVER_TERMINATED);
+  EXPECT_EQ(sqlwntm_17(calls::Cursor("SALES/SYSADM/SYSADM")), 0);
+}
+
+TEST_F(StandinServerTest, DatabasesAreCreatedDroppedInstalledAndDeinstalledAsFiles) {
+  const uint16_t server = calls::Server();
+  const std::string sales = Path("srv/SALES.db");
+  EXPECT_EQ(sqlwntm_96(server, "SALES", 0), 0);
+  EXPECT_EQ(sqlwntm_96(server, "STOCK", 0), 0);
+  EXPECT_TRUE(Exists(sales));
+  EXPECT_THAT(calls::DatabaseNames(), ElementsAre("SALES", "STOCK"));
+  EXPECT_EQ(sqlwntm_96(server, "SALES", 0), STANDIN_DATABASE_EXISTS);
+  EXPECT_EQ(sqlwntm_96(server, "TOO_LONG9", 0), STANDIN_BAD_NAME);
+  EXPECT_EQ(sqlwntm_96(server, "../x", 0), STANDIN_BAD_NAME);
+
+  EXPECT_EQ(sqlwntm_100(server, "SALES", 0), 0);
+  EXPECT_TRUE(Exists(sales));
+  EXPECT_THAT(calls::DatabaseNames(), ElementsAre("STOCK"));
+  EXPECT_EQ(sqlwntm_100(server, "SALES", 0), STANDIN_NO_SUCH_DATABASE);
+  EXPECT_EQ(sqlwntm_96(server, "SALES", 0), STANDIN_DATABASE_EXISTS);  // its file is there
+  EXPECT_EQ(sqlwntm_113(server, "SALES", 0), 0);
+  EXPECT_EQ(sqlwntm_113(server, "SALES", 0), STANDIN_DATABASE_EXISTS);
+  EXPECT_EQ(sqlwntm_113(server, "NOFILE", 0), STANDIN_NO_SUCH_DATABASE);
+  std::ofstream(Path("srv/JUNK.db")) << "not a database at all, just some text to refuse";
+  EXPECT_EQ(sqlwntm_113(server, "JUNK", 0), STANDIN_NOT_A_DATABASE);
+
+  EXPECT_EQ(sqlwntm_101(server, "SALES", 0), 0);
+  EXPECT_FALSE(Exists(sales));
+  EXPECT_EQ(sqlwntm_101(server, "SALES", 0), STANDIN_NO_SUCH_DATABASE);
+  EXPECT_THAT(calls::DatabaseNames(), ElementsAre("STOCK"));
+  sqlwntm_106(server);
+}
+
+TEST_F(StandinServerTest, ADatabaseInUseIsNeitherDroppedNorDeinstalled) {
+  const uint16_t server = calls::Server();
+  const uint16_t cursor = calls::NewDatabase("SALES");
+  EXPECT_EQ(sqlwntm_101(server, "SALES", 0), STANDIN_DATABASE_IN_USE);
+  EXPECT_EQ(sqlwntm_100(server, "SALES", 0), STANDIN_DATABASE_IN_USE);
+  EXPECT_EQ(sqlwntm_17(cursor), 0);
+  EXPECT_EQ(sqlwntm_101(server, "SALES", 0), 0);
+  sqlwntm_106(server);
+}
+
+TEST_F(StandinServerTest, TheDatabaseListNeedsRoomForItsClosingEmptyName) {
+  const uint16_t server = calls::Server();
+  EXPECT_THAT(calls::DatabaseNames(), IsEmpty());
+  EXPECT_EQ(sqlwntm_96(server, "AB", 0), 0);
+  char list[4] = {'x', 'x', 'x', 'x'};
+  EXPECT_EQ(sqlwntm_99("srv", list, 3), STANDIN_BUFFER_TOO_SMALL);
+  EXPECT_EQ(sqlwntm_99("srv", list, 4), 0);
+  EXPECT_EQ(std::string(list, 4), std::string("AB\0\0", 4));
+  sqlwntm_106(server);
+}
+
+TEST_F(StandinServerTest, ActiveCursorsListEveryConnectionAndTheServerInTheReplyLayout) {
+  const uint16_t server = calls::Server();
+  const uint16_t first = calls::NewDatabase("SALES");
+  const uint16_t second = calls::Cursor("SALES/sysadm/SYSADM");
+  const std::vector<calls::Record> records = calls::ActiveCursors(server);
+  ASSERT_EQ(records.size(), 3u);
+  EXPECT_EQ(records[0].process, 1);
+  EXPECT_EQ(records[0].program, "SQLBase");
+  std::set<int> processes;
+  for (std::size_t i = 1; i < records.size(); ++i) {
+    EXPECT_EQ(records[i].user, "SYSADM");
+    EXPECT_EQ(records[i].database, "SALES");
+    EXPECT_EQ(records[i].program, "standin_tests");
+    EXPECT_GE(records[i].process, 2);
+    processes.insert(records[i].process);
+  }
+  EXPECT_EQ(processes.size(), 2u);
+  unsigned char small[100];
+  int32_t length = 0;
+  EXPECT_EQ(sqlwntm_112(server, -32766, small, sizeof small, &length), STANDIN_BUFFER_TOO_SMALL);
+  EXPECT_EQ(sqlwntm_112(server, 0, small, sizeof small, &length), STANDIN_BAD_PARAMETER);
+  sqlwntm_17(first);
+  sqlwntm_17(second);
+  EXPECT_EQ(calls::ActiveCursors(server).size(), 1u);
+  sqlwntm_106(server);
+}
+
+TEST_F(StandinServerTest, AKilledConnectionFailsAtItsNextCallAndIsGoneFromTheList) {
+  const uint16_t server = calls::Server();
+  const uint16_t victim = calls::NewDatabase("SALES");
+  const uint16_t bystander = calls::Cursor("SALES/SYSADM/SYSADM");
+  calls::Run(victim, "CREATE TABLE t(a)");
+  const int process = calls::ActiveCursors(server)[1].process;
+
+  EXPECT_EQ(sqlwntm_125(server, process), 0);
+  EXPECT_EQ(calls::ActiveCursors(server).size(), 2u);
+  EXPECT_EQ(sqlwntm_7(victim, "SELECT 1", 0), STANDIN_CONNECTION_KILLED);
+  EXPECT_EQ(sqlwntm_32(victim), STANDIN_CONNECTION_KILLED);
+  EXPECT_EQ(sqlwntm_17(victim), STANDIN_CONNECTION_KILLED);
+  EXPECT_EQ(sqlwntm_125(server, process), STANDIN_NO_SUCH_PROCESS);
+  EXPECT_EQ(sqlwntm_125(server, 0), STANDIN_NO_SUCH_PROCESS);
+  EXPECT_EQ(sqlwntm_125(server, 999), STANDIN_NO_SUCH_PROCESS);
+  EXPECT_EQ(sqlwntm_125(server, 1), STANDIN_SERVER_PROCESS);
+  calls::Run(bystander, "SELECT 1");
+  // Disconnecting is a call like any other.
+  EXPECT_EQ(sqlwntm_125(server, calls::ActiveCursors(server)[1].process), 0);
+  EXPECT_EQ(sqlwntm_17(bystander), STANDIN_CONNECTION_KILLED);
+  sqlwntm_106(server);
+}
+
+TEST_F(StandinServerTest, ConnectionsOfAnotherProcessAreListedKilledAndForgottenWhenItCrashes) {
+  const uint16_t server = calls::Server();
+  EXPECT_EQ(sqlwntm_96(server, "SALES", 0), 0);
+  HeldConnection held("SALES/SYSADM/SYSADM");
+  ASSERT_EQ(held.NextLine(), "ready");
+  std::vector<calls::Record> records = calls::ActiveCursors(server);
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_EQ(records[1].program, "connection_holder");
+  EXPECT_EQ(sqlwntm_125(server, records[1].process), 0);
+  EXPECT_EQ(held.NextLine(), std::to_string(STANDIN_CONNECTION_KILLED));
+  EXPECT_EQ(held.Wait(), 0);
+
+  HeldConnection crashing("SALES/SYSADM/SYSADM");
+  ASSERT_EQ(crashing.NextLine(), "ready");
+  EXPECT_EQ(calls::ActiveCursors(server).size(), 2u);
+  crashing.Crash();
+  EXPECT_EQ(calls::ActiveCursors(server).size(), 1u);
+  EXPECT_EQ(sqlwntm_101(server, "SALES", 0), 0);
+  sqlwntm_106(server);
+}
+
+TEST_F(StandinServerTest, ParallelProcessesShareTheCatalogueAndTheProcessNumbers) {
+  constexpr int kChildren = 4;
+  constexpr int kRounds = 6;
+  pid_t children[kChildren];
+  for (int child = 0; child < kChildren; ++child) {
+    children[child] = fork();
+    if (children[child] == 0) {
+      int failures = 0;
+      for (int round = 0; round < kRounds; ++round) {
+        const std::string name = "D" + std::to_string(child) + "_" + std::to_string(round);
+        uint16_t server = 0;
+        uint16_t cursor = 0;
+        failures += sqlwntm_98(&server, "srv", "pw") != 0;
+        failures += sqlwntm_96(server, name.c_str(), 0) != 0;
+        failures += sqlwntm_80(&cursor, (name + "/SYSADM/SYSADM").c_str(), 0) != 0;
+        failures += sqlwntm_7(cursor, "CREATE TABLE t(a)", 0) != 0;
+        failures += sqlwntm_17(cursor) != 0;
+        failures += sqlwntm_106(server) != 0;
+      }
+      _exit(failures == 0 ? 0 : 1);
+    }
+  }
+  for (const pid_t child : children) {
+    int status = -1;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  EXPECT_EQ(calls::DatabaseNames().size(), static_cast<std::size_t>(kChildren * kRounds));
+}
+
+TEST_F(StandinServerTest, ABackupIsAConsistentCopyTakenWhileOthersWrite) {
+  const uint16_t server = calls::Server();
+  const uint16_t writer = calls::NewDatabase("SALES");
+  calls::Run(writer, "CREATE TABLE t(a)");
+  calls::Run(writer, "INSERT INTO t VALUES(1), (2)");
+  calls::Run(writer, "LOCK DATABASE ");
+  calls::Run(writer, "INSERT INTO t VALUES(3)");
+
+  const std::string folder = Path("snap");
+  EXPECT_EQ(sqlwntm_93(server, "SALES", 0, folder.c_str(), 0, 1, 1), STANDIN_FILE_ERROR);
+  std::filesystem::create_directory(folder);
+  EXPECT_EQ(sqlwntm_93(server, "SALES", 0, folder.c_str(), 0, 1, 1), 0);
+  EXPECT_EQ(sqlwntm_93(server, "NOSUCH", 0, folder.c_str(), 0, 1, 1), STANDIN_NO_SUCH_DATABASE);
+  EXPECT_THAT(std::vector<std::filesystem::path>(std::filesystem::directory_iterator(folder),
+                                                 std::filesystem::directory_iterator()),
+              ElementsAre(folder + "/SALES.db"));
+
+  sqlite3* copy = nullptr;
+  ASSERT_EQ(sqlite3_open_v2((folder + "/SALES.db").c_str(), &copy, SQLITE_OPEN_READONLY, nullptr),
+            SQLITE_OK);
+  sqlite3_stmt* count = nullptr;
+  ASSERT_EQ(sqlite3_prepare_v2(copy, "SELECT count(*) FROM t", -1, &count, nullptr), SQLITE_OK);
+  ASSERT_EQ(sqlite3_step(count), SQLITE_ROW);
+  EXPECT_EQ(sqlite3_column_int(count, 0), 2);  // the uncommitted row is not in it
+  sqlite3_finalize(count);
+  sqlite3_close(copy);
+  sqlwntm_17(writer);
+  sqlwntm_106(server);
+}
+
+TEST_F(StandinServerTest, EveryCodeHasAText) {
+  for (const int32_t code : {STANDIN_NO_SUCH_SERVER,
+                             STANDIN_SERVER_TERMINATED,
+                             STANDIN_BAD_PASSWORD,
+                             STANDIN_SERVER_EXISTS,
+                             STANDIN_BAD_NAME,
+                             STANDIN_DATABASE_EXISTS,
+                             STANDIN_NO_SUCH_DATABASE,
+                             STANDIN_DATABASE_IN_USE,
+                             STANDIN_NOT_A_DATABASE,
+                             STANDIN_AMBIGUOUS_DATABASE,
+                             STANDIN_DATABASE_LOCKED,
+                             STANDIN_BAD_LOGIN,
+                             STANDIN_BAD_CONNECT_STRING,
+                             STANDIN_TOO_MANY_CONNECTIONS,
+                             STANDIN_CONNECTION_KILLED,
+                             STANDIN_BAD_HANDLE,
+                             STANDIN_BAD_PARAMETER,
+                             STANDIN_SQL_ERROR,
+                             STANDIN_NO_STATEMENT,
+                             STANDIN_BAD_COLUMN,
+                             STANDIN_BAD_COMMAND,
+                             STANDIN_FILE_ERROR,
+                             STANDIN_BUFFER_TOO_SMALL,
+                             STANDIN_LOG_IN_USE,
+                             STANDIN_SERVER_PROCESS,
+                             STANDIN_CATALOGUE_ERROR,
+                             STANDIN_NO_SUCH_PROCESS,
+                             -1,
+                             -30001,
+                             -30002}) {
+    EXPECT_NE(standin_code_text(code), nullptr) << code;
+  }
+  EXPECT_EQ(standin_code_text(0), nullptr);
+  EXPECT_EQ(standin_code_text(4711), nullptr);
+}
+
+}  // namespace

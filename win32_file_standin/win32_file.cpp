@@ -1,0 +1,107 @@
+#include "win32_file_standin/win32_file.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstring>
+#include <new>
+
+namespace {
+
+// An open search: the directory stream, and how many of "." and ".." were handed out.
+struct Search {
+  DIR* directory;
+  int dotsFound;
+};
+
+// Win32 paths are at most MAX_PATH bytes with their NUL and use '\' as separator.
+bool ToPosixPath(LPCSTR path, char (&posix)[MAX_PATH]) {
+  if (path == nullptr) return false;
+  for (std::size_t i = 0; i < MAX_PATH; ++i) {
+    posix[i] = path[i] == '\\' ? '/' : path[i];
+    if (path[i] == '\0') return true;
+  }
+  return false;
+}
+
+bool CopyName(const char* name, WIN32_FIND_DATAA* found) {
+  const std::size_t length = std::strlen(name);
+  if (length >= sizeof found->cFileName) return false;
+  std::memcpy(found->cFileName, name, length + 1);
+  return true;
+}
+
+// Win32 lists "." and ".." first whatever the file system does; POSIX may give them anywhere.
+bool FindNext(Search* search, WIN32_FIND_DATAA* found) {
+  if (search->dotsFound < 2) {
+    ++search->dotsFound;
+    return CopyName(search->dotsFound == 1 ? "." : "..", found);
+  }
+  while (const dirent* entry = readdir(search->directory)) {
+    if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+    if (CopyName(entry->d_name, found)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+HANDLE FindFirstFileA(LPCSTR pattern, WIN32_FIND_DATAA* found) {
+  char path[MAX_PATH];
+  if (!ToPosixPath(pattern, path)) return INVALID_HANDLE_VALUE;
+  char* separator = std::strrchr(path, '/');
+  const char* wildcard = separator == nullptr ? path : separator + 1;
+  // Only whole-directory searches are ever made.
+  if (std::strcmp(wildcard, "*.*") != 0 && std::strcmp(wildcard, "*") != 0) {
+    return INVALID_HANDLE_VALUE;
+  }
+  const char* directoryPath = ".";
+  if (separator == path) {
+    directoryPath = "/";
+  } else if (separator != nullptr) {
+    *separator = '\0';
+    directoryPath = path;
+  }
+  DIR* directory = opendir(directoryPath);
+  if (directory == nullptr) return INVALID_HANDLE_VALUE;
+  Search* search = new (std::nothrow) Search{directory, 0};
+  if (search == nullptr) {
+    closedir(directory);
+    return INVALID_HANDLE_VALUE;
+  }
+  FindNext(search, found);
+  return search;
+}
+
+BOOL FindNextFileA(HANDLE search, WIN32_FIND_DATAA* found) {
+  return FindNext(static_cast<Search*>(search), found) ? 1 : 0;
+}
+
+BOOL FindClose(HANDLE search) {
+  Search* open = static_cast<Search*>(search);
+  closedir(open->directory);
+  delete open;
+  return 1;
+}
+
+BOOL DeleteFileA(LPCSTR path) {
+  char posix[MAX_PATH];
+  struct stat status {};
+  if (!ToPosixPath(path, posix) || lstat(posix, &status) != 0) return 0;
+  // Without the write bit a file is read-only to Win32, even for an administrator; the bit is
+  // what counts, not access(), which a root process always passes.
+  if (S_ISDIR(status.st_mode) || (status.st_mode & S_IWUSR) == 0) return 0;
+  return unlink(posix) == 0 ? 1 : 0;
+}
+
+BOOL RemoveDirectoryA(LPCSTR path) {
+  char posix[MAX_PATH];
+  return ToPosixPath(path, posix) && rmdir(posix) == 0 ? 1 : 0;
+}
+
+BOOL CreateDirectoryA(LPCSTR path, SECURITY_ATTRIBUTES*) {
+  char posix[MAX_PATH];
+  return ToPosixPath(path, posix) && mkdir(posix, 0777) == 0 ? 1 : 0;
+}

@@ -1,0 +1,42 @@
+// The Win32 file calls that prepare snapshot directories. On Windows they are the system's own;
+// elsewhere win32_file.cpp gives them their Win32 meaning over POSIX calls, kept inside the
+// library (hidden) so that they never meet a host's symbols of the same names.
+#ifndef QUILLET_WIN32_FILE_STANDIN_WIN32_FILE_H
+#define QUILLET_WIN32_FILE_STANDIN_WIN32_FILE_H
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <cstdint>
+
+// Room for one path, terminating NUL included.
+#define MAX_PATH 260
+
+using BOOL = int;
+using HANDLE = void*;
+using LPCSTR = const char*;
+
+struct WIN32_FIND_DATAA {
+  char cFileName[MAX_PATH];
+};
+struct SECURITY_ATTRIBUTES;
+
+#define INVALID_HANDLE_VALUE (reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1)))
+
+#define QUILLET_WIN32_FILE_STANDIN __attribute__((visibility("hidden")))
+
+// Paths use '\' as separator. The search pattern must be "<directory>\*.*" (or "\*"): every
+// entry of the directory is found, "." and ".." first.
+QUILLET_WIN32_FILE_STANDIN HANDLE FindFirstFileA(LPCSTR pattern, WIN32_FIND_DATAA* found);
+QUILLET_WIN32_FILE_STANDIN BOOL FindNextFileA(HANDLE search, WIN32_FIND_DATAA* found);
+QUILLET_WIN32_FILE_STANDIN BOOL FindClose(HANDLE search);
+// Refuses directories and read-only files (no owner-write bit), whoever runs the process.
+QUILLET_WIN32_FILE_STANDIN BOOL DeleteFileA(LPCSTR path);
+// Removes an empty directory only.
+QUILLET_WIN32_FILE_STANDIN BOOL RemoveDirectoryA(LPCSTR path);
+// Creates one level: the parent must exist. The attributes are not used.
+QUILLET_WIN32_FILE_STANDIN BOOL CreateDirectoryA(LPCSTR path, SECURITY_ATTRIBUTES* attributes);
+
+#endif
+
+#endif  // QUILLET_WIN32_FILE_STANDIN_WIN32_FILE_H
