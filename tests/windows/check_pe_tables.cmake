@@ -1,5 +1,5 @@
 # Reads the export and import tables of the built Quillet.dll back with objdump and checks them
-# against what a host and the client library expect:
+# against what a 32-bit host and the client library expect:
 #   - exports: exactly the names and ordinals of the module's export list, which holds all
 #     seventeen at 1 to 17 in alphabetical order; no nameless export;
 #   - imports: SQLWNTM.dll by ordinal alone, exactly the ordinals the library's sources call,
@@ -35,6 +35,9 @@ endfunction()
 execute_process(COMMAND ${OBJDUMP} -p ${MODULE} OUTPUT_VARIABLE dump RESULT_VARIABLE result)
 if(NOT result EQUAL 0)
   message(FATAL_ERROR "${OBJDUMP} -p ${MODULE} failed: ${result}")
+endif()
+if(NOT dump MATCHES "file format pei-i386")
+  fail("not a 32-bit x86 module")
 endif()
 string(REPLACE ";" "\\;" dump "${dump}")
 string(REPLACE "\n" ";" dump "${dump}")
