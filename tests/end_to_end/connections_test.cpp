@@ -24,14 +24,14 @@ int ProcessOf(const std::string& list, const std::string& database) {
 TEST_F(ConnectionsEndToEndTest, AConnectionOfAnotherProcessIsListedAndKilled) {
   ASSERT_EQ(CreateDB("srv", "pw", "SALES"), 0);
   EXPECT_EQ(ConnectionList(), "");
-  HeldConnection held("SALES/SYSADM/SYSADM");
-  ASSERT_EQ(held.NextLine(), "ready");
+  HeldConnection held("SALES");
+  ASSERT_TRUE(held.Connected());
 
   const std::string list = ConnectionList();
   const int process = ProcessOf(list, "SALES");
-  EXPECT_EQ(list, std::to_string(process) + ":SALES:SYSADM:connection_holder");
+  EXPECT_EQ(list, std::to_string(process) + ":SALES:SYSADM:hold-connection");
   EXPECT_EQ(KillConnection("srv", "pw", process), 0);
-  EXPECT_EQ(held.NextLine(), std::to_string(STANDIN_CONNECTION_KILLED));
+  EXPECT_EQ(held.EndingCode(), STANDIN_CONNECTION_KILLED);
   EXPECT_EQ(ConnectionList(), "");
   EXPECT_EQ(KillConnection("srv", "pw", process), STANDIN_NO_SUCH_PROCESS);
 }
@@ -39,28 +39,28 @@ TEST_F(ConnectionsEndToEndTest, AConnectionOfAnotherProcessIsListedAndKilled) {
 TEST_F(ConnectionsEndToEndTest, KillAllConnectionsKillsThoseOfOneDatabaseOrOfAll) {
   ASSERT_EQ(CreateDB("srv", "pw", "SALES"), 0);
   ASSERT_EQ(CreateDB("srv", "pw", "STOCK"), 0);
-  HeldConnection sales1("SALES/SYSADM/SYSADM");
-  HeldConnection sales2("SALES/SYSADM/SYSADM");
-  HeldConnection stock("STOCK/SYSADM/SYSADM");
-  for (HeldConnection* held : {&sales1, &sales2, &stock}) ASSERT_EQ(held->NextLine(), "ready");
+  HeldConnection sales1("SALES");
+  HeldConnection sales2("SALES");
+  HeldConnection stock("STOCK");
+  for (HeldConnection* held : {&sales1, &sales2, &stock}) ASSERT_TRUE(held->Connected());
 
   EXPECT_EQ(KillAllConnections("srv", "pw", "SALES"), 0);
-  const std::string killed = std::to_string(STANDIN_CONNECTION_KILLED);
-  EXPECT_EQ(sales1.NextLine(), killed);
-  EXPECT_EQ(sales2.NextLine(), killed);
+  const int killed = STANDIN_CONNECTION_KILLED;
+  EXPECT_EQ(sales1.EndingCode(), killed);
+  EXPECT_EQ(sales2.EndingCode(), killed);
   const std::string list = ConnectionList();
-  EXPECT_EQ(list, std::to_string(ProcessOf(list, "STOCK")) + ":STOCK:SYSADM:connection_holder");
+  EXPECT_EQ(list, std::to_string(ProcessOf(list, "STOCK")) + ":STOCK:SYSADM:hold-connection");
 
   EXPECT_EQ(KillAllConnections("srv", "pw", ""), 0);
-  EXPECT_EQ(stock.NextLine(), killed);
+  EXPECT_EQ(stock.EndingCode(), killed);
   EXPECT_EQ(ConnectionList(), "");
   EXPECT_EQ(KillAllConnections("srv", "pw", ""), 0);
 }
 
 TEST_F(ConnectionsEndToEndTest, AProcessThatCrashedIsNoLongerListed) {
   ASSERT_EQ(CreateDB("srv", "pw", "SALES"), 0);
-  HeldConnection held("SALES/SYSADM/SYSADM");
-  ASSERT_EQ(held.NextLine(), "ready");
+  HeldConnection held("SALES");
+  ASSERT_TRUE(held.Connected());
   EXPECT_NE(ConnectionList(), "");
   held.Crash();
   EXPECT_EQ(ConnectionList(), "");

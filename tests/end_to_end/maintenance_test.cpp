@@ -41,8 +41,8 @@ TEST_F(MaintenanceEndToEndTest, UnloadWritesAScriptThatLoadsBackToTheSameRows) {
 TEST_F(MaintenanceEndToEndTest, UpdateStatsAnalysesAndReleaseLogEmptiesTheLog) {
   CreateFilled("SALES", kPeople);
   // SQLite folds the log into the database when the last connection closes: someone stays.
-  HeldConnection held("SALES/SYSADM/SYSADM");
-  ASSERT_EQ(held.NextLine(), "ready");
+  HeldConnection held("SALES");
+  ASSERT_TRUE(held.Connected());
   EXPECT_EQ(UpdateStats("SALES", "SYSADM", "SYSADM"), 0);
   EXPECT_EQ(RowsOf(DatabaseFile("SALES"), "SELECT tbl FROM sqlite_stat1"), (Rows{{"people"}}));
 

@@ -1,0 +1,37 @@
+// The command line's driver: finds the subcommand, reads its arguments and password, runs it
+// and reports, returning the exit status.
+#ifndef QUILLET_CLI_APP_H
+#define QUILLET_CLI_APP_H
+
+#include <cstdint>
+#include <functional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "password_source.h"
+#include "subcommand.h"
+
+namespace quillet::cli {
+
+enum ExitStatus : int {
+  kExitSuccess = 0,
+  kExitJobFailed = 1,
+  kExitUsage = 2,
+};
+
+struct Environment {
+  PasswordSources passwords;
+  // The meaning of a return code, or null when unknown.
+  std::function<const char*(int32_t code)> codeMeaning;
+  std::ostream& out;
+  std::ostream& err;
+};
+
+// arguments: the command line without the program name.
+int RunQuillet(const std::vector<std::string>& arguments, const SubcommandTable& table,
+               const Environment& environment);
+
+}  // namespace quillet::cli
+
+#endif  // QUILLET_CLI_APP_H

@@ -1,0 +1,37 @@
+// Splits a subcommand's arguments into options and positional arguments.
+#ifndef QUILLET_CLI_COMMAND_LINE_H
+#define QUILLET_CLI_COMMAND_LINE_H
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quillet::cli {
+
+struct ParsedArguments {
+  bool help = false;
+  bool raw = false;
+  bool all = false;
+  std::optional<std::string> passwordFile;
+  std::optional<int32_t> flag;
+  std::vector<std::string> positional;
+  // An argument tried to give a password; the error then says where passwords come from.
+  bool passwordRefused = false;
+  // Why the arguments were refused; empty when they were not.
+  std::string error;
+};
+
+// Options may stand anywhere; "--" ends them. options: the Option bits the subcommand takes.
+ParsedArguments ParseArguments(const std::vector<std::string>& arguments, unsigned options);
+
+// True for anything that looks like an attempt to give a password as an argument.
+bool LooksLikePasswordArgument(std::string_view argument);
+
+// A whole decimal number within 32 bits, sign allowed.
+std::optional<int32_t> ParseInt32(std::string_view text);
+
+}  // namespace quillet::cli
+
+#endif  // QUILLET_CLI_COMMAND_LINE_H

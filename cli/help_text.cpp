@@ -1,0 +1,129 @@
+#include "help_text.h"
+
+#include <algorithm>
+#include <cstddef>
+
+#include "password_source.h"
+
+namespace quillet::cli {
+namespace {
+
+constexpr std::size_t kNameColumn = 22;
+constexpr std::size_t kLineWidth = 79;
+
+// Breaks a paragraph between words so that no line is longer than kLineWidth.
+std::string Wrapped(std::string_view paragraph) {
+  std::string text;
+  std::size_t lineLength = 0;
+  while (!paragraph.empty()) {
+    const std::size_t end = paragraph.find(' ');
+    const std::string_view word = paragraph.substr(0, end);
+    if (lineLength > 0 && lineLength + 1 + word.size() > kLineWidth) {
+      text += '\n';
+      lineLength = 0;
+    } else if (lineLength > 0) {
+      text += ' ';
+      ++lineLength;
+    }
+    text += word;
+    lineLength += word.size();
+    paragraph.remove_prefix(end == std::string_view::npos ? paragraph.size() : end + 1);
+  }
+  return text + "\n";
+}
+
+std::string PasswordParagraph(Credential credential) {
+  std::string whose;
+  switch (credential) {
+    case Credential::kNone:
+      return "";
+    case Credential::kServer:
+      whose = "The server's password";
+      break;
+    case Credential::kNewServer:
+      whose = "The new server's password";
+      break;
+    case Credential::kDatabaseUser:
+      whose = "The user's password";
+      break;
+  }
+  return "\n" +
+         Wrapped(whose + " comes from --password-file FILE, else from the environment variable " +
+                 kPasswordVariable +
+                 ", else from a prompt without echo when standard input is a terminal. "
+                 "It is never taken as an argument.");
+}
+
+std::string OptionLines(unsigned options) {
+  std::string text = "\nOptions:\n";
+  if ((options & kOptionPasswordFile) != 0) {
+    text += "  --password-file FILE  read the password from the first line of FILE\n";
+  }
+  if ((options & kOptionRaw) != 0) {
+    text += "  --raw                 print the library's text exactly as it returns it\n";
+  }
+  if ((options & kOptionFlag) != 0) {
+    text += "  --flag N              the backup flag handed to the server (default 1)\n";
+  }
+  if ((options & kOptionAll) != 0) {
+    text += "  --all                 every connection, whatever its database\n";
+  }
+  text += "  -h, --help            show this help\n";
+  return text;
+}
+
+std::string Group(const SubcommandTable& table, std::string_view prefix, Credential credential,
+                  const std::string& heading) {
+  std::string text;
+  for (const Subcommand& subcommand : table) {
+    if (subcommand.name.substr(0, prefix.size()) != prefix) continue;
+    const bool standIn = subcommand.name.substr(0, 7) == "server ";
+    const bool wanted =
+        credential == Credential::kNone ? standIn : !standIn && subcommand.credential == credential;
+    if (!wanted) continue;
+    std::string name(subcommand.name);
+    name.resize(std::max(kNameColumn, name.size() + 2), ' ');
+    text += "  " + name + std::string(subcommand.summary) + "\n";
+  }
+  return text.empty() ? "" : "\n" + heading + "\n" + text;
+}
+
+}  // namespace
+
+std::string UsageLine(const Subcommand& subcommand) {
+  std::string line = "Usage: quillet " + std::string(subcommand.name);
+  if (!subcommand.usage.empty()) line += " " + std::string(subcommand.usage);
+  return line + " [options]\n";
+}
+
+std::string SubcommandHelp(const Subcommand& subcommand) {
+  return UsageLine(subcommand) + "\n" + Wrapped(subcommand.description) +
+         PasswordParagraph(subcommand.credential) + OptionLines(subcommand.options);
+}
+
+std::string OverallHelp(const SubcommandTable& table, std::string_view prefix) {
+  std::string text =
+      prefix.empty()
+          ? "Usage: quillet SUBCOMMAND ARGUMENTS... [options]\n\n"
+            "Administers SQLBase database servers through libquillet.so, one job per call.\n"
+          : "Usage: quillet " + std::string(prefix) + "ACTION SERVER [options]\n";
+  text += Group(table, prefix, Credential::kServer, "Server jobs (the server's password):");
+  text += Group(table, prefix, Credential::kDatabaseUser,
+                "Database jobs (DATABASE and USER, the user's password):");
+  text += Group(table, prefix, Credential::kNone, "Stand-in servers on this machine:");
+  if (!prefix.empty()) return text;
+  text += "\n" +
+          Wrapped(std::string("Passwords are never taken as arguments: they come from "
+                              "--password-file FILE, else from the environment variable ") +
+                  kPasswordVariable +
+                  ", else from a prompt without echo when standard input is a terminal.") +
+          "\n" +
+          Wrapped(
+              "Exit status: 0 on success; 1 when the job failed (the message gives the "
+              "return code and, where known, its meaning); 2 when the command line was not "
+              "understood or no password was found.") +
+          "\n'quillet SUBCOMMAND --help' describes one subcommand.\n";
+  return text;
+}
+
+}  // namespace quillet::cli

@@ -1,0 +1,33 @@
+// quillet: the command line over libquillet.so's seventeen exports.
+#include <cstdlib>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "app.h"
+#include "library_subcommands.h"
+#include "standin_admin_api.h"
+#include "standin_subcommands.h"
+#include "terminal.h"
+
+int main(int argc, char** argv) {
+  using namespace quillet::cli;
+  SubcommandTable table = LibrarySubcommands();
+  for (Subcommand& subcommand : StandinSubcommands()) table.push_back(subcommand);
+
+  const Environment environment{
+      {[](const char* name) -> const char* { return std::getenv(name); }, InputIsTerminal,
+       ReadHiddenLine},
+      StandinCodeText,
+      std::cout,
+      std::cerr,
+  };
+  const std::vector<std::string> arguments(argv + 1, argv + argc);
+  const int status = RunQuillet(arguments, table, environment);
+  std::cout.flush();
+  if (!std::cout) {
+    std::cerr << "quillet: could not write to standard output\n";
+    return kExitJobFailed;
+  }
+  return status;
+}

@@ -1,0 +1,34 @@
+#include "standin_admin_api.h"
+
+#include <dlfcn.h>
+
+#include <cstring>
+
+namespace quillet::cli {
+namespace {
+
+template <typename Function>
+bool Lookup(const char* name, Function& function) {
+  void* symbol = dlsym(RTLD_DEFAULT, name);
+  static_assert(sizeof(symbol) == sizeof(function));
+  std::memcpy(&function, &symbol, sizeof(function));
+  return symbol != nullptr;
+}
+
+}  // namespace
+
+const StandinAdminApi* FindStandinAdminApi() {
+  static StandinAdminApi api{};
+  static const bool found =
+      Lookup("standin_root", api.root) && Lookup("standin_server_create", api.create) &&
+      Lookup("standin_server_start", api.start) && Lookup("standin_server_state", api.state);
+  return found ? &api : nullptr;
+}
+
+const char* StandinCodeText(int32_t code) {
+  static decltype(&standin_code_text) codeText = nullptr;
+  static const bool found = Lookup("standin_code_text", codeText);
+  return found ? codeText(code) : nullptr;
+}
+
+}  // namespace quillet::cli

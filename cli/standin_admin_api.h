@@ -1,0 +1,28 @@
+// The stand-in server's admin API, found at run time in the client library that
+// libquillet.so loaded. A real client library has none of it, and then the server
+// subcommands say so instead of failing to start.
+#ifndef QUILLET_CLI_STANDIN_ADMIN_API_H
+#define QUILLET_CLI_STANDIN_ADMIN_API_H
+
+#include <cstdint>
+
+#include "standin_admin.h"
+
+namespace quillet::cli {
+
+struct StandinAdminApi {
+  decltype(&standin_root) root;
+  decltype(&standin_server_create) create;
+  decltype(&standin_server_start) start;
+  decltype(&standin_server_state) state;
+};
+
+// Null when the loaded client library is not the stand-in.
+const StandinAdminApi* FindStandinAdminApi();
+
+// The stand-in's text for a return code; null when unknown or when there is no stand-in.
+const char* StandinCodeText(int32_t code);
+
+}  // namespace quillet::cli
+
+#endif  // QUILLET_CLI_STANDIN_ADMIN_API_H

@@ -1,0 +1,69 @@
+// What the command line knows about one subcommand, and what one run of it yields.
+#ifndef QUILLET_CLI_SUBCOMMAND_H
+#define QUILLET_CLI_SUBCOMMAND_H
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quillet::cli {
+
+// Whose password a subcommand needs.
+enum class Credential { kNone, kServer, kNewServer, kDatabaseUser };
+
+// How a successful run's text reaches standard output.
+enum class Listing {
+  kNone,         // nothing is printed
+  kDatabases,    // "name;name;": one name per line
+  kConnections,  // "%d:%s:%s:%s" lines joined by ";": an aligned table
+  kText,         // printed as it is
+};
+
+// Options beyond --help, which every subcommand takes.
+enum Option : unsigned {
+  kOptionPasswordFile = 1U << 0,
+  kOptionRaw = 1U << 1,
+  kOptionFlag = 1U << 2,
+  kOptionAll = 1U << 3,
+};
+
+struct Invocation {
+  std::vector<std::string> arguments;
+  std::string password;
+  int32_t flag = 1;
+  bool all = false;
+};
+
+struct JobResult {
+  // 0 or the library's return code.
+  int32_t code = 0;
+  // The text the job produced, raw.
+  std::string text;
+  // Set when the job could not be run at all; the code is then not a return code.
+  std::string problem;
+};
+
+struct Subcommand {
+  std::string_view name;
+  // Positional arguments as shown in the usage line, e.g. "SERVER DATABASE".
+  std::string_view usage;
+  std::string_view summary;
+  // Paragraph shown by --help below the usage line.
+  std::string_view description;
+  std::size_t minArguments;
+  std::size_t maxArguments;
+  Credential credential;
+  Listing listing;
+  unsigned options;
+  // Usage problems beyond the argument count; empty when the invocation is fine.
+  std::string (*check)(const Invocation& invocation);
+  JobResult (*run)(const Invocation& invocation);
+};
+
+using SubcommandTable = std::vector<Subcommand>;
+
+}  // namespace quillet::cli
+
+#endif  // QUILLET_CLI_SUBCOMMAND_H

@@ -1,0 +1,18 @@
+// The terminal on standard input: whether there is one, and reading a line from it unseen.
+#ifndef QUILLET_CLI_TERMINAL_H
+#define QUILLET_CLI_TERMINAL_H
+
+#include <optional>
+#include <string>
+
+namespace quillet::cli {
+
+bool InputIsTerminal();
+
+// Writes the prompt to standard error, reads one line from standard input with echo off and
+// puts echo back; nullopt at end of input.
+std::optional<std::string> ReadHiddenLine(const std::string& prompt);
+
+}  // namespace quillet::cli
+
+#endif  // QUILLET_CLI_TERMINAL_H

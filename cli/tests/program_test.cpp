@@ -1,0 +1,279 @@
+// The quillet program as a user drives it: arguments, passwords, output and exit status, with
+// libquillet.so doing real work on the stand-in server in a scratch folder.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "program_runner.h"
+
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+using ::testing::MatchesRegex;
+using ::testing::Not;
+using ::testing::StartsWith;
+using namespace quillet::cli::testing;
+
+namespace {
+
+// clang-format off
+const char* const kSubcommands[] = {
+    "install-db", "deinstall-db", "create-db", "drop-db", "terminate-server", "kill-connection",
+    "dir-db", "snapshot", "all-snapshot", "list-connections", "kill-all-connections",
+    "update-stats", "release-log", "load", "unload", "reload", "export-csv",
+    "server create", "server start", "server status", "server root"};
+// clang-format on
+
+std::vector<std::string> Words(const std::string& text) {
+  std::istringstream in(text);
+  std::vector<std::string> words;
+  for (std::string word; in >> word;) words.push_back(word);
+  return words;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(file), {});
+}
+
+// Each test gets an empty folder of stand-in servers and an environment without a password.
+class ProgramTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = ::testing::TempDir() + "quillet_cli_" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name() + "_" +
+            std::to_string(getpid());
+    std::filesystem::remove_all(root_);
+    ASSERT_TRUE(std::filesystem::create_directory(root_));
+    environment_ = {{"QUILLET_STANDIN_ROOT", root_},
+                    {"QUILLET_PASSWORD", std::nullopt},
+                    {"QUILLET_STANDIN_SERVER", std::nullopt}};
+  }
+
+  void TearDown() override {
+    if (!HasFailure()) std::filesystem::remove_all(root_);
+  }
+
+  ProgramRun Quillet(const std::string& command, EnvironmentChanges extra = {}) {
+    return QuilletArguments(Words(command), std::move(extra));
+  }
+  ProgramRun QuilletArguments(const std::vector<std::string>& arguments,
+                              EnvironmentChanges extra = {}) {
+    EnvironmentChanges environment = environment_;
+    for (auto& [name, value] : extra) environment[name] = value;
+    return RunProgram(QUILLET_PROGRAM, arguments, environment);
+  }
+  EnvironmentChanges WithPassword(const std::string& password) {
+    return {{"QUILLET_PASSWORD", password}};
+  }
+
+  // A running stand-in server ACME (password "acme-pw") with the empty database DEMO.
+  void CreateServerWithDatabase() {
+    ASSERT_EQ(Quillet("server create ACME", WithPassword("acme-pw")).status, 0);
+    ASSERT_EQ(Quillet("create-db ACME DEMO", WithPassword("acme-pw")).status, 0);
+  }
+
+  std::string root_;
+  EnvironmentChanges environment_;
+};
+
+TEST_F(ProgramTest, HelpListsEverySubcommandAndEachHasItsOwn) {
+  const ProgramRun overall = Quillet("--help");
+  EXPECT_EQ(overall.status, 0);
+  EXPECT_THAT(overall.out, HasSubstr("QUILLET_PASSWORD"));
+  for (const char* subcommand : kSubcommands) {
+    const std::string name = subcommand;
+    EXPECT_THAT(overall.out, HasSubstr("  " + name + " ")) << name;
+    const ProgramRun help = Quillet(name + " --help");
+    EXPECT_EQ(help.status, 0) << name;
+    EXPECT_THAT(help.out, StartsWith("Usage: quillet " + name)) << name;
+    EXPECT_EQ(help.err, "") << name;
+  }
+}
+
+TEST_F(ProgramTest, MisuseExitsWithTwoAndSaysWhatToDoOnStandardError) {
+  for (const char* command :
+       {"", "make-coffee", "create-db ACME", "dir-db ACME --flag 1", "kill-connection ACME seven",
+        "kill-all-connections ACME", "kill-all-connections ACME DEMO --all"}) {
+    const ProgramRun run = Quillet(command, WithPassword("pw"));
+    EXPECT_EQ(run.status, 2) << command;
+    EXPECT_THAT(run.err, HasSubstr("quillet")) << command;
+    EXPECT_THAT(run.out, IsEmpty()) << command;
+  }
+}
+
+TEST_F(ProgramTest, APasswordOnTheCommandLineIsRefusedAndNotRepeated) {
+  for (const char* command :
+       {"create-db ACME DEMO --password=hunter2", "create-db ACME DEMO -p hunter2",
+        "--password hunter2 dir-db ACME", "reload DEMO SYSADM x.sql --pw=hunter2"}) {
+    const ProgramRun run = Quillet(command);
+    EXPECT_EQ(run.status, 2) << command;
+    EXPECT_THAT(run.err, HasSubstr("QUILLET_PASSWORD")) << command;
+    EXPECT_THAT(run.err + run.out, Not(HasSubstr("hunter2"))) << command;
+  }
+}
+
+TEST_F(ProgramTest, WithoutAPasswordAndWithoutATerminalItFailsClearly) {
+  const ProgramRun run = Quillet("dir-db ACME");
+  EXPECT_EQ(run.status, 2);
+  EXPECT_THAT(run.err, HasSubstr("needs the password for server ACME"));
+  EXPECT_THAT(run.err, HasSubstr("--password-file"));
+}
+
+TEST_F(ProgramTest, AMissingPasswordFileFailsClearly) {
+  const ProgramRun run =
+      Quillet("dir-db ACME --password-file " + root_ + "/missing", WithPassword("pw"));
+  EXPECT_EQ(run.status, 2);
+  EXPECT_THAT(run.err, HasSubstr("cannot read the password file"));
+}
+
+TEST_F(ProgramTest, OnATerminalThePasswordIsAskedForAndNotShown) {
+  ASSERT_EQ(Quillet("server create ACME", WithPassword("typed-pw")).status, 0);
+  EnvironmentChanges environment = environment_;
+  const ProgramRun run = RunOnTerminal(QUILLET_PROGRAM, {"dir-db", "ACME"}, environment,
+                                       {{"Password for server ACME: ", "typed-pw"}});
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_THAT(run.out, HasSubstr("Password for server ACME: "));
+  EXPECT_THAT(run.out, Not(HasSubstr("typed-pw")));
+  const ProgramRun wrong = RunOnTerminal(QUILLET_PROGRAM, {"dir-db", "ACME"}, environment,
+                                         {{"Password for server ACME: ", "not-it"}});
+  EXPECT_EQ(wrong.status, 1);
+  EXPECT_THAT(wrong.out, HasSubstr("return code 9103"));
+}
+
+TEST_F(ProgramTest, AFailureGivesTheReturnCodeAndItsMeaning) {
+  const ProgramRun run = Quillet("server status ACME");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_THAT(run.err, MatchesRegex("quillet server status: failed with return code 9101 "
+                                    "\\(.+\\)\n"));
+  EXPECT_THAT(run.out, IsEmpty());
+}
+
+TEST_F(ProgramTest, ServersAreCreatedTerminatedAndStartedAgain) {
+  EXPECT_EQ(Quillet("server root").out, root_ + "\n");
+  std::ofstream(root_ + "/password") << "from-file\n";
+  ASSERT_EQ(Quillet("server create ACME --password-file " + root_ + "/password").status, 0);
+  EXPECT_EQ(Quillet("server status ACME").out, "running\n");
+
+  EXPECT_EQ(Quillet("terminate-server ACME", WithPassword("from-file")).status, 0);
+  EXPECT_EQ(Quillet("server status ACME").out, "terminated\n");
+  const ProgramRun refused = Quillet("dir-db ACME", WithPassword("from-file"));
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_THAT(refused.err, StartsWith("quillet dir-db: failed with return code 9102 ("));
+
+  EXPECT_EQ(Quillet("server start ACME").status, 0);
+  EXPECT_EQ(Quillet("server status ACME").out, "running\n");
+  EXPECT_EQ(Quillet("dir-db ACME", WithPassword("from-file")).status, 0);
+}
+
+TEST_F(ProgramTest, DatabasesAreCreatedListedAndDropped) {
+  CreateServerWithDatabase();
+  ASSERT_EQ(Quillet("create-db ACME SALES", WithPassword("acme-pw")).status, 0);
+  const ProgramRun human = Quillet("dir-db ACME", WithPassword("acme-pw"));
+  EXPECT_EQ(human.status, 0);
+  EXPECT_THAT(Words(human.out), ::testing::UnorderedElementsAre("DEMO", "SALES"));
+  const ProgramRun raw = Quillet("dir-db ACME --raw", WithPassword("acme-pw"));
+  EXPECT_THAT(raw.out, MatchesRegex("(DEMO;SALES;|SALES;DEMO;)\n"));
+
+  const ProgramRun again = Quillet("create-db ACME DEMO", WithPassword("acme-pw"));
+  EXPECT_EQ(again.status, 1);
+  EXPECT_THAT(again.err, StartsWith("quillet create-db: failed with return code 9111 ("));
+  EXPECT_THAT(again.out, IsEmpty());
+
+  const ProgramRun wrongPassword = Quillet("drop-db ACME DEMO", WithPassword("guess"));
+  EXPECT_EQ(wrongPassword.status, 1);
+  EXPECT_THAT(wrongPassword.err, HasSubstr("return code 9103 ("));
+
+  EXPECT_EQ(Quillet("drop-db ACME DEMO", WithPassword("acme-pw")).status, 0);
+  EXPECT_EQ(Quillet("drop-db ACME SALES", WithPassword("acme-pw")).status, 0);
+  EXPECT_EQ(Quillet("dir-db ACME", WithPassword("acme-pw")).out, "No databases.\n");
+  EXPECT_EQ(Quillet("dir-db ACME --raw", WithPassword("acme-pw")).out, "");
+}
+
+TEST_F(ProgramTest, AScriptIsReloadedAndAQueryExportedToCsv) {
+  CreateServerWithDatabase();
+  const std::string script = root_ + "/stock.sql";
+  std::ofstream(script) << "CREATE TABLE stock (id INTEGER, name VARCHAR(30));\n"
+                           "INSERT INTO stock VALUES (1, 'Quill, \"goose\"');\n"
+                           "INSERT INTO stock VALUES (2, 'Ink');\n";
+  const ProgramRun reload =
+      QuilletArguments({"reload", "DEMO", "SYSADM", script}, WithPassword("SYSADM"));
+  ASSERT_EQ(reload.status, 0) << reload.err;
+
+  const std::string csv = root_ + "/stock.csv";
+  const ProgramRun exported = QuilletArguments(
+      {"export-csv", "DEMO", "SYSADM", "SELECT id, name FROM stock ORDER BY id", csv},
+      WithPassword("SYSADM"));
+  ASSERT_EQ(exported.status, 0) << exported.err;
+  EXPECT_EQ(ReadFile(csv), "\"id\",\"name\"\r\n1,\"Quill, \"\"goose\"\"\"\r\n2,\"Ink\"\r\n");
+
+  const ProgramRun badLogin = QuilletArguments(
+      {"export-csv", "DEMO", "SYSADM", "SELECT id FROM stock", csv}, WithPassword("wrong"));
+  EXPECT_EQ(badLogin.status, 1);
+  EXPECT_THAT(badLogin.err, HasSubstr("return code 9121 ("));
+
+  const ProgramRun noFile = QuilletArguments(
+      {"export-csv", "DEMO", "SYSADM", "SELECT id FROM stock", root_ + "/no/such/dir/x.csv"},
+      WithPassword("SYSADM"));
+  EXPECT_EQ(noFile.status, 1);
+  EXPECT_EQ(noFile.err,
+            "quillet export-csv: failed with return code -1 (the output file could not be "
+            "opened)\n");
+}
+
+TEST_F(ProgramTest, AnotherProcesssConnectionIsListedAndKilled) {
+  CreateServerWithDatabase();
+  EnvironmentChanges environment = environment_;
+  environment["QUILLET_PASSWORD"] = "SYSADM";
+  const std::string holderOutput = root_ + "/holder.txt";
+  const int holder = StartInBackground(HOLD_CONNECTION_PROGRAM, {"DEMO", "SYSADM", "30"},
+                                       environment, holderOutput);
+  for (int tries = 0; tries < 100 && ReadFile(holderOutput).empty(); ++tries) usleep(50000);
+  ASSERT_THAT(ReadFile(holderOutput), HasSubstr("connected"));
+
+  const ProgramRun table = Quillet("list-connections ACME", WithPassword("acme-pw"));
+  EXPECT_EQ(table.status, 0);
+  EXPECT_THAT(table.out, StartsWith("PROCESS  DATABASE  USER    PROGRAM\n"));
+  EXPECT_THAT(table.out, MatchesRegex("(.|\n)* +[0-9]+  DEMO      SYSADM  hold-connection\n"));
+
+  const ProgramRun raw = Quillet("list-connections ACME --raw", WithPassword("acme-pw"));
+  const std::string line = raw.out.substr(0, raw.out.find(":DEMO:SYSADM:hold-connection"));
+  const std::string process = line.substr(line.find_last_of(';') + 1);
+  ASSERT_FALSE(process.empty()) << raw.out;
+  EXPECT_EQ(Quillet("kill-connection ACME " + process, WithPassword("acme-pw")).status, 0);
+  EXPECT_EQ(WaitFor(holder, 10), 0);
+  EXPECT_THAT(ReadFile(holderOutput), HasSubstr("the connection was ended"));
+
+  const ProgramRun gone = Quillet("kill-connection ACME " + process, WithPassword("acme-pw"));
+  EXPECT_EQ(gone.status, 1);
+  EXPECT_THAT(gone.err, HasSubstr("return code 2528 ("));
+  EXPECT_EQ(Quillet("kill-all-connections ACME --all", WithPassword("acme-pw")).status, 0);
+}
+
+TEST_F(ProgramTest, SnapshotsAreWrittenIntoTheirDirectories) {
+  CreateServerWithDatabase();
+  const std::string one = root_ + "/one";
+  ASSERT_EQ(mkdir(one.c_str(), 0755), 0);
+  EXPECT_EQ(QuilletArguments({"snapshot", "ACME", "DEMO", one}, WithPassword("acme-pw")).status, 0);
+  const std::string all = root_ + "/all";
+  ASSERT_EQ(mkdir(all.c_str(), 0755), 0);
+  EXPECT_EQ(QuilletArguments({"all-snapshot", "ACME", all}, WithPassword("acme-pw")).status, 0);
+  struct stat info {};
+  EXPECT_EQ(stat((all + "/DEMO").c_str(), &info), 0);
+  EXPECT_TRUE(S_ISDIR(info.st_mode));
+}
+
+TEST_F(ProgramTest, MaintenanceJobsRunOnADatabase) {
+  CreateServerWithDatabase();
+  EXPECT_EQ(Quillet("update-stats DEMO SYSADM", WithPassword("SYSADM")).status, 0);
+  EXPECT_EQ(Quillet("release-log DEMO SYSADM", WithPassword("SYSADM")).status, 0);
+  const ProgramRun unknown = Quillet("update-stats NOPE SYSADM", WithPassword("SYSADM"));
+  EXPECT_EQ(unknown.status, 1);
+  EXPECT_THAT(unknown.err, HasSubstr("return code 9112 ("));
+}
+
+}  // namespace
