@@ -6,6 +6,7 @@
 #include "client/connect_text.h"
 #include "database_admin/csv_writer.h"
 #include "database_admin/cursor_job.h"
+#include "database_admin/text_scan.h"
 #include "quillet.h"
 
 namespace quillet {
@@ -22,52 +23,75 @@ constexpr int16_t kEndOfRows = 1;
 
 using ValueSlot = char[kSlotSize];
 
-// About 66 KB, on the calling thread's stack like every export's working storage. That stays
-// far inside the stacks hosts run on: 1 MB reserved for a Windows thread unless its creator
-// asks for less, 8 MB for glibc threads. MinGW and GCC probe frames this large page by page,
-// so the stack grows through its guard page and never skips it.
+// About 66 KB, on the calling thread's stack like every export's working storage, and 16 KB
+// more for the file's block in CsvWriter. That stays far inside the stacks hosts run on: 1 MB
+// reserved for a Windows thread unless its creator asks for less, 8 MB for glibc threads.
+// MinGW and GCC probe frames this large page by page, so the stack grows through its guard
+// page and never skips it.
 struct WorkingStorage {
   int32_t types[kMaxColumns];
   ValueSlot values[kMaxColumns];
   char columnName[kColumnNameSize];
 };
 
-// Doubles each double quote of the slot's text in place, within the slot. A slot's last byte
-// always ends the text; should a text of more than 50 bytes leave no room for a quote's copy,
-// the text gives up its last byte, or ends before the quote when that quote is its last byte.
-void DoubleQuotes(ValueSlot& slot) {
+// Doubles each double quote of the slot's text of the given length in place, within the slot,
+// and returns the new length. A slot's last byte always ends the text; should a text of more
+// than 50 bytes leave no room for a quote's copy, the text gives up its last byte, or ends
+// before the quote when that quote is its last byte.
+std::size_t DoubleQuotes(ValueSlot& slot, std::size_t length) {
   constexpr std::size_t kMaxLength = kSlotSize - 1;
-  std::size_t length = std::strlen(slot);
   for (std::size_t i = 0; i < length; ++i) {
-    if (slot[i] != '"') continue;
+    const void* quote = std::memchr(slot + i, '"', length - i);
+    if (quote == nullptr) break;
+    i = static_cast<std::size_t>(static_cast<const char*>(quote) - slot);
     if (length == kMaxLength) {
       slot[--length] = '\0';
-      if (i == length) return;
+      if (i == length) break;
     }
     std::memmove(slot + i + 1, slot + i, length - i);
     slot[++length] = '\0';
     ++i;  // past the copy, so that it is not doubled again
   }
+  return length;
 }
 
-// The cell of one value, by the column's type code; unknown codes give an empty cell.
-void WriteCell(CsvWriter& csv, int32_t type, ValueSlot& slot) {
+// A fetch that keeps to the declared length stores at most that many bytes and a zero.
+constexpr std::size_t kFetchExtent = static_cast<std::size_t>(kDeclaredValueLength) + 1;
+
+// Writes the cell of one value, by the column's type code (unknown codes give an empty cell),
+// and returns how many bytes from the slot's start this row can have left non-zero.
+std::size_t WriteCell(CsvWriter& csv, int32_t type, ValueSlot& slot) {
   // The client library could have filled the whole slot: its last byte ends the text.
   slot[kSlotSize - 1] = '\0';
+  TextScan scan = ScanText(slot, kSlotSize);
+  // A longer text means the fetch ignored the declared length and may have written anywhere
+  // in the slot.
+  const std::size_t fetched = scan.length < kFetchExtent ? kFetchExtent : kSlotSize;
   switch (type) {
     case 1:
     case 4:
-      DoubleQuotes(slot);
-      csv.Quoted(slot);
-      break;
+      if (scan.hasQuote) scan.length = DoubleQuotes(slot, scan.length);
+      csv.Quoted(slot, scan);
+      return scan.length < fetched ? fetched : scan.length + 1;
     case 2:
     case 3:
     case 5:
     case 6:
-      csv.Bare(slot);
+      csv.Bare(slot, scan);
       break;
     default:
       break;
+  }
+  return fetched;
+}
+
+// Clears the bytes of the slot that the row touched; the usual count as a constant, so that
+// this is a few stores rather than a library call.
+void ClearSlot(ValueSlot& slot, std::size_t touched) {
+  if (touched == kFetchExtent) {
+    std::memset(slot, 0, kFetchExtent);
+  } else {
+    std::memset(slot, 0, touched);
   }
 }
 
@@ -104,14 +128,16 @@ int32_t WriteResult(CursorConnection& connection, CsvWriter& csv) {
   }
   if (!connection.Execute()) return connection.ReturnCode();
 
+  // The value area is all zero before every fetch, so that no byte of one row's value can
+  // show in a later row. After the first clearing only the bytes a row touched need it again.
   std::memset(storage.values, 0, sizeof storage.values);
   while (connection.Next()) {
     for (int32_t column = 1; column <= columns; ++column) {
       const std::size_t index = static_cast<std::size_t>(column - 1);
-      WriteCell(csv, storage.types[index], storage.values[index]);
+      ValueSlot& slot = storage.values[index];
+      ClearSlot(slot, WriteCell(csv, storage.types[index], slot));
       EndCell(csv, column, columns);
     }
-    std::memset(storage.values, 0, sizeof storage.values);
   }
   if (connection.ReturnCode() != kEndOfRows) result = connection.ReturnCode();
   return result;

@@ -1,7 +1,5 @@
 #include "database_admin/csv_writer.h"
 
-#include <cstring>
-
 namespace quillet {
 
 namespace {
@@ -20,27 +18,41 @@ constexpr char kLineEnd[] = "\r\n";
 CsvWriter::CsvWriter(const char* fileName) : file_(std::fopen(fileName, kWriteMode)) {}
 
 CsvWriter::~CsvWriter() {
-  if (file_ != nullptr) std::fclose(file_);
+  if (file_ == nullptr) return;
+  Flush();
+  std::fclose(file_);
 }
 
-void CsvWriter::Bare(const char* text) {
-  for (const char* lineFeed = std::strchr(text, '\n'); lineFeed != nullptr;
-       lineFeed = std::strchr(text, '\n')) {
-    std::fwrite(text, 1, static_cast<std::size_t>(lineFeed - text), file_);
+void CsvWriter::Bare(const char* text, std::size_t length) {
+  const char* const end = text + length;
+  for (const void* lineFeed = std::memchr(text, '\n', length); lineFeed != nullptr;
+       lineFeed = std::memchr(text, '\n', static_cast<std::size_t>(end - text))) {
+    const char* const at = static_cast<const char*>(lineFeed);
+    Append(text, static_cast<std::size_t>(at - text));
     LineEnd();
-    text = lineFeed + 1;
+    text = at + 1;
   }
-  std::fputs(text, file_);
+  Append(text, static_cast<std::size_t>(end - text));
 }
 
-void CsvWriter::Quoted(const char* text) {
-  std::fputc('"', file_);
-  Bare(text);
-  std::fputc('"', file_);
+void CsvWriter::LineEnd() { Append(kLineEnd, sizeof kLineEnd - 1); }
+
+void CsvWriter::Append(const char* bytes, std::size_t length) {
+  while (length > kBlockSize - used_) {
+    const std::size_t part = kBlockSize - used_;
+    std::memcpy(block_ + used_, bytes, part);
+    used_ = kBlockSize;
+    Flush();
+    bytes += part;
+    length -= part;
+  }
+  std::memcpy(block_ + used_, bytes, length);
+  used_ += length;
 }
 
-void CsvWriter::Separator() { std::fputc(',', file_); }
-
-void CsvWriter::LineEnd() { std::fputs(kLineEnd, file_); }
+void CsvWriter::Flush() {
+  std::fwrite(block_, 1, used_, file_);
+  used_ = 0;
+}
 
 }  // namespace quillet

@@ -2,7 +2,11 @@
 #ifndef QUILLET_DATABASE_ADMIN_CSV_WRITER_H
 #define QUILLET_DATABASE_ADMIN_CSV_WRITER_H
 
+#include <cstddef>
 #include <cstdio>
+#include <cstring>
+
+#include "database_admin/text_scan.h"
 
 namespace quillet {
 
@@ -13,6 +17,7 @@ class CsvWriter {
  public:
   // Creates the file, or truncates it when it exists.
   explicit CsvWriter(const char* fileName);
+  // Hands the collected bytes on and closes the file.
   ~CsvWriter();
   CsvWriter(const CsvWriter&) = delete;
   CsvWriter& operator=(const CsvWriter&) = delete;
@@ -20,14 +25,46 @@ class CsvWriter {
   bool IsOpen() const { return file_ != nullptr; }
 
   // The text as it is, apart from its line feeds.
-  void Bare(const char* text);
+  void Bare(const char* text, std::size_t length);
+  void Bare(const char* text) { Bare(text, std::strlen(text)); }
+  // A scanned text: only one with a line feed needs more than a copy.
+  void Bare(const char* text, const TextScan& scan) {
+    if (scan.hasLineFeed) {
+      Bare(text, scan.length);
+    } else {
+      Append(text, scan.length);
+    }
+  }
   // The text between double quotes; quotes inside it are written as they stand.
-  void Quoted(const char* text);
-  void Separator();
+  void Quoted(const char* text) {
+    Put('"');
+    Bare(text);
+    Put('"');
+  }
+  void Quoted(const char* text, const TextScan& scan) {
+    Put('"');
+    Bare(text, scan);
+    Put('"');
+  }
+  void Separator() { Put(','); }
   void LineEnd();
 
  private:
+  // Bytes collect here and reach the stream a block at a time: one library call per block of
+  // rows rather than several per cell. A block four times the usual stream buffer also makes
+  // the stream hand the system a quarter of the writes.
+  static constexpr std::size_t kBlockSize = 16384;
+
+  void Put(char byte) {
+    if (used_ == kBlockSize) Flush();
+    block_[used_++] = byte;
+  }
+  void Append(const char* bytes, std::size_t length);
+  void Flush();
+
   std::FILE* file_;
+  std::size_t used_ = 0;
+  char block_[kBlockSize];
 };
 
 }  // namespace quillet

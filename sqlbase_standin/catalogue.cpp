@@ -1,5 +1,7 @@
 #include "catalogue.h"
 
+#include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -50,7 +52,10 @@ int16_t Failed(int sqliteCode) {
 
 }  // namespace
 
-Catalogue::~Catalogue() { sqlite3_close(db_); }
+Catalogue::~Catalogue() {
+  if (signals_ != nullptr) munmap(signals_, sizeof *signals_);
+  sqlite3_close(db_);
+}
 
 int16_t Catalogue::CreateServer(const std::string& server, const std::string& password) {
   if (!IsServerName(server.c_str())) return STANDIN_BAD_NAME;
@@ -87,7 +92,33 @@ int16_t Catalogue::Open(const std::string& server) {
   db_ = OpenFile(path, SQLITE_OPEN_READWRITE);
   if (db_ == nullptr) return STANDIN_CATALOGUE_ERROR;
   server_ = server;
+  MapSignals();
   return 0;
+}
+
+void Catalogue::MapSignals() {
+  const std::string path = ServerFolder(server_) + "/signals";
+  const int file = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (file < 0) return;
+  struct stat info {};
+  // Growing the empty file to the counter's size zeroes it; a grown one is left as it is.
+  if (fstat(file, &info) == 0 && (info.st_size >= static_cast<off_t>(sizeof *signals_) ||
+                                  ftruncate(file, sizeof *signals_) == 0)) {
+    void* mapped = mmap(nullptr, sizeof *signals_, PROT_READ | PROT_WRITE, MAP_SHARED, file, 0);
+    if (mapped != MAP_FAILED) signals_ = static_cast<uint64_t*>(mapped);
+  }
+  close(file);
+}
+
+bool Catalogue::ReadSignals(uint64_t* signals) const {
+  if (signals_ == nullptr) return false;
+  *signals = __atomic_load_n(signals_, __ATOMIC_ACQUIRE);
+  return true;
+}
+
+// Raised after the change is committed, so that whoever sees the new count finds the change.
+void Catalogue::RaiseSignals() {
+  if (signals_ != nullptr) __atomic_add_fetch(signals_, 1, __ATOMIC_ACQ_REL);
 }
 
 int16_t Catalogue::Execute(const char* sql) {
@@ -131,7 +162,9 @@ int16_t Catalogue::SetRunning(bool running) {
           ? 0
           : STANDIN_CATALOGUE_ERROR;
   if (code == 0 && running) code = Execute("DELETE FROM connections");
-  return End(code);
+  code = End(code);
+  if (code == 0) RaiseSignals();
+  return code;
 }
 
 int16_t Catalogue::HasDatabase(const std::string& database, bool* installed) {
@@ -292,7 +325,9 @@ int16_t Catalogue::Kill(int process) {
       code = STANDIN_NO_SUCH_PROCESS;
     }
   }
-  return End(code);
+  code = End(code);
+  if (code == 0) RaiseSignals();
+  return code;
 }
 
 }  // namespace standin

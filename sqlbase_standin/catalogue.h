@@ -70,6 +70,11 @@ class Catalogue {
   int16_t Unregister(int64_t id);
   // 0 while the connection may go on; STANDIN_CONNECTION_KILLED or STANDIN_SERVER_TERMINATED.
   int16_t StateOf(int64_t id);
+  // A counter, shared by every process through a small file of the server's, that each kill,
+  // stop and start raises: while it stands still, no connection's state can have changed, so
+  // a connection need not read the catalogue before every call. False when it is not to be
+  // had; then every call must look.
+  bool ReadSignals(uint64_t* signals) const;
   // Live connections in process-number order.
   int16_t Connections(std::vector<ConnectionRecord>* connections);
   int16_t Kill(int process);
@@ -77,8 +82,11 @@ class Catalogue {
  private:
   int16_t Execute(const char* sql);
   int16_t ForgetDeadConnections();
+  void MapSignals();
+  void RaiseSignals();
 
   sqlite3* db_ = nullptr;
+  uint64_t* signals_ = nullptr;
   std::string server_;
 };
 

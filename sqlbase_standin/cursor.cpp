@@ -126,6 +126,8 @@ int16_t Cursor::Connect(const char* connectText) {
     return STANDIN_NOT_A_DATABASE;
   }
   int process = 0;
+  // Read before registering, so that a kill of the new connection always raises it past this.
+  catalogue_.ReadSignals(&seenSignals_);
   if (const int16_t code =
           catalogue_.Register(user, database, ProgramName(), &registryId_, &process)) {
     CloseDatabase();
@@ -166,6 +168,9 @@ int16_t Cursor::Disconnect() {
 int16_t Cursor::Alive() {
   if (endCode_ != 0) return endCode_;
   if (db_ == nullptr) return STANDIN_BAD_HANDLE;
+  uint64_t signals = 0;
+  const bool signalled = catalogue_.ReadSignals(&signals);
+  if (signalled && signals == seenSignals_) return 0;
   if (const int16_t code = catalogue_.StateOf(registryId_)) {
     if (code == STANDIN_CONNECTION_KILLED || code == STANDIN_SERVER_TERMINATED) {
       endCode_ = code;
@@ -173,6 +178,7 @@ int16_t Cursor::Alive() {
     }
     return code;
   }
+  if (signalled) seenSignals_ = signals;
   return 0;
 }
 

@@ -73,6 +73,8 @@ class Cursor {
   std::string isolation_ = "RR";
   std::string database_;
   int64_t registryId_ = 0;
+  // The catalogue's signal count when this connection last found itself alive.
+  uint64_t seenSignals_ = 0;
   bool registered_ = false;
   int16_t endCode_ = 0;
 };

@@ -153,6 +153,16 @@ TEST_F(CsvExportTest, ValuesNeverCarryOverIntoTheNextRow) {
             "\"q\"\r\n\"" + std::string(100, '"') + "\"\r\n\"" + std::string(50, 'b') + "\"\r\n");
 }
 
+// A longer value than was asked for, doubled past 100 bytes, is gone before the next fetch too.
+TEST_F(CsvExportTest, OverlongValuesNeverCarryOverIntoTheNextRow) {
+  fake::SetDeliveredLength(60);
+  fake::SetColumns({{1, "q"}});
+  fake::SetRows({{std::string(60, '"')}, {std::string(60, 'b')}});
+  EXPECT_EQ(Export(), 0);
+  EXPECT_EQ(FileBytes(),
+            "\"q\"\r\n\"" + std::string(120, '"') + "\"\r\n\"" + std::string(60, 'b') + "\"\r\n");
+}
+
 // A client library that ignores the declared length can fill a whole slot without a NUL: each
 // text then ends at its slot's last byte and the doubling stays inside the slot.
 TEST_F(CsvExportTest, OverlongValuesStayInsideTheirSlots) {

@@ -1,0 +1,322 @@
+// Benchmarks 1 and 2: ExportCSV against plain stdio writing the same bytes, and ListConnections
+// over a full reply, both over the in-memory client library so that only Quillet's own cost is
+// measured. Prints the figures; exits non-zero when the export's file differs from the bytes
+// the stdio run wrote.
+//
+//   export_benchmark [scratch-directory [case]]
+//
+// The scratch directory defaults to $TMPDIR, else /tmp. A case ("5", "255" or "list") runs
+// that one alone, for a profiler.
+#include <stdlib.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "in_memory_client/in_memory_client.h"
+#include "quillet.h"
+
+namespace {
+
+// The process's own processor time, in the kernel included: the figures then hold on a machine
+// that other work shares.
+struct Clock {
+  using time_point = double;
+  static double now() {
+    timespec time{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &time);
+    return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_nsec) * 1e-9;
+  }
+};
+using in_memory_client::Column;
+using in_memory_client::Value;
+
+constexpr int kRepetitions = 5;
+// ExportCSV should run at no less than this share of the plain stdio speed.
+constexpr double kSpeedLimit = 0.5;
+
+// A small deterministic generator, so that every run writes the same bytes.
+class Numbers {
+ public:
+  uint32_t Next() {
+    state_ = state_ * 6364136223846793005ULL + 1442695040888963407ULL;
+    return static_cast<uint32_t>(state_ >> 33U);
+  }
+
+ private:
+  uint64_t state_ = 42;
+};
+
+std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string Format(const char* format, ...) {
+  char text[64];
+  va_list arguments;
+  va_start(arguments, format);
+  std::vsnprintf(text, sizeof text, format, arguments);
+  va_end(arguments);
+  return text;
+}
+
+// The file's bytes for one cell, by the rules of the CSV file, written out independently.
+std::string Cell(int32_t type, const std::string& value) {
+  const bool quoted = type == 1 || type == 4;
+  if (!quoted && (type < 2 || type > 6)) return "";
+  std::string cell = quoted ? "\"" : "";
+  for (const char byte : value) {
+    if (byte == '\n') {
+      cell += "\r\n";
+    } else {
+      cell += byte;
+      if (quoted && byte == '"') cell += '"';
+    }
+  }
+  if (quoted) cell += '"';
+  return cell;
+}
+
+// A table served by the in-memory client: pattern rows repeated up to the row count, and the
+// bytes ExportCSV must write for it.
+struct Table {
+  const char* title;
+  int64_t rows;
+  std::vector<std::string> names;
+  std::vector<Column> columns;
+  std::vector<std::string> texts;  // pattern rows, columns.size() values to a row
+  std::vector<Value> values;
+  std::string heading;
+  std::vector<std::string> lines;  // one per pattern row
+
+  void Finish() {
+    for (std::size_t i = 0; i < names.size(); ++i) columns[i].name = names[i].c_str();
+    for (const std::string& text : texts) values.push_back({text.data(), text.size()});
+    const std::size_t width = columns.size();
+    for (std::size_t i = 0; i < width; ++i) {
+      heading += Cell(1, names[i]) + (i + 1 == width ? "\r\n" : ",");
+    }
+    for (std::size_t row = 0; row < texts.size() / width; ++row) {
+      std::string line;
+      for (std::size_t i = 0; i < width; ++i) {
+        line += Cell(columns[i].type, texts[row * width + i]) + (i + 1 == width ? "\r\n" : ",");
+      }
+      lines.push_back(line);
+    }
+  }
+  double Megabytes() const {
+    double bytes = static_cast<double>(heading.size());
+    for (int64_t row = 0; row < rows; ++row) {
+      bytes += static_cast<double>(lines[static_cast<std::size_t>(row) % lines.size()].size());
+    }
+    return bytes / 1e6;
+  }
+};
+
+// Five columns of about 20 bytes: quoted names and addresses (some with quotes, commas or a
+// line feed), bare numbers, a date and a decimal.
+Table FiveColumns() {
+  Table table;
+  table.title = "5 columns";
+  table.rows = 1000000;
+  table.names = {"NAME", "ACCOUNT", "ADDRESS", "OPENED", "BALANCE"};
+  table.columns = {{1, nullptr}, {2, nullptr}, {4, nullptr}, {5, nullptr}, {3, nullptr}};
+  Numbers numbers;
+  for (int row = 0; row < 1000; ++row) {
+    const uint32_t n = numbers.Next();
+    table.texts.push_back(row % 7 == 0 ? Format("Customer \"%05u\" Ltd", n % 100000)
+                                       : Format("Customer %06u & Sons", n % 1000000));
+    table.texts.push_back(Format("%" PRIu64, (uint64_t{numbers.Next()} << 28U) + n));
+    table.texts.push_back(row % 100 == 0 ? Format("%u Long Road\nTown", n % 1000)
+                                         : Format("%u High Street, Town", n % 1000));
+    table.texts.push_back(Format("2026-%02u-%02u %02u:%02u:%02u", n % 12 + 1, n % 28 + 1, n % 24,
+                                 n % 60, (n >> 8U) % 60));
+    table.texts.push_back(
+        Format("%d.%06u", static_cast<int>(n % 2000000) - 1000000, numbers.Next() % 1000000));
+  }
+  table.Finish();
+  return table;
+}
+
+// Every column the export can take, of every type code, with short values.
+Table TwoHundredFiftyFiveColumns() {
+  Table table;
+  table.title = "255 columns";
+  table.rows = 20000;
+  Numbers numbers;
+  for (int column = 0; column < 255; ++column) {
+    table.names.push_back(Format("COLUMN_%03d", column + 1));
+    table.columns.push_back({column % 6 + 1, nullptr});
+  }
+  for (int row = 0; row < 50; ++row) {
+    for (int column = 0; column < 255; ++column) {
+      const uint32_t n = numbers.Next();
+      switch (column % 6 + 1) {
+        case 1:
+        case 4:
+          table.texts.push_back(n % 9 == 0 ? Format("say \"%u\"", n % 1000)
+                                           : Format("text %u", n % 100000));
+          break;
+        default:
+          table.texts.push_back(Format("%u", n));
+          break;
+      }
+    }
+  }
+  table.Finish();
+  return table;
+}
+
+double Seconds(Clock::time_point start) { return Clock::now() - start; }
+
+double WriteWithStdio(const Table& table, const std::string& path) {
+  const Clock::time_point start = Clock::now();
+  std::FILE* file = std::fopen(path.c_str(), "w");
+  if (file == nullptr) return -1;
+  std::fwrite(table.heading.data(), 1, table.heading.size(), file);
+  std::size_t pattern = 0;
+  for (int64_t row = 0; row < table.rows; ++row) {
+    const std::string& line = table.lines[pattern];
+    std::fwrite(line.data(), 1, line.size(), file);
+    if (++pattern == table.lines.size()) pattern = 0;
+  }
+  std::fclose(file);
+  return Seconds(start);
+}
+
+double Export(const Table& table, const std::string& path) {
+  in_memory_client::ServeRows(table.columns.data(), static_cast<int32_t>(table.columns.size()),
+                              table.values.data(), static_cast<int32_t>(table.lines.size()),
+                              table.rows);
+  const Clock::time_point start = Clock::now();
+  const int32_t result = ExportCSV("db", "usr", "pw", "SELECT", path.c_str());
+  const double seconds = Seconds(start);
+  return result == 0 ? seconds : -1;
+}
+
+bool SameBytes(const std::string& first, const std::string& second) {
+  std::FILE* a = std::fopen(first.c_str(), "rb");
+  std::FILE* b = std::fopen(second.c_str(), "rb");
+  bool same = a != nullptr && b != nullptr;
+  static char blockA[1 << 16];
+  static char blockB[1 << 16];
+  while (same) {
+    const std::size_t readA = std::fread(blockA, 1, sizeof blockA, a);
+    const std::size_t readB = std::fread(blockB, 1, sizeof blockB, b);
+    same = readA == readB && std::memcmp(blockA, blockB, readA) == 0;
+    if (readA == 0) break;
+  }
+  if (a != nullptr) std::fclose(a);
+  if (b != nullptr) std::fclose(b);
+  return same;
+}
+
+bool CompareWithStdio(const Table& table, const std::string& directory) {
+  const std::string stdioPath = directory + "/stdio.csv";
+  const std::string exportPath = directory + "/export.csv";
+  double stdioBest = 1e30;
+  double exportBest = 1e30;
+  for (int repetition = 0; repetition < kRepetitions; ++repetition) {
+    const double stdio = WriteWithStdio(table, stdioPath);
+    const double exported = Export(table, exportPath);
+    if (stdio < 0 || exported < 0) {
+      std::printf("  %s: could not write the files\n", table.title);
+      return false;
+    }
+    if (repetition == 0 && !SameBytes(stdioPath, exportPath)) {
+      std::printf("  %s: ExportCSV wrote other bytes than expected\n", table.title);
+      return false;
+    }
+    std::remove(stdioPath.c_str());
+    std::remove(exportPath.c_str());
+    stdioBest = std::min(stdioBest, stdio);
+    exportBest = std::min(exportBest, exported);
+  }
+  const double rows = static_cast<double>(table.rows);
+  const double ratio = stdioBest / exportBest;
+  std::printf("  %-11s %8" PRId64
+              " rows, %6.1f MB: ExportCSV %6.2f M rows/s, stdio %6.2f M rows/s,"
+              " ratio %.2f (at least %.2f: %s)\n",
+              table.title, table.rows, table.Megabytes(), rows / exportBest / 1e6,
+              rows / stdioBest / 1e6, ratio, kSpeedLimit, ratio >= kSpeedLimit ? "met" : "NOT met");
+  return true;
+}
+
+// The reply to the request for the active cursors: a record count at byte 8, then records of
+// 104 bytes from byte 12, each with its process number at 17 and its user, database and
+// program names at 21, 40 and 70.
+std::string ActiveCursorsReply(int records) {
+  std::string reply(12 + 104 * static_cast<std::size_t>(records), '\0');
+  reply[8] = static_cast<char>(records & 0xFF);
+  reply[9] = static_cast<char>(records >> 8);
+  Numbers numbers;
+  for (std::size_t record = 12; record < reply.size(); record += 104) {
+    const uint32_t n = numbers.Next();
+    reply[record + 17] = static_cast<char>(n % 256);
+    const std::string user = Format("USER%u", n % 100);
+    const std::string database = Format("DATABASE%u", n % 20);
+    const std::string program = n % 50 == 0 ? "SQLBase" : Format("program-%u.exe", n % 1000);
+    reply.replace(record + 21, user.size(), user);
+    reply.replace(record + 40, database.size(), database);
+    reply.replace(record + 70, program.size(), program);
+  }
+  return reply;
+}
+
+// 500 records of every process number, many of them repeated, some the server's own.
+void ListConnectionsBenchmark() {
+  const std::string reply = ActiveCursorsReply(500);
+  in_memory_client::ServeActiveCursors(reply.data(), reply.size());
+
+  static char list[14172];
+  constexpr int kCalls = 2000;
+  double best = 1e30;
+  for (int repetition = 0; repetition < kRepetitions; ++repetition) {
+    const Clock::time_point start = Clock::now();
+    for (int call = 0; call < kCalls; ++call) {
+      if (ListConnections("server", "pw", list) != 0) {
+        std::printf("  ListConnections failed\n");
+        return;
+      }
+    }
+    best = std::min(best, Seconds(start) / kCalls);
+  }
+  const auto lines = std::count(list, list + std::strlen(list), ';') + 1;
+  std::printf("  500 records, %ld lines, %zu bytes: %.1f us per call, %.0f calls/s\n",
+              static_cast<long>(lines), std::strlen(list), best * 1e6, 1 / best);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const char* root = argc > 1 ? argv[1] : std::getenv("TMPDIR");
+  const std::string only = argc > 2 ? argv[2] : "";
+  const auto runs = [&](const char* name) { return only.empty() || only == name; };
+  std::string pattern = std::string(root != nullptr ? root : "/tmp") + "/quillet-bench-XXXXXX";
+  if (mkdtemp(pattern.data()) == nullptr) {
+    std::perror(pattern.c_str());
+    return 2;
+  }
+  const std::string directory = pattern;
+
+  if (runs("5") || runs("255")) {
+    std::printf(
+        "Benchmark 1: ExportCSV against plain stdio writing the same bytes\n"
+        "(processor time, best of %d)\n",
+        kRepetitions);
+  }
+  const bool same = (!runs("5") || CompareWithStdio(FiveColumns(), directory)) &&
+                    (!runs("255") || CompareWithStdio(TwoHundredFiftyFiveColumns(), directory));
+  rmdir(directory.c_str());
+
+  if (runs("list")) {
+    std::printf("Benchmark 2: ListConnections over a full reply (processor time, best of %d)\n",
+                kRepetitions);
+    ListConnectionsBenchmark();
+  }
+  return same ? 0 : 1;
+}

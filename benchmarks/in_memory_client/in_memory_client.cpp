@@ -1,0 +1,161 @@
+#include "in_memory_client.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "client/sqlwntm.h"
+
+namespace in_memory_client {
+namespace {
+
+constexpr int32_t kMaxColumns = 255;
+constexpr int16_t kEndOfRows = 1;
+
+struct Binding {
+  char* buffer;
+  int32_t length;
+};
+
+struct Table {
+  const Column* columns = nullptr;
+  int32_t columnCount = 0;
+  const Value* values = nullptr;
+  int32_t patternRows = 1;
+  int64_t rowCount = 0;
+  Binding bindings[kMaxColumns] = {};
+  int64_t served = 0;
+  int32_t patternRow = 0;
+};
+
+Table table;
+const void* activeCursors = nullptr;
+std::size_t activeCursorsSize = 0;
+
+}  // namespace
+
+void ServeRows(const Column* columns, int32_t columnCount, const Value* values, int32_t patternRows,
+               int64_t rowCount) {
+  table = Table{};
+  table.columns = columns;
+  table.columnCount = std::min(columnCount, kMaxColumns);
+  table.values = values;
+  table.patternRows = std::max(patternRows, 1);
+  table.rowCount = rowCount;
+}
+
+void ServeActiveCursors(const void* reply, std::size_t size) {
+  activeCursors = reply;
+  activeCursorsSize = size;
+}
+
+}  // namespace in_memory_client
+
+using in_memory_client::table;
+
+extern "C" {
+
+int16_t sqlwntm_98(uint16_t* handle, const char*, const char*) {
+  *handle = 1;
+  return 0;
+}
+int16_t sqlwntm_106(uint16_t) { return 0; }
+int16_t sqlwntm_93(uint16_t, const char*, int32_t, const char*, int32_t, int32_t, int32_t) {
+  return 0;
+}
+int16_t sqlwntm_112(uint16_t, int16_t, void* buffer, int32_t size, int32_t* length) {
+  const std::size_t copied =
+      std::min(in_memory_client::activeCursorsSize, static_cast<std::size_t>(std::max(size, 0)));
+  std::memcpy(buffer, in_memory_client::activeCursors, copied);
+  *length = static_cast<int32_t>(copied);
+  return 0;
+}
+int16_t sqlwntm_125(uint16_t, int32_t) { return 0; }
+int16_t sqlwntm_99(const char*, char* buffer, int32_t size) {
+  if (size >= 2) std::memset(buffer, 0, 2);
+  return 0;
+}
+int16_t sqlwntm_96(uint16_t, const char*, int32_t) { return 0; }
+int16_t sqlwntm_101(uint16_t, const char*, int32_t) { return 0; }
+int16_t sqlwntm_113(uint16_t, const char*, int32_t) { return 0; }
+int16_t sqlwntm_100(uint16_t, const char*, int32_t) { return 0; }
+int16_t sqlwntm_129(uint16_t) { return 0; }
+
+int16_t sqlwntm_80(uint16_t* handle, const char*, int32_t) {
+  *handle = 7;
+  return 0;
+}
+int16_t sqlwntm_81(uint16_t* handle, const char*, int32_t) {
+  *handle = 7;
+  return 0;
+}
+// No fixed setup asked for.
+int16_t sqlwntm_110(uint16_t, int32_t, int32_t* value, int32_t*) {
+  *value = 0;
+  return 0;
+}
+int16_t sqlwntm_56(uint16_t, const char*) { return 0; }
+int16_t sqlwntm_128(uint16_t, int32_t, int32_t*, int32_t) { return 0; }
+int16_t sqlwntm_17(uint16_t) { return 0; }
+
+int16_t sqlwntm_7(uint16_t, const char*, int32_t) { return 0; }
+int16_t sqlwntm_148(uint16_t, const char*, int32_t) { return 0; }
+int16_t sqlwntm_147(uint16_t, const char*, int32_t) { return 0; }
+int16_t sqlwntm_121(uint16_t) { return 0; }
+
+int16_t sqlwntm_28(uint16_t) {
+  table.served = 0;
+  table.patternRow = 0;
+  return 0;
+}
+
+// A string buffer takes at most its declared length, with a NUL when there is room for one.
+int16_t sqlwntm_32(uint16_t) {
+  if (table.served == table.rowCount) return in_memory_client::kEndOfRows;
+  const in_memory_client::Value* row =
+      table.values + static_cast<std::ptrdiff_t>(table.patternRow) * table.columnCount;
+  for (int32_t column = 0; column < table.columnCount; ++column) {
+    const in_memory_client::Binding& binding = table.bindings[column];
+    if (binding.buffer == nullptr) continue;
+    const std::size_t room = static_cast<std::size_t>(binding.length);
+    const std::size_t size = std::min(row[column].length, room);
+    std::memcpy(binding.buffer, row[column].text, size);
+    if (size < room) binding.buffer[size] = '\0';
+  }
+  ++table.served;
+  if (++table.patternRow == table.patternRows) table.patternRow = 0;
+  return 0;
+}
+
+int16_t sqlwntm_9(uint16_t) { return 0; }
+
+int16_t sqlwntm_61(uint16_t, int32_t column, int32_t, char* buffer, int32_t length, int32_t,
+                   int32_t, int32_t) {
+  if (column >= 1 && column <= table.columnCount && length >= 0) {
+    table.bindings[column - 1] = {buffer, length};
+  }
+  return 0;
+}
+
+int16_t sqlwntm_52(uint16_t, int32_t* count) {
+  *count = static_cast<int32_t>(table.rowCount);
+  return 0;
+}
+
+int16_t sqlwntm_43(uint16_t, int32_t* count) {
+  *count = table.columnCount;
+  return 0;
+}
+
+int16_t sqlwntm_14(uint16_t, int32_t column, int32_t* type, int32_t* length, char* name,
+                   uint8_t* nameLength, int32_t*, int32_t*) {
+  if (column < 1 || column > table.columnCount) return -1;
+  const in_memory_client::Column& described = table.columns[column - 1];
+  const std::size_t size = std::min<std::size_t>(std::strlen(described.name), 255);
+  std::memcpy(name, described.name, size);
+  *type = described.type;
+  *length = 50;
+  *nameLength = static_cast<uint8_t>(size);
+  return 0;
+}
+
+}  // extern "C"
