@@ -1,5 +1,5 @@
 # The Windows test build: GoogleTest compiled from Debian's sources with the cross compiler, the
-# stand-in SQLWNTM.dll, and every test program run under Wine.
+# scripted fake built as SQLWNTM.dll, and every test program run under Wine.
 set(QUILLET_GOOGLETEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources to cross-build")
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 add_subdirectory(${QUILLET_GOOGLETEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
