@@ -1,6 +1,10 @@
 #include "standin_admin_api.h"
 
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <dlfcn.h>
+#endif
 
 #include <cstring>
 
@@ -9,7 +13,14 @@ namespace {
 
 template <typename Function>
 bool Lookup(const char* name, Function& function) {
+#if defined(_WIN32)
+  // Only a stand-in SQLWNTM.dll would have these; the real one has none.
+  const HMODULE client = GetModuleHandleA("SQLWNTM.dll");
+  void* symbol =
+      client == nullptr ? nullptr : reinterpret_cast<void*>(GetProcAddress(client, name));
+#else
   void* symbol = dlsym(RTLD_DEFAULT, name);
+#endif
   static_assert(sizeof(symbol) == sizeof(function));
   std::memcpy(&function, &symbol, sizeof(function));
   return symbol != nullptr;

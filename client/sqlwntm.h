@@ -13,9 +13,9 @@
 #define SQLWNTM_CALL
 #endif
 
-#if defined(SQLWNTM_BUILDING) && defined(_WIN32)
-#define SQLWNTM_API __declspec(dllexport)
-#elif defined(SQLWNTM_BUILDING)
+// A Windows build exports them through client/sqlwntm.def: by ordinal alone, as the real
+// library does.
+#if defined(SQLWNTM_BUILDING) && !defined(_WIN32)
 #define SQLWNTM_API __attribute__((visibility("default")))
 #else
 #define SQLWNTM_API

@@ -1,8 +1,10 @@
 # Cross-build for 32-bit Windows with Debian's MinGW-w64 toolchain.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
-set(CMAKE_C_COMPILER i686-w64-mingw32-gcc)
-set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++)
+# The POSIX thread model: its libstdc++ has std::mutex and std::thread, which GoogleTest and the
+# tests need. Its thread library is linked in statically like the rest of the runtime.
+set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
+set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
 set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
 set(CMAKE_DLLTOOL i686-w64-mingw32-dlltool)
 set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)

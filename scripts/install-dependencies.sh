@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building and testing Quillet need, when any is missing.
+# Installs the Debian packages that building and testing Quillet need, when any is missing,
+# and makes sure 32-bit Wine can run.
 set -euo pipefail
 
 packages=(
   cmake ninja-build g++ libgtest-dev libgmock-dev libsqlite3-dev sqlite3
-  g++-mingw-w64-i686
+  g++-mingw-w64-i686 googletest wine wine32:i386
   clang-14 libclang-rt-14-dev
 )
+
+sudo=""
+[ "$(id -u)" -ne 0 ] && sudo="sudo"
 
 missing=()
 for package in "${packages[@]}"; do
@@ -14,13 +18,13 @@ for package in "${packages[@]}"; do
     missing+=("$package")
   fi
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  case " ${missing[*]} " in
+    *:i386*) $sudo dpkg --add-architecture i386 ;;
+  esac
+  $sudo apt-get update
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y "${missing[@]}"
+fi
 
-echo "Installing: ${missing[*]}"
-sudo=""
-[ "$(id -u)" -ne 0 ] && sudo="sudo"
-case " ${missing[*]} " in
-  *:i386*) $sudo dpkg --add-architecture i386 ;;
-esac
-$sudo apt-get update
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y "${missing[@]}"
+scripts/enable-32-bit-programs.sh

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The one test command: installs what is missing, builds for Linux and for 32-bit Windows, runs
-# every test, runs them again under AddressSanitizer and UndefinedBehaviorSanitizer, and gives
-# each fuzz target a bounded run.
+# every test (the Windows ones under Wine), runs the Linux ones again under AddressSanitizer and
+# UndefinedBehaviorSanitizer, and gives each fuzz target a bounded run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -22,3 +22,4 @@ scripts/fuzz.sh
 
 cmake --preset mingw-i686
 cmake --build --preset mingw-i686
+ctest --preset mingw-i686

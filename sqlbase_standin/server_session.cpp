@@ -85,17 +85,7 @@ int16_t ServerSession::CreateDatabase(const char* database) {
 }
 
 int16_t ServerSession::DropDatabase(const char* database) {
-  if (const int16_t code = Running()) return code;
-  if (!IsDatabaseName(database)) return STANDIN_NO_SUCH_DATABASE;
-  if (const int16_t code = catalogue_.Begin()) return code;
-  bool installed = false;
-  bool inUse = false;
-  int16_t code = catalogue_.HasDatabase(database, &installed);
-  if (code == 0 && !installed) code = STANDIN_NO_SUCH_DATABASE;
-  if (code == 0) code = catalogue_.IsInUse(database, &inUse);
-  if (code == 0 && inUse) code = STANDIN_DATABASE_IN_USE;
-  if (code == 0) code = catalogue_.RemoveDatabase(database);
-  code = catalogue_.End(code);
+  const int16_t code = RemoveFromCatalogue(database);
   if (code == 0) RemoveDatabaseFiles(DatabasePath(catalogue_.Server(), database));
   return code;
 }
@@ -115,6 +105,10 @@ int16_t ServerSession::InstallDatabase(const char* database) {
 }
 
 int16_t ServerSession::DeinstallDatabase(const char* database) {
+  return RemoveFromCatalogue(database);
+}
+
+int16_t ServerSession::RemoveFromCatalogue(const char* database) {
   if (const int16_t code = Running()) return code;
   if (!IsDatabaseName(database)) return STANDIN_NO_SUCH_DATABASE;
   if (const int16_t code = catalogue_.Begin()) return code;

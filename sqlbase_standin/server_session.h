@@ -40,6 +40,8 @@ class ServerSession {
   static int16_t DatabaseNames(const char* server, char* buffer, int32_t size);
 
  private:
+  // Takes an installed database that no connection uses out of the catalogue; its file stays.
+  int16_t RemoveFromCatalogue(const char* database);
   int16_t Running();
 
   Catalogue catalogue_;

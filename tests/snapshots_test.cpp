@@ -1,9 +1,8 @@
-#include <sys/stat.h>
-
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "fake_client_test.h"
@@ -16,23 +15,38 @@ using ::testing::UnorderedElementsAre;
 
 namespace {
 
-// Every test works in a real temporary directory; the root is its subdirectory "root".
+// Every test works in a real temporary directory of its own; the root is its subdirectory
+// "root". On Windows the directory work goes through the system's own calls.
 class SnapshotTest : public FakeClientTest {
  protected:
   void SetUp() override {
     FakeClientTest::SetUp();
-    char pattern[] = "/tmp/quillet-snapshots-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    base = pattern;
+    std::random_device random;
+    fs::path directory;
+    do {
+      directory = fs::temp_directory_path() / ("quillet-snapshots-" + std::to_string(random()));
+    } while (!fs::create_directory(directory));
+    base = directory.string();
     root = base + "/root";
     fs::create_directory(root);
   }
-  void TearDown() override { fs::remove_all(base); }
+  void TearDown() override {
+    // Windows deletes no read-only file.
+    std::error_code ignored;
+    for (const auto& entry : fs::recursive_directory_iterator(base, ignored)) {
+      fs::permissions(entry.path(), fs::perms::owner_write, fs::perm_options::add, ignored);
+    }
+    fs::remove_all(base, ignored);
+  }
 
-  void File(const std::string& path, mode_t mode = 0644) {
+  void File(const std::string& path, bool readOnly = false) {
     fs::create_directories(fs::path(path).parent_path());
     std::ofstream(path) << "old";
-    chmod(path.c_str(), mode);
+    if (readOnly) {
+      fs::permissions(path,
+                      fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                      fs::perm_options::remove);
+    }
   }
   static std::vector<std::string> Entries(const std::string& directory) {
     std::vector<std::string> names;
@@ -99,7 +113,7 @@ TEST_F(SnapshotTest, RootEndingInABackslashGivesADoubledSeparator) {
 TEST_F(SnapshotTest, WhatCannotBeDeletedStaysAndTheDirectoryIsNotRecreated) {
   File(root + "/a/one");
   File(root + "/a/two");
-  File(root + "/a/read-only", 0444);
+  File(root + "/a/read-only", true);
   File(root + "/a/sub/inner");
   fake::SetDatabaseList(std::string("a\0\0", 3));
   EXPECT_EQ(AllSnapShot("srv", "pw", root.c_str()), 0);
