@@ -21,16 +21,7 @@ function(join out)
   set(${out} "${text}" PARENT_SCOPE)
 endfunction()
 
-# Each "Name @Ordinal" line of a .def file, as "Ordinal:Name", in the file's order.
-function(read_def file out)
-  file(STRINGS ${file} lines REGEX "^[ \t]+[A-Za-z_][A-Za-z0-9_@]*[ \t]+@[0-9]+")
-  set(entries "")
-  foreach(line IN LISTS lines)
-    string(REGEX MATCH "([A-Za-z_][A-Za-z0-9_@]*)[ \t]+@([0-9]+)" _ "${line}")
-    list(APPEND entries "${CMAKE_MATCH_2}:${CMAKE_MATCH_1}")
-  endforeach()
-  set(${out} "${entries}" PARENT_SCOPE)
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/../../cmake/ReadDefFile.cmake)
 
 execute_process(COMMAND ${OBJDUMP} -p ${MODULE} OUTPUT_VARIABLE dump RESULT_VARIABLE result)
 if(NOT result EQUAL 0)
