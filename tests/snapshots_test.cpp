@@ -155,9 +155,37 @@ TEST_F(SnapshotTest, SnapShotPassesItsTextsUnchangedNullIncluded) {
   EXPECT_THAT(fake::Ordinals(), ElementsAre(98));
 }
 
-TEST_F(SnapshotTest, NullRootIsRefusedBeforeAnyCall) {
+// An empty root would make "\STOCK" of a database STOCK: the top of the current drive.
+TEST_F(SnapshotTest, NullOrEmptyRootIsRefusedBeforeAnyCall) {
+  fake::SetDatabaseList(std::string("a\0\0", 3));
   EXPECT_EQ(AllSnapShot("srv", "pw", nullptr), QUILLET_ERROR_ARGUMENT);
+  EXPECT_EQ(AllSnapShot("srv", "pw", ""), QUILLET_ERROR_ARGUMENT);
   EXPECT_THAT(fake::Calls(), IsEmpty());
+}
+
+// Windows opens a device for these names in any folder, so they are skipped everywhere; names
+// that merely begin like one are not devices.
+TEST_F(SnapshotTest, DeviceNamesGetNoDirectoryWorkAndNoBackupOnEveryPlatform) {
+  const std::vector<std::string> devices = {"NUL",     "con.txt",  "Com1",    "LPT9.db", "aux",
+                                            "prn.x.y", "nul .txt", "COM\xB9", "lpt0"};
+  const std::vector<std::string> plain = {"CONSOLE", "com10", "LPT", "nul_", "xcon"};
+  std::string list;
+  for (const auto& name : devices) list += name + '\0';
+  for (const auto& name : plain) list += name + '\0';
+  fake::SetDatabaseList(list + '\0');
+  fake::Returns(93, {0, 0, 0, 0, 0});
+  EXPECT_EQ(AllSnapShot("srv", "pw", root.c_str()), QUILLET_ERROR_ARGUMENT);
+  std::vector<std::string> backups;
+  for (const auto& name : plain) backups.push_back(Backup(name, root + "\\" + name));
+  const std::vector<std::string> calls = fake::Calls();
+  EXPECT_EQ(std::vector<std::string>(calls.begin() + 2, calls.end() - 1), backups);
+  EXPECT_THAT(Entries(root), UnorderedElementsAre("CONSOLE", "com10", "LPT", "nul_", "xcon"));
+
+  fake::Reset();
+  fake::SetDatabaseList(std::string("NUL\0\0", 5));
+  EXPECT_EQ(AllSnapShot("srv", "pw", root.c_str()), QUILLET_ERROR_ARGUMENT)
+      << "a backup into NUL would be discarded while reporting success";
+  EXPECT_THAT(fake::Ordinals(), ElementsAre(98, 99, 106));
 }
 
 TEST_F(SnapshotTest, NamesThatWouldLeaveTheRootGetNoDirectoryWorkAndNoBackup) {
@@ -177,6 +205,39 @@ TEST_F(SnapshotTest, NamesThatWouldLeaveTheRootGetNoDirectoryWorkAndNoBackup) {
   fake::Returns(93, {55});
   EXPECT_EQ(AllSnapShot("srv", "pw", root.c_str()), 55) << "a later failure replaces it";
 }
+
+#if !defined(_WIN32)
+// A link planted in a database's place must not have its target emptied nor backed up into;
+// the other databases are still backed up. Links inside a snapshot directory are deleted as
+// links, their targets untouched.
+TEST_F(SnapshotTest, PlantedLinkIsNeitherEmptiedNorBackedUpInto) {
+  File(base + "/elsewhere/precious");
+  File(base + "/target-of-inner/kept");
+  fs::create_directory_symlink(base + "/elsewhere", root + "/STOCK");
+  File(root + "/ok/old");
+  fs::create_symlink(base + "/target-of-inner/kept", root + "/ok/file-link");
+  fs::create_directory_symlink(base + "/target-of-inner", root + "/ok/directory-link");
+  fake::SetDatabaseList(std::string("STOCK\0ok\0\0", 10));
+  EXPECT_EQ(AllSnapShot("srv", "pw", root.c_str()), QUILLET_ERROR_ARGUMENT);
+  EXPECT_THAT(fake::Calls(),
+              ElementsAre("98(&,srv,pw)", "99(srv,&,1024)", Backup("ok", root + "\\ok"), "106(7)"));
+  EXPECT_THAT(Entries(base + "/elsewhere"), ElementsAre("precious"));
+  EXPECT_TRUE(fs::is_symlink(root + "/STOCK"));
+  EXPECT_THAT(Entries(root + "/ok"), IsEmpty());
+  EXPECT_THAT(Entries(base + "/target-of-inner"), ElementsAre("kept"));
+
+  // A link to a file, or one whose target is gone, is no directory to back up into either.
+  fs::remove(root + "/STOCK");
+  fs::create_symlink(base + "/elsewhere/precious", root + "/STOCK");
+  fs::remove(root + "/ok");
+  fs::create_directory_symlink(base + "/gone", root + "/ok");
+  fake::Reset();
+  fake::SetDatabaseList(std::string("STOCK\0ok\0\0", 10));
+  EXPECT_EQ(AllSnapShot("srv", "pw", root.c_str()), QUILLET_ERROR_ARGUMENT);
+  EXPECT_THAT(fake::Ordinals(), ElementsAre(98, 99, 106));
+  EXPECT_FALSE(fs::exists(base + "/gone"));
+}
+#endif
 
 TEST_F(SnapshotTest, PathsBeyondTheirRoomAreNeverCut) {
   // root\abcd takes 256 characters, one too many for its search pattern; with names of 8 and 7
