@@ -66,8 +66,10 @@ std::string Format(const char* format, ...) {
 
 // The file's bytes for one cell, by the rules of the CSV file, written out independently.
 std::string Cell(int32_t type, const std::string& value) {
-  const bool quoted = type == 1 || type == 4;
-  if (!quoted && (type < 2 || type > 6)) return "";
+  const bool text = type == 1 || type == 4;
+  if (!text && (type < 2 || type > 6)) return "";
+  // Bare types are quoted too when a value would otherwise split its cell or its line.
+  const bool quoted = text || value.find_first_of(",\"\r\n") != std::string::npos;
   std::string cell = quoted ? "\"" : "";
   for (const char byte : value) {
     if (byte == '\n') {

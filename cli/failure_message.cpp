@@ -20,6 +20,8 @@ const char* QuilletResultMeaning(int32_t code) {
              "database whose name cannot be a directory was skipped";
     case QUILLET_ERROR_TOO_MANY_COLUMNS:
       return "the statement selects more than 255 columns";
+    case QUILLET_ERROR_FILE_WRITE:
+      return "the output file could not be written whole (is the disk full?)";
     default:
       return nullptr;
   }

@@ -59,31 +59,42 @@ std::size_t DoubleQuotes(ValueSlot& slot, std::size_t length) {
 // A fetch that keeps to the declared length stores at most that many bytes and a zero.
 constexpr std::size_t kFetchExtent = static_cast<std::size_t>(kDeclaredValueLength) + 1;
 
+// How much of the slot the fetch can have written: a longer text means it ignored the declared
+// length and may have written anywhere in the slot.
+std::size_t FetchedExtent(const TextScan& scan) {
+  return scan.length < kFetchExtent ? kFetchExtent : kSlotSize;
+}
+
 // Writes the cell of one value, by the column's type code (unknown codes give an empty cell),
-// and returns how many bytes from the slot's start this row can have left non-zero.
+// and returns how many bytes from the slot's start this row can have left non-zero. A value of
+// a bare type goes between quotes too when a comma, quote, CR or LF in it would otherwise end
+// its cell or its line.
 std::size_t WriteCell(CsvWriter& csv, int32_t type, ValueSlot& slot) {
   // The client library could have filled the whole slot: its last byte ends the text.
   slot[kSlotSize - 1] = '\0';
-  TextScan scan = ScanText(slot, kSlotSize);
-  // A longer text means the fetch ignored the declared length and may have written anywhere
-  // in the slot.
-  const std::size_t fetched = scan.length < kFetchExtent ? kFetchExtent : kSlotSize;
+  TextScan scan{};
   switch (type) {
     case 1:
     case 4:
-      if (scan.hasQuote) scan.length = DoubleQuotes(slot, scan.length);
-      csv.Quoted(slot, scan);
-      return scan.length < fetched ? fetched : scan.length + 1;
+      scan = ScanText(slot, kSlotSize);
+      break;
     case 2:
     case 3:
     case 5:
     case 6:
-      csv.Bare(slot, scan);
+      scan = ScanText<true>(slot, kSlotSize);
+      if (!scan.hasQuote && !scan.hasLineFeed && !scan.hasSeparator) {
+        csv.Bare(slot, scan);
+        return FetchedExtent(scan);
+      }
       break;
     default:
-      break;
+      return FetchedExtent(ScanText(slot, kSlotSize));
   }
-  return fetched;
+  const std::size_t fetched = FetchedExtent(scan);
+  if (scan.hasQuote) scan.length = DoubleQuotes(slot, scan.length);
+  csv.Quoted(slot, scan);
+  return scan.length < fetched ? fetched : scan.length + 1;
 }
 
 // Clears the bytes of the slot that the row touched; the usual count as a constant, so that
@@ -121,18 +132,21 @@ int32_t WriteResult(CursorConnection& connection, CsvWriter& csv) {
                                        storage.columnName)) {
       storage.columnName[0] = '\0';
     }
-    csv.Quoted(storage.columnName);
+    csv.QuotedDoublingQuotes(storage.columnName);
     EndCell(csv, column, columns);
     if (!connection.SelectBuffer(column, storage.values[index], kDeclaredValueLength)) {
       result = connection.ReturnCode();
     }
   }
+  // A file that could not take the heading gets no rows either.
+  if (csv.Failed()) return QUILLET_ERROR_FILE_WRITE;
   if (!connection.Execute()) return connection.ReturnCode();
 
   // The value area is all zero before every fetch, so that no byte of one row's value can
   // show in a later row. After the first clearing only the bytes a row touched need it again.
   std::memset(storage.values, 0, sizeof storage.values);
-  while (connection.Next()) {
+  // The rows stop at the first failed write: no row is fetched that could not be kept.
+  while (!csv.Failed() && connection.Next()) {
     for (int32_t column = 1; column <= columns; ++column) {
       const std::size_t index = static_cast<std::size_t>(column - 1);
       ValueSlot& slot = storage.values[index];
@@ -140,6 +154,7 @@ int32_t WriteResult(CursorConnection& connection, CsvWriter& csv) {
       EndCell(csv, column, columns);
     }
   }
+  if (csv.Failed()) return QUILLET_ERROR_FILE_WRITE;
   if (connection.ReturnCode() != kEndOfRows) result = connection.ReturnCode();
   return result;
 }
@@ -164,7 +179,9 @@ using quillet::RunCursorJob;
 extern "C" {
 
 // The arguments are checked before the file is opened, so a refused call leaves an existing
-// file as it was. The file is closed after the connection, on every path.
+// file as it was. The file is closed after the connection, on every path; a file that did not
+// take every byte it was given is the result, whatever else happened, since the host must not
+// take it for a whole export.
 int32_t ExportCSV(const char* database, const char* user, const char* password,
                   const char* statement, const char* output_file) {
   if (!ConnectText::Fits(database, user, password) || output_file == nullptr) {
@@ -172,9 +189,10 @@ int32_t ExportCSV(const char* database, const char* user, const char* password,
   }
   CsvWriter csv(output_file);
   if (!csv.IsOpen()) return QUILLET_ERROR_FILE;
-  return RunCursorJob(
+  const int32_t result = RunCursorJob(
       database, user, password, kDefaultConnectMode,
       [&](CursorConnection& connection) { return quillet::Export(connection, statement, csv); });
+  return csv.Close() ? result : QUILLET_ERROR_FILE_WRITE;
 }
 
 }  // extern "C"

@@ -17,10 +17,27 @@ constexpr char kLineEnd[] = "\r\n";
 
 CsvWriter::CsvWriter(const char* fileName) : file_(std::fopen(fileName, kWriteMode)) {}
 
-CsvWriter::~CsvWriter() {
-  if (file_ == nullptr) return;
+CsvWriter::~CsvWriter() { Close(); }
+
+bool CsvWriter::Close() {
+  if (file_ == nullptr) return !failed_;
   Flush();
-  std::fclose(file_);
+  if (std::fclose(file_) != 0) failed_ = true;
+  file_ = nullptr;
+  return !failed_;
+}
+
+void CsvWriter::QuotedDoublingQuotes(const char* text) {
+  Put('"');
+  for (const char* quote = std::strchr(text, '"'); quote != nullptr;
+       quote = std::strchr(text, '"')) {
+    // Up to and with the quote, then the quote once more.
+    Bare(text, static_cast<std::size_t>(quote - text) + 1);
+    Put('"');
+    text = quote + 1;
+  }
+  Bare(text);
+  Put('"');
 }
 
 void CsvWriter::Bare(const char* text, std::size_t length) {
@@ -51,7 +68,9 @@ void CsvWriter::Append(const char* bytes, std::size_t length) {
 }
 
 void CsvWriter::Flush() {
-  std::fwrite(block_, 1, used_, file_);
+  // A short write is a failure (a full disk, a cut connection): the bytes that follow it are
+  // dropped rather than written after a gap.
+  if (!failed_ && used_ > 0 && std::fwrite(block_, 1, used_, file_) != used_) failed_ = true;
   used_ = 0;
 }
 

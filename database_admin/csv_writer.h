@@ -11,18 +11,22 @@
 namespace quillet {
 
 // Every line feed reaches the disk as CR LF, at the line ends and inside names and values
-// alike, so the file's bytes are the same on every platform. Write and close failures are not
-// reported: the export's result never depends on them.
+// alike, so the file's bytes are the same on every platform. After a failed write nothing more
+// is written, so that the file never holds a gap; Failed() and Close() report it.
 class CsvWriter {
  public:
   // Creates the file, or truncates it when it exists.
   explicit CsvWriter(const char* fileName);
-  // Hands the collected bytes on and closes the file.
+  // Closes the file if Close() has not.
   ~CsvWriter();
   CsvWriter(const CsvWriter&) = delete;
   CsvWriter& operator=(const CsvWriter&) = delete;
 
   bool IsOpen() const { return file_ != nullptr; }
+  // Whether a write has failed: the file then lacks bytes it was given.
+  bool Failed() const { return failed_; }
+  // Hands the collected bytes on and closes the file; false when a write or the close failed.
+  bool Close();
 
   // The text as it is, apart from its line feeds.
   void Bare(const char* text, std::size_t length);
@@ -35,12 +39,11 @@ class CsvWriter {
       Append(text, scan.length);
     }
   }
-  // The text between double quotes; quotes inside it are written as they stand.
-  void Quoted(const char* text) {
-    Put('"');
-    Bare(text);
-    Put('"');
-  }
+  // The text between double quotes, each quote in it doubled: for names, which are not
+  // doubled in place.
+  void QuotedDoublingQuotes(const char* text);
+  // The text between double quotes; quotes inside it are written as they stand, so a caller
+  // has doubled them.
   void Quoted(const char* text, const TextScan& scan) {
     Put('"');
     Bare(text, scan);
@@ -63,6 +66,7 @@ class CsvWriter {
   void Flush();
 
   std::FILE* file_;
+  bool failed_ = false;
   std::size_t used_ = 0;
   char block_[kBlockSize];
 };

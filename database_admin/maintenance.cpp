@@ -47,12 +47,13 @@ int32_t ReleaseLog(const char* database, const char* user, const char* password)
                       });
 }
 
+// A load that the commit then fails to make permanent has been rolled back: the host must hear
+// of it, so the commit's code is the result.
 int32_t Load(const char* database, const char* user, const char* password, const char* command) {
   return RunCursorJob(database, user, password, kDefaultConnectMode,
                       [command](CursorConnection& connection) {
                         if (!connection.Load(command)) return ResultOf(false, connection);
-                        connection.Commit();
-                        return 0;
+                        return ResultOf(connection.Commit(), connection);
                       });
 }
 
@@ -64,7 +65,9 @@ int32_t Unload(const char* database, const char* user, const char* password, con
 }
 
 // Loads the script under a database lock. A failed lock does not stop the load, but its code
-// is the result unless the load itself fails; unlock and commit follow a successful load only.
+// is the result unless the load or the commit fails; unlock and commit follow a successful load
+// only. A failed unlock alone is not reported: the commit that follows decides whether the
+// load stays.
 int32_t ReLoad(const char* database, const char* user, const char* password,
                const char* script_file) {
   if (!FitsLimit(script_file, kMaxScriptNameLength)) return QUILLET_ERROR_ARGUMENT;
@@ -75,7 +78,7 @@ int32_t ReLoad(const char* database, const char* user, const char* password,
         const int32_t result = ResultOf(connection.CompileAndExecute("LOCK DATABASE "), connection);
         if (!connection.Load(command)) return ResultOf(false, connection);
         connection.CompileAndExecute("UNLOCK DATABASE");
-        connection.Commit();
+        if (!connection.Commit()) return ResultOf(false, connection);
         return result;
       });
 }

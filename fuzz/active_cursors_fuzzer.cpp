@@ -7,6 +7,34 @@
 
 #include "fuzz_check.h"
 
+namespace {
+
+// Whatever the clients named themselves, the list splits into lines at ';' and each line into
+// its process number (1 to 255, strictly ascending), database and user at the first three ':',
+// with no control byte anywhere: no name can forge a line or a field.
+void CheckLines(const char* list) {
+  int previous = 0;
+  for (const char* line = list; *line != '\0';) {
+    const char* end = std::strchr(line, ';');
+    if (end == nullptr) end = line + std::strlen(line);
+    char* afterNumber = nullptr;
+    const long process = std::strtol(line, &afterNumber, 10);
+    FUZZ_CHECK(afterNumber != line && *afterNumber == ':');
+    FUZZ_CHECK(process > previous && process <= 255);
+    previous = static_cast<int>(process);
+    int colons = 0;
+    for (const char* c = line; c < end; ++c) {
+      const auto byte = static_cast<unsigned char>(*c);
+      FUZZ_CHECK(byte >= 0x20 && byte != 0x7F);
+      if (*c == ':') ++colons;
+    }
+    FUZZ_CHECK(colons >= 3);
+    line = *end == ';' ? end + 1 : end;
+  }
+}
+
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
   const std::size_t nameLength = std::min<std::size_t>(data[0] % 40U, size - 1);
@@ -22,6 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   CheckOutcome(listed);
   FUZZ_CHECK(std::memchr(list, '\0', QUILLET_CONNECTION_LIST_SIZE) != nullptr);
   if (listed != 0) FUZZ_CHECK(list[0] == '\0');
+  CheckLines(list);
   std::free(list);
 
   fuzz_client::Feed(replies, repliesSize);

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <vector>
 
 #include "fuzz_check.h"
 
@@ -31,6 +32,45 @@ struct ExportFile {
   ~ExportFile() { std::remove(path.c_str()); }
 };
 
+// The file read as a strict CSV reader reads it (records end with CR LF, a quoted field doubles
+// its quotes, a bare field holds no quote, comma, CR or LF): the number of fields of each
+// record, or nothing when the file does not parse.
+bool CountFields(const std::string& bytes, std::vector<std::size_t>& counts) {
+  std::size_t i = 0;
+  std::size_t fields = 1;
+  while (i < bytes.size()) {
+    if (bytes[i] == '"') {
+      for (++i;; ++i) {
+        if (i >= bytes.size()) return false;
+        if (bytes[i] != '"') continue;
+        if (i + 1 < bytes.size() && bytes[i + 1] == '"') {
+          ++i;
+          continue;
+        }
+        ++i;
+        break;
+      }
+    } else {
+      while (i < bytes.size() && bytes[i] != ',' && bytes[i] != '\r') {
+        if (bytes[i] == '"' || bytes[i] == '\n') return false;
+        ++i;
+      }
+    }
+    if (i >= bytes.size()) return false;  // every record ends with CR LF
+    if (bytes[i] == ',') {
+      ++fields;
+      ++i;
+    } else if (bytes.compare(i, 2, "\r\n") == 0) {
+      counts.push_back(fields);
+      fields = 1;
+      i += 2;
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
@@ -49,5 +89,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   for (std::size_t i = 0; i < bytes.size(); ++i) {
     if (bytes[i] == '\n') FUZZ_CHECK(i > 0 && bytes[i - 1] == '\r');
   }
+  // Whatever the names and values hold, every row has as many fields as the heading.
+  std::vector<std::size_t> fields;
+  FUZZ_CHECK(CountFields(bytes, fields));
+  for (const std::size_t count : fields) FUZZ_CHECK(count == fields.front());
   return 0;
 }

@@ -27,12 +27,18 @@ extern "C" {
 #define QUILLET_OK 0
 /* ExportCSV: the output file could not be opened. */
 #define QUILLET_ERROR_FILE (-1)
-/* An argument the library must read itself was null or longer than its fixed room;
-   nothing was sent to the server and nothing was written. From AllSnapShot also: the last
-   database that failed was skipped because its name cannot safely become its directory. */
+/* An argument the library must read itself was null or longer than its fixed room (or, for
+   AllSnapShot's root, empty); nothing was sent to the server and nothing was written. From
+   AllSnapShot also: the last database that failed was skipped because its name cannot safely
+   become its directory, or its directory is a link. */
 #define QUILLET_ERROR_ARGUMENT (-30001)
 /* ExportCSV: the statement selects more than 255 columns; the file was left empty. */
 #define QUILLET_ERROR_TOO_MANY_COLUMNS (-30002)
+/* ExportCSV: a write to the output file, or its closing, failed (a full disk, for one). The
+   export fetched no further row and wrote nothing after the failure, so the file holds at most
+   the start of the export, possibly cut inside a row. Commit and disconnect were made as
+   usual. */
+#define QUILLET_ERROR_FILE_WRITE (-30003)
 
 /* Room the host supplies for the text results. */
 #define QUILLET_DATABASE_LIST_SIZE 1024
@@ -56,11 +62,16 @@ QUILLET_API int32_t QUILLET_CALL DirDB(const char* server, const char* password,
 QUILLET_API int32_t QUILLET_CALL SnapShot(int32_t flag, const char* server, const char* password,
                                           const char* database, const char* directory);
 /* Each database goes into root_directory\name, emptied or created (one level) just before its
-   backup; every database is tried, and the last failure is the result. */
+   backup; every database is tried, and the last failure is the result. An empty
+   root_directory is refused. A database whose name cannot safely become a directory there (a
+   separator, "..", a Windows device name such as NUL or com1.db, ...) or whose directory is a
+   symbolic link, junction or other reparse point is skipped, counting as a failure with
+   QUILLET_ERROR_ARGUMENT. */
 QUILLET_API int32_t QUILLET_CALL AllSnapShot(const char* server, const char* password,
                                              const char* root_directory);
 /* list: at least QUILLET_CONNECTION_LIST_SIZE bytes; receives "%d:%s:%s:%s" lines joined
-   by ";". */
+   by ";". In the database, user and program fields, ';' and bytes below 0x20 and 0x7F are
+   shown as '_', and so is ':' in the database and user fields. */
 QUILLET_API int32_t QUILLET_CALL ListConnections(const char* server, const char* password,
                                                  char* list);
 /* database: "" kills the processes of every database. */
@@ -72,6 +83,8 @@ QUILLET_API int32_t QUILLET_CALL UpdateStats(const char* database, const char* u
                                              const char* password);
 QUILLET_API int32_t QUILLET_CALL ReleaseLog(const char* database, const char* user,
                                             const char* password);
+/* Load and ReLoad: a commit that fails after a successful load is the result (the load was
+   rolled back), over a failed lock's code in ReLoad. */
 QUILLET_API int32_t QUILLET_CALL Load(const char* database, const char* user, const char* password,
                                       const char* command);
 QUILLET_API int32_t QUILLET_CALL Unload(const char* database, const char* user,

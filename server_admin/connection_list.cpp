@@ -23,6 +23,25 @@ void MarkServerProcess(ConnectionEntry& entry) {
   std::memcpy(entry.userName, kServerUser, sizeof kServerUser);
 }
 
+// Any client names its own program, and user and database names come from clients too: a ';'
+// or a ':' in them could forge further lines or fields, and control bytes could fool whoever
+// reads the list. Each becomes '_'. The program is the line's last field, so a ':' there (as in
+// a path) cannot shift a field and stays. Bytes from 0x80 up are left for the host to read.
+template <std::size_t N>
+void Neutralise(char (&text)[N], bool keepColons) {
+  for (char& c : text) {
+    if (c == '\0') break;
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F || c == ';' || (c == ':' && !keepColons)) c = '_';
+  }
+}
+
+void NeutraliseFields(ConnectionEntry& entry) {
+  Neutralise(entry.databaseName, false);
+  Neutralise(entry.userName, false);
+  Neutralise(entry.programName, true);
+}
+
 }  // namespace
 }  // namespace quillet
 
@@ -45,6 +64,7 @@ int32_t ListConnections(const char* server, const char* password, char* list) {
     char line[quillet::kLineSize];
     entries.ForEachClientProcess([&](ConnectionEntry& entry) {
       quillet::MarkServerProcess(entry);
+      quillet::NeutraliseFields(entry);
       const int written =
           std::snprintf(line, sizeof line, "%d:%s:%s:%s", static_cast<int>(entry.processNumber),
                         entry.databaseName, entry.userName, entry.programName);

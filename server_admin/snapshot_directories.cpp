@@ -23,10 +23,44 @@ bool IsPlainDirectoryName(const char* name) {
   const std::size_t length = std::strlen(name);
   if (length == 0 || std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) return false;
   if (std::strpbrk(name, "\\/:") != nullptr) return false;
-  return name[length - 1] != '.' && name[length - 1] != ' ';
+  if (name[length - 1] == '.' || name[length - 1] == ' ') return false;
+  return !IsDeviceName(name);
+}
+
+namespace {
+
+char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+// A port number: a digit, or the superscripts one, two and three of the ANSI code page.
+bool IsPortDigit(char c) {
+  const auto byte = static_cast<unsigned char>(c);
+  return (c >= '0' && c <= '9') || byte == 0xB9 || byte == 0xB2 || byte == 0xB3;
+}
+
+}  // namespace
+
+bool IsDeviceName(const char* name) {
+  // The base name: up to the first dot, without the blanks that end it.
+  std::size_t length = std::strcspn(name, ".");
+  while (length > 0 && name[length - 1] == ' ') --length;
+  char base[4];
+  if (length < 3 || length > sizeof base) return false;
+  for (std::size_t i = 0; i < 3; ++i) base[i] = Upper(name[i]);
+  base[3] = '\0';
+  if (length == 3) {
+    return std::strcmp(base, "CON") == 0 || std::strcmp(base, "PRN") == 0 ||
+           std::strcmp(base, "AUX") == 0 || std::strcmp(base, "NUL") == 0;
+  }
+  return (std::strcmp(base, "COM") == 0 || std::strcmp(base, "LPT") == 0) && IsPortDigit(name[3]);
+}
+
+bool IsLink(const char* path) {
+  const DWORD attributes = GetFileAttributesA(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
 void ClearDirectory(const char* directory) {
+  if (IsLink(directory)) return;
   char pattern[kPathSize];
   if (!ComposePath(pattern, directory, "*.*")) return;
   WIN32_FIND_DATAA found;
@@ -40,10 +74,13 @@ void ClearDirectory(const char* directory) {
   FindClose(search);
 }
 
-void ResetDirectory(const char* directory) {
+bool ResetDirectory(const char* directory) {
+  if (IsLink(directory)) return false;
   ClearDirectory(directory);
   RemoveDirectoryA(directory);
   CreateDirectoryA(directory, nullptr);
+  // Someone may have put a link in the removed directory's place before it was made again.
+  return !IsLink(directory);
 }
 
 }  // namespace quillet

@@ -15,16 +15,28 @@ bool ComposePath(char (&path)[kPathSize], const char* directory, const char* nam
 
 // Whether a name the server reports may become one directory directly under the root: it must
 // not be empty, ".", "..", hold a separator or drive colon, or end in '.' or ' ', which Win32
-// drops from a path (so "..." would name the root itself).
+// drops from a path (so "..." would name the root itself), nor name a device.
 bool IsPlainDirectoryName(const char* name);
 
+// Whether Windows takes the name for a device wherever it stands in a path: CON, PRN, AUX, NUL,
+// COM0-COM9 and LPT0-LPT9 (the digits 1-3 also as superscripts), in any case, alone or before
+// an extension, trailing blanks before the dot included. Checked on every platform, so that a
+// server's names mean the same directories everywhere.
+bool IsDeviceName(const char* name);
+
+// Whether the path is a symbolic link, junction or other reparse point. A missing path is not.
+bool IsLink(const char* path);
+
 // Deletes every file directly inside the directory; subdirectories, read-only files and files
-// in use stay. Nothing is reported.
+// in use stay. A directory that is a link is left alone: its target is not the library's to
+// empty. Nothing is reported.
 void ClearDirectory(const char* directory);
 
 // Clears the directory, removes it and creates it again: a directory in which something stayed
-// is left in place, a missing one is created (one level). Nothing is reported.
-void ResetDirectory(const char* directory);
+// is left in place, a missing one is created (one level). False, with nothing touched, when
+// the directory is a link, and false too when a link stands there afterwards: either way a
+// backup must not go into it.
+bool ResetDirectory(const char* directory);
 
 }  // namespace quillet
 

@@ -14,14 +14,15 @@ namespace {
 constexpr int32_t kAllSnapShotFlag = 1;
 
 // Resets the database's directory under the root, then backs the database up into it. A name
-// that cannot safely become that directory gets neither and counts as failed.
+// that cannot safely become that directory, or a directory that is a link to somewhere else,
+// gets neither and counts as failed.
 int32_t BackUpIntoOwnDirectory(ServerConnection& connection, const char* root,
                                const char* database) {
   char directory[kPathSize];
   if (!IsPlainDirectoryName(database) || !ComposePath(directory, root, database)) {
     return QUILLET_ERROR_ARGUMENT;
   }
-  ResetDirectory(directory);
+  if (!ResetDirectory(directory)) return QUILLET_ERROR_ARGUMENT;
   return ResultOf(connection.BackupSnapShot(database, directory, kAllSnapShotFlag), connection);
 }
 
@@ -53,7 +54,8 @@ int32_t SnapShot(int32_t flag, const char* server, const char* password, const c
 }
 
 int32_t AllSnapShot(const char* server, const char* password, const char* root_directory) {
-  if (root_directory == nullptr) return QUILLET_ERROR_ARGUMENT;
+  // An empty root would put every directory at the top of the current drive.
+  if (root_directory == nullptr || root_directory[0] == '\0') return QUILLET_ERROR_ARGUMENT;
   return RunServerJob(server, password, [&](ServerConnection& connection) {
     char list[quillet::kDatabaseListSize] = {};
     if (!connection.GetDatabaseNames(server, list)) return ResultOf(false, connection);

@@ -133,6 +133,27 @@ TEST_F(ListConnectionsTest, TextsAreReadOnlyInsideTheirFieldsAndCutForTheListing
             "9:" + std::string(9, 'd') + ":" + std::string(9, 'u') + ":" + std::string(31, 'p'));
 }
 
+// Clients name their own programs (and users): a name must not forge a line or a field. A ':'
+// in the program, the last field, splits nothing; bytes from 0x80 up pass as they are. The
+// bulk kill still matches the raw database name.
+TEST_F(ListConnectionsTest, NamesCannotForgeLinesOrFields) {
+  const std::vector<CursorRecord> records = {{4, "USR", "STOCK", "x;9:STOCK:SYSADM:y"},
+                                             {5, "a:b;c", "d:b\x7F", "C:\\app\\x.exe"},
+                                             {6, "\t\r\n\x1B", "\x01\x1F d", "\xE9\xFF\x80:\x7F"},
+                                             {7, " ", " :;", "p"}};
+  fake::SetActiveCursorsReply(ActiveCursorsReply(records));
+  EXPECT_EQ(List(), 0);
+  EXPECT_EQ(Text(),
+            "4:STOCK:USR:x_9:STOCK:SYSADM:y;5:d_b_:a_b_c:C:\\app\\x.exe;"
+            "6:__ d:____:\xE9\xFF\x80:_;7:*__:Server:p");
+
+  fake::Reset();
+  fake::SetActiveCursorsReply(ActiveCursorsReply(records));
+  EXPECT_EQ(KillAllConnections("srv", "pw", "d:b\x7F"), 0);
+  EXPECT_THAT(fake::Ordinals(), ElementsAre(98, 112, 125, 106));
+  EXPECT_EQ(fake::Calls()[2], "125(7,5)");
+}
+
 TEST_F(ListConnectionsTest, CountAboveTheBuffersRoomUsesTheFirst500Records) {
   std::vector<CursorRecord> records;
   for (int i = 0; i < 500; ++i) {

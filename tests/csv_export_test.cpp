@@ -62,11 +62,24 @@ TEST_F(CsvExportTest, TwoColumnsGiveHeadingAndRowsWithTheStatementRunTwice) {
                           "28(7)", "32(7)", "32(7)", "32(7)", "9(7)", "17(7)"));
 }
 
-TEST_F(CsvExportTest, QuotesAreDoubledInQuotedValuesOnly) {
-  fake::SetColumns({{1, "A\"B"}, {4, "Q"}, {2, "C"}});
-  fake::SetRows({{"a\"b", "\"", "x,\"y"}});
+TEST_F(CsvExportTest, QuotesAreDoubledInNamesAndQuotedValues) {
+  fake::SetColumns({{1, "A\"B"}, {4, "Q"}, {2, "\"\""}});
+  fake::SetRows({{"a\"b", "\"", "x"}});
   EXPECT_EQ(Export(), 0);
-  EXPECT_EQ(FileBytes(), "\"A\"B\",\"Q\",\"C\"\r\n\"a\"\"b\",\"\"\"\",x,\"y\r\n");
+  EXPECT_EQ(FileBytes(), "\"A\"\"B\",\"Q\",\"\"\"\"\"\"\r\n\"a\"\"b\",\"\"\"\",x\r\n");
+}
+
+// A value of a bare type that holds a comma, quote, CR or LF would split its cell or its row: it
+// is quoted like a text, its quotes doubled. Other bare values keep their bytes.
+TEST_F(CsvExportTest, BareValuesThatWouldSplitTheirRowAreQuoted) {
+  fake::SetColumns({{2, "a"}, {3, "b"}, {5, "c"}, {6, "d"}, {2, "e"}, {3, "f"}});
+  fake::SetRows({{"1,5", "x\"y", "c\rr", "l\nf", "pl ain;'\xE9", ""},
+                 {"\"", ",", "\r\n", "9", "-1.5e3", "a\"\",\r\n\""}});
+  EXPECT_EQ(Export(), 0);
+  EXPECT_EQ(FileBytes(),
+            "\"a\",\"b\",\"c\",\"d\",\"e\",\"f\"\r\n"
+            "\"1,5\",\"x\"\"y\",\"c\rr\",\"l\r\nf\",pl ain;'\xE9,\r\n"
+            "\"\"\"\",\",\",\"\r\r\n\",9,-1.5e3,\"a\"\"\"\",\r\r\n\"\"\"\r\n");
 }
 
 TEST_F(CsvExportTest, EmptyValuesAndUnknownTypesKeepEveryCell) {
@@ -87,7 +100,7 @@ TEST_F(CsvExportTest, LineFeedsInNamesAndValuesAreStoredAsCrLf) {
   fake::SetColumns({{1, "L\nF"}, {2, "b"}});
   fake::SetRows({{"a\nb", "c\r\nd"}});
   EXPECT_EQ(Export(), 0);
-  EXPECT_EQ(FileBytes(), "\"L\r\nF\",\"b\"\r\n\"a\r\nb\",c\r\r\nd\r\n");
+  EXPECT_EQ(FileBytes(), "\"L\r\nF\",\"b\"\r\n\"a\r\nb\",\"c\r\r\nd\"\r\n");
 }
 
 TEST_F(CsvExportTest, StatementWithoutColumnsStillExecutesFetchesAndCommits) {
@@ -211,6 +224,56 @@ TEST_F(CsvExportTest, RefusedArgumentsLeaveTheFileAndTheServerAlone) {
   EXPECT_EQ(Export(nullptr), 0);
   EXPECT_EQ(fake::Calls()[2], "7(7,<null>,0)");
 }
+
+#if !defined(_WIN32)
+// A disk that takes nothing: the export must not report success. Every ordinal after the
+// failure that the rules still call (commit, close) is made.
+TEST_F(CsvExportTest, FileThatTakesNoWriteIsTheResult) {
+  file_ = "/dev/full";
+  // Small enough to stay in the writer's block until the file is closed.
+  fake::SetColumns({{1, "A"}, {2, "B"}});
+  fake::SetRows({{"v", "x"}});
+  EXPECT_EQ(Export(), QUILLET_ERROR_FILE_WRITE);
+  EXPECT_THAT(fake::Ordinals(),
+              ElementsAreArray({80, 110, 7, 43, 14, 61, 14, 61, 28, 32, 32, 9, 17}));
+
+  // Rows enough to fill the block several times: no row is fetched after the first failure.
+  fake::Reset();
+  fake::SetParameter1003(0);
+  fake::SetColumns({{1, "A"}});
+  fake::SetRows(std::vector<fake::Row>(2000, fake::Row{std::string(40, 'r')}));
+  EXPECT_EQ(Export(), QUILLET_ERROR_FILE_WRITE);
+  const int fetches = fake::CountOf(32);
+  EXPECT_LT(fetches, 2000 / 4) << "the rows stop at the failure";
+  EXPECT_GT(fetches, 16384 / 48 - 1);
+  const std::vector<int> ordinals = fake::Ordinals();
+  EXPECT_THAT(std::vector<int>(ordinals.end() - 3, ordinals.end()), ElementsAre(32, 9, 17));
+
+  // A heading that does not fit the block fails before the statement runs again.
+  fake::Reset();
+  fake::SetParameter1003(0);
+  fake::SetColumns(std::vector<fake::Column>(255, fake::Column{2, std::string(255, 'n')}));
+  EXPECT_EQ(Export(), QUILLET_ERROR_FILE_WRITE);
+  EXPECT_EQ(fake::CountOf(28), 0);
+  EXPECT_EQ(fake::CountOf(61), 255) << "every column is still bound";
+  const std::vector<int> heading = fake::Ordinals();
+  EXPECT_THAT(std::vector<int>(heading.end() - 3, heading.end()), ElementsAre(61, 9, 17));
+}
+
+// The failed write comes after a failed bind and replaces its code; a failed connect has written
+// nothing, so there is no write to fail.
+TEST_F(CsvExportTest, WriteFailureReplacesAnEarlierFailureOfTheRows) {
+  file_ = "/dev/full";
+  fake::SetColumns({{2, "n"}});
+  fake::SetRows({{"1"}});
+  fake::Returns(61, {-7});
+  EXPECT_EQ(Export(), QUILLET_ERROR_FILE_WRITE);
+  fake::Reset();
+  fake::SetParameter1003(0);
+  fake::Returns(80, {-9});
+  EXPECT_EQ(Export(), -9) << "nothing to write, so nothing failed to be written";
+}
+#endif
 
 // One failing client-library call, over columns A (type 1) and B (type 2) and the row (v, x),
 // with a file that held something before.

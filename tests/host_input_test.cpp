@@ -28,9 +28,10 @@ namespace {
 
 // What an export does with one of its pointer parameters.
 enum class Use {
-  kHandedOn,  // passed to the client library as it is, null included
-  kRead,      // read by the library itself: null is refused before any call
-  kOutput,    // a host buffer the library writes: null is refused before any call
+  kHandedOn,      // passed to the client library as it is, null included
+  kRead,          // read by the library itself: null is refused before any call
+  kReadNotEmpty,  // as kRead, and "" is refused too
+  kOutput,        // a host buffer the library writes: null is refused before any call
 };
 
 constexpr std::size_t kMostParameters = 5;
@@ -72,9 +73,10 @@ const ExportUnderTest kExportsUnderTest[] = {
     {"SnapShot",
      {Use::kHandedOn, Use::kHandedOn, Use::kHandedOn, Use::kHandedOn},
      [](const Texts& t) { return SnapShot(1, t[0], t[1], t[2], t[3]); }},
-    // The fake's database list is empty, so no directory is touched whatever the root.
+    // The fake's database list is empty, so no directory is touched whatever the root. An
+    // empty root would name the top of the drive.
     {"AllSnapShot",
-     {Use::kHandedOn, Use::kHandedOn, Use::kRead},
+     {Use::kHandedOn, Use::kHandedOn, Use::kReadNotEmpty},
      [](const Texts& t) { return AllSnapShot(t[0], t[1], t[2]); }},
     {"ListConnections",
      {Use::kHandedOn, Use::kHandedOn, Use::kOutput},
@@ -139,7 +141,13 @@ TEST_P(HostInputTest, NullIsRefusedWhereTheLibraryReadsAndHandedOnElsewhere) {
   }
 }
 
-TEST_P(HostInputTest, EmptyTextsAreOrdinaryTexts) {
+TEST_P(HostInputTest, EmptyTextsAreOrdinaryTextsWhereTheyMeanNothingElse) {
+  const auto& uses = GetParam().uses;
+  if (std::find(uses.begin(), uses.end(), Use::kReadNotEmpty) != uses.end()) {
+    EXPECT_EQ(GetParam().call(AllSetTo("")), QUILLET_ERROR_ARGUMENT);
+    EXPECT_THAT(fake::Calls(), IsEmpty());
+    return;
+  }
   EXPECT_EQ(GetParam().call(AllSetTo("")), 0);
   EXPECT_THAT(fake::Calls(), Not(IsEmpty()));
 }

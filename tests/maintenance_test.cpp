@@ -104,6 +104,32 @@ TEST_F(MaintenanceTest, ReLoadWhoseLoadFailsReportsTheLoadAndNeitherUnlocksNorCo
   }
 }
 
+// A commit that fails after the load leaves the load rolled back: the host hears the commit's
+// code, over a failed lock's too. An unlock failing alone, or the close, is not reported.
+TEST_F(MaintenanceTest, CommitFailingAfterASuccessfulLoadIsTheResult) {
+  fake::Returns(9, {2106});
+  EXPECT_EQ(Load("db", "usr", "pw", "LOAD SQL a.sql"), 2106);
+  EXPECT_THAT(JobCalls(), ElementsAre("148(7,LOAD SQL a.sql,0)", "9(7)", "17(7)"));
+
+  struct Case {
+    int16_t lock, unlock, commit, close;
+    int32_t result;
+  };
+  for (const Case c : {Case{0, 0, 2106, 0, 2106}, Case{-8, 0, 2106, 0, 2106},
+                       Case{-8, 0, static_cast<int16_t>(0xFFFF), 0, -1}, Case{0, 7, 0, 0, 0},
+                       Case{-8, 7, 0, 0, -8}, Case{0, 7, 0, 5, 0}}) {
+    fake::Reset();
+    fake::SetParameter1003(0);
+    fake::Returns(7, {c.lock, c.unlock});
+    fake::Returns(9, {c.commit});
+    fake::Returns(17, {c.close});
+    EXPECT_EQ(ReLoad("db", "usr", "pw", "x.sql"), c.result)
+        << "lock " << c.lock << ", unlock " << c.unlock << ", commit " << c.commit;
+    EXPECT_THAT(JobCalls(), ElementsAre("7(7,LOCK DATABASE ,0)", "148(7,LOAD SQL x.sql,0)",
+                                        "7(7,UNLOCK DATABASE,0)", "9(7)", "17(7)"));
+  }
+}
+
 TEST_F(MaintenanceTest, ReLoadTakesScriptNamesThatFitItsCommandOnly) {
   const std::string longest(250, 's');
   EXPECT_EQ(ReLoad("db", "usr", "pw", longest.c_str()), 0);

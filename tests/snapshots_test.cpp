@@ -1,9 +1,14 @@
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <string>
 #include <system_error>
 #include <vector>
+
+#if defined(_WIN32)
+#include <windows.h>
+#endif
 
 #include "fake_client_test.h"
 #include "quillet.h"
@@ -54,6 +59,23 @@ class SnapshotTest : public FakeClientTest {
       names.push_back(entry.path().filename().string());
     }
     return names;
+  }
+  // A symbolic link to a directory, as a hostile user of the machine would plant it; false where
+  // the system makes none (Wine only pretends to).
+  static bool DirectoryLink(const std::string& target, const std::string& link) {
+#if defined(_WIN32)
+    const DWORD kUnprivileged = 0x2;  // SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE
+    std::string windowsTarget = target;
+    std::replace(windowsTarget.begin(), windowsTarget.end(), '/', '\\');
+    CreateSymbolicLinkA(link.c_str(), windowsTarget.c_str(),
+                        SYMBOLIC_LINK_FLAG_DIRECTORY | kUnprivileged);
+    const DWORD attributes = GetFileAttributesA(link.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES &&
+           (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+#else
+    fs::create_directory_symlink(target, link);
+    return true;
+#endif
   }
   static std::string Backup(const std::string& name, const std::string& directory) {
     return "93(7," + name + ",0," + directory + ",0,1,1)";
@@ -155,9 +177,37 @@ TEST_F(SnapshotTest, SnapShotPassesItsTextsUnchangedNullIncluded) {
   EXPECT_THAT(fake::Ordinals(), ElementsAre(98));
 }
 
-TEST_F(SnapshotTest, NullRootIsRefusedBeforeAnyCall) {
+// An empty root would make "\STOCK" of a database STOCK: the top of the current drive.
+TEST_F(SnapshotTest, NullOrEmptyRootIsRefusedBeforeAnyCall) {
+  fake::SetDatabaseList(std::string("a\0\0", 3));
   EXPECT_EQ(AllSnapShot("srv", "pw", nullptr), QUILLET_ERROR_ARGUMENT);
+  EXPECT_EQ(AllSnapShot("srv", "pw", ""), QUILLET_ERROR_ARGUMENT);
   EXPECT_THAT(fake::Calls(), IsEmpty());
+}
+
+// Windows opens a device for these names in any folder, so they are skipped everywhere; names
+// that merely begin like one are not devices.
+TEST_F(SnapshotTest, DeviceNamesGetNoDirectoryWorkAndNoBackupOnEveryPlatform) {
+  const std::vector<std::string> devices = {"NUL",     "con.txt",  "Com1",    "LPT9.db", "aux",
+                                            "prn.x.y", "nul .txt", "COM\xB9", "lpt0"};
+  const std::vector<std::string> plain = {"CONSOLE", "com10", "LPT", "nul_", "xcon"};
+  std::string list;
+  for (const auto& name : devices) list += name + '\0';
+  for (const auto& name : plain) list += name + '\0';
+  fake::SetDatabaseList(list + '\0');
+  fake::Returns(93, {0, 0, 0, 0, 0});
+  EXPECT_EQ(AllSnapShot("srv", "pw", root.c_str()), QUILLET_ERROR_ARGUMENT);
+  std::vector<std::string> backups;
+  for (const auto& name : plain) backups.push_back(Backup(name, root + "\\" + name));
+  const std::vector<std::string> calls = fake::Calls();
+  EXPECT_EQ(std::vector<std::string>(calls.begin() + 2, calls.end() - 1), backups);
+  EXPECT_THAT(Entries(root), UnorderedElementsAre("CONSOLE", "com10", "LPT", "nul_", "xcon"));
+
+  fake::Reset();
+  fake::SetDatabaseList(std::string("NUL\0\0", 5));
+  EXPECT_EQ(AllSnapShot("srv", "pw", root.c_str()), QUILLET_ERROR_ARGUMENT)
+      << "a backup into NUL would be discarded while reporting success";
+  EXPECT_THAT(fake::Ordinals(), ElementsAre(98, 99, 106));
 }
 
 TEST_F(SnapshotTest, NamesThatWouldLeaveTheRootGetNoDirectoryWorkAndNoBackup) {
@@ -177,6 +227,47 @@ TEST_F(SnapshotTest, NamesThatWouldLeaveTheRootGetNoDirectoryWorkAndNoBackup) {
   fake::Returns(93, {55});
   EXPECT_EQ(AllSnapShot("srv", "pw", root.c_str()), 55) << "a later failure replaces it";
 }
+
+// A link planted in a database's place must not have its target emptied nor backed up into;
+// the other databases are still backed up.
+TEST_F(SnapshotTest, PlantedLinkIsNeitherEmptiedNorBackedUpInto) {
+  File(base + "/elsewhere/precious");
+  if (!DirectoryLink(base + "/elsewhere", root + "/STOCK")) {
+    GTEST_SKIP() << "this system makes no directory links for the test";
+  }
+  File(root + "/ok/old");
+  fake::SetDatabaseList(std::string("STOCK\0ok\0\0", 10));
+  EXPECT_EQ(AllSnapShot("srv", "pw", root.c_str()), QUILLET_ERROR_ARGUMENT);
+  EXPECT_THAT(fake::Calls(),
+              ElementsAre("98(&,srv,pw)", "99(srv,&,1024)", Backup("ok", root + "\\ok"), "106(7)"));
+  EXPECT_THAT(Entries(base + "/elsewhere"), ElementsAre("precious"));
+  EXPECT_THAT(Entries(root + "/ok"), IsEmpty());
+}
+
+#if !defined(_WIN32)
+// Links inside a snapshot directory are deleted as links, their targets untouched. A link to a
+// file, or one whose target is gone, is no directory to back up into either.
+TEST_F(SnapshotTest, OtherLinksAreNeverFollowed) {
+  File(base + "/target/kept");
+  File(root + "/ok/old");
+  fs::create_symlink(base + "/target/kept", root + "/ok/file-link");
+  fs::create_directory_symlink(base + "/target", root + "/ok/directory-link");
+  fake::SetDatabaseList(std::string("ok\0\0", 4));
+  EXPECT_EQ(AllSnapShot("srv", "pw", root.c_str()), 0);
+  EXPECT_THAT(Entries(root + "/ok"), IsEmpty());
+  EXPECT_THAT(Entries(base + "/target"), ElementsAre("kept"));
+
+  fs::create_symlink(base + "/target/kept", root + "/STOCK");
+  fs::remove(root + "/ok");
+  fs::create_directory_symlink(base + "/gone", root + "/ok");
+  fake::Reset();
+  fake::SetDatabaseList(std::string("STOCK\0ok\0\0", 10));
+  EXPECT_EQ(AllSnapShot("srv", "pw", root.c_str()), QUILLET_ERROR_ARGUMENT);
+  EXPECT_THAT(fake::Ordinals(), ElementsAre(98, 99, 106));
+  EXPECT_FALSE(fs::exists(base + "/gone"));
+  EXPECT_THAT(Entries(base + "/target"), ElementsAre("kept"));
+}
+#endif
 
 TEST_F(SnapshotTest, PathsBeyondTheirRoomAreNeverCut) {
   // root\abcd takes 256 characters, one too many for its search pattern; with names of 8 and 7

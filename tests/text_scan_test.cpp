@@ -18,12 +18,19 @@ void ExpectSameAsBytewise(const std::string& buffer) {
   EXPECT_EQ(scan.length, length);
   EXPECT_EQ(scan.hasQuote, std::memchr(text, '"', length) != nullptr);
   EXPECT_EQ(scan.hasLineFeed, std::memchr(text, '\n', length) != nullptr);
+  EXPECT_FALSE(scan.hasSeparator) << "only looked for when asked";
+  const TextScan bare = ScanText<true>(text, buffer.size());
+  EXPECT_EQ(bare.length, length);
+  EXPECT_EQ(bare.hasQuote, scan.hasQuote);
+  EXPECT_EQ(bare.hasLineFeed, scan.hasLineFeed);
+  EXPECT_EQ(bare.hasSeparator, std::strpbrk(std::string(text, length).c_str(), ",\r") != nullptr);
 }
 
-// A quote or line feed just past the end, and bytes that borrow across a word (0x01 above a
-// zero, 0x80 and up), must not count; one anywhere before the end must.
-TEST(TextScanTest, FindsTheEndAndTheQuotesAndLineFeedsBeforeIt) {
-  const char kTricky[] = {'"', '\n', '\x01', '\x21', '\x23', '\x0b', '\x09', '\x80', '\xff', '\0'};
+// A quote, line feed, comma or carriage return just past the end, and bytes that borrow across
+// a word (0x01 above a zero, 0x80 and up), must not count; one anywhere before the end must.
+TEST(TextScanTest, FindsTheEndAndTheBytesThatNeedMoreThanACopyBeforeIt) {
+  const char kTricky[] = {'"',    '\n',   ',',    '\r',   '\x01', '\x21', '\x23',
+                          '\x2d', '\x0b', '\x09', '\x80', '\xff', '\0'};
   for (std::size_t size : {1U, 7U, 8U, 9U, 16U, 17U, 255U}) {
     for (std::size_t length = 0; length < size; ++length) {
       for (const char after : kTricky) {
@@ -33,7 +40,7 @@ TEST(TextScanTest, FindsTheEndAndTheQuotesAndLineFeedsBeforeIt) {
         buffer[size - 1] = '\0';
         ExpectSameAsBytewise(buffer);
         for (std::size_t at = 0; at < length; ++at) {
-          for (const char special : {'"', '\n'}) {
+          for (const char special : {'"', '\n', ',', '\r'}) {
             std::string marked = buffer;
             marked[at] = special;
             ExpectSameAsBytewise(marked);
@@ -52,7 +59,11 @@ TEST(TextScanTest, AgreesWithABytewiseScanOnRandomTexts) {
     std::string buffer(255, '\0');
     for (char& c : buffer) {
       const int k = kind(random);
-      c = k == 0 ? '"' : k == 1 ? '\n' : k == 2 ? '\0' : static_cast<char>(byte(random));
+      c = k == 0   ? '"'
+          : k == 1 ? '\n'
+          : k == 2 ? '\0'
+          : k == 3 ? ','
+                   : static_cast<char>(byte(random));
     }
     buffer.back() = '\0';
     ExpectSameAsBytewise(buffer);

@@ -1,6 +1,7 @@
 #include "win32_file_standin/win32_file.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -64,8 +65,14 @@ HANDLE FindFirstFileA(LPCSTR pattern, WIN32_FIND_DATAA* found) {
     *separator = '\0';
     directoryPath = path;
   }
-  DIR* directory = opendir(directoryPath);
-  if (directory == nullptr) return INVALID_HANDLE_VALUE;
+  // O_NOFOLLOW: a link put in the directory's place is not searched, and so not emptied.
+  const int descriptor = open(directoryPath, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (descriptor < 0) return INVALID_HANDLE_VALUE;
+  DIR* directory = fdopendir(descriptor);
+  if (directory == nullptr) {
+    close(descriptor);
+    return INVALID_HANDLE_VALUE;
+  }
   Search* search = new (std::nothrow) Search{directory, 0};
   if (search == nullptr) {
     closedir(directory);
@@ -84,6 +91,24 @@ BOOL FindClose(HANDLE search) {
   closedir(open->directory);
   delete open;
   return 1;
+}
+
+DWORD GetFileAttributesA(LPCSTR path) {
+  char posix[MAX_PATH];
+  struct stat status {};
+  if (!ToPosixPath(path, posix) || lstat(posix, &status) != 0) return INVALID_FILE_ATTRIBUTES;
+  DWORD attributes = 0;
+  if (S_ISLNK(status.st_mode)) {
+    attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+    struct stat target {};
+    if (stat(posix, &target) == 0 && S_ISDIR(target.st_mode)) {
+      attributes |= FILE_ATTRIBUTE_DIRECTORY;
+    }
+  } else {
+    if (S_ISDIR(status.st_mode)) attributes |= FILE_ATTRIBUTE_DIRECTORY;
+    if ((status.st_mode & S_IWUSR) == 0) attributes |= FILE_ATTRIBUTE_READONLY;
+  }
+  return attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes;
 }
 
 BOOL DeleteFileA(LPCSTR path) {

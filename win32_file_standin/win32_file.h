@@ -13,6 +13,7 @@
 #define MAX_PATH 260
 
 using BOOL = int;
+using DWORD = uint32_t;
 using HANDLE = void*;
 using LPCSTR = const char*;
 
@@ -22,15 +23,26 @@ struct WIN32_FIND_DATAA {
 struct SECURITY_ATTRIBUTES;
 
 #define INVALID_HANDLE_VALUE (reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1)))
+#define INVALID_FILE_ATTRIBUTES (static_cast<DWORD>(-1))
+#define FILE_ATTRIBUTE_READONLY 0x1U
+#define FILE_ATTRIBUTE_DIRECTORY 0x10U
+#define FILE_ATTRIBUTE_NORMAL 0x80U
+#define FILE_ATTRIBUTE_REPARSE_POINT 0x400U
 
 #define QUILLET_WIN32_FILE_STANDIN __attribute__((visibility("hidden")))
 
 // Paths use '\' as separator. The search pattern must be "<directory>\*.*" (or "\*"): every
-// entry of the directory is found, "." and ".." first.
+// entry of the directory is found, "." and ".." first. A directory that is a symbolic link is
+// not searched: nothing that empties a directory goes through a link.
 QUILLET_WIN32_FILE_STANDIN HANDLE FindFirstFileA(LPCSTR pattern, WIN32_FIND_DATAA* found);
 QUILLET_WIN32_FILE_STANDIN BOOL FindNextFileA(HANDLE search, WIN32_FIND_DATAA* found);
 QUILLET_WIN32_FILE_STANDIN BOOL FindClose(HANDLE search);
-// Refuses directories and read-only files (no owner-write bit), whoever runs the process.
+// The entry itself, not what a link names: a symbolic link is a reparse point, a directory as
+// well when its target is one (as Windows marks a directory link); read-only means no
+// owner-write bit. INVALID_FILE_ATTRIBUTES when the path does not exist.
+QUILLET_WIN32_FILE_STANDIN DWORD GetFileAttributesA(LPCSTR path);
+// Deletes a link itself, never its target. Refuses directories and read-only files (no owner-write
+// bit), whoever runs the process.
 QUILLET_WIN32_FILE_STANDIN BOOL DeleteFileA(LPCSTR path);
 // Removes an empty directory only.
 QUILLET_WIN32_FILE_STANDIN BOOL RemoveDirectoryA(LPCSTR path);

@@ -57,4 +57,26 @@ TEST_F(CsvExportEndToEndTest, ExpressionsAndNoRowsExportAsTheyShould) {
   EXPECT_EQ(ReadFile(csv), "");
 }
 
+// Numbers and dates are written bare, but SQLite keeps any text in such a column: a comma, quote
+// or line break there, or a quote in a column name, must still read back as written.
+TEST_F(CsvExportEndToEndTest, BareColumnsHoldingSeparatorsReadBackWhole) {
+  CreateFilled("SALES",
+               "CREATE TABLE odd(\"a\"\"b\" INTEGER, d DATE, r REAL);"
+               "INSERT INTO odd VALUES('1,5', 'x\"y' || char(13, 10) || 'z', 2.5),"
+               " (7, '2001-12-31', 'a' || char(10) || ',\"');");
+  const std::string csv = Path("odd.csv");
+  ASSERT_EQ(ExportCSV("SALES", "SYSADM", "SYSADM", "SELECT * FROM odd ORDER BY rowid", csv.c_str()),
+            0);
+  EXPECT_THAT(ReadFile(csv),
+              StartsWith("\"a\"\"b\",\"d\",\"r\"\r\n\"1,5\",\"x\"\"y\r\r\nz\",2.5\r\n"));
+
+  // The file as sqlite3 reads a CSV file, row by row and field by field; a text mode writer's
+  // line feeds (CR LF) are what a reader sees of a line feed.
+  const std::string imported = ImportedCopy(csv, Path("imported.db"));
+  EXPECT_EQ(RowsOf(imported, "SELECT * FROM imported"),
+            RowsOf(DatabaseFile("SALES"),
+                   "SELECT \"a\"\"b\", replace(d, char(10), char(13, 10)), replace(r, char(10), "
+                   "char(13, 10)) FROM odd ORDER BY rowid"));
+}
+
 }  // namespace

@@ -4,7 +4,10 @@
 // a failed connect, close every successful open exactly once, leak no file descriptor and leave
 // the host's buffers and files as the rules say.
 #include <dirent.h>
+#include <sys/resource.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <algorithm>
 #include <cstdint>
@@ -65,6 +68,8 @@ struct Export {
   void (*checkHost)(const Outcome& success, const Outcome& failed, const Failure& failure);
 };
 
+void PrintTo(const Export& e, std::ostream* out) { *out << e.name; }
+
 constexpr char kMarker = '#';
 constexpr int kAnyOccurrence = -1;
 const int16_t kCodes[] = {1203, -7, static_cast<int16_t>(0xFFFF)};
@@ -73,8 +78,9 @@ bool IsServerOpen(int ordinal) { return ordinal == 98; }
 bool IsCursorOpen(int ordinal) { return ordinal == 80 || ordinal == 81; }
 // The steps of a cursor connect after its opening: a failure closes the cursor at once.
 bool IsCursorSetup(int ordinal) { return ordinal == 110 || ordinal == 56 || ordinal == 128; }
-// Closes and commits never change what the host is told.
-bool IsAlwaysSilent(int ordinal) { return ordinal == 106 || ordinal == 17 || ordinal == 9; }
+// Closes never change what the host is told; commits only where a load was made.
+bool IsAlwaysSilent(int ordinal) { return ordinal == 106 || ordinal == 17; }
+constexpr int kCommit = 9;
 
 void ServerScript() { fake::SetDatabaseList(std::string("alpha\0beta\0\0", 12)); }
 
@@ -171,15 +177,18 @@ const Export kExports[] = {
      [](Host& host) { return ListConnections("srv", "pw", host.list); }, {}, ListConnectionsHost},
     {"KillAllConnections", CursorsScript,
      [](Host&) { return KillAllConnections("srv", "pw", ""); }, {}, NoHostOutput},
-    {"UpdateStats", NoScript, [](Host&) { return UpdateStats("db", "user", "pw"); }, {{52, kAnyOccurrence}},
+    {"UpdateStats", NoScript, [](Host&) { return UpdateStats("db", "user", "pw"); },
+     {{52, kAnyOccurrence}, {kCommit, kAnyOccurrence}}, NoHostOutput},
+    {"ReleaseLog", NoScript, [](Host&) { return ReleaseLog("db", "user", "pw"); }, {{kCommit, kAnyOccurrence}},
      NoHostOutput},
-    {"ReleaseLog", NoScript, [](Host&) { return ReleaseLog("db", "user", "pw"); }, {}, NoHostOutput},
+    // A commit failing after the load means the load was rolled back: the host hears of it.
     {"Load", NoScript, [](Host&) { return Load("db", "user", "pw", "LOAD x"); }, {}, NoHostOutput},
     {"Unload", NoScript, [](Host&) { return Unload("db", "user", "pw", "UNLOAD x"); }, {}, NoHostOutput},
     {"ExportCSV", SelectScript,
      [](Host& host) { return ExportCSV("db", "user", "pw", "SELECT name, age FROM t", host.File().c_str()); },
-     {{14, kAnyOccurrence}}, ExportCSVHost},
-    // The second statement of the reload, the unlock, never reaches the host.
+     {{14, kAnyOccurrence}, {kCommit, kAnyOccurrence}}, ExportCSVHost},
+    // The second statement of the reload, the unlock, never reaches the host; the commit after
+    // the load does.
     {"ReLoad", NoScript, [](Host&) { return ReLoad("db", "user", "pw", "x.sql"); }, {{7, 1}}, NoHostOutput},
 };
 // clang-format on
@@ -220,14 +229,17 @@ std::string ReadFile(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// Sequences checked by every export's sweep, printed when the program ends.
+// Sequences checked by every export's sweep, and full-disk positions of the export file,
+// printed when the program ends.
 int sequencesChecked = 0;
+int fullDiskPositionsChecked = 0;
 
 class SweepFigures : public ::testing::Environment {
  public:
   void TearDown() override {
     std::cout << "failure sweep: " << sequencesChecked << " failure sequences checked over "
-              << std::size(kExports) << " exports\n";
+              << std::size(kExports) << " exports, and ExportCSV's file full after "
+              << fullDiskPositionsChecked << " different byte counts\n";
   }
 };
 
@@ -346,6 +358,94 @@ TEST_P(FailureSweep, EveryCallFailingKeepsTheRules) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Exports, FailureSweep, ::testing::ValuesIn(kExports),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// The disk fills up after every interesting number of bytes of the export file: none, one,
+// each side of the writer's block boundaries, the last byte, and a stride in between. Each time
+// the export must report the failed write, keep exactly the bytes the disk took, fetch no row
+// after the block that failed, and still commit and close.
+class FullDiskSweep : public FailureSweep {
+ protected:
+  // The file size limit applies to this process's writes; the signal it raises is ignored, so
+  // that a write past it fails with EFBIG as a full disk's does with ENOSPC.
+  Outcome RunWithRoomFor(std::size_t bytes) {
+    rlimit previous{};
+    getrlimit(RLIMIT_FSIZE, &previous);
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limited = previous;
+    limited.rlim_cur = static_cast<rlim_t>(bytes);
+    EXPECT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    Outcome run = RunOnce(nullptr);
+    setrlimit(RLIMIT_FSIZE, &previous);
+    std::signal(SIGXFSZ, previousHandler);
+    return run;
+  }
+};
+
+// Rows enough for three blocks of the writer and a part of a fourth.
+void LargeSelectScript() {
+  fake::SetColumns({{1, "NAME"}, {2, "AGE"}});
+  std::vector<fake::Row> rows;
+  for (int i = 0; i < 2000; ++i) rows.push_back({"Customer \"" + std::to_string(i) + "\"", "4,2"});
+  fake::SetRows(rows);
+}
+
+TEST_P(FullDiskSweep, EveryPositionOfAFullDiskIsReported) {
+  constexpr std::size_t kBlock = 16384;  // the writer's block, handed to the stream whole
+  const Outcome success = RunOnce(nullptr);
+  ASSERT_EQ(success.result, 0);
+  const std::size_t size = success.file.size();
+  ASSERT_GT(size, 3 * kBlock);
+  // Where each data line ends in the file, to tell which row filled a block.
+  std::vector<std::size_t> lineEnds;
+  for (std::size_t at = success.file.find('\n'); at != std::string::npos;
+       at = success.file.find('\n', at + 1)) {
+    lineEnds.push_back(at + 1);
+  }
+  const std::size_t rows = lineEnds.size() - 1;  // the heading is no row
+
+  std::set<std::size_t> positions = {0, 1, 2, size / 2, size - 1};
+  for (std::size_t block = kBlock; block < size; block += kBlock) {
+    positions.insert({block - 1, block, block + 1});
+  }
+  for (std::size_t at = 0; at < size; at += 1009) positions.insert(at);
+
+  for (const std::size_t room : positions) {
+    SCOPED_TRACE(::testing::Message() << "the disk takes " << room << " bytes");
+    const Outcome full = RunWithRoomFor(room);
+    ++fullDiskPositionsChecked;
+    EXPECT_EQ(full.result, QUILLET_ERROR_FILE_WRITE);
+    EXPECT_EQ(full.file, success.file.substr(0, room)) << "the bytes before the failure only";
+
+    // The block holding byte `room` is the first that fails; it is handed on when the byte
+    // after it is written, or when the file is closed.
+    const std::size_t failingEnd = (room / kBlock + 1) * kBlock;
+    std::size_t fetches = rows + 1;  // every row and the fetch that finds the end
+    if (failingEnd < size) {
+      const auto filling = std::upper_bound(lineEnds.begin(), lineEnds.end(), failingEnd);
+      fetches = static_cast<std::size_t>(filling - lineEnds.begin());  // heading not a fetch
+    }
+    EXPECT_EQ(static_cast<std::size_t>(std::count(full.ordinals.begin(), full.ordinals.end(), 32)),
+              fetches);
+    ASSERT_GE(full.calls.size(), 2U);
+    EXPECT_TRUE(std::equal(full.calls.begin(), full.calls.end() - 2, success.calls.begin()))
+        << "the run follows the successful one up to its last fetch";
+    EXPECT_THAT(std::vector<int>(full.ordinals.end() - 2, full.ordinals.end()),
+                ::testing::ElementsAre(kCommit, 17));
+  }
+}
+
+const Export kLargeExport[] = {
+    {"ExportCSV",
+     LargeSelectScript,
+     [](Host& host) {
+       return ExportCSV("db", "user", "pw", "SELECT name, age FROM t", host.File().c_str());
+     },
+     {},
+     NoHostOutput},
+};
+
+INSTANTIATE_TEST_SUITE_P(Exports, FullDiskSweep, ::testing::ValuesIn(kLargeExport),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
