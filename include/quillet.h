@@ -4,7 +4,7 @@
  * Every function opens its own connection, does one job, closes the connection and returns
  * 0 on success or the SQLBase client library's 16-bit return code widened with its sign.
  * Texts are NUL-terminated 8-bit strings owned by the caller. The few results of the
- * library's own are listed below.
+ * library's own are listed below; quillet_result_text.h turns them into text.
  */
 #ifndef QUILLET_H
 #define QUILLET_H
@@ -33,6 +33,8 @@ extern "C" {
 #define QUILLET_ERROR_ARGUMENT (-30001)
 /* ExportCSV: the statement selects more than 255 columns; the file was left empty. */
 #define QUILLET_ERROR_TOO_MANY_COLUMNS (-30002)
+/* ExportCSV: the output file could not be written completely (a failed write or close). */
+#define QUILLET_ERROR_FILE_WRITE (-30003)
 
 /* Room the host supplies for the text results. */
 #define QUILLET_DATABASE_LIST_SIZE 1024
