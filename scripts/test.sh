@@ -13,6 +13,7 @@ cmake --build --preset linux
 ctest --preset linux
 grep -h '^failure sweep:' build/linux/Testing/Temporary/LastTest.log
 scripts/test-install.sh build/linux
+scripts/test-python.sh build/linux
 
 cmake --preset library-only
 cmake --build --preset library-only
