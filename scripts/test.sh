@@ -30,3 +30,5 @@ scripts/fuzz.sh
 cmake --preset mingw-i686
 cmake --build --preset mingw-i686
 ctest --preset mingw-i686
+cmake --build --preset mingw-i686 --target package
+scripts/check-windows-zip.sh build/mingw-i686
