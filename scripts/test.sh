@@ -14,6 +14,8 @@ ctest --preset linux
 grep -h '^failure sweep:' build/linux/Testing/Temporary/LastTest.log
 scripts/test-install.sh build/linux
 scripts/test-python.sh build/linux
+cmake --build --preset linux --target package
+scripts/check-debian-packages.sh build/linux
 
 cmake --preset library-only
 cmake --build --preset library-only
