@@ -108,7 +108,8 @@ def _load() -> ctypes.CDLL:
 
 
 def _encode(value: Text, what: str) -> bytes:
-    data = value if isinstance(value, bytes) else os.fspath(value).encode(_ENCODING)
+    path = os.fspath(value)
+    data = path if isinstance(path, bytes) else path.encode(_ENCODING)
     # A NUL would end the text early: the library would act on a different name.
     if b"\0" in data:
         raise ValueError(f"{what} must not contain a NUL character")

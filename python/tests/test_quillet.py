@@ -19,7 +19,7 @@ INSERT INTO stock VALUES (2, 'Ink');
 
 def test_server_jobs_change_the_database_list(server: quillet.Server) -> None:
     server.create_db("STOCK")
-    server.create_db("SALES")
+    server.create_db(b"SALES")  # bytes pass as they are
     assert server.dir_db() == ["SALES", "STOCK"]
     server.deinstall_db("SALES")
     assert server.dir_db() == ["STOCK"]
