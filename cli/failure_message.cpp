@@ -1,6 +1,6 @@
 #include "failure_message.h"
 
-#include "quillet.h"
+#include "quillet_result_text.h"
 
 namespace quillet::cli {
 
@@ -12,19 +12,8 @@ std::string FailureMessage(std::string_view subcommand, int32_t code, const char
 }
 
 const char* QuilletResultMeaning(int32_t code) {
-  switch (code) {
-    case QUILLET_ERROR_FILE:
-      return "the output file could not be opened";
-    case QUILLET_ERROR_ARGUMENT:
-      return "an argument is missing or too long for the library; from all-snapshot: a "
-             "database whose name cannot be a directory was skipped";
-    case QUILLET_ERROR_TOO_MANY_COLUMNS:
-      return "the statement selects more than 255 columns";
-    case QUILLET_ERROR_FILE_WRITE:
-      return "the output file could not be written whole (is the disk full?)";
-    default:
-      return nullptr;
-  }
+  // Success is no failure: only the codes that mean one.
+  return code == QUILLET_OK ? nullptr : quillet_result_text(code);
 }
 
 }  // namespace quillet::cli

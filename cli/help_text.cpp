@@ -8,6 +8,12 @@
 namespace quillet::cli {
 namespace {
 
+#if defined(_WIN32)
+#define QUILLET_LIBRARY_FILE "Quillet.dll"
+#else
+#define QUILLET_LIBRARY_FILE "libquillet.so"
+#endif
+
 constexpr std::size_t kNameColumn = 22;
 constexpr std::size_t kLineWidth = 79;
 
@@ -102,11 +108,11 @@ std::string SubcommandHelp(const Subcommand& subcommand) {
 }
 
 std::string OverallHelp(const SubcommandTable& table, std::string_view prefix) {
-  std::string text =
-      prefix.empty()
-          ? "Usage: quillet SUBCOMMAND ARGUMENTS... [options]\n\n"
-            "Administers SQLBase database servers through libquillet.so, one job per call.\n"
-          : "Usage: quillet " + std::string(prefix) + "ACTION SERVER [options]\n";
+  std::string text = prefix.empty()
+                         ? "Usage: quillet SUBCOMMAND ARGUMENTS... [options]\n\n"
+                           "Administers SQLBase database servers through " QUILLET_LIBRARY_FILE
+                           ", one job per call.\n"
+                         : "Usage: quillet " + std::string(prefix) + "ACTION SERVER [options]\n";
   text += Group(table, prefix, Credential::kServer, "Server jobs (the server's password):");
   text += Group(table, prefix, Credential::kDatabaseUser,
                 "Database jobs (DATABASE and USER, the user's password):");

@@ -1,4 +1,4 @@
-// quillet: the command line over libquillet.so's seventeen exports.
+// quillet: the command line over the seventeen exports of libquillet.so or Quillet.dll.
 #include <cstdlib>
 #include <iostream>
 #include <string>
@@ -13,7 +13,10 @@
 int main(int argc, char** argv) {
   using namespace quillet::cli;
   SubcommandTable table = LibrarySubcommands();
+#if !defined(_WIN32)
+  // The stand-in server is a Linux library: Windows has no stand-in servers to manage.
   for (Subcommand& subcommand : StandinSubcommands()) table.push_back(subcommand);
+#endif
 
   const Environment environment{
       {[](const char* name) -> const char* { return std::getenv(name); }, InputIsTerminal,

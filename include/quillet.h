@@ -4,7 +4,7 @@
  * Every function opens its own connection, does one job, closes the connection and returns
  * 0 on success or the SQLBase client library's 16-bit return code widened with its sign.
  * Texts are NUL-terminated 8-bit strings owned by the caller. The few results of the
- * library's own are listed below.
+ * library's own are listed below; quillet_result_text.h turns them into text.
  */
 #ifndef QUILLET_H
 #define QUILLET_H

@@ -1,0 +1,38 @@
+"""Reads the result texts and buffer sizes from the library's C headers, so that the package
+says exactly what the header and the command line say."""
+
+import re
+from pathlib import Path
+from typing import Dict, Tuple
+
+INCLUDE_DIR = Path(__file__).resolve().parent.parent / "include"
+
+_DEFINE = re.compile(r"^#define (QUILLET_\w+) \(?(-?\d+)\)?\s*$", re.MULTILINE)
+_CASE = re.compile(r'^\s*case (QUILLET_\w+): return "((?:[^"\\]|\\.)*)";\s*$', re.MULTILINE)
+
+
+def read(include_dir: Path) -> Tuple[Dict[str, int], Dict[int, str]]:
+    """The numeric defines of quillet.h, and the texts of quillet_result_text.h by code."""
+    header = (include_dir / "quillet.h").read_text(encoding="utf-8")
+    defines = {name: int(value) for name, value in _DEFINE.findall(header)}
+    table = (include_dir / "quillet_result_text.h").read_text(encoding="utf-8")
+    texts = {}
+    for name, text in _CASE.findall(table):
+        if name not in defines:
+            raise ValueError(f"quillet_result_text.h names {name}, which quillet.h does not define")
+        texts[defines[name]] = text.replace('\\"', '"').replace("\\\\", "\\")
+    if not texts:
+        raise ValueError("no result texts found in quillet_result_text.h")
+    return defines, texts
+
+
+def module_text(include_dir: Path) -> str:
+    defines, texts = read(include_dir)
+    lines = ['"""Generated from quillet.h and quillet_result_text.h when the package is built."""', ""]
+    lines += ["from typing import Dict", ""]
+    for name, value in sorted(defines.items()):
+        lines.append(f"{name[len('QUILLET_'):]} = {value}")
+    lines += ["", "RESULT_TEXTS: Dict[int, str] = {"]
+    lines += [f"    {code}: {text!r}," for code, text in sorted(texts.items())]
+    lines += ["}", ""]
+    return "\n".join(lines)

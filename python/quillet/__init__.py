@@ -1,0 +1,221 @@
+"""Quillet for Python: one call per job on SQLBase servers, through the Quillet library.
+
+Each method calls one function of the library (libquillet.so.1 or Quillet.dll) through ctypes
+and raises QuilletError when it returns anything but 0.
+"""
+
+import ctypes
+import os
+import sys
+from dataclasses import dataclass
+from pathlib import Path
+from typing import List, Optional, Union
+
+from . import _header
+
+__all__ = ["Connection", "Database", "QuilletError", "Server", "result_text", "library_candidates"]
+__version__ = "1.0.0"
+
+_WINDOWS = sys.platform == "win32"
+_LIBRARY_NAME = "Quillet.dll" if _WINDOWS else f"libquillet.so.{__version__.split('.')[0]}"
+# The library's texts are 8-bit, in the system's code page on Windows.
+_ENCODING = "mbcs" if _WINDOWS else sys.getfilesystemencoding()
+
+Text = Union[str, bytes, "os.PathLike[str]"]
+
+
+def result_text(code: int) -> Optional[str]:
+    """The meaning of one of the library's own results, or None for a client library code."""
+    return _header.RESULT_TEXTS.get(code)
+
+
+class QuilletError(Exception):
+    """A job that returned a non-zero result; code is that result, signed."""
+
+    def __init__(self, function: str, code: int) -> None:
+        text = result_text(code)
+        meaning = text if text is not None else "a return code of the SQLBase client library"
+        super().__init__(f"{function} failed with return code {code}: {meaning}")
+        self.function = function
+        self.code = code
+
+
+@dataclass(frozen=True)
+class Connection:
+    """One client process connected to a server."""
+
+    process: int
+    database: str
+    user: str
+    program: str
+
+
+def library_candidates() -> List[str]:
+    """Where the library is looked for, in order: $QUILLET_LIBRARY, this package's folder, the
+    system's search."""
+    candidates = []
+    named = os.environ.get("QUILLET_LIBRARY")
+    if named:
+        candidates.append(named)
+    beside = Path(__file__).resolve().parent / _LIBRARY_NAME
+    if beside.exists():
+        candidates.append(str(beside))
+    candidates.append(_LIBRARY_NAME)
+    return candidates
+
+
+_library: Optional[ctypes.CDLL] = None
+
+_SERVER_TEXT_JOBS = ("InstallDB", "DeinstallDB", "CreateDB", "DropDB", "AllSnapShot",
+                     "KillAllConnections")
+_DATABASE_TEXT_JOBS = ("Load", "Unload", "ReLoad")
+
+
+def _load() -> ctypes.CDLL:
+    global _library
+    if _library is not None:
+        return _library
+    candidates = library_candidates()
+    failures = []
+    for candidate in candidates:
+        try:
+            library = ctypes.CDLL(candidate)  # the exports are cdecl on Windows too
+            break
+        except OSError as error:
+            failures.append(f"{candidate}: {error}")
+    else:
+        raise OSError("the Quillet library could not be loaded (set QUILLET_LIBRARY to its "
+                      "file): " + "; ".join(failures))
+    text, number, out = ctypes.c_char_p, ctypes.c_int32, ctypes.c_char_p
+    prototypes = {name: [text, text, text] for name in _SERVER_TEXT_JOBS}
+    prototypes.update({name: [text, text, text, text] for name in _DATABASE_TEXT_JOBS})
+    prototypes.update({
+        "TerminateServer": [text, text],
+        "KillConnection": [text, text, number],
+        "DirDB": [text, text, out],
+        "ListConnections": [text, text, out],
+        "SnapShot": [number, text, text, text, text],
+        "UpdateStats": [text, text, text],
+        "ReleaseLog": [text, text, text],
+        "ExportCSV": [text, text, text, text, text],
+    })
+    for name, arguments in prototypes.items():
+        function = getattr(library, name)
+        function.argtypes = arguments
+        function.restype = ctypes.c_int32
+    _library = library
+    return library
+
+
+def _encode(value: Text, what: str) -> bytes:
+    path = os.fspath(value)
+    data = path if isinstance(path, bytes) else path.encode(_ENCODING)
+    # A NUL would end the text early: the library would act on a different name.
+    if b"\0" in data:
+        raise ValueError(f"{what} must not contain a NUL character")
+    return data
+
+
+def _int32(value: int, what: str) -> int:
+    if isinstance(value, bool) or not isinstance(value, int) or not -2**31 <= value < 2**31:
+        raise ValueError(f"{what} must be a whole number within 32 bits")
+    return value
+
+
+def _call(name: str, *arguments: object) -> None:
+    code = getattr(_load(), name)(*arguments)
+    if code != 0:
+        raise QuilletError(name, code)
+
+
+def _listing(name: str, size: int, *arguments: bytes) -> str:
+    buffer = ctypes.create_string_buffer(size)
+    _call(name, *arguments, buffer)
+    return buffer.value.decode(_ENCODING, errors="replace")
+
+
+class Server:
+    """A database server, reached by its name and password."""
+
+    def __init__(self, name: Text, password: Text = "") -> None:
+        self._name = _encode(name, "the server name")
+        self._password = _encode(password, "the password")
+
+    def _job(self, name: str, database: Text) -> None:
+        _call(name, self._name, self._password, _encode(database, "the database name"))
+
+    def install_db(self, database: Text) -> None:
+        self._job("InstallDB", database)
+
+    def deinstall_db(self, database: Text) -> None:
+        self._job("DeinstallDB", database)
+
+    def create_db(self, database: Text) -> None:
+        self._job("CreateDB", database)
+
+    def drop_db(self, database: Text) -> None:
+        self._job("DropDB", database)
+
+    def terminate(self) -> None:
+        _call("TerminateServer", self._name, self._password)
+
+    def kill_connection(self, process: int) -> None:
+        _call("KillConnection", self._name, self._password, _int32(process, "process"))
+
+    def kill_all_connections(self, database: Optional[Text] = None) -> None:
+        """Kills the processes of one database; None kills those of every database."""
+        if database is not None and _encode(database, "the database name") == b"":
+            raise ValueError("the database name must not be empty; None means every database")
+        self._job("KillAllConnections", "" if database is None else database)
+
+    def dir_db(self) -> List[str]:
+        text = _listing("DirDB", _header.DATABASE_LIST_SIZE, self._name, self._password)
+        return [name for name in text.split(";") if name]
+
+    def list_connections(self) -> List[Connection]:
+        text = _listing("ListConnections", _header.CONNECTION_LIST_SIZE, self._name,
+                        self._password)
+        connections = []
+        for line in filter(None, text.split(";")):
+            process, database, user, program = line.split(":", 3)
+            connections.append(Connection(int(process), database, user, program))
+        return connections
+
+    def snapshot(self, database: Text, directory: Text, flag: int = 1) -> None:
+        _call("SnapShot", _int32(flag, "flag"), self._name, self._password,
+              _encode(database, "the database name"), _encode(directory, "the directory"))
+
+    def all_snapshot(self, root_directory: Text) -> None:
+        _call("AllSnapShot", self._name, self._password,
+              _encode(root_directory, "the root directory"))
+
+
+class Database:
+    """A database, reached as one of its users."""
+
+    def __init__(self, name: Text, user: Text, password: Text = "") -> None:
+        self._credentials = (_encode(name, "the database name"), _encode(user, "the user"),
+                             _encode(password, "the password"))
+        # The library joins database, user and password with "/": one in a name would move
+        # part of it into the password.
+        if b"/" in self._credentials[0] or b"/" in self._credentials[1]:
+            raise ValueError("the database name and the user must not contain '/'")
+
+    def update_stats(self) -> None:
+        _call("UpdateStats", *self._credentials)
+
+    def release_log(self) -> None:
+        _call("ReleaseLog", *self._credentials)
+
+    def load(self, command: Text) -> None:
+        _call("Load", *self._credentials, _encode(command, "the command"))
+
+    def unload(self, command: Text) -> None:
+        _call("Unload", *self._credentials, _encode(command, "the command"))
+
+    def reload(self, script_file: Text) -> None:
+        _call("ReLoad", *self._credentials, _encode(script_file, "the script file"))
+
+    def export_csv(self, statement: Text, output_file: Text) -> None:
+        _call("ExportCSV", *self._credentials, _encode(statement, "the statement"),
+              _encode(output_file, "the output file"))

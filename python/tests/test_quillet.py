@@ -1,0 +1,114 @@
+"""The package against the stand-in server: each method reaches its job, results come back as
+Python values, failures as QuilletError with the library's code and text."""
+
+import sys
+from pathlib import Path
+
+import pytest
+
+import quillet
+
+sys.path.append(str(Path(__file__).resolve().parent.parent))
+import header_table  # noqa: E402
+
+STOCK_SCRIPT = """CREATE TABLE stock (id INTEGER, name VARCHAR(20));
+INSERT INTO stock VALUES (1, 'Quill');
+INSERT INTO stock VALUES (2, 'Ink');
+"""
+
+
+def test_server_jobs_change_the_database_list(server: quillet.Server) -> None:
+    server.create_db("STOCK")
+    server.create_db(b"SALES")  # bytes pass as they are
+    assert server.dir_db() == ["SALES", "STOCK"]
+    server.deinstall_db("SALES")
+    assert server.dir_db() == ["STOCK"]
+    server.install_db("SALES")
+    server.drop_db("STOCK")
+    assert server.dir_db() == ["SALES"]
+
+
+def test_a_failure_raises_with_the_signed_code_and_its_text(server: quillet.Server,
+                                                            tmp_path: Path) -> None:
+    server.create_db("STOCK")
+    with pytest.raises(quillet.QuilletError) as refused:
+        server.create_db("STOCK")
+    assert refused.value.code > 0
+    assert "client library" in str(refused.value)
+
+    with pytest.raises(quillet.QuilletError) as unopened:
+        quillet.Database("STOCK", user="SYSADM", password="SYSADM").export_csv(
+            "SELECT 1", tmp_path / "missing-folder" / "out.csv")
+    assert unopened.value.code == quillet._header.ERROR_FILE == -1
+    assert "the output file could not be opened" in str(unopened.value)
+
+
+def test_database_jobs_load_and_export_rows(server: quillet.Server, tmp_path: Path) -> None:
+    server.create_db("STOCK")
+    script = tmp_path / "stock.sql"
+    script.write_text(STOCK_SCRIPT)
+    database = quillet.Database("STOCK", user="SYSADM", password="SYSADM")
+    database.reload(script)
+    database.update_stats()
+    database.release_log()
+    output = tmp_path / "stock.csv"
+    database.export_csv("SELECT id, name FROM stock ORDER BY id", output)
+    assert output.read_bytes() == b'"id","name"\r\n1,"Quill"\r\n2,"Ink"\r\n'
+    with pytest.raises(quillet.QuilletError):
+        quillet.Database("STOCK", user="SYSADM", password="wrong").update_stats()
+
+
+def test_snapshots_and_connections(server: quillet.Server, tmp_path: Path) -> None:
+    server.create_db("STOCK")
+    (tmp_path / "one").mkdir()
+    server.snapshot("STOCK", tmp_path / "one", flag=1)
+    assert any((tmp_path / "one").iterdir())
+    (tmp_path / "all").mkdir()
+    server.all_snapshot(tmp_path / "all")
+    assert any((tmp_path / "all" / "STOCK").iterdir())
+    connections = server.list_connections()
+    assert all(isinstance(c, quillet.Connection) and isinstance(c.process, int)
+               for c in connections)
+    server.kill_all_connections("STOCK")
+    server.kill_all_connections()
+
+
+def test_a_terminated_server_refuses(server: quillet.Server) -> None:
+    server.terminate()
+    with pytest.raises(quillet.QuilletError):
+        server.dir_db()
+
+
+def test_unsafe_arguments_are_refused_before_any_call(server: quillet.Server) -> None:
+    with pytest.raises(ValueError):
+        server.create_db("STO\0CK")
+    with pytest.raises(ValueError):
+        server.kill_connection(2**31)
+    with pytest.raises(ValueError):
+        server.snapshot("STOCK", "/tmp", flag=-2**31 - 1)
+    with pytest.raises(ValueError):
+        server.kill_all_connections("")
+    with pytest.raises(ValueError):
+        quillet.Database("STOCK/SYSADM", user="SYSADM")
+    assert server.dir_db() == []
+
+
+def test_the_texts_are_those_of_the_c_header() -> None:
+    assert "site-packages" in quillet.__file__, "the tests must run on the installed package"
+    include = Path(__file__).resolve().parent.parent.parent / "include"
+    defines, texts = header_table.read(include)
+    assert quillet._header.RESULT_TEXTS == texts
+    assert quillet._header.CONNECTION_LIST_SIZE == defines["QUILLET_CONNECTION_LIST_SIZE"]
+    assert quillet.result_text(defines["QUILLET_ERROR_FILE_WRITE"]) == (
+        "the output file could not be written completely")
+    assert quillet.result_text(9101) is None
+
+
+def test_the_library_is_looked_for_by_variable_then_beside_then_system(
+        monkeypatch: pytest.MonkeyPatch) -> None:
+    monkeypatch.setenv("QUILLET_LIBRARY", "/opt/q/libquillet.so.1")
+    candidates = quillet.library_candidates()
+    assert candidates[0] == "/opt/q/libquillet.so.1"
+    assert candidates[-1] in ("libquillet.so.1", "Quillet.dll")
+    monkeypatch.delenv("QUILLET_LIBRARY")
+    assert quillet.library_candidates()[0] == candidates[-1]
