@@ -19,7 +19,7 @@ static inline const char* quillet_result_text(int32_t result) {
   switch (result) {
     case QUILLET_OK: return "success";
     case QUILLET_ERROR_FILE: return "the output file could not be opened";
-    case QUILLET_ERROR_ARGUMENT: return "an argument is missing or too long for the library; or AllSnapShot's root is empty; from AllSnapShot also: a database whose name cannot safely be a directory, or whose directory is a link, was skipped";
+    case QUILLET_ERROR_ARGUMENT: return "an argument is missing, empty where it may not be, or too long for the library; from AllSnapShot also: a database whose name cannot safely be a directory, or whose directory is a link, was skipped";
     case QUILLET_ERROR_TOO_MANY_COLUMNS: return "the statement selects more than 255 columns";
     case QUILLET_ERROR_FILE_WRITE: return "the output file could not be written completely (is the disk full?)";
     default: return 0;
