@@ -88,6 +88,8 @@ int Run(const Subcommand& subcommand, const std::vector<std::string>& arguments,
   invocation.arguments = parsed.positional;
   invocation.flag = parsed.flag.value_or(1);
   invocation.all = parsed.all;
+  invocation.keepPartial = parsed.keepPartial;
+  invocation.out = &environment.out;
   // The library joins database, user and password with "/": a "/" in either name would smuggle
   // a password (or a wrong one) into the connect text.
   if (subcommand.credential == Credential::kDatabaseUser &&
@@ -113,6 +115,7 @@ int Run(const Subcommand& subcommand, const std::vector<std::string>& arguments,
   const JobResult result = subcommand.run(invocation);
   if (!result.problem.empty()) {
     environment.err << prefix << ": " << result.problem << "\n";
+    if (!result.note.empty()) environment.err << prefix << ": " << result.note << "\n";
     return kExitJobFailed;
   }
   if (result.code != 0) {
@@ -120,6 +123,7 @@ int Run(const Subcommand& subcommand, const std::vector<std::string>& arguments,
     if (meaning == nullptr && environment.codeMeaning)
       meaning = environment.codeMeaning(result.code);
     environment.err << FailureMessage(subcommand.name, result.code, meaning);
+    if (!result.note.empty()) environment.err << prefix << ": " << result.note << "\n";
     return kExitJobFailed;
   }
   environment.out << Shown(subcommand, result.text, parsed.raw);

@@ -88,6 +88,9 @@ ParsedArguments ParseArguments(const std::vector<std::string>& arguments, unsign
     } else if (name == "--all") {
       if (!allowed(kOptionAll) || !flagOnly()) return parsed;
       parsed.all = true;
+    } else if (name == "--keep-partial") {
+      if (!allowed(kOptionKeepPartial) || !flagOnly()) return parsed;
+      parsed.keepPartial = true;
     } else if (name == "--flag") {
       if (!allowed(kOptionFlag)) return parsed;
       auto text = value();

@@ -14,6 +14,7 @@ struct ParsedArguments {
   bool help = false;
   bool raw = false;
   bool all = false;
+  bool keepPartial = false;
   std::optional<std::string> passwordFile;
   std::optional<int32_t> flag;
   std::vector<std::string> positional;

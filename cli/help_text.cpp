@@ -68,6 +68,10 @@ std::string OptionLines(unsigned options) {
   if ((options & kOptionAll) != 0) {
     text += "  --all                 every connection, whatever its database\n";
   }
+  if ((options & kOptionKeepPartial) != 0) {
+    text +=
+        "  --keep-partial        after a failure keep the rows written so far as FILE.partial\n";
+  }
   text += "  -h, --help            show this help\n";
   return text;
 }

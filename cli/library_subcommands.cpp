@@ -1,9 +1,13 @@
 #include "library_subcommands.h"
 
 #include <array>
+#include <filesystem>
+#include <iostream>
+#include <optional>
 
 #include "command_line.h"
 #include "quillet.h"
+#include "safe_output.h"
 
 namespace quillet::cli {
 namespace {
@@ -13,7 +17,7 @@ const char* Argument(const Invocation& invocation, std::size_t index) {
 }
 const char* Password(const Invocation& invocation) { return invocation.password.c_str(); }
 
-JobResult Code(int32_t code) { return {code, "", ""}; }
+JobResult Code(int32_t code) { return {code, "", "", ""}; }
 
 std::string CheckProcessNumber(const Invocation& invocation) {
   return ParseInt32(invocation.arguments[1]) ? "" : "PROCESS must be a whole number";
@@ -25,6 +29,45 @@ std::string CheckDatabaseOrAll(const Invocation& invocation) {
   // An empty name would reach the library as "every database".
   if (named && invocation.arguments[1].empty()) return "DATABASE must not be empty";
   return "";
+}
+
+std::string CheckExport(const Invocation& invocation) {
+  if (invocation.arguments[3].empty()) return "FILE must not be empty";
+  if (invocation.keepPartial && invocation.arguments[3] == kStandardOutput) {
+    return "--keep-partial needs a FILE: rows written to standard output cannot be kept";
+  }
+  return "";
+}
+
+// The library writes into a temporary file beside FILE, which replaces FILE only when the
+// export succeeded: a failed export never destroys the previous file.
+JobResult ExportToFile(const Invocation& i) {
+  const std::string& target = i.arguments[3];
+  JobResult result;
+  std::optional<SafeOutput> output = SafeOutput::Create(target, &result.problem);
+  if (!output) return result;
+  result.code = ExportCSV(Argument(i, 0), Argument(i, 1), Password(i), Argument(i, 2),
+                          output->TemporaryPath().c_str());
+  if (result.code != 0) {
+    result.problem = output->Abandon(i.keepPartial);
+    if (target == kStandardOutput) {
+      result.note = "nothing was written to standard output";
+    } else if (result.problem.empty()) {
+      result.note =
+          std::string(std::filesystem::exists(target)
+                          ? "the previous " + target + " was left as it was"
+                          : target + " was not created") +
+          (i.keepPartial ? "; the rows written so far are in " + target + ".partial" : "");
+    }
+    // The return code says what failed; a problem keeping the rows is said after it.
+    if (!result.problem.empty()) {
+      result.note = result.problem;
+      result.problem.clear();
+    }
+    return result;
+  }
+  result.problem = output->Commit(i.out != nullptr ? *i.out : std::cout);
+  return result;
 }
 
 constexpr unsigned kPassword = kOptionPasswordFile;
@@ -75,7 +118,7 @@ SubcommandTable LibrarySubcommands() {
          std::array<char, QUILLET_DATABASE_LIST_SIZE> list{};
          const int32_t code = DirDB(Argument(i, 0), Password(i), list.data());
          list.back() = '\0';
-         return JobResult{code, list.data(), ""};
+         return JobResult{code, list.data(), "", ""};
        }},
       {"snapshot", "SERVER DATABASE DIRECTORY", "back up one database into a directory",
        "Has SERVER write a backup snapshot of DATABASE into DIRECTORY, which must exist; "
@@ -101,7 +144,7 @@ SubcommandTable LibrarySubcommands() {
          std::array<char, QUILLET_CONNECTION_LIST_SIZE> list{};
          const int32_t code = ListConnections(Argument(i, 0), Password(i), list.data());
          list.back() = '\0';
-         return JobResult{code, list.data(), ""};
+         return JobResult{code, list.data(), "", ""};
        }},
       {"kill-all-connections", "SERVER [DATABASE]", "kill every process of one or all databases",
        "Kills every client process of SERVER attached to DATABASE (the name compared exactly), "
@@ -146,12 +189,12 @@ SubcommandTable LibrarySubcommands() {
       {"export-csv", "DATABASE USER STATEMENT FILE", "export a query's rows to a CSV file",
        "Runs the SELECT STATEMENT on DATABASE as USER and writes its rows to FILE as "
        "comma-separated text: a heading line of quoted column names, text quoted, numbers and "
-       "dates bare, every line ended by CR LF. Values reach the file as at most 50 bytes.",
-       4, 4, Credential::kDatabaseUser, Listing::kNone, kPassword, nullptr,
-       [](const Invocation& i) {
-         return Code(ExportCSV(Argument(i, 0), Argument(i, 1), Password(i), Argument(i, 2),
-                               Argument(i, 3)));
-       }},
+       "dates bare, every line ended by CR LF. Values reach the file as at most 50 bytes. "
+       "The rows go to a temporary file beside FILE that replaces FILE only when the export "
+       "succeeds, so a failed export leaves a previous FILE as it was. FILE \"-\" writes the "
+       "rows to standard output, once the export has succeeded.",
+       4, 4, Credential::kDatabaseUser, Listing::kNone, kPassword | kOptionKeepPartial, CheckExport,
+       ExportToFile},
   };
 }
 

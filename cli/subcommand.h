@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,6 +28,7 @@ enum Option : unsigned {
   kOptionRaw = 1U << 1,
   kOptionFlag = 1U << 2,
   kOptionAll = 1U << 3,
+  kOptionKeepPartial = 1U << 4,
 };
 
 struct Invocation {
@@ -34,6 +36,9 @@ struct Invocation {
   std::string password;
   int32_t flag = 1;
   bool all = false;
+  bool keepPartial = false;
+  // Where a job that prints its result as it is (an export to "-") writes it.
+  std::ostream* out = nullptr;
 };
 
 struct JobResult {
@@ -43,6 +48,8 @@ struct JobResult {
   std::string text;
   // Set when the job could not be run at all; the code is then not a return code.
   std::string problem;
+  // Said after a failure's message: what became of the job's files.
+  std::string note;
 };
 
 struct Subcommand {

@@ -220,9 +220,63 @@ TEST_F(ProgramTest, AScriptIsReloadedAndAQueryExportedToCsv) {
       {"export-csv", "DEMO", "SYSADM", "SELECT id FROM stock", root_ + "/no/such/dir/x.csv"},
       WithPassword("SYSADM"));
   EXPECT_EQ(noFile.status, 1);
-  EXPECT_EQ(noFile.err,
-            "quillet export-csv: failed with return code -1 (the output file could not be "
-            "opened)\n");
+  EXPECT_EQ(noFile.err, "quillet export-csv: cannot create a file in the folder " + root_ +
+                            "/no/such/dir: No such file or directory\n");
+}
+
+TEST_F(ProgramTest, AFailedExportLeavesThePreviousFileAndCanKeepItsRows) {
+  CreateServerWithDatabase();
+  const std::string script = root_ + "/stock.sql";
+  std::ofstream(script) << "CREATE TABLE stock (id INTEGER, name VARCHAR(30));\n"
+                           "INSERT INTO stock VALUES (1, 'Quill'), (2, 'Ink'), (3, 'Nib');\n";
+  ASSERT_EQ(QuilletArguments({"reload", "DEMO", "SYSADM", script}, WithPassword("SYSADM")).status,
+            0);
+  const std::string csv = root_ + "/stock.csv";
+  std::ofstream(csv) << "yesterday's rows\n";
+  // The third row overflows, after two rows reached the file.
+  const std::string failing = "SELECT id, abs(-9223372036854775805 - id) FROM stock";
+  const ProgramRun failed =
+      QuilletArguments({"export-csv", "DEMO", "SYSADM", failing, csv}, WithPassword("SYSADM"));
+  EXPECT_EQ(failed.status, 1);
+  EXPECT_THAT(failed.err, HasSubstr("the previous " + csv + " was left as it was"));
+  EXPECT_EQ(ReadFile(csv), "yesterday's rows\n");
+  EXPECT_FALSE(std::filesystem::exists(csv + ".partial"));
+
+  const ProgramRun kept = QuilletArguments(
+      {"export-csv", "--keep-partial", "DEMO", "SYSADM", failing, csv}, WithPassword("SYSADM"));
+  EXPECT_EQ(kept.status, 1);
+  EXPECT_THAT(kept.err, HasSubstr("the rows written so far are in " + csv + ".partial"));
+  EXPECT_EQ(ReadFile(csv), "yesterday's rows\n");
+  EXPECT_THAT(ReadFile(csv + ".partial"), StartsWith("\"id\","));
+  // Nothing else is left behind in the folder: no temporary file.
+  int entries = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(root_)) ++entries;
+  EXPECT_EQ(entries, 4);  // the server folder, the script, the file and its partial rows
+
+  const ProgramRun fine =
+      QuilletArguments({"export-csv", "DEMO", "SYSADM", "SELECT id FROM stock ORDER BY id", csv},
+                       WithPassword("SYSADM"));
+  EXPECT_EQ(fine.status, 0) << fine.err;
+  EXPECT_EQ(ReadFile(csv), "\"id\"\r\n1\r\n2\r\n3\r\n");
+}
+
+TEST_F(ProgramTest, AnExportToADashGoesToStandardOutputOnlyWhenItSucceeds) {
+  CreateServerWithDatabase();
+  const std::string script = root_ + "/stock.sql";
+  std::ofstream(script) << "CREATE TABLE stock (id INTEGER);\nINSERT INTO stock VALUES (1), (3);\n";
+  ASSERT_EQ(QuilletArguments({"reload", "DEMO", "SYSADM", script}, WithPassword("SYSADM")).status,
+            0);
+  const ProgramRun piped =
+      QuilletArguments({"export-csv", "DEMO", "SYSADM", "SELECT id FROM stock ORDER BY id", "-"},
+                       WithPassword("SYSADM"));
+  EXPECT_EQ(piped.status, 0) << piped.err;
+  EXPECT_EQ(piped.out, "\"id\"\r\n1\r\n3\r\n");
+  const ProgramRun failed = QuilletArguments(
+      {"export-csv", "DEMO", "SYSADM", "SELECT id, abs(-9223372036854775805 - id) FROM stock", "-"},
+      WithPassword("SYSADM"));
+  EXPECT_EQ(failed.status, 1);
+  EXPECT_EQ(failed.out, "");
+  EXPECT_THAT(failed.err, HasSubstr("nothing was written to standard output"));
 }
 
 TEST_F(ProgramTest, AnotherProcesssConnectionIsListedAndKilled) {
