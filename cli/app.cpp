@@ -1,6 +1,7 @@
 #include "app.h"
 
 #include <cstddef>
+#include <optional>
 #include <string_view>
 
 #include "command_line.h"
@@ -16,6 +17,7 @@ namespace quillet::cli {
 namespace {
 
 constexpr std::string_view kServerGroup = "server ";
+constexpr const char* kServerVariable = "QUILLET_SERVER";
 
 const Subcommand* Find(const SubcommandTable& table, std::string_view name) {
   for (const Subcommand& subcommand : table) {
@@ -102,9 +104,30 @@ int Run(const Subcommand& subcommand, const std::vector<std::string>& arguments,
     const std::string problem = subcommand.check(invocation);
     if (!problem.empty()) return UsageError(environment, prefix, problem, UsageLine(subcommand));
   }
+  if (subcommand.credential == Credential::kDatabaseUser) {
+    std::optional<std::string> server = parsed.server;
+    if (!server) {
+      if (const char* named = environment.passwords.environment(kServerVariable)) {
+        if (*named != '\0') server = named;
+      }
+    }
+    if (server) {
+      const std::string problem = environment.selectServer ? environment.selectServer(*server) : "";
+      if (!problem.empty()) {
+        environment.err << prefix << ": " << problem << "\n";
+        return kExitUsage;
+      }
+    }
+  }
   if (subcommand.credential != Credential::kNone) {
-    PasswordOutcome found =
-        FindPassword(parsed.passwordFile, Whose(subcommand, invocation), environment.passwords);
+    // Server and database passwords differ; the server jobs fall back to QUILLET_PASSWORD,
+    // which once served both.
+    const std::vector<std::string> variables =
+        subcommand.credential == Credential::kDatabaseUser
+            ? std::vector<std::string>{kPasswordVariable}
+            : std::vector<std::string>{kServerPasswordVariable, kPasswordVariable};
+    PasswordOutcome found = FindPassword(parsed.passwordFile, Whose(subcommand, invocation),
+                                         environment.passwords, variables);
     if (!found.password) {
       environment.err << prefix << ": " << found.error << "\n";
       return kExitUsage;
@@ -132,8 +155,24 @@ int Run(const Subcommand& subcommand, const std::vector<std::string>& arguments,
 
 }  // namespace
 
-int RunQuillet(const std::vector<std::string>& arguments, const SubcommandTable& table,
+int RunQuillet(const std::vector<std::string>& given, const SubcommandTable& table,
                const Environment& environment) {
+  // Options before the subcommand count as if they followed it: "quillet --server B reload ...".
+  std::vector<std::string> leading;
+  std::size_t start = 0;
+  while (start < given.size() && given[start].size() > 1 && given[start][0] == '-' &&
+         given[start] != "--" && !IsHelp(given[start]) && given[start] != "--version" &&
+         given[start] != "-V" && !LooksLikePasswordArgument(given[start])) {
+    leading.push_back(given[start]);
+    if (TakesValue(given[start]) && start + 1 < given.size()) leading.push_back(given[++start]);
+    ++start;
+  }
+  std::vector<std::string> arguments(given.begin() + static_cast<std::ptrdiff_t>(start),
+                                     given.end());
+  if (arguments.empty() && !leading.empty()) {
+    environment.err << "quillet: options but no subcommand given\nTry 'quillet --help'.\n";
+    return kExitUsage;
+  }
   if (arguments.empty()) {
     environment.err << "quillet: no subcommand given\nTry 'quillet --help'.\n";
     return kExitUsage;
@@ -178,6 +217,7 @@ int RunQuillet(const std::vector<std::string>& arguments, const SubcommandTable&
                     << "'\nTry 'quillet --help'.\n";
     return kExitUsage;
   }
+  rest.insert(rest.begin(), leading.begin(), leading.end());
   return Run(*subcommand, rest, environment);
 }
 

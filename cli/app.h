@@ -26,6 +26,8 @@ struct Environment {
   std::function<const char*(int32_t code)> codeMeaning;
   std::ostream& out;
   std::ostream& err;
+  // Makes the database jobs use the named server; empty, or why that cannot be done.
+  std::function<std::string(const std::string& server)> selectServer;
 };
 
 // arguments: the command line without the program name.

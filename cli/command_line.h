@@ -16,6 +16,7 @@ struct ParsedArguments {
   bool all = false;
   bool keepPartial = false;
   std::optional<std::string> passwordFile;
+  std::optional<std::string> server;
   std::optional<int32_t> flag;
   std::vector<std::string> positional;
   // An argument tried to give a password; the error then says where passwords come from.
@@ -26,6 +27,9 @@ struct ParsedArguments {
 
 // Options may stand anywhere; "--" ends them. options: the Option bits the subcommand takes.
 ParsedArguments ParseArguments(const std::vector<std::string>& arguments, unsigned options);
+
+// The options that take a value as the next argument, e.g. "--server".
+bool TakesValue(std::string_view option);
 
 // True for anything that looks like an attempt to give a password as an argument.
 bool LooksLikePasswordArgument(std::string_view argument);

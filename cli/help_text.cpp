@@ -34,6 +34,8 @@ std::string Wrapped(std::string_view paragraph) {
 
 std::string PasswordParagraph(Credential credential) {
   std::string whose;
+  std::string variables =
+      std::string(kServerPasswordVariable) + " (else " + kPasswordVariable + ")";
   switch (credential) {
     case Credential::kNone:
       return "";
@@ -45,19 +47,33 @@ std::string PasswordParagraph(Credential credential) {
       break;
     case Credential::kDatabaseUser:
       whose = "The user's password";
+      variables = kPasswordVariable;
       break;
   }
-  return "\n" +
-         Wrapped(whose + " comes from --password-file FILE, else from the environment variable " +
-                 kPasswordVariable +
-                 ", else from a prompt without echo when standard input is a terminal. "
-                 "It is never taken as an argument.");
+  std::string text =
+      "\n" + Wrapped(whose +
+                     " comes from --password-file FILE (- for standard input), else from the "
+                     "environment variable " +
+                     variables +
+                     ", else from a prompt without echo when standard input is a terminal. "
+                     "It is never taken as an argument.");
+  if (credential == Credential::kDatabaseUser) {
+    text += "\n" + Wrapped(
+                       "When several stand-in servers hold the database, --server NAME (or the "
+                       "environment variable QUILLET_SERVER) says which one is meant.");
+  }
+  return text;
 }
 
 std::string OptionLines(unsigned options) {
   std::string text = "\nOptions:\n";
   if ((options & kOptionPasswordFile) != 0) {
-    text += "  --password-file FILE  read the password from the first line of FILE\n";
+    text +=
+        "  --password-file FILE  read the password from the first line of FILE, which\n"
+        "                        only its owner may read; - reads standard input\n";
+  }
+  if ((options & kOptionServer) != 0) {
+    text += "  --server NAME         the stand-in server that holds DATABASE\n";
   }
   if ((options & kOptionRaw) != 0) {
     text += "  --raw                 print the library's text exactly as it returns it\n";
@@ -118,9 +134,12 @@ std::string OverallHelp(const SubcommandTable& table, std::string_view prefix) {
   if (!prefix.empty()) return text;
   text += "\n" +
           Wrapped(std::string("Passwords are never taken as arguments: they come from "
-                              "--password-file FILE, else from the environment variable ") +
-                  kPasswordVariable +
-                  ", else from a prompt without echo when standard input is a terminal.") +
+                              "--password-file FILE (- for standard input), else from the "
+                              "environment variable ") +
+                  kServerPasswordVariable + " for server jobs (else " + kPasswordVariable +
+                  ") and " + kPasswordVariable +
+                  " for database jobs, else from a prompt without echo when standard input is "
+                  "a terminal. Options may also stand before the subcommand.") +
           "\n" +
           Wrapped(
               "Exit status: 0 on success; 1 when the job failed (the message gives the "

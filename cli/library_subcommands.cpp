@@ -156,33 +156,33 @@ SubcommandTable LibrarySubcommands() {
        }},
       {"update-stats", "DATABASE USER", "update the optimizer statistics",
        "Runs UPDATE STATISTICS ON DATABASE on DATABASE as USER.", 2, 2, Credential::kDatabaseUser,
-       Listing::kNone, kPassword, nullptr,
+       Listing::kNone, kPassword | kOptionServer, nullptr,
        [](const Invocation& i) {
          return Code(UpdateStats(Argument(i, 0), Argument(i, 1), Password(i)));
        }},
       {"release-log", "DATABASE USER", "release the transaction log",
        "Releases the transaction log of DATABASE, connected as USER.", 2, 2,
-       Credential::kDatabaseUser, Listing::kNone, kPassword, nullptr,
+       Credential::kDatabaseUser, Listing::kNone, kPassword | kOptionServer, nullptr,
        [](const Invocation& i) {
          return Code(ReleaseLog(Argument(i, 0), Argument(i, 1), Password(i)));
        }},
       {"load", "DATABASE USER COMMAND", "run a load command",
        "Runs the load COMMAND (the whole command text, e.g. \"LOAD SQL script.sql\") on "
        "DATABASE as USER and commits when it succeeds.",
-       3, 3, Credential::kDatabaseUser, Listing::kNone, kPassword, nullptr,
+       3, 3, Credential::kDatabaseUser, Listing::kNone, kPassword | kOptionServer, nullptr,
        [](const Invocation& i) {
          return Code(Load(Argument(i, 0), Argument(i, 1), Password(i), Argument(i, 2)));
        }},
       {"unload", "DATABASE USER COMMAND", "run an unload command",
        "Runs the unload COMMAND (the whole command text) on DATABASE as USER.", 3, 3,
-       Credential::kDatabaseUser, Listing::kNone, kPassword, nullptr,
+       Credential::kDatabaseUser, Listing::kNone, kPassword | kOptionServer, nullptr,
        [](const Invocation& i) {
          return Code(Unload(Argument(i, 0), Argument(i, 1), Password(i), Argument(i, 2)));
        }},
       {"reload", "DATABASE USER SCRIPT", "load a SQL script under a database lock",
        "Locks DATABASE, loads the SQL script file SCRIPT into it and unlocks it, connected as "
        "USER.",
-       3, 3, Credential::kDatabaseUser, Listing::kNone, kPassword, nullptr,
+       3, 3, Credential::kDatabaseUser, Listing::kNone, kPassword | kOptionServer, nullptr,
        [](const Invocation& i) {
          return Code(ReLoad(Argument(i, 0), Argument(i, 1), Password(i), Argument(i, 2)));
        }},
@@ -193,8 +193,8 @@ SubcommandTable LibrarySubcommands() {
        "The rows go to a temporary file beside FILE that replaces FILE only when the export "
        "succeeds, so a failed export leaves a previous FILE as it was. FILE \"-\" writes the "
        "rows to standard output, once the export has succeeded.",
-       4, 4, Credential::kDatabaseUser, Listing::kNone, kPassword | kOptionKeepPartial, CheckExport,
-       ExportToFile},
+       4, 4, Credential::kDatabaseUser, Listing::kNone,
+       kPassword | kOptionServer | kOptionKeepPartial, CheckExport, ExportToFile},
   };
 }
 

@@ -21,6 +21,7 @@ int main(int argc, char** argv) {
       StandinCodeText,
       std::cout,
       std::cerr,
+      SelectStandinServer,
   };
   const std::vector<std::string> arguments(argv + 1, argv + argc);
   const int status = RunQuillet(arguments, table, environment);

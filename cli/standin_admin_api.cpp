@@ -6,6 +6,7 @@
 #include <dlfcn.h>
 #endif
 
+#include <cstdlib>
 #include <cstring>
 
 namespace quillet::cli {
@@ -34,6 +35,19 @@ const StandinAdminApi* FindStandinAdminApi() {
       Lookup("standin_root", api.root) && Lookup("standin_server_create", api.create) &&
       Lookup("standin_server_start", api.start) && Lookup("standin_server_state", api.state);
   return found ? &api : nullptr;
+}
+
+std::string SelectStandinServer(const std::string& server) {
+  if (FindStandinAdminApi() == nullptr) {
+    return "--server and QUILLET_SERVER pick among stand-in servers, and the client library "
+           "is not the stand-in: the client library's own configuration picks the server";
+  }
+#if defined(_WIN32)
+  _putenv_s("QUILLET_STANDIN_SERVER", server.c_str());
+#else
+  setenv("QUILLET_STANDIN_SERVER", server.c_str(), 1);
+#endif
+  return "";
 }
 
 const char* StandinCodeText(int32_t code) {

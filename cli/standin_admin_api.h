@@ -5,6 +5,7 @@
 #define QUILLET_CLI_STANDIN_ADMIN_API_H
 
 #include <cstdint>
+#include <string>
 
 #include "standin_admin.h"
 
@@ -19,6 +20,10 @@ struct StandinAdminApi {
 
 // Null when the loaded client library is not the stand-in.
 const StandinAdminApi* FindStandinAdminApi();
+
+// Makes the database jobs of this process use the stand-in server of that name, as the
+// stand-in reads it from QUILLET_STANDIN_SERVER; empty, or why it cannot.
+std::string SelectStandinServer(const std::string& server);
 
 // The stand-in's text for a return code; null when unknown or when there is no stand-in.
 const char* StandinCodeText(int32_t code);

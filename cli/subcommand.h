@@ -29,6 +29,7 @@ enum Option : unsigned {
   kOptionFlag = 1U << 2,
   kOptionAll = 1U << 3,
   kOptionKeepPartial = 1U << 4,
+  kOptionServer = 1U << 5,
 };
 
 struct Invocation {

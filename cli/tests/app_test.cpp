@@ -58,7 +58,8 @@ class AppTest : public ::testing::Test {
          [] { return false; }, [](const std::string&) { return std::optional<std::string>(); }},
         [](int32_t code) -> const char* { return code == 1203 ? "database exists" : nullptr; },
         out_,
-        err_};
+        err_,
+        nullptr};
     return RunQuillet(arguments, kTable, environment);
   }
 

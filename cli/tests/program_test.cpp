@@ -51,6 +51,8 @@ class ProgramTest : public ::testing::Test {
     ASSERT_TRUE(std::filesystem::create_directory(root_));
     environment_ = {{"QUILLET_STANDIN_ROOT", root_},
                     {"QUILLET_PASSWORD", std::nullopt},
+                    {"QUILLET_SERVER_PASSWORD", std::nullopt},
+                    {"QUILLET_SERVER", std::nullopt},
                     {"QUILLET_STANDIN_SERVER", std::nullopt}};
   }
 
@@ -131,6 +133,66 @@ TEST_F(ProgramTest, AMissingPasswordFileFailsClearly) {
   EXPECT_THAT(run.err, HasSubstr("cannot read the password file"));
 }
 
+TEST_F(ProgramTest, ServerAndDatabasePasswordsComeFromTheirOwnVariables) {
+  const EnvironmentChanges both = {{"QUILLET_SERVER_PASSWORD", "acme-pw"},
+                                   {"QUILLET_PASSWORD", "SYSADM"}};
+  ASSERT_EQ(Quillet("server create ACME", both).status, 0);
+  EXPECT_EQ(Quillet("create-db ACME DEMO", both).status, 0);
+  EXPECT_EQ(Quillet("update-stats DEMO SYSADM", both).status, 0);
+  // Server jobs fall back to QUILLET_PASSWORD when QUILLET_SERVER_PASSWORD is not set.
+  EXPECT_EQ(Quillet("dir-db ACME", WithPassword("acme-pw")).out, "DEMO\n");
+  const ProgramRun neither =
+      Quillet("update-stats DEMO SYSADM", {{"QUILLET_SERVER_PASSWORD", "x"}});
+  EXPECT_EQ(neither.status, 2);
+  EXPECT_THAT(neither.err, HasSubstr("set QUILLET_PASSWORD,"));
+}
+
+TEST_F(ProgramTest, APasswordComesFromStandardInputOrAPrivateFileOnly) {
+  const std::string file = root_ + "/password";
+  std::ofstream(file) << "acme-pw\n";
+  std::filesystem::permissions(
+      file, std::filesystem::perms::owner_read | std::filesystem::perms::group_read);
+  const ProgramRun open = Quillet("server create ACME --password-file " + file);
+  EXPECT_EQ(open.status, 2);
+  EXPECT_EQ(open.err, "quillet server create: the password file " + file +
+                          " can be read by group or others (mode 440), so it is not used; make "
+                          "it private: chmod 600 " +
+                          file + "\n");
+  EXPECT_EQ(Quillet("server status ACME").status, 1);
+
+  const ProgramRun typed = RunProgram(
+      QUILLET_PROGRAM, {"server", "create", "ACME", "--password-file", "-"}, environment_, file);
+  EXPECT_EQ(typed.status, 0) << typed.err;
+  EXPECT_EQ(Quillet("dir-db ACME", WithPassword("acme-pw")).status, 0);
+}
+
+TEST_F(ProgramTest, ServerPicksTheStandinServerOfADatabaseAndOptionsMayComeFirst) {
+  CreateServerWithDatabase();
+  ASSERT_EQ(Quillet("server create BETA", WithPassword("beta-pw")).status, 0);
+  ASSERT_EQ(Quillet("create-db BETA DEMO", WithPassword("beta-pw")).status, 0);
+  const ProgramRun ambiguous = Quillet("update-stats DEMO SYSADM", WithPassword("SYSADM"));
+  EXPECT_EQ(ambiguous.status, 1);
+  EXPECT_THAT(ambiguous.err, HasSubstr("return code 9115"));
+
+  const std::string script = root_ + "/beta.sql";
+  std::ofstream(script) << "CREATE TABLE only_on_beta (id INTEGER);\n";
+  EXPECT_EQ(QuilletArguments({"--server", "BETA", "reload", "DEMO", "SYSADM", script},
+                             WithPassword("SYSADM"))
+                .status,
+            0);
+  const std::vector<std::string> count = {"export-csv", "DEMO", "SYSADM",
+                                          "SELECT count(*) FROM only_on_beta", "-"};
+  const ProgramRun onBeta =
+      QuilletArguments(count, {{"QUILLET_PASSWORD", "SYSADM"}, {"QUILLET_SERVER", "BETA"}});
+  EXPECT_EQ(onBeta.status, 0) << onBeta.err;
+  EXPECT_EQ(onBeta.out, "\"count(*)\"\r\n0\r\n");
+  std::vector<std::string> onAcme = count;
+  onAcme.insert(onAcme.begin() + 1, "--server=ACME");
+  const ProgramRun notOnAcme = QuilletArguments(onAcme, WithPassword("SYSADM"));
+  EXPECT_EQ(notOnAcme.status, 1);
+  EXPECT_THAT(notOnAcme.err, HasSubstr("return code 9131"));
+}
+
 TEST_F(ProgramTest, OnATerminalThePasswordIsAskedForAndNotShown) {
   ASSERT_EQ(Quillet("server create ACME", WithPassword("typed-pw")).status, 0);
   EnvironmentChanges environment = environment_;
@@ -156,6 +218,7 @@ TEST_F(ProgramTest, AFailureGivesTheReturnCodeAndItsMeaning) {
 TEST_F(ProgramTest, ServersAreCreatedTerminatedAndStartedAgain) {
   EXPECT_EQ(Quillet("server root").out, root_ + "\n");
   std::ofstream(root_ + "/password") << "from-file\n";
+  std::filesystem::permissions(root_ + "/password", std::filesystem::perms::owner_read);
   ASSERT_EQ(Quillet("server create ACME --password-file " + root_ + "/password").status, 0);
   EXPECT_EQ(Quillet("server status ACME").out, "running\n");
 
