@@ -42,18 +42,24 @@ std::string Whose(const Subcommand& subcommand, const Invocation& invocation) {
   return "";
 }
 
-std::string Shown(const Subcommand& subcommand, const std::string& text, bool raw) {
-  if (raw || subcommand.listing == Listing::kText) return text.empty() ? "" : text + "\n";
-  switch (subcommand.listing) {
-    case Listing::kDatabases:
-      return FormatDatabaseList(text);
-    case Listing::kConnections:
-      return FormatConnectionTable(text);
-    case Listing::kNone:
-    case Listing::kText:
+std::string Shown(const Subcommand& subcommand, const std::string& text, ListFormat format) {
+  if (format == ListFormat::kRaw || subcommand.listing == Listing::kText) {
+    return text.empty() ? "" : text + "\n";
+  }
+  const bool databases = subcommand.listing == Listing::kDatabases;
+  if (subcommand.listing != Listing::kDatabases && subcommand.listing != Listing::kConnections) {
+    return "";
+  }
+  switch (format) {
+    case ListFormat::kJson:
+      return databases ? DatabaseListJson(text) : ConnectionListJson(text);
+    case ListFormat::kCsv:
+      return databases ? DatabaseListCsv(text) : ConnectionListCsv(text);
+    case ListFormat::kTable:
+    case ListFormat::kRaw:
       break;
   }
-  return "";
+  return databases ? FormatDatabaseList(text) : FormatConnectionTable(text);
 }
 
 int UsageError(const Environment& environment, const std::string& prefix,
@@ -149,7 +155,15 @@ int Run(const Subcommand& subcommand, const std::vector<std::string>& arguments,
     if (!result.note.empty()) environment.err << prefix << ": " << result.note << "\n";
     return kExitJobFailed;
   }
-  environment.out << Shown(subcommand, result.text, parsed.raw);
+  const ListFormat format = parsed.format.value_or(ListFormat::kTable);
+  const std::string shown = Shown(subcommand, result.text, format);
+  environment.out << shown;
+  // An empty table prints nothing, so that a script sees no rows; a person is told.
+  if (shown.empty() && format == ListFormat::kTable && environment.errorIsTerminal &&
+      environment.errorIsTerminal()) {
+    if (subcommand.listing == Listing::kDatabases) environment.err << "No databases.\n";
+    if (subcommand.listing == Listing::kConnections) environment.err << "No connections.\n";
+  }
   return kExitSuccess;
 }
 

@@ -28,6 +28,8 @@ struct Environment {
   std::ostream& err;
   // Makes the database jobs use the named server; empty, or why that cannot be done.
   std::function<std::string(const std::string& server)> selectServer;
+  // Whether standard error is a terminal: notes and progress are shown only there.
+  std::function<bool()> errorIsTerminal;
 };
 
 // arguments: the command line without the program name.

@@ -97,8 +97,17 @@ ParsedArguments ParseArguments(const std::vector<std::string>& arguments, unsign
       }
       parsed.server = *server;
     } else if (name == "--raw") {
-      if (!allowed(kOptionRaw) || !flagOnly()) return parsed;
-      parsed.raw = true;
+      if (!allowed(kOptionFormat) || !flagOnly()) return parsed;
+      parsed.format = ListFormat::kRaw;
+    } else if (name == "--format") {
+      if (!allowed(kOptionFormat)) return parsed;
+      auto text = value();
+      if (!text) return parsed;
+      parsed.format = ParseListFormat(*text);
+      if (!parsed.format) {
+        parsed.error = "--format takes table, raw, json or csv";
+        return parsed;
+      }
     } else if (name == "--all") {
       if (!allowed(kOptionAll) || !flagOnly()) return parsed;
       parsed.all = true;

@@ -8,15 +8,17 @@
 #include <string_view>
 #include <vector>
 
+#include "list_format.h"
+
 namespace quillet::cli {
 
 struct ParsedArguments {
   bool help = false;
-  bool raw = false;
   bool all = false;
   bool keepPartial = false;
   std::optional<std::string> passwordFile;
   std::optional<std::string> server;
+  std::optional<ListFormat> format;
   std::optional<int32_t> flag;
   std::vector<std::string> positional;
   // An argument tried to give a password; the error then says where passwords come from.

@@ -75,8 +75,10 @@ std::string OptionLines(unsigned options) {
   if ((options & kOptionServer) != 0) {
     text += "  --server NAME         the stand-in server that holds DATABASE\n";
   }
-  if ((options & kOptionRaw) != 0) {
-    text += "  --raw                 print the library's text exactly as it returns it\n";
+  if ((options & kOptionFormat) != 0) {
+    text +=
+        "  --format FORMAT       table (the default), json, csv or raw: the library's\n"
+        "                        text exactly as it returns it (also --raw)\n";
   }
   if ((options & kOptionFlag) != 0) {
     text += "  --flag N              the backup flag handed to the server (default 1)\n";

@@ -113,7 +113,7 @@ SubcommandTable LibrarySubcommands() {
       {"dir-db", "SERVER", "list the server's databases",
        "Lists the databases of SERVER, one per line; with --raw, as the library returns them: "
        "each name followed by \";\".",
-       1, 1, Credential::kServer, Listing::kDatabases, kPassword | kOptionRaw, nullptr,
+       1, 1, Credential::kServer, Listing::kDatabases, kPassword | kOptionFormat, nullptr,
        [](const Invocation& i) {
          std::array<char, QUILLET_DATABASE_LIST_SIZE> list{};
          const int32_t code = DirDB(Argument(i, 0), Password(i), list.data());
@@ -139,7 +139,7 @@ SubcommandTable LibrarySubcommands() {
        "Lists the client processes connected to SERVER as a table (process, database, user, "
        "program); with --raw, as the library returns them: \"process:database:user:program\" "
        "joined by \";\".",
-       1, 1, Credential::kServer, Listing::kConnections, kPassword | kOptionRaw, nullptr,
+       1, 1, Credential::kServer, Listing::kConnections, kPassword | kOptionFormat, nullptr,
        [](const Invocation& i) {
          std::array<char, QUILLET_CONNECTION_LIST_SIZE> list{};
          const int32_t code = ListConnections(Argument(i, 0), Password(i), list.data());

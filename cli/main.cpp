@@ -22,6 +22,7 @@ int main(int argc, char** argv) {
       std::cout,
       std::cerr,
       SelectStandinServer,
+      ErrorIsTerminal,
   };
   const std::vector<std::string> arguments(argv + 1, argv + argc);
   const int status = RunQuillet(arguments, table, environment);

@@ -25,7 +25,7 @@ enum class Listing {
 // Options beyond --help, which every subcommand takes.
 enum Option : unsigned {
   kOptionPasswordFile = 1U << 0,
-  kOptionRaw = 1U << 1,
+  kOptionFormat = 1U << 1,
   kOptionFlag = 1U << 2,
   kOptionAll = 1U << 3,
   kOptionKeepPartial = 1U << 4,

@@ -34,6 +34,7 @@ class EchoOff {
 }  // namespace
 
 bool InputIsTerminal() { return isatty(STDIN_FILENO) == 1; }
+bool ErrorIsTerminal() { return isatty(STDERR_FILENO) == 1; }
 
 std::optional<std::string> ReadHiddenLine(const std::string& prompt) {
   // Echo goes off before the prompt shows, so that nothing typed in answer to it is echoed.

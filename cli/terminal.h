@@ -8,6 +8,7 @@
 namespace quillet::cli {
 
 bool InputIsTerminal();
+bool ErrorIsTerminal();
 
 // Writes the prompt to standard error, reads one line from standard input with echo off and
 // puts echo back; nullopt at end of input.

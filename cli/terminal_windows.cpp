@@ -33,6 +33,7 @@ class EchoOff {
 }  // namespace
 
 bool InputIsTerminal() { return _isatty(_fileno(stdin)) != 0; }
+bool ErrorIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
 
 std::optional<std::string> ReadHiddenLine(const std::string& prompt) {
   EchoOff echoOff;

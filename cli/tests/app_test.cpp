@@ -34,9 +34,9 @@ const SubcommandTable kTable = {
     {"create-db", "SERVER DATABASE", "create a database", "Creates it.", 2, 2, Credential::kServer,
      Listing::kNone, kOptionPasswordFile, NeedsNonEmpty, Record},
     {"dir-db", "SERVER", "list databases", "Lists them.", 1, 1, Credential::kServer,
-     Listing::kDatabases, kOptionPasswordFile | kOptionRaw, nullptr, Record},
+     Listing::kDatabases, kOptionPasswordFile | kOptionFormat, nullptr, Record},
     {"list-connections", "SERVER", "list connections", "Lists them.", 1, 1, Credential::kServer,
-     Listing::kConnections, kOptionPasswordFile | kOptionRaw, nullptr, Record},
+     Listing::kConnections, kOptionPasswordFile | kOptionFormat, nullptr, Record},
     {"reload", "DATABASE USER SCRIPT", "reload", "Reloads.", 3, 3, Credential::kDatabaseUser,
      Listing::kNone, kOptionPasswordFile, nullptr, Record},
     {"server status", "SERVER", "status", "Prints the state.", 1, 1, Credential::kNone,
@@ -59,6 +59,7 @@ class AppTest : public ::testing::Test {
         [](int32_t code) -> const char* { return code == 1203 ? "database exists" : nullptr; },
         out_,
         err_,
+        nullptr,
         nullptr};
     return RunQuillet(arguments, kTable, environment);
   }

@@ -253,8 +253,31 @@ TEST_F(ProgramTest, DatabasesAreCreatedListedAndDropped) {
 
   EXPECT_EQ(Quillet("drop-db ACME DEMO", WithPassword("acme-pw")).status, 0);
   EXPECT_EQ(Quillet("drop-db ACME SALES", WithPassword("acme-pw")).status, 0);
-  EXPECT_EQ(Quillet("dir-db ACME", WithPassword("acme-pw")).out, "No databases.\n");
   EXPECT_EQ(Quillet("dir-db ACME --raw", WithPassword("acme-pw")).out, "");
+}
+
+TEST_F(ProgramTest, ListsComeAsJsonOrCsvForScriptsAndEmptyTablesPrintNothing) {
+  CreateServerWithDatabase();
+  ASSERT_EQ(Quillet("create-db ACME SALES", WithPassword("acme-pw")).status, 0);
+  EXPECT_EQ(Quillet("dir-db ACME --format json", WithPassword("acme-pw")).out,
+            "[\"DEMO\",\"SALES\"]\n");
+  EXPECT_EQ(Quillet("--format=csv dir-db ACME", WithPassword("acme-pw")).out,
+            "database\r\nDEMO\r\nSALES\r\n");
+  EXPECT_EQ(Quillet("list-connections ACME --format json", WithPassword("acme-pw")).out, "[]\n");
+  EXPECT_EQ(Quillet("list-connections ACME --format csv", WithPassword("acme-pw")).out,
+            "process,database,user,program\r\n");
+  const ProgramRun table = Quillet("list-connections ACME", WithPassword("acme-pw"));
+  EXPECT_EQ(table.status, 0);
+  EXPECT_EQ(table.out, "");
+  EXPECT_EQ(table.err, "");
+  const ProgramRun onTerminal =
+      RunOnTerminal(QUILLET_PROGRAM, {"list-connections", "ACME"},
+                    {{"QUILLET_STANDIN_ROOT", root_}, {"QUILLET_SERVER_PASSWORD", "acme-pw"}}, {});
+  EXPECT_EQ(onTerminal.status, 0);
+  EXPECT_THAT(onTerminal.out, HasSubstr("No connections."));
+  const ProgramRun wrong = Quillet("dir-db ACME --format yaml", WithPassword("acme-pw"));
+  EXPECT_EQ(wrong.status, 2);
+  EXPECT_THAT(wrong.err, HasSubstr("--format takes table, raw, json or csv"));
 }
 
 TEST_F(ProgramTest, AScriptIsReloadedAndAQueryExportedToCsv) {
@@ -356,6 +379,10 @@ TEST_F(ProgramTest, AnotherProcesssConnectionIsListedAndKilled) {
   EXPECT_EQ(table.status, 0);
   EXPECT_THAT(table.out, StartsWith("PROCESS  DATABASE  USER    PROGRAM\n"));
   EXPECT_THAT(table.out, MatchesRegex("(.|\n)* +[0-9]+  DEMO      SYSADM  hold-connection\n"));
+
+  const ProgramRun json = Quillet("list-connections ACME --format json", WithPassword("acme-pw"));
+  EXPECT_THAT(json.out, MatchesRegex("\\[\\{\"process\":[0-9]+,\"database\":\"DEMO\",\"user\":"
+                                     "\"SYSADM\",\"program\":\"hold-connection\"\\}\\]\n"));
 
   const ProgramRun raw = Quillet("list-connections ACME --raw", WithPassword("acme-pw"));
   const std::string line = raw.out.substr(0, raw.out.find(":DEMO:SYSADM:hold-connection"));
