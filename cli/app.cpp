@@ -1,5 +1,6 @@
 #include "app.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <optional>
 #include <string_view>
@@ -24,6 +25,35 @@ const Subcommand* Find(const SubcommandTable& table, std::string_view name) {
     if (subcommand.name == name) return &subcommand;
   }
   return nullptr;
+}
+
+std::size_t Distance(std::string_view a, std::string_view b) {
+  std::vector<std::size_t> row(b.size() + 1);
+  for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
+  for (std::size_t i = 1; i <= a.size(); ++i) {
+    std::size_t diagonal = row[0];
+    row[0] = i;
+    for (std::size_t j = 1; j <= b.size(); ++j) {
+      const std::size_t above = row[j];
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      diagonal = above;
+    }
+  }
+  return row[b.size()];
+}
+
+// The subcommand a mistyped name most likely meant; empty when none is close.
+std::string Nearest(const SubcommandTable& table, std::string_view name) {
+  std::string nearest;
+  std::size_t best = 3;
+  for (const Subcommand& subcommand : table) {
+    const std::size_t distance = Distance(name, subcommand.name);
+    if (distance < best) {
+      best = distance;
+      nearest = std::string(subcommand.name);
+    }
+  }
+  return nearest;
 }
 
 bool IsHelp(std::string_view argument) { return argument == "--help" || argument == "-h"; }
@@ -151,7 +181,8 @@ int Run(const Subcommand& subcommand, const std::vector<std::string>& arguments,
     const char* meaning = QuilletResultMeaning(result.code);
     if (meaning == nullptr && environment.codeMeaning)
       meaning = environment.codeMeaning(result.code);
-    environment.err << FailureMessage(subcommand.name, result.code, meaning);
+    const char* detail = environment.lastMessage ? environment.lastMessage(result.code) : nullptr;
+    environment.err << FailureMessage(subcommand.name, result.code, meaning, detail);
     if (!result.note.empty()) environment.err << prefix << ": " << result.note << "\n";
     return kExitJobFailed;
   }
@@ -227,8 +258,11 @@ int RunQuillet(const std::vector<std::string>& given, const SubcommandTable& tab
   const Subcommand* subcommand = Find(table, name);
   if (subcommand == nullptr) {
     // Only up to any "=", which might be followed by a secret.
-    environment.err << "quillet: unknown subcommand '" << name.substr(0, name.find('='))
-                    << "'\nTry 'quillet --help'.\n";
+    const std::string shown = name.substr(0, name.find('='));
+    environment.err << "quillet: unknown subcommand '" << shown << "'\n";
+    const std::string nearest = Nearest(table, shown);
+    if (!nearest.empty()) environment.err << "Did you mean 'quillet " << nearest << "'?\n";
+    environment.err << "Try 'quillet --help'.\n";
     return kExitUsage;
   }
   rest.insert(rest.begin(), leading.begin(), leading.end());

@@ -24,6 +24,8 @@ struct Environment {
   PasswordSources passwords;
   // The meaning of a return code, or null when unknown.
   std::function<const char*(int32_t code)> codeMeaning;
+  // The client library's own words on the last failure with this code, or null.
+  std::function<const char*(int32_t code)> lastMessage;
   std::ostream& out;
   std::ostream& err;
   // Makes the database jobs use the named server; empty, or why that cannot be done.

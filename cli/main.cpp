@@ -19,6 +19,7 @@ int main(int argc, char** argv) {
       {[](const char* name) -> const char* { return std::getenv(name); }, InputIsTerminal,
        ReadHiddenLine},
       StandinCodeText,
+      StandinLastMessage,
       std::cout,
       std::cerr,
       SelectStandinServer,

@@ -56,4 +56,10 @@ const char* StandinCodeText(int32_t code) {
   return found ? codeText(code) : nullptr;
 }
 
+const char* StandinLastMessage(int32_t code) {
+  static decltype(&standin_last_message) lastMessage = nullptr;
+  static const bool found = Lookup("standin_last_message", lastMessage);
+  return found ? lastMessage(code) : nullptr;
+}
+
 }  // namespace quillet::cli

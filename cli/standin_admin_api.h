@@ -28,6 +28,10 @@ std::string SelectStandinServer(const std::string& server);
 // The stand-in's text for a return code; null when unknown or when there is no stand-in.
 const char* StandinCodeText(int32_t code);
 
+// The stand-in's own words on the calling thread's last failure with this code; null when it
+// has none or there is no stand-in.
+const char* StandinLastMessage(int32_t code);
+
 }  // namespace quillet::cli
 
 #endif  // QUILLET_CLI_STANDIN_ADMIN_API_H

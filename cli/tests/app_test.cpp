@@ -57,6 +57,7 @@ class AppTest : public ::testing::Test {
          },
          [] { return false; }, [](const std::string&) { return std::optional<std::string>(); }},
         [](int32_t code) -> const char* { return code == 1203 ? "database exists" : nullptr; },
+        nullptr,
         out_,
         err_,
         nullptr,

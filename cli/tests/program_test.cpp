@@ -215,6 +215,46 @@ TEST_F(ProgramTest, AFailureGivesTheReturnCodeAndItsMeaning) {
   EXPECT_THAT(run.out, IsEmpty());
 }
 
+TEST_F(ProgramTest, FailuresSayWhatWentWrongInTheServersOwnWords) {
+  CreateServerWithDatabase();
+  const std::string script = root_ + "/broken.sql";
+  std::ofstream(script) << "CREATE TABLE stock (id INTEGER);\n\nINSERT INTO nope VALUES (1);\n";
+  const ProgramRun sql =
+      QuilletArguments({"reload", "DEMO", "SYSADM", script}, WithPassword("SYSADM"));
+  EXPECT_EQ(sql.status, 1);
+  EXPECT_EQ(sql.err,
+            "quillet reload: failed with return code 9131 (SQL error): SQLite: no such "
+            "table: nope (" +
+                script + ", line 3)\n");
+
+  const ProgramRun missing =
+      QuilletArguments({"reload", "DEMO", "SYSADM", root_ + "/gone.sql"}, WithPassword("SYSADM"));
+  EXPECT_THAT(missing.err, HasSubstr("cannot read the script " + root_ +
+                                     "/gone.sql: No such file or directory\n"));
+
+  const ProgramRun name = Quillet("create-db ACME INVENTORY", WithPassword("acme-pw"));
+  EXPECT_EQ(name.status, 1);
+  EXPECT_THAT(name.err, HasSubstr("the database name \"INVENTORY\" is refused: a database name "
+                                  "has 1 to 8 letters, digits or _ and starts with a letter"));
+
+  const ProgramRun directory =
+      QuilletArguments({"snapshot", "ACME", "DEMO", root_ + "/nowhere"}, WithPassword("acme-pw"));
+  EXPECT_THAT(directory.err,
+              HasSubstr("the backup directory " + root_ + "/nowhere does not exist"));
+
+  const ProgramRun command = Quillet("load DEMO SYSADM IMPORT-EVERYTHING", WithPassword("SYSADM"));
+  EXPECT_THAT(command.err, HasSubstr("LOAD SQL FILE, UNLOAD SQL FILE or UNLOAD DATABASE FILE"));
+}
+
+TEST_F(ProgramTest, AMistypedSubcommandGetsTheNearestSuggested) {
+  const ProgramRun run = Quillet("creat-db ACME DEMO");
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.err,
+            "quillet: unknown subcommand 'creat-db'\nDid you mean 'quillet create-db'?\n"
+            "Try 'quillet --help'.\n");
+  EXPECT_THAT(Quillet("frobnicate").err, Not(HasSubstr("Did you mean")));
+}
+
 TEST_F(ProgramTest, ServersAreCreatedTerminatedAndStartedAgain) {
   EXPECT_EQ(Quillet("server root").out, root_ + "\n");
   std::ofstream(root_ + "/password") << "from-file\n";
