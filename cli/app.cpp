@@ -1,7 +1,9 @@
 #include "app.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstddef>
+#include <cstdio>
 #include <optional>
 #include <string_view>
 
@@ -9,10 +11,8 @@
 #include "failure_message.h"
 #include "help_text.h"
 #include "list_format.h"
-
-#ifndef QUILLET_VERSION
-#define QUILLET_VERSION "unknown"
-#endif
+#include "progress.h"
+#include "version_text.h"
 
 namespace quillet::cli {
 namespace {
@@ -54,6 +54,30 @@ std::string Nearest(const SubcommandTable& table, std::string_view name) {
     }
   }
   return nearest;
+}
+
+// The arguments of the library call as --verbose shows them: by their usage names, the
+// password never.
+std::string CallArguments(const Subcommand& subcommand, const Invocation& invocation) {
+  std::vector<std::string> names;
+  std::string usage(subcommand.usage);
+  for (std::size_t at = 0; at < usage.size();) {
+    const std::size_t end = std::min(usage.find(' ', at), usage.size());
+    std::string name = usage.substr(at, end - at);
+    name.erase(
+        std::remove_if(name.begin(), name.end(), [](char c) { return c == '[' || c == ']'; }),
+        name.end());
+    names.push_back(name);
+    at = end + 1;
+  }
+  std::string text;
+  for (std::size_t k = 0; k < invocation.arguments.size(); ++k) {
+    if (!text.empty()) text += ", ";
+    text += (k < names.size() ? names[k] + "=" : "") + "\"" + invocation.arguments[k] + "\"";
+  }
+  if (subcommand.credential != Credential::kNone)
+    text += (text.empty() ? "" : ", ") + std::string("password not shown");
+  return text;
 }
 
 bool IsHelp(std::string_view argument) { return argument == "--help" || argument == "-h"; }
@@ -170,8 +194,40 @@ int Run(const Subcommand& subcommand, const std::vector<std::string>& arguments,
     }
     invocation.password = std::move(*found.password);
   }
+  const bool terminal = environment.errorIsTerminal && environment.errorIsTerminal();
+  // Asked only of a person: a script that runs the job meant it.
+  if (subcommand.confirm != nullptr && !parsed.yes && environment.passwords.inputIsTerminal()) {
+    const std::string question = subcommand.confirm(invocation);
+    if (!question.empty()) {
+      const std::optional<std::string> answer =
+          environment.askLine ? environment.askLine(question + " [y/N] ") : std::nullopt;
+      if (!answer || (*answer != "y" && *answer != "Y" && *answer != "yes")) {
+        environment.err << prefix << ": not confirmed; nothing was done\n";
+        return kExitJobFailed;
+      }
+    }
+  }
 
-  const JobResult result = subcommand.run(invocation);
+  if (parsed.verbose) {
+    environment.err << "quillet: calling " << subcommand.call << "("
+                    << CallArguments(subcommand, invocation) << ")\n";
+  }
+  const auto start = std::chrono::steady_clock::now();
+  JobResult result;
+  {
+    std::optional<ProgressDisplay> progress;
+    if (subcommand.progress != Progress::kNone && terminal && !parsed.quiet) {
+      progress.emplace(environment.err, std::string(subcommand.name), subcommand.progress,
+                       subcommand.progress == Progress::kSnapshots ? invocation.arguments[1] : "");
+      invocation.progress = &*progress;
+    }
+    result = subcommand.run(invocation);
+  }
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  if (parsed.verbose) {
+    environment.err << "quillet: " << subcommand.call << " returned " << result.code << "\n";
+  }
   if (!result.problem.empty()) {
     environment.err << prefix << ": " << result.problem << "\n";
     if (!result.note.empty()) environment.err << prefix << ": " << result.note << "\n";
@@ -195,7 +251,14 @@ int Run(const Subcommand& subcommand, const std::vector<std::string>& arguments,
     if (subcommand.listing == Listing::kDatabases) environment.err << "No databases.\n";
     if (subcommand.listing == Listing::kConnections) environment.err << "No connections.\n";
   }
-  return kExitSuccess;
+  if (subcommand.progress != Progress::kNone && ((terminal && !parsed.quiet) || parsed.verbose)) {
+    char took[32];
+    std::snprintf(took, sizeof took, "%.1f s", seconds);
+    environment.err << subcommand.name << ": done"
+                    << (result.summary.empty() ? "" : ", " + result.summary) << " in " << took
+                    << "\n";
+  }
+  return result.status;
 }
 
 }  // namespace
@@ -231,8 +294,8 @@ int RunQuillet(const std::vector<std::string>& given, const SubcommandTable& tab
     environment.out << OverallHelp(table, "");
     return kExitSuccess;
   }
-  if (first == "--version") {
-    environment.out << "quillet " << QUILLET_VERSION << "\n";
+  if (first == "--version" || first == "-V") {
+    environment.out << (environment.versionText ? environment.versionText() : VersionText("", ""));
     return kExitSuccess;
   }
   std::vector<std::string> rest(arguments.begin() + 1, arguments.end());

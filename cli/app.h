@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -18,6 +19,8 @@ enum ExitStatus : int {
   kExitSuccess = 0,
   kExitJobFailed = 1,
   kExitUsage = 2,
+  // server status: the server is not running.
+  kExitNotRunning = 3,
 };
 
 struct Environment {
@@ -32,6 +35,10 @@ struct Environment {
   std::function<std::string(const std::string& server)> selectServer;
   // Whether standard error is a terminal: notes and progress are shown only there.
   std::function<bool()> errorIsTerminal;
+  // Shows the question and reads the answer, seen as typed; nullopt at end of input.
+  std::function<std::optional<std::string>(const std::string& question)> askLine;
+  // What --version prints.
+  std::function<std::string()> versionText;
 };
 
 // arguments: the command line without the program name.

@@ -111,6 +111,15 @@ ParsedArguments ParseArguments(const std::vector<std::string>& arguments, unsign
     } else if (name == "--all") {
       if (!allowed(kOptionAll) || !flagOnly()) return parsed;
       parsed.all = true;
+    } else if (name == "--quiet" || name == "-q") {
+      if (!flagOnly()) return parsed;
+      parsed.quiet = true;
+    } else if (name == "--verbose" || name == "-v") {
+      if (!flagOnly()) return parsed;
+      parsed.verbose = true;
+    } else if (name == "--yes" || name == "-y") {
+      if (!allowed(kOptionYes) || !flagOnly()) return parsed;
+      parsed.yes = true;
     } else if (name == "--keep-partial") {
       if (!allowed(kOptionKeepPartial) || !flagOnly()) return parsed;
       parsed.keepPartial = true;

@@ -16,6 +16,9 @@ struct ParsedArguments {
   bool help = false;
   bool all = false;
   bool keepPartial = false;
+  bool yes = false;
+  bool quiet = false;
+  bool verbose = false;
   std::optional<std::string> passwordFile;
   std::optional<std::string> server;
   std::optional<ListFormat> format;

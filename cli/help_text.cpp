@@ -90,6 +90,11 @@ std::string OptionLines(unsigned options) {
     text +=
         "  --keep-partial        after a failure keep the rows written so far as FILE.partial\n";
   }
+  if ((options & kOptionYes) != 0) {
+    text += "  -y, --yes             do not ask for confirmation on a terminal\n";
+  }
+  text += "  -q, --quiet           show no progress and no closing summary\n";
+  text += "  -v, --verbose         also show the library call and its result\n";
   text += "  -h, --help            show this help\n";
   return text;
 }
@@ -119,8 +124,11 @@ std::string UsageLine(const Subcommand& subcommand) {
 }
 
 std::string SubcommandHelp(const Subcommand& subcommand) {
-  return UsageLine(subcommand) + "\n" + Wrapped(subcommand.description) +
-         PasswordParagraph(subcommand.credential) + OptionLines(subcommand.options);
+  std::string text = UsageLine(subcommand) + "\n" + Wrapped(subcommand.description) +
+                     PasswordParagraph(subcommand.credential) + OptionLines(subcommand.options);
+  if (!subcommand.example.empty())
+    text += "\nExample:\n  " + std::string(subcommand.example) + "\n";
+  return text;
 }
 
 std::string OverallHelp(const SubcommandTable& table, std::string_view prefix) {
@@ -145,9 +153,16 @@ std::string OverallHelp(const SubcommandTable& table, std::string_view prefix) {
           "\n" +
           Wrapped(
               "Exit status: 0 on success; 1 when the job failed (the message gives the "
-              "return code and, where known, its meaning); 2 when the command line was not "
-              "understood or no password was found.") +
-          "\n'quillet SUBCOMMAND --help' describes one subcommand.\n";
+              "return code and, where known, its meaning and the server's own words); 2 when "
+              "the command line was not understood or no password was found; 3 from 'server "
+              "status' when the server is not running.") +
+          "\nOptions for every subcommand:\n"
+          "  -q, --quiet           show no progress and no closing summary\n"
+          "  -v, --verbose         also show the library call and its result\n"
+          "  -h, --help            show the help\n"
+          "  -V, --version         show the versions of the command line, the library and\n"
+          "                        the client library\n"
+          "\n'quillet SUBCOMMAND --help' describes one subcommand, with its own options.\n";
   return text;
 }
 

@@ -9,6 +9,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "quillet.h"
+#include "version_text.h"
+
 namespace quillet::cli {
 namespace {
 
@@ -33,7 +36,8 @@ const StandinAdminApi* FindStandinAdminApi() {
   static StandinAdminApi api{};
   static const bool found =
       Lookup("standin_root", api.root) && Lookup("standin_server_create", api.create) &&
-      Lookup("standin_server_start", api.start) && Lookup("standin_server_state", api.state);
+      Lookup("standin_server_start", api.start) && Lookup("standin_server_state", api.state) &&
+      Lookup("standin_server_list", api.list);
   return found ? &api : nullptr;
 }
 
@@ -60,6 +64,36 @@ const char* StandinLastMessage(int32_t code) {
   static decltype(&standin_last_message) lastMessage = nullptr;
   static const bool found = Lookup("standin_last_message", lastMessage);
   return found ? lastMessage(code) : nullptr;
+}
+
+std::string LibraryDescription() {
+  // The library has no version call of its own; it comes from the same build.
+  std::string text = std::string("Quillet ") + CommandLineVersion();
+#if defined(_WIN32)
+  char path[MAX_PATH] = "";
+  if (const HMODULE library = GetModuleHandleA("Quillet.dll")) {
+    if (GetModuleFileNameA(library, path, sizeof path) > 0) text += ", " + std::string(path);
+  }
+#else
+  Dl_info info{};
+  void* address = nullptr;
+  auto dirDb = &DirDB;
+  static_assert(sizeof(address) == sizeof(dirDb));
+  std::memcpy(&address, &dirDb, sizeof address);
+  if (dladdr(address, &info) != 0 && info.dli_fname != nullptr) {
+    text += ", " + std::string(info.dli_fname);
+  }
+#endif
+  return text;
+}
+
+std::string ClientLibraryDescription() {
+  if (FindStandinAdminApi() == nullptr) return "SQLWNTM (a SQLBase client library)";
+  std::string text = "the stand-in server";
+  const char* (*sqliteVersion)() = nullptr;
+  if (Lookup("sqlite3_libversion", sqliteVersion))
+    text += " over SQLite " + std::string(sqliteVersion());
+  return text;
 }
 
 }  // namespace quillet::cli

@@ -16,6 +16,7 @@ struct StandinAdminApi {
   decltype(&standin_server_create) create;
   decltype(&standin_server_start) start;
   decltype(&standin_server_state) state;
+  decltype(&standin_server_list) list;
 };
 
 // Null when the loaded client library is not the stand-in.
@@ -31,6 +32,10 @@ const char* StandinCodeText(int32_t code);
 // The stand-in's own words on the calling thread's last failure with this code; null when it
 // has none or there is no stand-in.
 const char* StandinLastMessage(int32_t code);
+
+// For --version: where the library was loaded from, and which client library it uses.
+std::string LibraryDescription();
+std::string ClientLibraryDescription();
 
 }  // namespace quillet::cli
 

@@ -30,7 +30,18 @@ enum Option : unsigned {
   kOptionAll = 1U << 3,
   kOptionKeepPartial = 1U << 4,
   kOptionServer = 1U << 5,
+  kOptionYes = 1U << 6,
 };
+
+// What a job shows on a terminal while it runs.
+enum class Progress {
+  kNone,
+  kElapsed,    // the time so far
+  kExport,     // the time, the bytes written and the rate, from the growing file
+  kSnapshots,  // the time, and each database's directory under ROOT as it is written
+};
+
+class ProgressDisplay;
 
 struct Invocation {
   std::vector<std::string> arguments;
@@ -40,6 +51,8 @@ struct Invocation {
   bool keepPartial = false;
   // Where a job that prints its result as it is (an export to "-") writes it.
   std::ostream* out = nullptr;
+  // The running job's progress display, or null when none is shown.
+  ProgressDisplay* progress = nullptr;
 };
 
 struct JobResult {
@@ -51,6 +64,10 @@ struct JobResult {
   std::string problem;
   // Said after a failure's message: what became of the job's files.
   std::string note;
+  // For a job that succeeded: the exit status (3 for a server that is not running).
+  int status = 0;
+  // What the job did, for the closing line on a terminal, e.g. "3 rows, 12 bytes".
+  std::string summary;
 };
 
 struct Subcommand {
@@ -68,6 +85,14 @@ struct Subcommand {
   // Usage problems beyond the argument count; empty when the invocation is fine.
   std::string (*check)(const Invocation& invocation);
   JobResult (*run)(const Invocation& invocation);
+  // One example command line, shown by --help.
+  std::string_view example;
+  // The library call the job makes, for --verbose.
+  std::string_view call;
+  // The question asked on a terminal before a job that cannot be undone; null for none, and
+  // an empty question when this invocation needs none.
+  std::string (*confirm)(const Invocation& invocation);
+  Progress progress;
 };
 
 using SubcommandTable = std::vector<Subcommand>;

@@ -1,8 +1,12 @@
 // The administration calls and the texts of the return codes.
 #include "standin_admin.h"
 
+#include <dirent.h>
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstring>
+#include <set>
 #include <string>
 
 #include "catalogue.h"
@@ -87,6 +91,25 @@ std::string UserNameRule(const char* name) {
 }  // namespace standin
 
 extern "C" {
+
+const char* standin_server_list(void) {
+  thread_local std::string names;
+  std::set<std::string> found;
+  if (DIR* root = opendir(standin::RootFolder().c_str())) {
+    while (const dirent* entry = readdir(root)) {
+      const std::string name = entry->d_name;
+      struct stat info {};
+      if (standin::IsServerName(name.c_str()) &&
+          stat(standin::CataloguePath(name).c_str(), &info) == 0) {
+        found.insert(name);
+      }
+    }
+    closedir(root);
+  }
+  names.clear();
+  for (const std::string& name : found) names += name + "\n";
+  return names.c_str();
+}
 
 const char* standin_last_message(int32_t code) {
   if (lastMessage.code != code || lastMessage.text.empty()) return nullptr;

@@ -25,7 +25,7 @@ const char* const kSubcommands[] = {
     "install-db", "deinstall-db", "create-db", "drop-db", "terminate-server", "kill-connection",
     "dir-db", "snapshot", "all-snapshot", "list-connections", "kill-all-connections",
     "update-stats", "release-log", "load", "unload", "reload", "export-csv",
-    "server create", "server start", "server status", "server root"};
+    "server create", "server start", "server status", "server list", "server root"};
 // clang-format on
 
 std::vector<std::string> Words(const std::string& text) {
@@ -93,8 +93,108 @@ TEST_F(ProgramTest, HelpListsEverySubcommandAndEachHasItsOwn) {
     const ProgramRun help = Quillet(name + " --help");
     EXPECT_EQ(help.status, 0) << name;
     EXPECT_THAT(help.out, StartsWith("Usage: quillet " + name)) << name;
+    EXPECT_THAT(help.out, HasSubstr("\nExample:\n  ")) << name;
     EXPECT_EQ(help.err, "") << name;
   }
+  // The server reads and writes the files of load and unload: their forms are shown.
+  EXPECT_THAT(Quillet("load --help").out, HasSubstr("\"LOAD SQL FILE\""));
+  const std::string unload = Quillet("unload --help").out;
+  EXPECT_THAT(unload, HasSubstr("\"UNLOAD SQL FILE\" and \"UNLOAD DATABASE FILE\""));
+  EXPECT_THAT(unload, HasSubstr("The server writes FILE"));
+}
+
+TEST_F(ProgramTest, VersionNamesTheCommandLineTheLibraryAndTheClientLibrary) {
+  EXPECT_THAT(Quillet("--help").out, HasSubstr("-V, --version"));
+  const ProgramRun version = Quillet("-V");
+  EXPECT_EQ(version.status, 0);
+  EXPECT_THAT(version.out, MatchesRegex("quillet [0-9.]+\nlibrary: Quillet [0-9.]+, "
+                                        ".*libquillet\\.so.*\nclient library: the stand-in "
+                                        "server over SQLite 3\\.[0-9.]+\n"));
+  EXPECT_EQ(Quillet("--version").out, version.out);
+}
+
+TEST_F(ProgramTest, JobsThatCannotBeUndoneAskOnATerminalUnlessYes) {
+  CreateServerWithDatabase();
+  const EnvironmentChanges environment = {{"QUILLET_STANDIN_ROOT", root_},
+                                          {"QUILLET_SERVER_PASSWORD", "acme-pw"}};
+  const ProgramRun declined =
+      RunOnTerminal(QUILLET_PROGRAM, {"drop-db", "ACME", "DEMO"}, environment, {{"[y/N] ", "n"}});
+  EXPECT_EQ(declined.status, 1);
+  EXPECT_THAT(declined.out, HasSubstr("Drop the database DEMO of server ACME and remove its file? "
+                                      "[y/N] n"));
+  EXPECT_THAT(declined.out, HasSubstr("not confirmed; nothing was done"));
+  EXPECT_EQ(Quillet("dir-db ACME", WithPassword("acme-pw")).out, "DEMO\n");
+
+  const ProgramRun killAll =
+      RunOnTerminal(QUILLET_PROGRAM, {"kill-all-connections", "ACME", "--all"}, environment,
+                    {{"Kill every client process of server ACME? [y/N] ", "y"}});
+  EXPECT_EQ(killAll.status, 0) << killAll.out;
+  const ProgramRun yes =
+      RunOnTerminal(QUILLET_PROGRAM, {"-y", "drop-db", "ACME", "DEMO"}, environment, {});
+  EXPECT_EQ(yes.status, 0) << yes.out;
+  EXPECT_THAT(yes.out, Not(HasSubstr("[y/N]")));
+  EXPECT_EQ(Quillet("dir-db ACME", WithPassword("acme-pw")).out, "");
+}
+
+TEST_F(ProgramTest, ServerStatusExitsWithThreeWhenTerminatedAndServerListShowsAll) {
+  ASSERT_EQ(Quillet("server create ACME", WithPassword("a")).status, 0);
+  ASSERT_EQ(Quillet("server create BETA", WithPassword("b")).status, 0);
+  ASSERT_EQ(Quillet("terminate-server BETA", WithPassword("b")).status, 0);
+  const ProgramRun running = Quillet("server status ACME");
+  EXPECT_EQ(running.status, 0);
+  const ProgramRun terminated = Quillet("server status BETA");
+  EXPECT_EQ(terminated.status, 3);
+  EXPECT_EQ(terminated.out, "terminated\n");
+  EXPECT_EQ(Quillet("server list").out, "ACME\trunning\nBETA\tterminated\n");
+}
+
+TEST_F(ProgramTest, LongJobsShowProgressAndASummaryOnATerminalOnly) {
+  CreateServerWithDatabase();
+  const std::string script = root_ + "/many.sql";
+  std::ofstream(script) << "CREATE TABLE many (id INTEGER, name VARCHAR(20));\n"
+                           "INSERT INTO many WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT "
+                           "i + 1 FROM n WHERE i < 400000) SELECT i, 'row ' || i FROM n;\n";
+  ASSERT_EQ(QuilletArguments({"reload", "DEMO", "SYSADM", script}, WithPassword("SYSADM")).status,
+            0);
+  const EnvironmentChanges environment = {{"QUILLET_STANDIN_ROOT", root_},
+                                          {"QUILLET_PASSWORD", "SYSADM"}};
+  const std::vector<std::string> exportMany = {"export-csv", "DEMO", "SYSADM", "SELECT * FROM many",
+                                               root_ + "/many.csv"};
+  const ProgramRun shown = RunOnTerminal(QUILLET_PROGRAM, exportMany, environment, {});
+  EXPECT_EQ(shown.status, 0) << shown.out;
+  const std::size_t bytes = std::filesystem::file_size(root_ + "/many.csv");
+  EXPECT_THAT(shown.out,
+              HasSubstr("export-csv: done, 400000 rows, " + std::to_string(bytes) + " bytes ("));
+  const std::string took = shown.out.substr(shown.out.rfind(" in ") + 4);
+  // Updates come four times a second: a job that took longer showed at least one.
+  if (std::stod(took) >= 0.3) EXPECT_THAT(shown.out, HasSubstr(" written, "));
+
+  std::vector<std::string> quiet = exportMany;
+  quiet.push_back("-q");
+  const ProgramRun silenced = RunOnTerminal(QUILLET_PROGRAM, quiet, environment, {});
+  EXPECT_EQ(silenced.status, 0);
+  EXPECT_EQ(silenced.out, "");
+  const ProgramRun piped = QuilletArguments(exportMany, WithPassword("SYSADM"));
+  EXPECT_EQ(piped.status, 0);
+  EXPECT_EQ(piped.err, "");
+
+  // all-snapshot names each database's directory as it is written.
+  ASSERT_EQ(mkdir((root_ + "/nightly").c_str(), 0755), 0);
+  const ProgramRun snapshots =
+      RunOnTerminal(QUILLET_PROGRAM, {"all-snapshot", "ACME", root_ + "/nightly"},
+                    {{"QUILLET_STANDIN_ROOT", root_}, {"QUILLET_SERVER_PASSWORD", "acme-pw"}}, {});
+  EXPECT_EQ(snapshots.status, 0) << snapshots.out;
+  EXPECT_THAT(snapshots.out, HasSubstr("  " + root_ + "/nightly/DEMO\r\n"));
+  EXPECT_THAT(snapshots.out, HasSubstr("all-snapshot: done in "));
+}
+
+TEST_F(ProgramTest, VerboseShowsTheLibraryCallAndItsResultButNoPassword) {
+  ASSERT_EQ(Quillet("server create ACME", WithPassword("acme-pw")).status, 0);
+  const ProgramRun run = Quillet("create-db ACME DEMO -v", WithPassword("acme-pw"));
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err,
+            "quillet: calling CreateDB(SERVER=\"ACME\", DATABASE=\"DEMO\", password not shown)\n"
+            "quillet: CreateDB returned 0\n");
 }
 
 TEST_F(ProgramTest, MisuseExitsWithTwoAndSaysWhatToDoOnStandardError) {
