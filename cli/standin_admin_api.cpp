@@ -63,7 +63,11 @@ const char* StandinCodeText(int32_t code) {
 const char* StandinLastMessage(int32_t code) {
   static decltype(&standin_last_message) lastMessage = nullptr;
   static const bool found = Lookup("standin_last_message", lastMessage);
-  return found ? lastMessage(code) : nullptr;
+  const char* message = found ? lastMessage(code) : nullptr;
+  if (message == nullptr && found && code == STANDIN_AMBIGUOUS_DATABASE) {
+    return "name the server with --server NAME or QUILLET_SERVER";
+  }
+  return message;
 }
 
 std::string LibraryDescription() {

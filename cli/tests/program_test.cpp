@@ -273,6 +273,7 @@ TEST_F(ProgramTest, ServerPicksTheStandinServerOfADatabaseAndOptionsMayComeFirst
   const ProgramRun ambiguous = Quillet("update-stats DEMO SYSADM", WithPassword("SYSADM"));
   EXPECT_EQ(ambiguous.status, 1);
   EXPECT_THAT(ambiguous.err, HasSubstr("return code 9115"));
+  EXPECT_THAT(ambiguous.err, HasSubstr("--server NAME or QUILLET_SERVER"));
 
   const std::string script = root_ + "/beta.sql";
   std::ofstream(script) << "CREATE TABLE only_on_beta (id INTEGER);\n";
