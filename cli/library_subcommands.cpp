@@ -65,7 +65,7 @@ std::string ExportSummary(const std::string& path) {
   const long long rows = CountRows(path);
   if (ignored) return std::to_string(rows) + (rows == 1 ? " row" : " rows");
   return std::to_string(rows) + (rows == 1 ? " row, " : " rows, ") + std::to_string(bytes) +
-         " bytes (" + HumanBytes(static_cast<double>(bytes)) + ")";
+         " bytes" + (bytes >= 1000 ? " (" + HumanBytes(static_cast<double>(bytes)) + ")" : "");
 }
 
 std::string CheckProcessNumber(const Invocation& invocation) {
