@@ -88,7 +88,15 @@ int16_t FindServer(const std::string& database, std::string* server) {
       ++found;
     }
   }
-  if (found == 0) return STANDIN_NO_SUCH_DATABASE;
+  if (found == 0 && named != nullptr && named[0] != '\0') {
+    return Report(STANDIN_NO_SUCH_DATABASE, "the server " + std::string(named) +
+                                                " (QUILLET_STANDIN_SERVER) has no database " +
+                                                database + " installed");
+  }
+  if (found == 0) {
+    return Report(STANDIN_NO_SUCH_DATABASE, "no stand-in server in " + RootFolder() +
+                                                " has the database " + database + " installed");
+  }
   return found == 1 ? 0 : STANDIN_AMBIGUOUS_DATABASE;
 }
 
