@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -18,14 +19,26 @@ enum ExitStatus : int {
   kExitSuccess = 0,
   kExitJobFailed = 1,
   kExitUsage = 2,
+  // server status: the server is not running.
+  kExitNotRunning = 3,
 };
 
 struct Environment {
   PasswordSources passwords;
   // The meaning of a return code, or null when unknown.
   std::function<const char*(int32_t code)> codeMeaning;
+  // The client library's own words on the last failure with this code, or null.
+  std::function<const char*(int32_t code)> lastMessage;
   std::ostream& out;
   std::ostream& err;
+  // Makes the database jobs use the named server; empty, or why that cannot be done.
+  std::function<std::string(const std::string& server)> selectServer;
+  // Whether standard error is a terminal: notes and progress are shown only there.
+  std::function<bool()> errorIsTerminal;
+  // Shows the question and reads the answer, seen as typed; nullopt at end of input.
+  std::function<std::optional<std::string>(const std::string& question)> askLine;
+  // What --version prints.
+  std::function<std::string()> versionText;
 };
 
 // arguments: the command line without the program name.

@@ -18,6 +18,11 @@ std::string_view NameOf(std::string_view argument) {
 
 }  // namespace
 
+bool TakesValue(std::string_view option) {
+  return option == kPasswordFile || option == "--server" || option == "--flag" ||
+         option == "--format";
+}
+
 bool LooksLikePasswordArgument(std::string_view argument) {
   if (NameOf(argument) == kPasswordFile) return false;
   if (argument.substr(0, 6) == "--pass" || argument.substr(0, 4) == "--pw") return true;
@@ -68,8 +73,8 @@ ParsedArguments ParseArguments(const std::vector<std::string>& arguments, unsign
       parsed.passwordRefused = true;
       parsed.error =
           "passwords are never taken on the command line, where other users and the shell "
-          "history see them; set QUILLET_PASSWORD, pass --password-file FILE, or type it at "
-          "the prompt";
+          "history see them; set QUILLET_SERVER_PASSWORD (server jobs) or QUILLET_PASSWORD "
+          "(database jobs), pass --password-file FILE, or type it at the prompt";
       return parsed;
     }
     if (argument == "--") {
@@ -82,12 +87,42 @@ ParsedArguments ParseArguments(const std::vector<std::string>& arguments, unsign
       auto file = value();
       if (!file) return parsed;
       parsed.passwordFile = *file;
+    } else if (name == "--server") {
+      if (!allowed(kOptionServer)) return parsed;
+      auto server = value();
+      if (!server) return parsed;
+      if (server->empty()) {
+        parsed.error = "--server needs a server name";
+        return parsed;
+      }
+      parsed.server = *server;
     } else if (name == "--raw") {
-      if (!allowed(kOptionRaw) || !flagOnly()) return parsed;
-      parsed.raw = true;
+      if (!allowed(kOptionFormat) || !flagOnly()) return parsed;
+      parsed.format = ListFormat::kRaw;
+    } else if (name == "--format") {
+      if (!allowed(kOptionFormat)) return parsed;
+      auto text = value();
+      if (!text) return parsed;
+      parsed.format = ParseListFormat(*text);
+      if (!parsed.format) {
+        parsed.error = "--format takes table, raw, json or csv";
+        return parsed;
+      }
     } else if (name == "--all") {
       if (!allowed(kOptionAll) || !flagOnly()) return parsed;
       parsed.all = true;
+    } else if (name == "--quiet" || name == "-q") {
+      if (!flagOnly()) return parsed;
+      parsed.quiet = true;
+    } else if (name == "--verbose" || name == "-v") {
+      if (!flagOnly()) return parsed;
+      parsed.verbose = true;
+    } else if (name == "--yes" || name == "-y") {
+      if (!allowed(kOptionYes) || !flagOnly()) return parsed;
+      parsed.yes = true;
+    } else if (name == "--keep-partial") {
+      if (!allowed(kOptionKeepPartial) || !flagOnly()) return parsed;
+      parsed.keepPartial = true;
     } else if (name == "--flag") {
       if (!allowed(kOptionFlag)) return parsed;
       auto text = value();

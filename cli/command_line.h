@@ -8,13 +8,20 @@
 #include <string_view>
 #include <vector>
 
+#include "list_format.h"
+
 namespace quillet::cli {
 
 struct ParsedArguments {
   bool help = false;
-  bool raw = false;
   bool all = false;
+  bool keepPartial = false;
+  bool yes = false;
+  bool quiet = false;
+  bool verbose = false;
   std::optional<std::string> passwordFile;
+  std::optional<std::string> server;
+  std::optional<ListFormat> format;
   std::optional<int32_t> flag;
   std::vector<std::string> positional;
   // An argument tried to give a password; the error then says where passwords come from.
@@ -25,6 +32,9 @@ struct ParsedArguments {
 
 // Options may stand anywhere; "--" ends them. options: the Option bits the subcommand takes.
 ParsedArguments ParseArguments(const std::vector<std::string>& arguments, unsigned options);
+
+// The options that take a value as the next argument, e.g. "--server".
+bool TakesValue(std::string_view option);
 
 // True for anything that looks like an attempt to give a password as an argument.
 bool LooksLikePasswordArgument(std::string_view argument);

@@ -4,10 +4,12 @@
 
 namespace quillet::cli {
 
-std::string FailureMessage(std::string_view subcommand, int32_t code, const char* meaning) {
+std::string FailureMessage(std::string_view subcommand, int32_t code, const char* meaning,
+                           const char* detail) {
   std::string message =
       "quillet " + std::string(subcommand) + ": failed with return code " + std::to_string(code);
   if (meaning != nullptr && *meaning != '\0') message += " (" + std::string(meaning) + ")";
+  if (detail != nullptr && *detail != '\0') message += ": " + std::string(detail);
   return message + "\n";
 }
 

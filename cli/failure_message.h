@@ -8,8 +8,10 @@
 
 namespace quillet::cli {
 
-// meaning: null or empty when the code's meaning is unknown.
-std::string FailureMessage(std::string_view subcommand, int32_t code, const char* meaning);
+// meaning: null or empty when the code's meaning is unknown. detail: the server's own words
+// on this failure (a message, a path, a broken rule), null or empty when there are none.
+std::string FailureMessage(std::string_view subcommand, int32_t code, const char* meaning,
+                           const char* detail = nullptr);
 
 // The meaning of Quillet's own results, or null for any other code.
 const char* QuilletResultMeaning(int32_t code);

@@ -40,6 +40,8 @@ std::string Wrapped(std::string_view paragraph) {
 
 std::string PasswordParagraph(Credential credential) {
   std::string whose;
+  std::string variables =
+      std::string(kServerPasswordVariable) + " (else " + kPasswordVariable + ")";
   switch (credential) {
     case Credential::kNone:
       return "";
@@ -51,22 +53,38 @@ std::string PasswordParagraph(Credential credential) {
       break;
     case Credential::kDatabaseUser:
       whose = "The user's password";
+      variables = kPasswordVariable;
       break;
   }
-  return "\n" +
-         Wrapped(whose + " comes from --password-file FILE, else from the environment variable " +
-                 kPasswordVariable +
-                 ", else from a prompt without echo when standard input is a terminal. "
-                 "It is never taken as an argument.");
+  std::string text =
+      "\n" + Wrapped(whose +
+                     " comes from --password-file FILE (- for standard input), else from the "
+                     "environment variable " +
+                     variables +
+                     ", else from a prompt without echo when standard input is a terminal. "
+                     "It is never taken as an argument.");
+  if (credential == Credential::kDatabaseUser) {
+    text += "\n" + Wrapped(
+                       "When several stand-in servers hold the database, --server NAME (or the "
+                       "environment variable QUILLET_SERVER) says which one is meant.");
+  }
+  return text;
 }
 
 std::string OptionLines(unsigned options) {
   std::string text = "\nOptions:\n";
   if ((options & kOptionPasswordFile) != 0) {
-    text += "  --password-file FILE  read the password from the first line of FILE\n";
+    text +=
+        "  --password-file FILE  read the password from the first line of FILE, which\n"
+        "                        only its owner may read; - reads standard input\n";
   }
-  if ((options & kOptionRaw) != 0) {
-    text += "  --raw                 print the library's text exactly as it returns it\n";
+  if ((options & kOptionServer) != 0) {
+    text += "  --server NAME         the stand-in server that holds DATABASE\n";
+  }
+  if ((options & kOptionFormat) != 0) {
+    text +=
+        "  --format FORMAT       table (the default), json, csv or raw: the library's\n"
+        "                        text exactly as it returns it (also --raw)\n";
   }
   if ((options & kOptionFlag) != 0) {
     text += "  --flag N              the backup flag handed to the server (default 1)\n";
@@ -74,6 +92,15 @@ std::string OptionLines(unsigned options) {
   if ((options & kOptionAll) != 0) {
     text += "  --all                 every connection, whatever its database\n";
   }
+  if ((options & kOptionKeepPartial) != 0) {
+    text +=
+        "  --keep-partial        after a failure keep the rows written so far as FILE.partial\n";
+  }
+  if ((options & kOptionYes) != 0) {
+    text += "  -y, --yes             do not ask for confirmation on a terminal\n";
+  }
+  text += "  -q, --quiet           show no progress and no closing summary\n";
+  text += "  -v, --verbose         also show the library call and its result\n";
   text += "  -h, --help            show this help\n";
   return text;
 }
@@ -103,8 +130,11 @@ std::string UsageLine(const Subcommand& subcommand) {
 }
 
 std::string SubcommandHelp(const Subcommand& subcommand) {
-  return UsageLine(subcommand) + "\n" + Wrapped(subcommand.description) +
-         PasswordParagraph(subcommand.credential) + OptionLines(subcommand.options);
+  std::string text = UsageLine(subcommand) + "\n" + Wrapped(subcommand.description) +
+                     PasswordParagraph(subcommand.credential) + OptionLines(subcommand.options);
+  if (!subcommand.example.empty())
+    text += "\nExample:\n  " + std::string(subcommand.example) + "\n";
+  return text;
 }
 
 std::string OverallHelp(const SubcommandTable& table, std::string_view prefix) {
@@ -120,15 +150,25 @@ std::string OverallHelp(const SubcommandTable& table, std::string_view prefix) {
   if (!prefix.empty()) return text;
   text += "\n" +
           Wrapped(std::string("Passwords are never taken as arguments: they come from "
-                              "--password-file FILE, else from the environment variable ") +
-                  kPasswordVariable +
-                  ", else from a prompt without echo when standard input is a terminal.") +
+                              "--password-file FILE (- for standard input), else from the "
+                              "environment variable ") +
+                  kServerPasswordVariable + " for server jobs (else " + kPasswordVariable +
+                  ") and " + kPasswordVariable +
+                  " for database jobs, else from a prompt without echo when standard input is "
+                  "a terminal. Options may also stand before the subcommand.") +
           "\n" +
           Wrapped(
               "Exit status: 0 on success; 1 when the job failed (the message gives the "
-              "return code and, where known, its meaning); 2 when the command line was not "
-              "understood or no password was found.") +
-          "\n'quillet SUBCOMMAND --help' describes one subcommand.\n";
+              "return code and, where known, its meaning and the server's own words); 2 when "
+              "the command line was not understood or no password was found; 3 from 'server "
+              "status' when the server is not running.") +
+          "\nOptions for every subcommand:\n"
+          "  -q, --quiet           show no progress and no closing summary\n"
+          "  -v, --verbose         also show the library call and its result\n"
+          "  -h, --help            show the help\n"
+          "  -V, --version         show the versions of the command line, the library and\n"
+          "                        the client library\n"
+          "\n'quillet SUBCOMMAND --help' describes one subcommand, with its own options.\n";
   return text;
 }
 

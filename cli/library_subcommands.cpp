@@ -1,9 +1,15 @@
 #include "library_subcommands.h"
 
 #include <array>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <optional>
 
 #include "command_line.h"
+#include "progress.h"
 #include "quillet.h"
+#include "safe_output.h"
 
 namespace quillet::cli {
 namespace {
@@ -13,7 +19,54 @@ const char* Argument(const Invocation& invocation, std::size_t index) {
 }
 const char* Password(const Invocation& invocation) { return invocation.password.c_str(); }
 
-JobResult Code(int32_t code) { return {code, "", ""}; }
+JobResult Code(int32_t code) {
+  JobResult result;
+  result.code = code;
+  return result;
+}
+
+JobResult List(int32_t code, const char* text) {
+  JobResult result = Code(code);
+  result.text = text;
+  return result;
+}
+
+std::string AskDrop(const Invocation& i) {
+  return "Drop the database " + i.arguments[1] + " of server " + i.arguments[0] +
+         " and remove its file?";
+}
+std::string AskDeinstall(const Invocation& i) {
+  return "Deinstall the database " + i.arguments[1] + " from server " + i.arguments[0] + "?";
+}
+std::string AskTerminate(const Invocation& i) { return "Shut server " + i.arguments[0] + " down?"; }
+std::string AskKillAll(const Invocation& i) {
+  return i.all ? "Kill every client process of server " + i.arguments[0] + "?" : "";
+}
+
+// Rows of an export file: its line ends outside quoted values, less the heading line.
+long long CountRows(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  long long lines = 0;
+  bool quoted = false;
+  char buffer[65536];
+  while (file.read(buffer, sizeof buffer) || file.gcount() > 0) {
+    const std::streamsize count = file.gcount();
+    for (std::streamsize k = 0; k < count; ++k) {
+      if (buffer[k] == '"') quoted = !quoted;
+      if (buffer[k] == '\n' && !quoted) ++lines;
+    }
+  }
+  return lines > 0 ? lines - 1 : 0;
+}
+
+std::string ExportSummary(const std::string& path) {
+  std::error_code ignored;
+  const auto bytes = std::filesystem::file_size(path, ignored);
+  const long long rows = CountRows(path);
+  if (ignored) return std::to_string(rows) + (rows == 1 ? " row" : " rows");
+  return std::to_string(rows) + (rows == 1 ? " row, " : " rows, ") + std::to_string(bytes) +
+         " bytes" + (bytes >= 1000 ? " (" + HumanBytes(static_cast<double>(bytes)) + ")" : "");
+}
 
 std::string CheckProcessNumber(const Invocation& invocation) {
   return ParseInt32(invocation.arguments[1]) ? "" : "PROCESS must be a whole number";
@@ -27,63 +80,121 @@ std::string CheckDatabaseOrAll(const Invocation& invocation) {
   return "";
 }
 
+std::string CheckExport(const Invocation& invocation) {
+  if (invocation.arguments[3].empty()) return "FILE must not be empty";
+  if (invocation.keepPartial && invocation.arguments[3] == kStandardOutput) {
+    return "--keep-partial needs a FILE: rows written to standard output cannot be kept";
+  }
+  return "";
+}
+
+// The library writes into a temporary file beside FILE, which replaces FILE only when the
+// export succeeded: a failed export never destroys the previous file.
+JobResult ExportToFile(const Invocation& i) {
+  const std::string& target = i.arguments[3];
+  JobResult result;
+  std::optional<SafeOutput> output = SafeOutput::Create(target, &result.problem);
+  if (!output) return result;
+  if (i.progress != nullptr) i.progress->WatchFile(output->TemporaryPath());
+  result.code = ExportCSV(Argument(i, 0), Argument(i, 1), Password(i), Argument(i, 2),
+                          output->TemporaryPath().c_str());
+  if (result.code != 0) {
+    result.problem = output->Abandon(i.keepPartial);
+    if (target == kStandardOutput) {
+      result.note = "nothing was written to standard output";
+    } else if (result.problem.empty()) {
+      result.note =
+          std::string(std::filesystem::exists(target)
+                          ? "the previous " + target + " was left as it was"
+                          : target + " was not created") +
+          (i.keepPartial ? "; the rows written so far are in " + target + ".partial" : "");
+    }
+    // The return code says what failed; a problem keeping the rows is said after it.
+    if (!result.problem.empty()) {
+      result.note = result.problem;
+      result.problem.clear();
+    }
+    return result;
+  }
+  if (i.progress != nullptr) i.progress->WatchFile("");
+  result.summary = ExportSummary(output->TemporaryPath());
+  result.problem = output->Commit(i.out != nullptr ? *i.out : std::cout);
+  return result;
+}
+
 constexpr unsigned kPassword = kOptionPasswordFile;
 
 }  // namespace
 
 SubcommandTable LibrarySubcommands() {
+  constexpr unsigned kDatabaseJob = kPassword | kOptionServer;
   return {
       {"install-db", "SERVER DATABASE", "install an existing database on the server",
-       "Installs the database DATABASE on SERVER, making it known to the server again.", 2, 2,
-       Credential::kServer, Listing::kNone, kPassword, nullptr,
+       "Installs the database DATABASE on SERVER, making it known to the server again. With "
+       "the stand-in, this is how a snapshot is restored: copy the backup DATABASE.db into "
+       "the server's folder (see 'quillet server root') and install it.",
+       2, 2, Credential::kServer, Listing::kNone, kPassword, nullptr,
        [](const Invocation& i) {
          return Code(InstallDB(Argument(i, 0), Password(i), Argument(i, 1)));
-       }},
+       },
+       "quillet install-db ACME STOCK", "InstallDB", nullptr, Progress::kNone},
       {"deinstall-db", "SERVER DATABASE", "deinstall a database, keeping its file",
-       "Deinstalls the database DATABASE from SERVER: the server forgets it, its file stays.", 2, 2,
-       Credential::kServer, Listing::kNone, kPassword, nullptr,
+       "Deinstalls the database DATABASE from SERVER: the server forgets it, its file stays. "
+       "On a terminal it asks first, unless -y is given.",
+       2, 2, Credential::kServer, Listing::kNone, kPassword | kOptionYes, nullptr,
        [](const Invocation& i) {
          return Code(DeinstallDB(Argument(i, 0), Password(i), Argument(i, 1)));
-       }},
+       },
+       "quillet deinstall-db ACME STOCK", "DeinstallDB", AskDeinstall, Progress::kNone},
       {"create-db", "SERVER DATABASE", "create a database",
        "Creates the empty database DATABASE on SERVER and installs it.", 2, 2, Credential::kServer,
        Listing::kNone, kPassword, nullptr,
        [](const Invocation& i) {
          return Code(CreateDB(Argument(i, 0), Password(i), Argument(i, 1)));
-       }},
+       },
+       "quillet create-db ACME STOCK", "CreateDB", nullptr, Progress::kNone},
       {"drop-db", "SERVER DATABASE", "drop a database and its file",
-       "Drops the database DATABASE of SERVER, removing its file.", 2, 2, Credential::kServer,
-       Listing::kNone, kPassword, nullptr,
+       "Drops the database DATABASE of SERVER, removing its file. On a terminal it asks first, "
+       "unless -y is given.",
+       2, 2, Credential::kServer, Listing::kNone, kPassword | kOptionYes, nullptr,
        [](const Invocation& i) {
          return Code(DropDB(Argument(i, 0), Password(i), Argument(i, 1)));
-       }},
+       },
+       "quillet drop-db ACME STOCK", "DropDB", AskDrop, Progress::kNone},
       {"terminate-server", "SERVER", "shut the server down",
-       "Shuts SERVER down; it refuses connections until it is started again.", 1, 1,
-       Credential::kServer, Listing::kNone, kPassword, nullptr,
-       [](const Invocation& i) { return Code(TerminateServer(Argument(i, 0), Password(i))); }},
+       "Shuts SERVER down; it refuses connections until it is started again. On a terminal it "
+       "asks first, unless -y is given.",
+       1, 1, Credential::kServer, Listing::kNone, kPassword | kOptionYes, nullptr,
+       [](const Invocation& i) { return Code(TerminateServer(Argument(i, 0), Password(i))); },
+       "quillet terminate-server ACME -y", "TerminateServer", AskTerminate, Progress::kNone},
       {"kill-connection", "SERVER PROCESS", "kill one client process",
        "Kills the client process number PROCESS on SERVER (see list-connections).", 2, 2,
        Credential::kServer, Listing::kNone, kPassword, CheckProcessNumber,
        [](const Invocation& i) {
          return Code(KillConnection(Argument(i, 0), Password(i), *ParseInt32(i.arguments[1])));
-       }},
+       },
+       "quillet kill-connection ACME 12", "KillConnection", nullptr, Progress::kNone},
       {"dir-db", "SERVER", "list the server's databases",
-       "Lists the databases of SERVER, one per line; with --raw, as the library returns them: "
-       "each name followed by \";\".",
-       1, 1, Credential::kServer, Listing::kDatabases, kPassword | kOptionRaw, nullptr,
+       "Lists the databases of SERVER, one per line, or in the form --format asks for: json "
+       "(an array of names), csv, or raw, the library's own text: each name followed by "
+       "\";\".",
+       1, 1, Credential::kServer, Listing::kDatabases, kPassword | kOptionFormat, nullptr,
        [](const Invocation& i) {
          std::array<char, QUILLET_DATABASE_LIST_SIZE> list{};
          const int32_t code = DirDB(Argument(i, 0), Password(i), list.data());
          list.back() = '\0';
-         return JobResult{code, list.data(), ""};
-       }},
+         return List(code, list.data());
+       },
+       "quillet dir-db ACME --format json | jq -r '.[]'", "DirDB", nullptr, Progress::kNone},
       {"snapshot", "SERVER DATABASE DIRECTORY", "back up one database into a directory",
        "Has SERVER write a backup snapshot of DATABASE into DIRECTORY, which must exist; "
-       "nothing else in it is touched.",
+       "nothing else in it is touched. The server writes the file, so DIRECTORY is a path on "
+       "the server's machine.",
        3, 3, Credential::kServer, Listing::kNone, kPassword | kOptionFlag, nullptr,
        [](const Invocation& i) {
          return Code(SnapShot(i.flag, Argument(i, 0), Password(i), Argument(i, 1), Argument(i, 2)));
-       }},
+       },
+       "quillet snapshot ACME STOCK /backups/stock", "SnapShot", nullptr, Progress::kElapsed},
       {"all-snapshot", "SERVER ROOT", "back up every database, one directory each",
        "Backs up every database of SERVER into ROOT/DATABASE, emptying or creating each "
        "directory first. ROOT must exist. On failures the others are still backed up and the "
@@ -91,67 +202,87 @@ SubcommandTable LibrarySubcommands() {
        2, 2, Credential::kServer, Listing::kNone, kPassword, nullptr,
        [](const Invocation& i) {
          return Code(AllSnapShot(Argument(i, 0), Password(i), Argument(i, 1)));
-       }},
+       },
+       "quillet all-snapshot ACME /backups/tonight", "AllSnapShot", nullptr, Progress::kSnapshots},
       {"list-connections", "SERVER", "list the connected client processes",
        "Lists the client processes connected to SERVER as a table (process, database, user, "
-       "program); with --raw, as the library returns them: \"process:database:user:program\" "
-       "joined by \";\".",
-       1, 1, Credential::kServer, Listing::kConnections, kPassword | kOptionRaw, nullptr,
+       "program), or in the form --format asks for: json (an array of objects with process, "
+       "database, user and program), csv, or raw, the library's own text: "
+       "\"process:database:user:program\" joined by \";\".",
+       1, 1, Credential::kServer, Listing::kConnections, kPassword | kOptionFormat, nullptr,
        [](const Invocation& i) {
          std::array<char, QUILLET_CONNECTION_LIST_SIZE> list{};
          const int32_t code = ListConnections(Argument(i, 0), Password(i), list.data());
          list.back() = '\0';
-         return JobResult{code, list.data(), ""};
-       }},
+         return List(code, list.data());
+       },
+       "quillet list-connections ACME --format json | jq '.[] | select(.database == \"STOCK\")'",
+       "ListConnections", nullptr, Progress::kNone},
       {"kill-all-connections", "SERVER [DATABASE]", "kill every process of one or all databases",
        "Kills every client process of SERVER attached to DATABASE (the name compared exactly), "
        "or with --all every client process of the server. Processes already gone do not count "
-       "as failures.",
-       1, 2, Credential::kServer, Listing::kNone, kPassword | kOptionAll, CheckDatabaseOrAll,
+       "as failures. With --all it asks first on a terminal, unless -y is given.",
+       1, 2, Credential::kServer, Listing::kNone, kPassword | kOptionAll | kOptionYes,
+       CheckDatabaseOrAll,
        [](const Invocation& i) {
          return Code(KillAllConnections(Argument(i, 0), Password(i), i.all ? "" : Argument(i, 1)));
-       }},
+       },
+       "quillet kill-all-connections ACME STOCK", "KillAllConnections", AskKillAll,
+       Progress::kNone},
       {"update-stats", "DATABASE USER", "update the optimizer statistics",
        "Runs UPDATE STATISTICS ON DATABASE on DATABASE as USER.", 2, 2, Credential::kDatabaseUser,
-       Listing::kNone, kPassword, nullptr,
+       Listing::kNone, kDatabaseJob, nullptr,
        [](const Invocation& i) {
          return Code(UpdateStats(Argument(i, 0), Argument(i, 1), Password(i)));
-       }},
+       },
+       "quillet update-stats STOCK SYSADM", "UpdateStats", nullptr, Progress::kNone},
       {"release-log", "DATABASE USER", "release the transaction log",
        "Releases the transaction log of DATABASE, connected as USER.", 2, 2,
-       Credential::kDatabaseUser, Listing::kNone, kPassword, nullptr,
+       Credential::kDatabaseUser, Listing::kNone, kDatabaseJob, nullptr,
        [](const Invocation& i) {
          return Code(ReleaseLog(Argument(i, 0), Argument(i, 1), Password(i)));
-       }},
+       },
+       "quillet release-log STOCK SYSADM", "ReleaseLog", nullptr, Progress::kNone},
       {"load", "DATABASE USER COMMAND", "run a load command",
-       "Runs the load COMMAND (the whole command text, e.g. \"LOAD SQL script.sql\") on "
-       "DATABASE as USER and commits when it succeeds.",
-       3, 3, Credential::kDatabaseUser, Listing::kNone, kPassword, nullptr,
+       "Runs the load COMMAND, the whole command text, on DATABASE as USER and commits when it "
+       "succeeds. The stand-in takes \"LOAD SQL FILE\", which runs the SQL script FILE. The "
+       "server reads FILE: a path on the server's machine.",
+       3, 3, Credential::kDatabaseUser, Listing::kNone, kDatabaseJob, nullptr,
        [](const Invocation& i) {
          return Code(Load(Argument(i, 0), Argument(i, 1), Password(i), Argument(i, 2)));
-       }},
+       },
+       "quillet load STOCK SYSADM \"LOAD SQL /srv/stock.sql\"", "Load", nullptr,
+       Progress::kElapsed},
       {"unload", "DATABASE USER COMMAND", "run an unload command",
-       "Runs the unload COMMAND (the whole command text) on DATABASE as USER.", 3, 3,
-       Credential::kDatabaseUser, Listing::kNone, kPassword, nullptr,
+       "Runs the unload COMMAND, the whole command text, on DATABASE as USER. The stand-in "
+       "takes \"UNLOAD SQL FILE\" and \"UNLOAD DATABASE FILE\", which both write a SQL "
+       "script that rebuilds the database. The server writes FILE: a path on the server's "
+       "machine.",
+       3, 3, Credential::kDatabaseUser, Listing::kNone, kDatabaseJob, nullptr,
        [](const Invocation& i) {
          return Code(Unload(Argument(i, 0), Argument(i, 1), Password(i), Argument(i, 2)));
-       }},
+       },
+       "quillet unload STOCK SYSADM \"UNLOAD DATABASE /srv/stock.sql\"", "Unload", nullptr,
+       Progress::kElapsed},
       {"reload", "DATABASE USER SCRIPT", "load a SQL script under a database lock",
        "Locks DATABASE, loads the SQL script file SCRIPT into it and unlocks it, connected as "
-       "USER.",
-       3, 3, Credential::kDatabaseUser, Listing::kNone, kPassword, nullptr,
+       "USER. The server reads SCRIPT: a path on the server's machine.",
+       3, 3, Credential::kDatabaseUser, Listing::kNone, kDatabaseJob, nullptr,
        [](const Invocation& i) {
          return Code(ReLoad(Argument(i, 0), Argument(i, 1), Password(i), Argument(i, 2)));
-       }},
+       },
+       "quillet reload STOCK SYSADM /srv/stock.sql", "ReLoad", nullptr, Progress::kElapsed},
       {"export-csv", "DATABASE USER STATEMENT FILE", "export a query's rows to a CSV file",
        "Runs the SELECT STATEMENT on DATABASE as USER and writes its rows to FILE as "
        "comma-separated text: a heading line of quoted column names, text quoted, numbers and "
-       "dates bare, every line ended by CR LF. Values reach the file as at most 50 bytes.",
-       4, 4, Credential::kDatabaseUser, Listing::kNone, kPassword, nullptr,
-       [](const Invocation& i) {
-         return Code(ExportCSV(Argument(i, 0), Argument(i, 1), Password(i), Argument(i, 2),
-                               Argument(i, 3)));
-       }},
+       "dates bare, every line ended by CR LF. Values reach the file as at most 50 bytes. "
+       "The rows go to a temporary file beside FILE that replaces FILE only when the export "
+       "succeeds, so a failed export leaves a previous FILE as it was. FILE \"-\" writes the "
+       "rows to standard output, once the export has succeeded.",
+       4, 4, Credential::kDatabaseUser, Listing::kNone, kDatabaseJob | kOptionKeepPartial,
+       CheckExport, ExportToFile,
+       "quillet export-csv STOCK SYSADM \"SELECT * FROM stock\" stock.csv", "ExportCSV", nullptr,
+       Progress::kExport},
   };
 }
 

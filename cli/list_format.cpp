@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <array>
 #include <cstddef>
+#include <cstdint>
+#include <nlohmann/json.hpp>
+
+#include "command_line.h"
 
 namespace quillet::cli {
 namespace {
@@ -24,7 +28,64 @@ std::string Padded(const std::string& text, std::size_t width, bool right) {
   return right ? fill + text : text + fill;
 }
 
+// A CSV field, quoted when it holds a separator, a quote or a line end.
+std::string CsvField(const std::string& field) {
+  if (field.find_first_of(",\"\r\n") == std::string::npos) return field;
+  std::string quoted = "\"";
+  for (const char c : field) {
+    if (c == '"') quoted += '"';
+    quoted += c;
+  }
+  return quoted + "\"";
+}
+
+// The lists hold whatever bytes the server keeps; JSON text must be UTF-8, so bytes that are
+// not are replaced rather than refused.
+std::string Json(const nlohmann::ordered_json& value) {
+  return value.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
+}
+
 }  // namespace
+
+std::optional<ListFormat> ParseListFormat(std::string_view name) {
+  if (name == "table") return ListFormat::kTable;
+  if (name == "raw") return ListFormat::kRaw;
+  if (name == "json") return ListFormat::kJson;
+  if (name == "csv") return ListFormat::kCsv;
+  return std::nullopt;
+}
+
+std::string DatabaseListJson(std::string_view list) {
+  return Json(nlohmann::ordered_json(SplitDatabaseList(list)));
+}
+
+std::string ConnectionListJson(std::string_view list) {
+  nlohmann::ordered_json rows = nlohmann::ordered_json::array();
+  for (const ConnectionRow& row : SplitConnectionList(list)) {
+    nlohmann::ordered_json process = row.process;
+    if (const std::optional<int32_t> number = ParseInt32(row.process)) process = *number;
+    rows.push_back({{"process", process},
+                    {"database", row.database},
+                    {"user", row.user},
+                    {"program", row.program}});
+  }
+  return Json(rows);
+}
+
+std::string DatabaseListCsv(std::string_view list) {
+  std::string text = "database\r\n";
+  for (const std::string& name : SplitDatabaseList(list)) text += CsvField(name) + "\r\n";
+  return text;
+}
+
+std::string ConnectionListCsv(std::string_view list) {
+  std::string text = "process,database,user,program\r\n";
+  for (const ConnectionRow& row : SplitConnectionList(list)) {
+    text += CsvField(row.process) + "," + CsvField(row.database) + "," + CsvField(row.user) + "," +
+            CsvField(row.program) + "\r\n";
+  }
+  return text;
+}
 
 std::vector<std::string> SplitDatabaseList(std::string_view list) {
   std::vector<std::string> names;
@@ -36,7 +97,7 @@ std::vector<std::string> SplitDatabaseList(std::string_view list) {
 
 std::string FormatDatabaseList(std::string_view list) {
   const std::vector<std::string> names = SplitDatabaseList(list);
-  if (names.empty()) return "No databases.\n";
+  if (names.empty()) return "";
   std::string text;
   for (const std::string& name : names) text += name + "\n";
   return text;
@@ -56,7 +117,7 @@ std::vector<ConnectionRow> SplitConnectionList(std::string_view list) {
 
 std::string FormatConnectionTable(std::string_view list) {
   const std::vector<ConnectionRow> rows = SplitConnectionList(list);
-  if (rows.empty()) return "No connections.\n";
+  if (rows.empty()) return "";
   const ConnectionRow heading{"PROCESS", "DATABASE", "USER", "PROGRAM"};
   std::array<std::size_t, 3> width{heading.process.size(), heading.database.size(),
                                    heading.user.size()};

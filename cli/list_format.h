@@ -2,6 +2,7 @@
 #ifndef QUILLET_CLI_LIST_FORMAT_H
 #define QUILLET_CLI_LIST_FORMAT_H
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -11,7 +12,7 @@ namespace quillet::cli {
 // "a;b;" gives the names a and b.
 std::vector<std::string> SplitDatabaseList(std::string_view list);
 
-// One name per line; a line saying so when there are none.
+// One name per line; nothing when there are none.
 std::string FormatDatabaseList(std::string_view list);
 
 struct ConnectionRow {
@@ -25,9 +26,22 @@ struct ConnectionRow {
 // field, keeps any ":" it holds.
 std::vector<ConnectionRow> SplitConnectionList(std::string_view list);
 
-// A table with a heading line, its columns aligned, the process numbers to the right; a line
-// saying so when there are no connections.
+// A table with a heading line, its columns aligned, the process numbers to the right; nothing
+// when there are no connections.
 std::string FormatConnectionTable(std::string_view list);
+
+enum class ListFormat { kTable, kRaw, kJson, kCsv };
+
+// "table", "raw", "json" or "csv"; nullopt for anything else.
+std::optional<ListFormat> ParseListFormat(std::string_view name);
+
+// JSON: an array of names. Empty lists give "[]".
+std::string DatabaseListJson(std::string_view list);
+// JSON: an array of {"process": N, "database": ..., "user": ..., "program": ...}.
+std::string ConnectionListJson(std::string_view list);
+// CSV with a heading line, fields quoted where they need it, lines ended by CR LF.
+std::string DatabaseListCsv(std::string_view list);
+std::string ConnectionListCsv(std::string_view list);
 
 }  // namespace quillet::cli
 

@@ -9,6 +9,7 @@
 #include "standin_admin_api.h"
 #include "standin_subcommands.h"
 #include "terminal.h"
+#include "version_text.h"
 
 int main(int argc, char** argv) {
   using namespace quillet::cli;
@@ -22,8 +23,13 @@ int main(int argc, char** argv) {
       {[](const char* name) -> const char* { return std::getenv(name); }, InputIsTerminal,
        ReadHiddenLine},
       StandinCodeText,
+      StandinLastMessage,
       std::cout,
       std::cerr,
+      SelectStandinServer,
+      ErrorIsTerminal,
+      ReadLine,
+      [] { return VersionText(LibraryDescription(), ClientLibraryDescription()); },
   };
   const std::vector<std::string> arguments(argv + 1, argv + argc);
   const int status = RunQuillet(arguments, table, environment);

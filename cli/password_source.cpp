@@ -4,10 +4,23 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#endif
+#include <cstdio>
 
 namespace quillet::cli {
 
 PasswordOutcome ReadPasswordFile(const std::string& path) {
+  std::string line;
+  if (path == "-") {
+    if (!std::getline(std::cin, line)) {
+      return {std::nullopt, "no password could be read from standard input"};
+    }
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return {line, ""};
+  }
   // A directory opens and reads as empty: it would pass for an empty password.
   std::error_code ignored;
   if (std::filesystem::is_directory(path, ignored)) {
@@ -17,26 +30,39 @@ PasswordOutcome ReadPasswordFile(const std::string& path) {
   if (!file) {
     return {std::nullopt, "cannot read the password file " + path + ": " + std::strerror(errno)};
   }
-  std::string line;
+#if !defined(_WIN32)
+  struct stat info {};
+  if (stat(path.c_str(), &info) == 0 && (info.st_mode & 077) != 0) {
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%03o", static_cast<unsigned>(info.st_mode & 0777));
+    return {std::nullopt, "the password file " + path + " can be read by group or others (mode " +
+                              mode + "), so it is not used; make it private: chmod 600 " + path};
+  }
+#endif
   std::getline(file, line);
   if (!line.empty() && line.back() == '\r') line.pop_back();
   return {line, ""};
 }
 
 PasswordOutcome FindPassword(const std::optional<std::string>& passwordFile,
-                             const std::string& whose, const PasswordSources& sources) {
+                             const std::string& whose, const PasswordSources& sources,
+                             const std::vector<std::string>& variables) {
   if (passwordFile) return ReadPasswordFile(*passwordFile);
-  if (const char* fromEnvironment = sources.environment(kPasswordVariable)) {
-    return {std::string(fromEnvironment), ""};
+  std::string named;
+  for (const std::string& variable : variables) {
+    if (const char* fromEnvironment = sources.environment(variable.c_str())) {
+      return {std::string(fromEnvironment), ""};
+    }
+    named += (named.empty() ? "" : " or ") + variable;
   }
   if (sources.inputIsTerminal()) {
     auto typed = sources.readHidden("Password for " + whose + ": ");
     if (typed) return {typed, ""};
     return {std::nullopt, "no password was typed for " + whose};
   }
-  return {std::nullopt, std::string("needs the password for ") + whose + ": set " +
-                            kPasswordVariable +
-                            ", pass --password-file FILE, or run it on a terminal to be asked"};
+  return {std::nullopt, "needs the password for " + whose + ": set " + named +
+                            ", pass --password-file FILE (- for standard input), or run it on "
+                            "a terminal to be asked"};
 }
 
 }  // namespace quillet::cli

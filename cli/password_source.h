@@ -1,16 +1,19 @@
 // Finds the password a subcommand needs, never on the command line: from a file named by
-// --password-file, else from the environment variable QUILLET_PASSWORD, else from a prompt
-// without echo when standard input is a terminal.
+// --password-file ("-": standard input), else from an environment variable (for server jobs
+// QUILLET_SERVER_PASSWORD, then QUILLET_PASSWORD; for database jobs QUILLET_PASSWORD), else
+// from a prompt without echo when standard input is a terminal.
 #ifndef QUILLET_CLI_PASSWORD_SOURCE_H
 #define QUILLET_CLI_PASSWORD_SOURCE_H
 
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace quillet::cli {
 
 inline constexpr const char* kPasswordVariable = "QUILLET_PASSWORD";
+inline constexpr const char* kServerPasswordVariable = "QUILLET_SERVER_PASSWORD";
 
 // What the password search may consult; the real process or a test's stand-ins.
 struct PasswordSources {
@@ -28,11 +31,13 @@ struct PasswordOutcome {
 };
 
 // passwordFile: the --password-file value, if given. whose: e.g. "server ACME", used in the
-// prompt and in the error.
+// prompt and in the error. variables: the environment variables to try, in order.
 PasswordOutcome FindPassword(const std::optional<std::string>& passwordFile,
-                             const std::string& whose, const PasswordSources& sources);
+                             const std::string& whose, const PasswordSources& sources,
+                             const std::vector<std::string>& variables = {kPasswordVariable});
 
-// The first line of the file, without its line end.
+// The first line of the file ("-": of standard input), without its line end. A file that
+// group or others may read is refused, as its password is no secret any more.
 PasswordOutcome ReadPasswordFile(const std::string& path);
 
 }  // namespace quillet::cli

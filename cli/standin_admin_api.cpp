@@ -6,7 +6,11 @@
 #include <dlfcn.h>
 #endif
 
+#include <cstdlib>
 #include <cstring>
+
+#include "quillet.h"
+#include "version_text.h"
 
 namespace quillet::cli {
 namespace {
@@ -32,14 +36,68 @@ const StandinAdminApi* FindStandinAdminApi() {
   static StandinAdminApi api{};
   static const bool found =
       Lookup("standin_root", api.root) && Lookup("standin_server_create", api.create) &&
-      Lookup("standin_server_start", api.start) && Lookup("standin_server_state", api.state);
+      Lookup("standin_server_start", api.start) && Lookup("standin_server_state", api.state) &&
+      Lookup("standin_server_list", api.list);
   return found ? &api : nullptr;
+}
+
+std::string SelectStandinServer(const std::string& server) {
+  if (FindStandinAdminApi() == nullptr) {
+    return "--server and QUILLET_SERVER pick among stand-in servers, and the client library "
+           "is not the stand-in: the client library's own configuration picks the server";
+  }
+#if defined(_WIN32)
+  _putenv_s("QUILLET_STANDIN_SERVER", server.c_str());
+#else
+  setenv("QUILLET_STANDIN_SERVER", server.c_str(), 1);
+#endif
+  return "";
 }
 
 const char* StandinCodeText(int32_t code) {
   static decltype(&standin_code_text) codeText = nullptr;
   static const bool found = Lookup("standin_code_text", codeText);
   return found ? codeText(code) : nullptr;
+}
+
+const char* StandinLastMessage(int32_t code) {
+  static decltype(&standin_last_message) lastMessage = nullptr;
+  static const bool found = Lookup("standin_last_message", lastMessage);
+  const char* message = found ? lastMessage(code) : nullptr;
+  if (message == nullptr && found && code == STANDIN_AMBIGUOUS_DATABASE) {
+    return "name the server with --server NAME or QUILLET_SERVER";
+  }
+  return message;
+}
+
+std::string LibraryDescription() {
+  // The library has no version call of its own; it comes from the same build.
+  std::string text = std::string("Quillet ") + CommandLineVersion();
+#if defined(_WIN32)
+  char path[MAX_PATH] = "";
+  if (const HMODULE library = GetModuleHandleA("Quillet.dll")) {
+    if (GetModuleFileNameA(library, path, sizeof path) > 0) text += ", " + std::string(path);
+  }
+#else
+  Dl_info info{};
+  void* address = nullptr;
+  auto dirDb = &DirDB;
+  static_assert(sizeof(address) == sizeof(dirDb));
+  std::memcpy(&address, &dirDb, sizeof address);
+  if (dladdr(address, &info) != 0 && info.dli_fname != nullptr) {
+    text += ", " + std::string(info.dli_fname);
+  }
+#endif
+  return text;
+}
+
+std::string ClientLibraryDescription() {
+  if (FindStandinAdminApi() == nullptr) return "SQLWNTM (a SQLBase client library)";
+  std::string text = "the stand-in server";
+  const char* (*sqliteVersion)() = nullptr;
+  if (Lookup("sqlite3_libversion", sqliteVersion))
+    text += " over SQLite " + std::string(sqliteVersion());
+  return text;
 }
 
 }  // namespace quillet::cli

@@ -5,6 +5,7 @@
 #define QUILLET_CLI_STANDIN_ADMIN_API_H
 
 #include <cstdint>
+#include <string>
 
 #include "standin_admin.h"
 
@@ -15,13 +16,26 @@ struct StandinAdminApi {
   decltype(&standin_server_create) create;
   decltype(&standin_server_start) start;
   decltype(&standin_server_state) state;
+  decltype(&standin_server_list) list;
 };
 
 // Null when the loaded client library is not the stand-in.
 const StandinAdminApi* FindStandinAdminApi();
 
+// Makes the database jobs of this process use the stand-in server of that name, as the
+// stand-in reads it from QUILLET_STANDIN_SERVER; empty, or why it cannot.
+std::string SelectStandinServer(const std::string& server);
+
 // The stand-in's text for a return code; null when unknown or when there is no stand-in.
 const char* StandinCodeText(int32_t code);
+
+// The stand-in's own words on the calling thread's last failure with this code; null when it
+// has none or there is no stand-in.
+const char* StandinLastMessage(int32_t code);
+
+// For --version: where the library was loaded from, and which client library it uses.
+std::string LibraryDescription();
+std::string ClientLibraryDescription();
 
 }  // namespace quillet::cli
 

@@ -1,5 +1,8 @@
 #include "standin_subcommands.h"
 
+#include <string>
+#include <string_view>
+
 #include "standin_admin_api.h"
 
 namespace quillet::cli {
@@ -37,6 +40,31 @@ JobResult State(const Invocation& invocation) {
     int32_t running = 0;
     result.code = api->state(invocation.arguments[0].c_str(), &running);
     result.text = running != 0 ? "running" : "terminated";
+    // As a service manager says it: only a running server is a success.
+    result.status = running != 0 ? 0 : 3;
+  }
+  return result;
+}
+
+JobResult ListServers(const Invocation&) {
+  JobResult result;
+  if (const StandinAdminApi* api = Api(result)) {
+    const char* names = api->list();
+    std::string text;
+    for (std::string_view rest = names != nullptr ? names : ""; !rest.empty();) {
+      const std::size_t end = rest.find('\n');
+      const std::string name(rest.substr(0, end));
+      rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
+      int32_t running = 0;
+      const int16_t code = api->state(name.c_str(), &running);
+      text += name + "\t" +
+              (code != 0      ? "unreadable"
+               : running != 0 ? "running"
+                              : "terminated") +
+              "\n";
+    }
+    if (!text.empty()) text.pop_back();
+    result.text = text;
   }
   return result;
 }
@@ -57,17 +85,28 @@ SubcommandTable StandinSubcommands() {
       {"server create", "SERVER", "create a stand-in server, running",
        "Creates the stand-in server SERVER with a password, in the running state, in the "
        "folder that 'quillet server root' prints.",
-       1, 1, Credential::kNewServer, Listing::kNone, kOptionPasswordFile, nullptr, Create},
+       1, 1, Credential::kNewServer, Listing::kNone, kOptionPasswordFile, nullptr, Create,
+       "QUILLET_SERVER_PASSWORD=secret quillet server create ACME", "standin_server_create",
+       nullptr, Progress::kNone},
       {"server start", "SERVER", "start a terminated stand-in server",
        "Puts the terminated stand-in server SERVER back in the running state.", 1, 1,
-       Credential::kNone, Listing::kNone, 0, nullptr, Start},
+       Credential::kNone, Listing::kNone, 0, nullptr, Start, "quillet server start ACME",
+       "standin_server_start", nullptr, Progress::kNone},
       {"server status", "SERVER", "print whether a stand-in server runs",
-       "Prints \"running\" or \"terminated\" for the stand-in server SERVER.", 1, 1,
-       Credential::kNone, Listing::kText, 0, nullptr, State},
+       "Prints \"running\" or \"terminated\" for the stand-in server SERVER, and exits with "
+       "0 only when it runs: 3 when it is terminated, 1 when there is no such server.",
+       1, 1, Credential::kNone, Listing::kText, 0, nullptr, State,
+       "quillet server status ACME && echo up", "standin_server_state", nullptr, Progress::kNone},
+      {"server list", "", "list the stand-in servers and their states",
+       "Lists the stand-in servers in the folder that 'quillet server root' prints, one per "
+       "line: the name, a tab, and \"running\" or \"terminated\".",
+       0, 0, Credential::kNone, Listing::kText, 0, nullptr, ListServers, "quillet server list",
+       "standin_server_list", nullptr, Progress::kNone},
       {"server root", "", "print the folder that holds the stand-in servers",
        "Prints the folder that holds the stand-in servers: $QUILLET_STANDIN_ROOT when set, "
        "else the stand-in's default.",
-       0, 0, Credential::kNone, Listing::kText, 0, nullptr, Root},
+       0, 0, Credential::kNone, Listing::kText, 0, nullptr, Root, "quillet server root",
+       "standin_root", nullptr, Progress::kNone},
   };
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,16 +25,34 @@ enum class Listing {
 // Options beyond --help, which every subcommand takes.
 enum Option : unsigned {
   kOptionPasswordFile = 1U << 0,
-  kOptionRaw = 1U << 1,
+  kOptionFormat = 1U << 1,
   kOptionFlag = 1U << 2,
   kOptionAll = 1U << 3,
+  kOptionKeepPartial = 1U << 4,
+  kOptionServer = 1U << 5,
+  kOptionYes = 1U << 6,
 };
+
+// What a job shows on a terminal while it runs.
+enum class Progress {
+  kNone,
+  kElapsed,    // the time so far
+  kExport,     // the time, the bytes written and the rate, from the growing file
+  kSnapshots,  // the time, and each database's directory under ROOT as it is written
+};
+
+class ProgressDisplay;
 
 struct Invocation {
   std::vector<std::string> arguments;
   std::string password;
   int32_t flag = 1;
   bool all = false;
+  bool keepPartial = false;
+  // Where a job that prints its result as it is (an export to "-") writes it.
+  std::ostream* out = nullptr;
+  // The running job's progress display, or null when none is shown.
+  ProgressDisplay* progress = nullptr;
 };
 
 struct JobResult {
@@ -43,6 +62,12 @@ struct JobResult {
   std::string text;
   // Set when the job could not be run at all; the code is then not a return code.
   std::string problem;
+  // Said after a failure's message: what became of the job's files.
+  std::string note;
+  // For a job that succeeded: the exit status (3 for a server that is not running).
+  int status = 0;
+  // What the job did, for the closing line on a terminal, e.g. "3 rows, 12 bytes".
+  std::string summary;
 };
 
 struct Subcommand {
@@ -60,6 +85,14 @@ struct Subcommand {
   // Usage problems beyond the argument count; empty when the invocation is fine.
   std::string (*check)(const Invocation& invocation);
   JobResult (*run)(const Invocation& invocation);
+  // One example command line, shown by --help.
+  std::string_view example;
+  // The library call the job makes, for --verbose.
+  std::string_view call;
+  // The question asked on a terminal before a job that cannot be undone; null for none, and
+  // an empty question when this invocation needs none.
+  std::string (*confirm)(const Invocation& invocation);
+  Progress progress;
 };
 
 using SubcommandTable = std::vector<Subcommand>;

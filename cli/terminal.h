@@ -8,6 +8,10 @@
 namespace quillet::cli {
 
 bool InputIsTerminal();
+bool ErrorIsTerminal();
+
+// Writes the question to standard error and reads one line from standard input, echoed.
+std::optional<std::string> ReadLine(const std::string& question);
 
 // Writes the prompt to standard error, reads one line from standard input with echo off and
 // puts echo back; nullopt at end of input.

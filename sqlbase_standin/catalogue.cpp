@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <set>
 
+#include "last_message.h"
 #include "process_identity.h"
 #include "sqlite_statement.h"
 #include "standin_admin.h"
@@ -58,7 +59,9 @@ Catalogue::~Catalogue() {
 }
 
 int16_t Catalogue::CreateServer(const std::string& server, const std::string& password) {
-  if (!IsServerName(server.c_str())) return STANDIN_BAD_NAME;
+  if (!IsServerName(server.c_str())) {
+    return Report(STANDIN_BAD_NAME, ServerNameRule(server.c_str()));
+  }
   const std::string folder = ServerFolder(server);
   if (!MakeFolders(RootFolder())) return STANDIN_CATALOGUE_ERROR;
   if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return STANDIN_CATALOGUE_ERROR;

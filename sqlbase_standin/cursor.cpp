@@ -8,6 +8,7 @@
 #include <cstring>
 #include <sstream>
 
+#include "last_message.h"
 #include "process_identity.h"
 #include "sql_script.h"
 #include "standin_admin.h"
@@ -23,10 +24,15 @@ constexpr int32_t kDefaultLockWaitSeconds = 5;
 const std::map<int32_t, int32_t> kSessionDefaults = {
     {kLockWaitParameter, kDefaultLockWaitSeconds}, {3007, 0}, {3010, 0}, {3011, 0}};
 
-int16_t Failed(int sqliteCode) {
+constexpr const char* kCommandForms =
+    "the stand-in takes LOAD SQL FILE, UNLOAD SQL FILE or UNLOAD DATABASE FILE; the server "
+    "reads or writes FILE";
+
+int16_t Failed(int sqliteCode, sqlite3* db) {
   const int primary = sqliteCode & 0xff;
-  return primary == SQLITE_BUSY || primary == SQLITE_LOCKED ? STANDIN_DATABASE_LOCKED
-                                                            : STANDIN_SQL_ERROR;
+  return Report(primary == SQLITE_BUSY || primary == SQLITE_LOCKED ? STANDIN_DATABASE_LOCKED
+                                                                   : STANDIN_SQL_ERROR,
+                std::string("SQLite: ") + sqlite3_errmsg(db));
 }
 
 // Upper case, blanks folded to one, no trailing semicolon: the form the fixed statements are
@@ -82,7 +88,15 @@ int16_t FindServer(const std::string& database, std::string* server) {
       ++found;
     }
   }
-  if (found == 0) return STANDIN_NO_SUCH_DATABASE;
+  if (found == 0 && named != nullptr && named[0] != '\0') {
+    return Report(STANDIN_NO_SUCH_DATABASE, "the server " + std::string(named) +
+                                                " (QUILLET_STANDIN_SERVER) has no database " +
+                                                database + " installed");
+  }
+  if (found == 0) {
+    return Report(STANDIN_NO_SUCH_DATABASE, "no stand-in server in " + RootFolder() +
+                                                " has the database " + database + " installed");
+  }
   return found == 1 ? 0 : STANDIN_AMBIGUOUS_DATABASE;
 }
 
@@ -226,19 +240,19 @@ int16_t Cursor::RunSpecial(const std::string& statement, bool* handled) {
   *handled = true;
   if (statement == "UPDATE STATISTICS ON DATABASE") {
     const int code = sqlite3_exec(db_, "ANALYZE", nullptr, nullptr, nullptr);
-    return code == SQLITE_OK ? 0 : Failed(code);
+    return code == SQLITE_OK ? 0 : Failed(code, db_);
   }
   if (statement == "LOCK DATABASE") {
     // The lock is a write transaction that no other connection, in any process, can start
     // until it ends: their writes and locks wait for the lock wait, then fail.
     if (sqlite3_get_autocommit(db_) == 0) return STANDIN_SQL_ERROR;
     const int code = sqlite3_exec(db_, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr);
-    return code == SQLITE_OK ? 0 : Failed(code);
+    return code == SQLITE_OK ? 0 : Failed(code, db_);
   }
   if (statement == "UNLOCK DATABASE") {
     if (sqlite3_get_autocommit(db_) != 0) return 0;
     const int code = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
-    return code == SQLITE_OK ? 0 : Failed(code);
+    return code == SQLITE_OK ? 0 : Failed(code, db_);
   }
   *handled = false;
   return 0;
@@ -261,20 +275,22 @@ int16_t Cursor::CompileAndExecute(const char* text) {
   const std::vector<std::string> words = Words(text);
   if (words.size() == 7 && Normalised(text).rfind("GRANT CONNECT TO ", 0) == 0 &&
       Normalised(words[4].c_str()) == "IDENTIFIED" && Normalised(words[5].c_str()) == "BY") {
-    if (!IsUserName(words[3].c_str())) return STANDIN_BAD_NAME;
+    if (!IsUserName(words[3].c_str())) {
+      return Report(STANDIN_BAD_NAME, UserNameRule(words[3].c_str()));
+    }
     return catalogue_.SetUser(database_, words[3], words[6]);
   }
 
   const char* tail = nullptr;
   const int prepared = sqlite3_prepare_v2(db_, text, -1, &statement_, &tail);
-  if (prepared != SQLITE_OK) return Failed(prepared);
+  if (prepared != SQLITE_OK) return Failed(prepared, db_);
   if (statement_ == nullptr) return STANDIN_SQL_ERROR;  // only blanks or comments
   for (; tail != nullptr && *tail != '\0'; ++tail) {
     // One statement per call: a second one would silently not run.
     if (!std::isspace(static_cast<unsigned char>(*tail)) && *tail != ';') {
       sqlite3_finalize(statement_);
       statement_ = nullptr;
-      return STANDIN_SQL_ERROR;
+      return Report(STANDIN_SQL_ERROR, "one statement at a time: the text goes on after it");
     }
   }
   isSelect_ = sqlite3_column_count(statement_) > 0;
@@ -287,7 +303,7 @@ int16_t Cursor::Step() {
   while ((code = sqlite3_step(statement_)) == SQLITE_ROW) {
   }
   sqlite3_reset(statement_);
-  if (code != SQLITE_DONE) return Failed(code);
+  if (code != SQLITE_DONE) return Failed(code, db_);
   rowCount_ = sqlite3_changes(db_);
   return 0;
 }
@@ -309,7 +325,7 @@ int16_t Cursor::Fetch() {
   if (step == SQLITE_DONE) return 1;
   if (step != SQLITE_ROW) {
     sqlite3_reset(statement_);
-    return Failed(step);
+    return Failed(step, db_);
   }
   ++rowCount_;
   for (const auto& [column, binding] : bindings_) {
@@ -328,13 +344,13 @@ int16_t Cursor::Commit() {
   if (statement_ != nullptr) sqlite3_reset(statement_);
   if (sqlite3_get_autocommit(db_) != 0) return 0;
   const int code = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
-  return code == SQLITE_OK ? 0 : Failed(code);
+  return code == SQLITE_OK ? 0 : Failed(code, db_);
 }
 
 int16_t Cursor::Load(const char* command) {
   if (const int16_t code = Alive()) return code;
   std::string file;
-  if (!ParseLoadCommand(command, &file)) return STANDIN_BAD_COMMAND;
+  if (!ParseLoadCommand(command, &file)) return Report(STANDIN_BAD_COMMAND, kCommandForms);
   if (statement_ != nullptr) sqlite3_reset(statement_);
   return RunScript(db_, file);
 }
@@ -342,7 +358,7 @@ int16_t Cursor::Load(const char* command) {
 int16_t Cursor::Unload(const char* command) {
   if (const int16_t code = Alive()) return code;
   std::string file;
-  if (!ParseUnloadCommand(command, &file)) return STANDIN_BAD_COMMAND;
+  if (!ParseUnloadCommand(command, &file)) return Report(STANDIN_BAD_COMMAND, kCommandForms);
   if (statement_ != nullptr) sqlite3_reset(statement_);
   return WriteUnloadScript(db_, file);
 }
@@ -358,7 +374,7 @@ int16_t Cursor::ReleaseLog() {
   const int step = sqlite3_step(checkpoint);
   const bool busy = step == SQLITE_ROW && sqlite3_column_int(checkpoint, 0) != 0;
   sqlite3_finalize(checkpoint);
-  if (step != SQLITE_ROW) return Failed(step);
+  if (step != SQLITE_ROW) return Failed(step, db_);
   return busy ? STANDIN_LOG_IN_USE : 0;
 }
 

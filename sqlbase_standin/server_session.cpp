@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "last_message.h"
 #include "sqlite_statement.h"
 #include "standin_admin.h"
 #include "standin_paths.h"
@@ -67,7 +68,7 @@ int16_t ServerSession::Running() {
 
 int16_t ServerSession::CreateDatabase(const char* database) {
   if (const int16_t code = Running()) return code;
-  if (!IsDatabaseName(database)) return STANDIN_BAD_NAME;
+  if (!IsDatabaseName(database)) return Report(STANDIN_BAD_NAME, DatabaseNameRule(database));
   if (const int16_t code = catalogue_.Begin()) return code;
   bool installed = false;
   int16_t code = catalogue_.HasDatabase(database, &installed);
@@ -92,7 +93,7 @@ int16_t ServerSession::DropDatabase(const char* database) {
 
 int16_t ServerSession::InstallDatabase(const char* database) {
   if (const int16_t code = Running()) return code;
-  if (!IsDatabaseName(database)) return STANDIN_BAD_NAME;
+  if (!IsDatabaseName(database)) return Report(STANDIN_BAD_NAME, DatabaseNameRule(database));
   if (const int16_t code = catalogue_.Begin()) return code;
   bool installed = false;
   int16_t code = catalogue_.HasDatabase(database, &installed);
@@ -130,7 +131,9 @@ int16_t ServerSession::Backup(const char* database, const char* directory) {
   if (const int16_t code = catalogue_.HasDatabase(database, &installed)) return code;
   if (!installed) return STANDIN_NO_SUCH_DATABASE;
   const std::string folder = NativePath(directory);
-  if (!FolderExists(folder)) return STANDIN_FILE_ERROR;
+  if (!FolderExists(folder)) {
+    return Report(STANDIN_FILE_ERROR, "the backup directory " + folder + " does not exist");
+  }
 
   // Written aside and renamed into place, so that the directory never holds half a copy.
   const std::string target = folder + "/" + database + ".db";

@@ -2,12 +2,14 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <vector>
 
+#include "last_message.h"
 #include "sqlite_statement.h"
 #include "standin_admin.h"
 #include "standin_paths.h"
@@ -36,10 +38,40 @@ bool TakeFile(const char* text, std::string* file) {
   return true;
 }
 
-int16_t Failed(int sqliteCode) {
+// where: e.g. " (stock.sql, line 3)", said after SQLite's message.
+int16_t Failed(int sqliteCode, sqlite3* db, const std::string& where = "") {
   const int primary = sqliteCode & 0xff;
-  return primary == SQLITE_BUSY || primary == SQLITE_LOCKED ? STANDIN_DATABASE_LOCKED
-                                                            : STANDIN_SQL_ERROR;
+  return Report(primary == SQLITE_BUSY || primary == SQLITE_LOCKED ? STANDIN_DATABASE_LOCKED
+                                                                   : STANDIN_SQL_ERROR,
+                std::string("SQLite: ") + sqlite3_errmsg(db) + where);
+}
+
+// Runs the script's statements in order; on a failure says which line of the file it was on.
+int RunStatements(sqlite3* db, const std::string& script, std::string* where,
+                  const std::string& file) {
+  const char* const start = script.c_str();
+  const char* next = start;
+  while (*next != '\0') {
+    const char* const base = next;
+    const char* statementStart = next;
+    while (std::isspace(static_cast<unsigned char>(*statementStart))) ++statementStart;
+    sqlite3_stmt* statement = nullptr;
+    int code = sqlite3_prepare_v2(db, next, -1, &statement, &next);
+    if (code == SQLITE_OK && statement != nullptr) {
+      while ((code = sqlite3_step(statement)) == SQLITE_ROW) {
+      }
+      if (code == SQLITE_DONE) code = SQLITE_OK;
+    }
+    const int offset = code == SQLITE_OK ? -1 : sqlite3_error_offset(db);
+    sqlite3_finalize(statement);
+    if (code != SQLITE_OK) {
+      const char* at = offset >= 0 ? base + offset : statementStart;
+      *where = " (" + file + ", line " +
+               std::to_string(1 + std::count(start, std::max(start, at), '\n')) + ")";
+      return code;
+    }
+  }
+  return SQLITE_OK;
 }
 
 std::string Quoted(const char* format, const std::string& name) {
@@ -98,7 +130,7 @@ int16_t WriteScript(sqlite3* db, std::ostream& out) {
     while ((step = select.Step()) == SQLITE_ROW) {
       objects.push_back({select.Text(0), select.Text(1), select.Text(2)});
     }
-    if (step != SQLITE_DONE) return Failed(step);
+    if (step != SQLITE_DONE) return Failed(step, db);
   }
   out << "-- Unloaded database: load it with LOAD SQL <this file>.\n";
   for (const SchemaObject& object : objects) {
@@ -123,7 +155,7 @@ int16_t WriteScript(sqlite3* db, std::ostream& out) {
       }
       out << ");\n";
     }
-    if (step != SQLITE_DONE) return Failed(step);
+    if (step != SQLITE_DONE) return Failed(step, db);
   }
   for (const SchemaObject& object : objects) {
     if (object.type != "table") out << object.sql << ";\n";
@@ -150,28 +182,31 @@ bool ParseUnloadCommand(const char* text, std::string* file) {
 
 int16_t RunScript(sqlite3* db, const std::string& file) {
   std::ifstream in(file, std::ios::binary);
-  if (!in) return STANDIN_FILE_ERROR;
+  if (!in) return Report(STANDIN_FILE_ERROR, "cannot read the script " + SystemReason(file));
   std::ostringstream script;
   script << in.rdbuf();
   // A savepoint nests inside the transaction of a database lock and is a transaction of its
   // own outside one.
   if (sqlite3_exec(db, "SAVEPOINT standin_load", nullptr, nullptr, nullptr) != SQLITE_OK) {
-    return Failed(sqlite3_errcode(db));
+    return Failed(sqlite3_errcode(db), db);
   }
-  const int code = sqlite3_exec(db, script.str().c_str(), nullptr, nullptr, nullptr);
+  std::string where;
+  const int code = RunStatements(db, script.str(), &where, file);
   if (code != SQLITE_OK) {
+    const int16_t failed = Failed(code, db, where);
     sqlite3_exec(db, "ROLLBACK TO standin_load; RELEASE standin_load", nullptr, nullptr, nullptr);
-    return Failed(code);
+    return failed;
   }
   const int release = sqlite3_exec(db, "RELEASE standin_load", nullptr, nullptr, nullptr);
-  return release == SQLITE_OK ? 0 : Failed(release);
+  return release == SQLITE_OK ? 0 : Failed(release, db);
 }
 
 int16_t WriteUnloadScript(sqlite3* db, const std::string& file) {
   // Written aside and renamed into place: a failed unload leaves no partial script behind.
   const std::string draft = file + ".draft." + std::to_string(getpid());
   std::ofstream out(draft, std::ios::binary | std::ios::trunc);
-  if (!out) return STANDIN_FILE_ERROR;
+  if (!out)
+    return Report(STANDIN_FILE_ERROR, "cannot write the unload file " + SystemReason(draft));
   // Every table is read in one read transaction, so the script shows one state of the database.
   const bool ownTransaction = sqlite3_get_autocommit(db) != 0;
   if (ownTransaction) sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);

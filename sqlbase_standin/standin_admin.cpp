@@ -1,9 +1,16 @@
 // The administration calls and the texts of the return codes.
 #include "standin_admin.h"
 
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+#include <set>
 #include <string>
 
 #include "catalogue.h"
+#include "last_message.h"
 #include "standin_paths.h"
 
 namespace {
@@ -46,9 +53,68 @@ constexpr CodeText kCodeTexts[] = {
     {STANDIN_NO_SUCH_PROCESS, "no such process"},
 };
 
+struct LastMessage {
+  int32_t code = 0;
+  std::string text;
+};
+thread_local LastMessage lastMessage;
+
+std::string NameRule(const char* kind, const char* name, std::size_t longest, bool letterFirst,
+                     const char* others) {
+  return std::string("the ") + kind + " name \"" + (name == nullptr ? "" : name) +
+         "\" is refused: a " + kind + " name has 1 to " + std::to_string(longest) +
+         " letters, digits or " + others +
+         (letterFirst ? " and starts with a letter" : ", not starting with -");
+}
+
 }  // namespace
 
+namespace standin {
+
+int16_t Report(int16_t code, std::string message) {
+  lastMessage = {code, std::move(message)};
+  return code;
+}
+
+std::string SystemReason(const std::string& path) { return path + ": " + std::strerror(errno); }
+
+std::string ServerNameRule(const char* name) {
+  return NameRule("server", name, kMaxServerName, false, "_ or -");
+}
+std::string DatabaseNameRule(const char* name) {
+  return NameRule("database", name, kMaxDatabaseName, true, "_");
+}
+std::string UserNameRule(const char* name) {
+  return NameRule("user", name, kMaxUserName, true, "_");
+}
+
+}  // namespace standin
+
 extern "C" {
+
+const char* standin_server_list(void) {
+  thread_local std::string names;
+  std::set<std::string> found;
+  if (DIR* root = opendir(standin::RootFolder().c_str())) {
+    while (const dirent* entry = readdir(root)) {
+      const std::string name = entry->d_name;
+      struct stat info {};
+      if (standin::IsServerName(name.c_str()) &&
+          stat(standin::CataloguePath(name).c_str(), &info) == 0) {
+        found.insert(name);
+      }
+    }
+    closedir(root);
+  }
+  names.clear();
+  for (const std::string& name : found) names += name + "\n";
+  return names.c_str();
+}
+
+const char* standin_last_message(int32_t code) {
+  if (lastMessage.code != code || lastMessage.text.empty()) return nullptr;
+  return lastMessage.text.c_str();
+}
 
 const char* standin_root(void) {
   // The text lives until the thread's next call.

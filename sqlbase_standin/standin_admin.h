@@ -86,9 +86,18 @@ STANDIN_API int16_t standin_server_create(const char* server, const char* passwo
 STANDIN_API int16_t standin_server_start(const char* server);
 /* *running = 1 or 0; 0 or a code above. */
 STANDIN_API int16_t standin_server_state(const char* server, int32_t* running);
+/* The names of the servers under the root folder, each followed by a newline, in name order.
+   The text lives until the thread's next call. */
+STANDIN_API const char* standin_server_list(void);
 /* Short English text for a return code of the stand-in (or of Quillet's own results:
    -1 file, -30001 argument, -30002 too many columns), or NULL when unknown. */
 STANDIN_API const char* standin_code_text(int32_t code);
+
+/* What the calling thread's last failure with this return code was about: the SQLite message
+   and script line, the path and the system's reason, the name rule that was broken. NULL
+   when the last failure on this thread had another code or no text. The text lives until the
+   thread's next call. */
+STANDIN_API const char* standin_last_message(int32_t code);
 
 #ifdef __cplusplus
 }

@@ -32,15 +32,18 @@ std::string NeedsNonEmpty(const Invocation& invocation) {
 
 const SubcommandTable kTable = {
     {"create-db", "SERVER DATABASE", "create a database", "Creates it.", 2, 2, Credential::kServer,
-     Listing::kNone, kOptionPasswordFile, NeedsNonEmpty, Record},
+     Listing::kNone, kOptionPasswordFile, NeedsNonEmpty, Record, "", "Call", nullptr,
+     Progress::kNone},
     {"dir-db", "SERVER", "list databases", "Lists them.", 1, 1, Credential::kServer,
-     Listing::kDatabases, kOptionPasswordFile | kOptionRaw, nullptr, Record},
+     Listing::kDatabases, kOptionPasswordFile | kOptionFormat, nullptr, Record, "", "Call", nullptr,
+     Progress::kNone},
     {"list-connections", "SERVER", "list connections", "Lists them.", 1, 1, Credential::kServer,
-     Listing::kConnections, kOptionPasswordFile | kOptionRaw, nullptr, Record},
+     Listing::kConnections, kOptionPasswordFile | kOptionFormat, nullptr, Record, "", "Call",
+     nullptr, Progress::kNone},
     {"reload", "DATABASE USER SCRIPT", "reload", "Reloads.", 3, 3, Credential::kDatabaseUser,
-     Listing::kNone, kOptionPasswordFile, nullptr, Record},
+     Listing::kNone, kOptionPasswordFile, nullptr, Record, "", "Call", nullptr, Progress::kNone},
     {"server status", "SERVER", "status", "Prints the state.", 1, 1, Credential::kNone,
-     Listing::kText, 0, nullptr, Record},
+     Listing::kText, 0, nullptr, Record, "", "Call", nullptr, Progress::kNone},
 };
 
 class AppTest : public ::testing::Test {
@@ -57,8 +60,13 @@ class AppTest : public ::testing::Test {
          },
          [] { return false; }, [](const std::string&) { return std::optional<std::string>(); }},
         [](int32_t code) -> const char* { return code == 1203 ? "database exists" : nullptr; },
+        nullptr,
         out_,
-        err_};
+        err_,
+        nullptr,
+        nullptr,
+        nullptr,
+        nullptr};
     return RunQuillet(arguments, kTable, environment);
   }
 

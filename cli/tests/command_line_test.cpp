@@ -7,8 +7,8 @@
 
 using quillet::cli::kOptionAll;
 using quillet::cli::kOptionFlag;
+using quillet::cli::kOptionFormat;
 using quillet::cli::kOptionPasswordFile;
-using quillet::cli::kOptionRaw;
 using quillet::cli::ParseArguments;
 using quillet::cli::ParseInt32;
 using ::testing::ElementsAre;
@@ -17,14 +17,14 @@ using ::testing::Not;
 
 namespace {
 
-constexpr unsigned kEvery = kOptionPasswordFile | kOptionRaw | kOptionFlag | kOptionAll;
+constexpr unsigned kEvery = kOptionPasswordFile | kOptionFormat | kOptionFlag | kOptionAll;
 
 TEST(ParseArgumentsTest, OptionsMayStandAnywhereAmongThePositionalArguments) {
   const auto parsed =
       ParseArguments({"--raw", "ACME", "--password-file", "pw.txt", "DB", "--flag=0"}, kEvery);
   EXPECT_EQ(parsed.error, "");
   EXPECT_THAT(parsed.positional, ElementsAre("ACME", "DB"));
-  EXPECT_TRUE(parsed.raw);
+  EXPECT_EQ(parsed.format, quillet::cli::ListFormat::kRaw);
   EXPECT_EQ(parsed.passwordFile, "pw.txt");
   EXPECT_EQ(parsed.flag, 0);
 }
@@ -32,7 +32,7 @@ TEST(ParseArgumentsTest, OptionsMayStandAnywhereAmongThePositionalArguments) {
 TEST(ParseArgumentsTest, DoubleDashMakesEverythingAfterItPositional) {
   const auto parsed = ParseArguments({"DB", "--", "--raw", "-h", "-x"}, kEvery);
   EXPECT_EQ(parsed.error, "");
-  EXPECT_FALSE(parsed.raw);
+  EXPECT_FALSE(parsed.format.has_value());
   EXPECT_FALSE(parsed.help);
   EXPECT_THAT(parsed.positional, ElementsAre("DB", "--raw", "-h", "-x"));
 }
@@ -43,7 +43,7 @@ TEST(ParseArgumentsTest, NegativeNumbersAndALoneDashArePositional) {
 
 TEST(ParseArgumentsTest, RefusesOptionsTheSubcommandDoesNotTake) {
   EXPECT_THAT(ParseArguments({"--raw"}, kOptionPasswordFile).error, HasSubstr("--raw"));
-  EXPECT_THAT(ParseArguments({"--flag", "1"}, kOptionRaw).error, HasSubstr("--flag"));
+  EXPECT_THAT(ParseArguments({"--flag", "1"}, kOptionFormat).error, HasSubstr("--flag"));
   EXPECT_THAT(ParseArguments({"--bogus"}, kEvery).error, HasSubstr("unknown option --bogus"));
 }
 

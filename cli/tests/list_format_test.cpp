@@ -14,9 +14,7 @@ TEST(DatabaseListTest, GivesOneNamePerLine) {
   EXPECT_EQ(FormatDatabaseList("A;"), "A\n");
 }
 
-TEST(DatabaseListTest, SaysSoWhenThereAreNone) {
-  EXPECT_EQ(FormatDatabaseList(""), "No databases.\n");
-}
+TEST(DatabaseListTest, GivesNothingWhenThereAreNone) { EXPECT_EQ(FormatDatabaseList(""), ""); }
 
 TEST(DatabaseListTest, KeepsANameWhoseClosingSemicolonWasCutOff) {
   EXPECT_EQ(FormatDatabaseList("A;B"), "A\nB\n");
@@ -42,8 +40,8 @@ TEST(ConnectionTableTest, KeepsEmptyFieldsInTheirColumns) {
             "      7            ADMIN\n");
 }
 
-TEST(ConnectionTableTest, SaysSoWhenThereAreNone) {
-  EXPECT_EQ(FormatConnectionTable(""), "No connections.\n");
+TEST(ConnectionTableTest, GivesNothingWhenThereAreNone) {
+  EXPECT_EQ(FormatConnectionTable(""), "");
 }
 
 TEST(ConnectionListTest, AColonInTheProgramNameStaysInIt) {
@@ -62,3 +60,13 @@ TEST(ConnectionListTest, AShortLineGivesEmptyTrailingFields) {
 }
 
 }  // namespace
+
+TEST(ScriptFormatTest, QuotesWhatNeedsItAndKeepsJsonValid) {
+  EXPECT_EQ(quillet::cli::ConnectionListJson("7:DEMO:A:say \"hi\"\\;x:DEMO:B:\xff"),
+            "[{\"process\":7,\"database\":\"DEMO\",\"user\":\"A\",\"program\":\"say "
+            "\\\"hi\\\"\\\\\"},{\"process\":\"x\",\"database\":\"DEMO\",\"user\":\"B\","
+            "\"program\":\"\xef\xbf\xbd\"}]\n");
+  EXPECT_EQ(quillet::cli::ConnectionListCsv("7:DEMO:A:a,\"b\""),
+            "process,database,user,program\r\n7,DEMO,A,\"a,\"\"b\"\"\"\r\n");
+  EXPECT_EQ(quillet::cli::DatabaseListJson(""), "[]\n");
+}

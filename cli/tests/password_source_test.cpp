@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <string>
@@ -35,6 +36,8 @@ class PasswordSourceTest : public ::testing::Test {
     const std::string path = ::testing::TempDir() + "quillet_password_" +
                              ::testing::UnitTest::GetInstance()->current_test_info()->name();
     std::ofstream(path, std::ios::binary) << content;
+    std::filesystem::permissions(
+        path, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
     return path;
   }
 

@@ -47,14 +47,14 @@ bool ReadSome(int fd, std::string& into) {
 }  // namespace
 
 ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& arguments,
-                      const EnvironmentChanges& environment) {
+                      const EnvironmentChanges& environment, const std::string& inputFile) {
   int outPipe[2];
   int errPipe[2];
   if (pipe(outPipe) != 0 || pipe(errPipe) != 0) return {};
   const pid_t child = fork();
   if (child == 0) {
-    const int devNull = open("/dev/null", O_RDONLY);
-    dup2(devNull, STDIN_FILENO);
+    const int input = open(inputFile.c_str(), O_RDONLY);
+    dup2(input, STDIN_FILENO);
     dup2(outPipe[1], STDOUT_FILENO);
     dup2(errPipe[1], STDERR_FILENO);
     close(outPipe[0]);

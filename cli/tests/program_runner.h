@@ -18,9 +18,10 @@ struct ProgramRun {
 // Changes to the test's own environment: a value sets the variable, nullopt removes it.
 using EnvironmentChanges = std::map<std::string, std::optional<std::string>>;
 
-// Standard input is /dev/null: no terminal.
+// Standard input is the file (/dev/null unless given): no terminal.
 ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& arguments,
-                      const EnvironmentChanges& environment);
+                      const EnvironmentChanges& environment,
+                      const std::string& inputFile = "/dev/null");
 
 // Standard input, output and error are one new terminal; each line of input is typed when
 // the program has printed the text that comes before it in the pair. out holds everything

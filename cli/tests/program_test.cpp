@@ -25,7 +25,7 @@ const char* const kSubcommands[] = {
     "install-db", "deinstall-db", "create-db", "drop-db", "terminate-server", "kill-connection",
     "dir-db", "snapshot", "all-snapshot", "list-connections", "kill-all-connections",
     "update-stats", "release-log", "load", "unload", "reload", "export-csv",
-    "server create", "server start", "server status", "server root"};
+    "server create", "server start", "server status", "server list", "server root"};
 // clang-format on
 
 std::vector<std::string> Words(const std::string& text) {
@@ -51,6 +51,8 @@ class ProgramTest : public ::testing::Test {
     ASSERT_TRUE(std::filesystem::create_directory(root_));
     environment_ = {{"QUILLET_STANDIN_ROOT", root_},
                     {"QUILLET_PASSWORD", std::nullopt},
+                    {"QUILLET_SERVER_PASSWORD", std::nullopt},
+                    {"QUILLET_SERVER", std::nullopt},
                     {"QUILLET_STANDIN_SERVER", std::nullopt}};
   }
 
@@ -91,8 +93,108 @@ TEST_F(ProgramTest, HelpListsEverySubcommandAndEachHasItsOwn) {
     const ProgramRun help = Quillet(name + " --help");
     EXPECT_EQ(help.status, 0) << name;
     EXPECT_THAT(help.out, StartsWith("Usage: quillet " + name)) << name;
+    EXPECT_THAT(help.out, HasSubstr("\nExample:\n  ")) << name;
     EXPECT_EQ(help.err, "") << name;
   }
+  // The server reads and writes the files of load and unload: their forms are shown.
+  EXPECT_THAT(Quillet("load --help").out, HasSubstr("\"LOAD SQL FILE\""));
+  const std::string unload = Quillet("unload --help").out;
+  EXPECT_THAT(unload, HasSubstr("\"UNLOAD SQL FILE\" and \"UNLOAD DATABASE FILE\""));
+  EXPECT_THAT(unload, HasSubstr("The server writes FILE"));
+}
+
+TEST_F(ProgramTest, VersionNamesTheCommandLineTheLibraryAndTheClientLibrary) {
+  EXPECT_THAT(Quillet("--help").out, HasSubstr("-V, --version"));
+  const ProgramRun version = Quillet("-V");
+  EXPECT_EQ(version.status, 0);
+  EXPECT_THAT(version.out, MatchesRegex("quillet [0-9.]+\nlibrary: Quillet [0-9.]+, "
+                                        ".*libquillet\\.so.*\nclient library: the stand-in "
+                                        "server over SQLite 3\\.[0-9.]+\n"));
+  EXPECT_EQ(Quillet("--version").out, version.out);
+}
+
+TEST_F(ProgramTest, JobsThatCannotBeUndoneAskOnATerminalUnlessYes) {
+  CreateServerWithDatabase();
+  const EnvironmentChanges environment = {{"QUILLET_STANDIN_ROOT", root_},
+                                          {"QUILLET_SERVER_PASSWORD", "acme-pw"}};
+  const ProgramRun declined =
+      RunOnTerminal(QUILLET_PROGRAM, {"drop-db", "ACME", "DEMO"}, environment, {{"[y/N] ", "n"}});
+  EXPECT_EQ(declined.status, 1);
+  EXPECT_THAT(declined.out, HasSubstr("Drop the database DEMO of server ACME and remove its file? "
+                                      "[y/N] n"));
+  EXPECT_THAT(declined.out, HasSubstr("not confirmed; nothing was done"));
+  EXPECT_EQ(Quillet("dir-db ACME", WithPassword("acme-pw")).out, "DEMO\n");
+
+  const ProgramRun killAll =
+      RunOnTerminal(QUILLET_PROGRAM, {"kill-all-connections", "ACME", "--all"}, environment,
+                    {{"Kill every client process of server ACME? [y/N] ", "y"}});
+  EXPECT_EQ(killAll.status, 0) << killAll.out;
+  const ProgramRun yes =
+      RunOnTerminal(QUILLET_PROGRAM, {"-y", "drop-db", "ACME", "DEMO"}, environment, {});
+  EXPECT_EQ(yes.status, 0) << yes.out;
+  EXPECT_THAT(yes.out, Not(HasSubstr("[y/N]")));
+  EXPECT_EQ(Quillet("dir-db ACME", WithPassword("acme-pw")).out, "");
+}
+
+TEST_F(ProgramTest, ServerStatusExitsWithThreeWhenTerminatedAndServerListShowsAll) {
+  ASSERT_EQ(Quillet("server create ACME", WithPassword("a")).status, 0);
+  ASSERT_EQ(Quillet("server create BETA", WithPassword("b")).status, 0);
+  ASSERT_EQ(Quillet("terminate-server BETA", WithPassword("b")).status, 0);
+  const ProgramRun running = Quillet("server status ACME");
+  EXPECT_EQ(running.status, 0);
+  const ProgramRun terminated = Quillet("server status BETA");
+  EXPECT_EQ(terminated.status, 3);
+  EXPECT_EQ(terminated.out, "terminated\n");
+  EXPECT_EQ(Quillet("server list").out, "ACME\trunning\nBETA\tterminated\n");
+}
+
+TEST_F(ProgramTest, LongJobsShowProgressAndASummaryOnATerminalOnly) {
+  CreateServerWithDatabase();
+  const std::string script = root_ + "/many.sql";
+  std::ofstream(script) << "CREATE TABLE many (id INTEGER, name VARCHAR(20));\n"
+                           "INSERT INTO many WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT "
+                           "i + 1 FROM n WHERE i < 400000) SELECT i, 'row ' || i FROM n;\n";
+  ASSERT_EQ(QuilletArguments({"reload", "DEMO", "SYSADM", script}, WithPassword("SYSADM")).status,
+            0);
+  const EnvironmentChanges environment = {{"QUILLET_STANDIN_ROOT", root_},
+                                          {"QUILLET_PASSWORD", "SYSADM"}};
+  const std::vector<std::string> exportMany = {"export-csv", "DEMO", "SYSADM", "SELECT * FROM many",
+                                               root_ + "/many.csv"};
+  const ProgramRun shown = RunOnTerminal(QUILLET_PROGRAM, exportMany, environment, {});
+  EXPECT_EQ(shown.status, 0) << shown.out;
+  const std::size_t bytes = std::filesystem::file_size(root_ + "/many.csv");
+  EXPECT_THAT(shown.out,
+              HasSubstr("export-csv: done, 400000 rows, " + std::to_string(bytes) + " bytes ("));
+  const std::string took = shown.out.substr(shown.out.rfind(" in ") + 4);
+  // Updates come four times a second: a job that took longer showed at least one.
+  if (std::stod(took) >= 0.3) EXPECT_THAT(shown.out, HasSubstr(" written, "));
+
+  std::vector<std::string> quiet = exportMany;
+  quiet.push_back("-q");
+  const ProgramRun silenced = RunOnTerminal(QUILLET_PROGRAM, quiet, environment, {});
+  EXPECT_EQ(silenced.status, 0);
+  EXPECT_EQ(silenced.out, "");
+  const ProgramRun piped = QuilletArguments(exportMany, WithPassword("SYSADM"));
+  EXPECT_EQ(piped.status, 0);
+  EXPECT_EQ(piped.err, "");
+
+  // all-snapshot names each database's directory as it is written.
+  ASSERT_EQ(mkdir((root_ + "/nightly").c_str(), 0755), 0);
+  const ProgramRun snapshots =
+      RunOnTerminal(QUILLET_PROGRAM, {"all-snapshot", "ACME", root_ + "/nightly"},
+                    {{"QUILLET_STANDIN_ROOT", root_}, {"QUILLET_SERVER_PASSWORD", "acme-pw"}}, {});
+  EXPECT_EQ(snapshots.status, 0) << snapshots.out;
+  EXPECT_THAT(snapshots.out, HasSubstr("  " + root_ + "/nightly/DEMO\r\n"));
+  EXPECT_THAT(snapshots.out, HasSubstr("all-snapshot: done in "));
+}
+
+TEST_F(ProgramTest, VerboseShowsTheLibraryCallAndItsResultButNoPassword) {
+  ASSERT_EQ(Quillet("server create ACME", WithPassword("acme-pw")).status, 0);
+  const ProgramRun run = Quillet("create-db ACME DEMO -v", WithPassword("acme-pw"));
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err,
+            "quillet: calling CreateDB(SERVER=\"ACME\", DATABASE=\"DEMO\", password not shown)\n"
+            "quillet: CreateDB returned 0\n");
 }
 
 TEST_F(ProgramTest, MisuseExitsWithTwoAndSaysWhatToDoOnStandardError) {
@@ -131,6 +233,67 @@ TEST_F(ProgramTest, AMissingPasswordFileFailsClearly) {
   EXPECT_THAT(run.err, HasSubstr("cannot read the password file"));
 }
 
+TEST_F(ProgramTest, ServerAndDatabasePasswordsComeFromTheirOwnVariables) {
+  const EnvironmentChanges both = {{"QUILLET_SERVER_PASSWORD", "acme-pw"},
+                                   {"QUILLET_PASSWORD", "SYSADM"}};
+  ASSERT_EQ(Quillet("server create ACME", both).status, 0);
+  EXPECT_EQ(Quillet("create-db ACME DEMO", both).status, 0);
+  EXPECT_EQ(Quillet("update-stats DEMO SYSADM", both).status, 0);
+  // Server jobs fall back to QUILLET_PASSWORD when QUILLET_SERVER_PASSWORD is not set.
+  EXPECT_EQ(Quillet("dir-db ACME", WithPassword("acme-pw")).out, "DEMO\n");
+  const ProgramRun neither =
+      Quillet("update-stats DEMO SYSADM", {{"QUILLET_SERVER_PASSWORD", "x"}});
+  EXPECT_EQ(neither.status, 2);
+  EXPECT_THAT(neither.err, HasSubstr("set QUILLET_PASSWORD,"));
+}
+
+TEST_F(ProgramTest, APasswordComesFromStandardInputOrAPrivateFileOnly) {
+  const std::string file = root_ + "/password";
+  std::ofstream(file) << "acme-pw\n";
+  std::filesystem::permissions(
+      file, std::filesystem::perms::owner_read | std::filesystem::perms::group_read);
+  const ProgramRun open = Quillet("server create ACME --password-file " + file);
+  EXPECT_EQ(open.status, 2);
+  EXPECT_EQ(open.err, "quillet server create: the password file " + file +
+                          " can be read by group or others (mode 440), so it is not used; make "
+                          "it private: chmod 600 " +
+                          file + "\n");
+  EXPECT_EQ(Quillet("server status ACME").status, 1);
+
+  const ProgramRun typed = RunProgram(
+      QUILLET_PROGRAM, {"server", "create", "ACME", "--password-file", "-"}, environment_, file);
+  EXPECT_EQ(typed.status, 0) << typed.err;
+  EXPECT_EQ(Quillet("dir-db ACME", WithPassword("acme-pw")).status, 0);
+}
+
+TEST_F(ProgramTest, ServerPicksTheStandinServerOfADatabaseAndOptionsMayComeFirst) {
+  CreateServerWithDatabase();
+  ASSERT_EQ(Quillet("server create BETA", WithPassword("beta-pw")).status, 0);
+  ASSERT_EQ(Quillet("create-db BETA DEMO", WithPassword("beta-pw")).status, 0);
+  const ProgramRun ambiguous = Quillet("update-stats DEMO SYSADM", WithPassword("SYSADM"));
+  EXPECT_EQ(ambiguous.status, 1);
+  EXPECT_THAT(ambiguous.err, HasSubstr("return code 9115"));
+  EXPECT_THAT(ambiguous.err, HasSubstr("--server NAME or QUILLET_SERVER"));
+
+  const std::string script = root_ + "/beta.sql";
+  std::ofstream(script) << "CREATE TABLE only_on_beta (id INTEGER);\n";
+  EXPECT_EQ(QuilletArguments({"--server", "BETA", "reload", "DEMO", "SYSADM", script},
+                             WithPassword("SYSADM"))
+                .status,
+            0);
+  const std::vector<std::string> count = {"export-csv", "DEMO", "SYSADM",
+                                          "SELECT count(*) FROM only_on_beta", "-"};
+  const ProgramRun onBeta =
+      QuilletArguments(count, {{"QUILLET_PASSWORD", "SYSADM"}, {"QUILLET_SERVER", "BETA"}});
+  EXPECT_EQ(onBeta.status, 0) << onBeta.err;
+  EXPECT_EQ(onBeta.out, "\"count(*)\"\r\n0\r\n");
+  std::vector<std::string> onAcme = count;
+  onAcme.insert(onAcme.begin() + 1, "--server=ACME");
+  const ProgramRun notOnAcme = QuilletArguments(onAcme, WithPassword("SYSADM"));
+  EXPECT_EQ(notOnAcme.status, 1);
+  EXPECT_THAT(notOnAcme.err, HasSubstr("return code 9131"));
+}
+
 TEST_F(ProgramTest, OnATerminalThePasswordIsAskedForAndNotShown) {
   ASSERT_EQ(Quillet("server create ACME", WithPassword("typed-pw")).status, 0);
   EnvironmentChanges environment = environment_;
@@ -153,9 +316,50 @@ TEST_F(ProgramTest, AFailureGivesTheReturnCodeAndItsMeaning) {
   EXPECT_THAT(run.out, IsEmpty());
 }
 
+TEST_F(ProgramTest, FailuresSayWhatWentWrongInTheServersOwnWords) {
+  CreateServerWithDatabase();
+  const std::string script = root_ + "/broken.sql";
+  std::ofstream(script) << "CREATE TABLE stock (id INTEGER);\n\nINSERT INTO nope VALUES (1);\n";
+  const ProgramRun sql =
+      QuilletArguments({"reload", "DEMO", "SYSADM", script}, WithPassword("SYSADM"));
+  EXPECT_EQ(sql.status, 1);
+  EXPECT_EQ(sql.err,
+            "quillet reload: failed with return code 9131 (SQL error): SQLite: no such "
+            "table: nope (" +
+                script + ", line 3)\n");
+
+  const ProgramRun missing =
+      QuilletArguments({"reload", "DEMO", "SYSADM", root_ + "/gone.sql"}, WithPassword("SYSADM"));
+  EXPECT_THAT(missing.err, HasSubstr("cannot read the script " + root_ +
+                                     "/gone.sql: No such file or directory\n"));
+
+  const ProgramRun name = Quillet("create-db ACME INVENTORY", WithPassword("acme-pw"));
+  EXPECT_EQ(name.status, 1);
+  EXPECT_THAT(name.err, HasSubstr("the database name \"INVENTORY\" is refused: a database name "
+                                  "has 1 to 8 letters, digits or _ and starts with a letter"));
+
+  const ProgramRun directory =
+      QuilletArguments({"snapshot", "ACME", "DEMO", root_ + "/nowhere"}, WithPassword("acme-pw"));
+  EXPECT_THAT(directory.err,
+              HasSubstr("the backup directory " + root_ + "/nowhere does not exist"));
+
+  const ProgramRun command = Quillet("load DEMO SYSADM IMPORT-EVERYTHING", WithPassword("SYSADM"));
+  EXPECT_THAT(command.err, HasSubstr("LOAD SQL FILE, UNLOAD SQL FILE or UNLOAD DATABASE FILE"));
+}
+
+TEST_F(ProgramTest, AMistypedSubcommandGetsTheNearestSuggested) {
+  const ProgramRun run = Quillet("creat-db ACME DEMO");
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.err,
+            "quillet: unknown subcommand 'creat-db'\nDid you mean 'quillet create-db'?\n"
+            "Try 'quillet --help'.\n");
+  EXPECT_THAT(Quillet("frobnicate").err, Not(HasSubstr("Did you mean")));
+}
+
 TEST_F(ProgramTest, ServersAreCreatedTerminatedAndStartedAgain) {
   EXPECT_EQ(Quillet("server root").out, root_ + "\n");
   std::ofstream(root_ + "/password") << "from-file\n";
+  std::filesystem::permissions(root_ + "/password", std::filesystem::perms::owner_read);
   ASSERT_EQ(Quillet("server create ACME --password-file " + root_ + "/password").status, 0);
   EXPECT_EQ(Quillet("server status ACME").out, "running\n");
 
@@ -190,8 +394,31 @@ TEST_F(ProgramTest, DatabasesAreCreatedListedAndDropped) {
 
   EXPECT_EQ(Quillet("drop-db ACME DEMO", WithPassword("acme-pw")).status, 0);
   EXPECT_EQ(Quillet("drop-db ACME SALES", WithPassword("acme-pw")).status, 0);
-  EXPECT_EQ(Quillet("dir-db ACME", WithPassword("acme-pw")).out, "No databases.\n");
   EXPECT_EQ(Quillet("dir-db ACME --raw", WithPassword("acme-pw")).out, "");
+}
+
+TEST_F(ProgramTest, ListsComeAsJsonOrCsvForScriptsAndEmptyTablesPrintNothing) {
+  CreateServerWithDatabase();
+  ASSERT_EQ(Quillet("create-db ACME SALES", WithPassword("acme-pw")).status, 0);
+  EXPECT_EQ(Quillet("dir-db ACME --format json", WithPassword("acme-pw")).out,
+            "[\"DEMO\",\"SALES\"]\n");
+  EXPECT_EQ(Quillet("--format=csv dir-db ACME", WithPassword("acme-pw")).out,
+            "database\r\nDEMO\r\nSALES\r\n");
+  EXPECT_EQ(Quillet("list-connections ACME --format json", WithPassword("acme-pw")).out, "[]\n");
+  EXPECT_EQ(Quillet("list-connections ACME --format csv", WithPassword("acme-pw")).out,
+            "process,database,user,program\r\n");
+  const ProgramRun table = Quillet("list-connections ACME", WithPassword("acme-pw"));
+  EXPECT_EQ(table.status, 0);
+  EXPECT_EQ(table.out, "");
+  EXPECT_EQ(table.err, "");
+  const ProgramRun onTerminal =
+      RunOnTerminal(QUILLET_PROGRAM, {"list-connections", "ACME"},
+                    {{"QUILLET_STANDIN_ROOT", root_}, {"QUILLET_SERVER_PASSWORD", "acme-pw"}}, {});
+  EXPECT_EQ(onTerminal.status, 0);
+  EXPECT_THAT(onTerminal.out, HasSubstr("No connections."));
+  const ProgramRun wrong = Quillet("dir-db ACME --format yaml", WithPassword("acme-pw"));
+  EXPECT_EQ(wrong.status, 2);
+  EXPECT_THAT(wrong.err, HasSubstr("--format takes table, raw, json or csv"));
 }
 
 TEST_F(ProgramTest, AScriptIsReloadedAndAQueryExportedToCsv) {
@@ -220,9 +447,63 @@ TEST_F(ProgramTest, AScriptIsReloadedAndAQueryExportedToCsv) {
       {"export-csv", "DEMO", "SYSADM", "SELECT id FROM stock", root_ + "/no/such/dir/x.csv"},
       WithPassword("SYSADM"));
   EXPECT_EQ(noFile.status, 1);
-  EXPECT_EQ(noFile.err,
-            "quillet export-csv: failed with return code -1 (the output file could not be "
-            "opened)\n");
+  EXPECT_EQ(noFile.err, "quillet export-csv: cannot create a file in the folder " + root_ +
+                            "/no/such/dir: No such file or directory\n");
+}
+
+TEST_F(ProgramTest, AFailedExportLeavesThePreviousFileAndCanKeepItsRows) {
+  CreateServerWithDatabase();
+  const std::string script = root_ + "/stock.sql";
+  std::ofstream(script) << "CREATE TABLE stock (id INTEGER, name VARCHAR(30));\n"
+                           "INSERT INTO stock VALUES (1, 'Quill'), (2, 'Ink'), (3, 'Nib');\n";
+  ASSERT_EQ(QuilletArguments({"reload", "DEMO", "SYSADM", script}, WithPassword("SYSADM")).status,
+            0);
+  const std::string csv = root_ + "/stock.csv";
+  std::ofstream(csv) << "yesterday's rows\n";
+  // The third row overflows, after two rows reached the file.
+  const std::string failing = "SELECT id, abs(-9223372036854775805 - id) FROM stock";
+  const ProgramRun failed =
+      QuilletArguments({"export-csv", "DEMO", "SYSADM", failing, csv}, WithPassword("SYSADM"));
+  EXPECT_EQ(failed.status, 1);
+  EXPECT_THAT(failed.err, HasSubstr("the previous " + csv + " was left as it was"));
+  EXPECT_EQ(ReadFile(csv), "yesterday's rows\n");
+  EXPECT_FALSE(std::filesystem::exists(csv + ".partial"));
+
+  const ProgramRun kept = QuilletArguments(
+      {"export-csv", "--keep-partial", "DEMO", "SYSADM", failing, csv}, WithPassword("SYSADM"));
+  EXPECT_EQ(kept.status, 1);
+  EXPECT_THAT(kept.err, HasSubstr("the rows written so far are in " + csv + ".partial"));
+  EXPECT_EQ(ReadFile(csv), "yesterday's rows\n");
+  EXPECT_THAT(ReadFile(csv + ".partial"), StartsWith("\"id\","));
+  // Nothing else is left behind in the folder: no temporary file.
+  int entries = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(root_)) ++entries;
+  EXPECT_EQ(entries, 4);  // the server folder, the script, the file and its partial rows
+
+  const ProgramRun fine =
+      QuilletArguments({"export-csv", "DEMO", "SYSADM", "SELECT id FROM stock ORDER BY id", csv},
+                       WithPassword("SYSADM"));
+  EXPECT_EQ(fine.status, 0) << fine.err;
+  EXPECT_EQ(ReadFile(csv), "\"id\"\r\n1\r\n2\r\n3\r\n");
+}
+
+TEST_F(ProgramTest, AnExportToADashGoesToStandardOutputOnlyWhenItSucceeds) {
+  CreateServerWithDatabase();
+  const std::string script = root_ + "/stock.sql";
+  std::ofstream(script) << "CREATE TABLE stock (id INTEGER);\nINSERT INTO stock VALUES (1), (3);\n";
+  ASSERT_EQ(QuilletArguments({"reload", "DEMO", "SYSADM", script}, WithPassword("SYSADM")).status,
+            0);
+  const ProgramRun piped =
+      QuilletArguments({"export-csv", "DEMO", "SYSADM", "SELECT id FROM stock ORDER BY id", "-"},
+                       WithPassword("SYSADM"));
+  EXPECT_EQ(piped.status, 0) << piped.err;
+  EXPECT_EQ(piped.out, "\"id\"\r\n1\r\n3\r\n");
+  const ProgramRun failed = QuilletArguments(
+      {"export-csv", "DEMO", "SYSADM", "SELECT id, abs(-9223372036854775805 - id) FROM stock", "-"},
+      WithPassword("SYSADM"));
+  EXPECT_EQ(failed.status, 1);
+  EXPECT_EQ(failed.out, "");
+  EXPECT_THAT(failed.err, HasSubstr("nothing was written to standard output"));
 }
 
 TEST_F(ProgramTest, AnotherProcesssConnectionIsListedAndKilled) {
@@ -239,6 +520,10 @@ TEST_F(ProgramTest, AnotherProcesssConnectionIsListedAndKilled) {
   EXPECT_EQ(table.status, 0);
   EXPECT_THAT(table.out, StartsWith("PROCESS  DATABASE  USER    PROGRAM\n"));
   EXPECT_THAT(table.out, MatchesRegex("(.|\n)* +[0-9]+  DEMO      SYSADM  hold-connection\n"));
+
+  const ProgramRun json = Quillet("list-connections ACME --format json", WithPassword("acme-pw"));
+  EXPECT_THAT(json.out, MatchesRegex("\\[\\{\"process\":[0-9]+,\"database\":\"DEMO\",\"user\":"
+                                     "\"SYSADM\",\"program\":\"hold-connection\"\\}\\]\n"));
 
   const ProgramRun raw = Quillet("list-connections ACME --raw", WithPassword("acme-pw"));
   const std::string line = raw.out.substr(0, raw.out.find(":DEMO:SYSADM:hold-connection"));
