@@ -46,9 +46,12 @@ std::string OptionWords(unsigned options) {
 const std::vector<OptionName>& OptionNames() {
   static const std::vector<OptionName> names = {
       {kOptionPasswordFile, "--password-file", true},
-      {kOptionRaw, "--raw", false},
+      {kOptionFormat, "--format", true},
       {kOptionFlag, "--flag", true},
       {kOptionAll, "--all", false},
+      {kOptionKeepPartial, "--keep-partial", false},
+      {kOptionServer, "--server", true},
+      {kOptionYes, "--yes", false},
   };
   return names;
 }
@@ -76,8 +79,15 @@ std::string ManualPage(const SubcommandTable& table, std::string_view version) {
   page +=
       ".SH ENVIRONMENT\n"
       ".TP\n"
+      ".B QUILLET_SERVER_PASSWORD\n"
+      "The server password of server jobs, when no \\-\\-password\\-file is given; "
+      "QUILLET_PASSWORD when it is not set.\n"
+      ".TP\n"
       ".B QUILLET_PASSWORD\n"
-      "The password, when no \\-\\-password\\-file is given.\n"
+      "The password of database jobs, when no \\-\\-password\\-file is given.\n"
+      ".TP\n"
+      ".B QUILLET_SERVER\n"
+      "The stand\\-in server of database jobs, as \\-\\-server.\n"
       ".SH SEE ALSO\n"
       "The README of Quillet, and quillet.h for the library's functions.\n";
   return page;

@@ -19,7 +19,7 @@ JobResult Nothing(const Invocation&) { return {}; }
 
 const SubcommandTable kTable = {
     {"dir-db", "SERVER", "list databases", "Lists them.\n.ne 3 \\fB-x", 1, 1, Credential::kServer,
-     Listing::kDatabases, kOptionPasswordFile | kOptionRaw, nullptr, Nothing},
+     Listing::kDatabases, kOptionPasswordFile | kOptionFormat, nullptr, Nothing},
     {"drop-db", "SERVER DATABASE", "drop", "Drops.", 2, 2, Credential::kServer, Listing::kNone,
      kOptionPasswordFile, nullptr, Nothing},
     {"server status", "SERVER", "status", "Prints the state.", 1, 1, Credential::kNone,
@@ -47,7 +47,7 @@ std::string Completions(const std::string& typed) {
 TEST(ReferencePagesTest, OptionNamesAreThoseTheParserTakes) {
   for (const OptionName& option : OptionNames()) {
     std::vector<std::string> arguments{std::string(option.name)};
-    if (option.takesValue) arguments.push_back("7");
+    if (option.takesValue) arguments.push_back(option.name == "--format" ? "json" : "7");
     EXPECT_EQ(ParseArguments(arguments, option.option).error, "") << option.name;
     EXPECT_NE(ParseArguments(arguments, 0).error, "") << option.name;
   }
@@ -56,7 +56,7 @@ TEST(ReferencePagesTest, OptionNamesAreThoseTheParserTakes) {
 TEST(ReferencePagesTest, CompletionOffersSubcommandsActionsAndEachOnesOptions) {
   EXPECT_EQ(Completions("quillet d"), "dir-db drop-db\n");
   EXPECT_EQ(Completions("quillet server st"), "status start\n");
-  EXPECT_EQ(Completions("quillet dir-db SRV --"), "--help --password-file --raw\n");
+  EXPECT_EQ(Completions("quillet dir-db SRV --"), "--help --password-file --format\n");
   EXPECT_EQ(Completions("quillet drop-db --r"), "\n");
   // Positional arguments and option values are left to bash's file names.
   EXPECT_EQ(Completions("quillet dir-db --password-file x"), "\n");
