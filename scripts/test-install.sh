@@ -35,7 +35,7 @@ done
 
 # The stand-in server the hosts work on, made by the installed program.
 export QUILLET_STANDIN_ROOT=$scratch/servers
-printf 'secret\n' >"$scratch/password"
+(umask 077 && printf 'secret\n' >"$scratch/password")
 "$prefix/bin/quillet" --version
 "$prefix/bin/quillet" server create HOSTSRV --password-file "$scratch/password"
 

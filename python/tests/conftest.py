@@ -21,12 +21,10 @@ def standin_root(tmp_path: Path, monkeypatch: pytest.MonkeyPatch) -> Path:
 
 
 @pytest.fixture
-def server(standin_root: Path, tmp_path: Path) -> quillet.Server:
+def server(standin_root: Path) -> quillet.Server:
     program = os.environ.get("QUILLET_PROGRAM")
     if not program:
         pytest.fail("QUILLET_PROGRAM must name the quillet program that creates stand-in servers")
-    password_file = tmp_path / "password"
-    password_file.write_text(PASSWORD + "\n")
-    subprocess.run([program, "server", "create", "PYSRV", "--password-file", str(password_file)],
-                   check=True)
+    subprocess.run([program, "server", "create", "PYSRV", "--password-file", "-"],
+                   input=PASSWORD + "\n", text=True, check=True)
     return quillet.Server("PYSRV", password=PASSWORD)
