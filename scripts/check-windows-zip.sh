@@ -49,7 +49,7 @@ wine_run() {
 help=$(wine_run --help) || fail "quillet.exe --help failed without SQLWNTM.dll"
 grep -q 'through Quillet.dll' <<<"$help" || fail "--help does not name Quillet.dll"
 if grep -q 'server create' <<<"$help"; then fail "--help offers the stand-in's subcommands"; fi
-[ "$(wine_run --version | tr -d '\r')" = "quillet $(sed -n \
+[ "$(wine_run --version | tr -d '\r' | head -n 1)" = "quillet $(sed -n \
   's/^project(Quillet VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)" ] ||
   fail "quillet.exe --version is wrong"
 if message=$(wine_run dir-db SRV 2>&1); then fail "a job ran without SQLWNTM.dll"; fi
