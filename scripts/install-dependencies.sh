@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  cmake ninja-build g++ libgtest-dev libgmock-dev libsqlite3-dev sqlite3
+  cmake ninja-build g++ libgtest-dev libgmock-dev libsqlite3-dev sqlite3 libssl-dev
   g++-mingw-w64-i686 googletest wine wine32:i386
   clang-14 libclang-rt-14-dev
 )

@@ -40,8 +40,10 @@ class ServerSession {
   static int16_t DatabaseNames(const char* server, char* buffer, int32_t size);
 
  private:
-  // Takes an installed database that no connection uses out of the catalogue; its file stays.
-  int16_t RemoveFromCatalogue(const char* database);
+  // Takes an installed database that no connection uses out of the catalogue, and its files
+  // with it when asked.
+  int16_t RemoveFromCatalogue(const char* database, bool removeFiles);
+  int16_t TryRemoveFromCatalogue(const char* database, bool removeFiles);
   int16_t Running();
 
   Catalogue catalogue_;

@@ -1,8 +1,11 @@
 #include "sql_script.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -131,6 +134,27 @@ int16_t WriteScript(sqlite3* db, std::ostream& out) {
   return out ? 0 : STANDIN_FILE_ERROR;
 }
 
+// The whole file or nothing: a directory, a read error or a short read is a failure, never a
+// script that ends early.
+int16_t ReadScript(const std::string& file, std::string* script) {
+  const int in = open(file.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) return STANDIN_FILE_ERROR;
+  struct stat info {};
+  int16_t code = fstat(in, &info) == 0 && S_ISREG(info.st_mode) ? 0 : STANDIN_FILE_ERROR;
+  char buffer[65536];
+  while (code == 0) {
+    const ssize_t got = read(in, buffer, sizeof buffer);
+    if (got == 0) break;
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) code = STANDIN_FILE_ERROR;
+    if (got > 0) script->append(buffer, static_cast<std::size_t>(got));
+  }
+  close(in);
+  // SQLite would take a NUL for the end of the script and skip the rest unseen.
+  if (code == 0 && script->find('\0') != std::string::npos) code = STANDIN_BAD_SCRIPT;
+  return code;
+}
+
 }  // namespace
 
 bool ParseLoadCommand(const char* text, std::string* file) {
@@ -149,16 +173,14 @@ bool ParseUnloadCommand(const char* text, std::string* file) {
 }
 
 int16_t RunScript(sqlite3* db, const std::string& file) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in) return STANDIN_FILE_ERROR;
-  std::ostringstream script;
-  script << in.rdbuf();
+  std::string script;
+  if (const int16_t code = ReadScript(file, &script)) return code;
   // A savepoint nests inside the transaction of a database lock and is a transaction of its
   // own outside one.
   if (sqlite3_exec(db, "SAVEPOINT standin_load", nullptr, nullptr, nullptr) != SQLITE_OK) {
     return Failed(sqlite3_errcode(db));
   }
-  const int code = sqlite3_exec(db, script.str().c_str(), nullptr, nullptr, nullptr);
+  const int code = sqlite3_exec(db, script.c_str(), nullptr, nullptr, nullptr);
   if (code != SQLITE_OK) {
     sqlite3_exec(db, "ROLLBACK TO standin_load; RELEASE standin_load", nullptr, nullptr, nullptr);
     return Failed(code);
@@ -170,6 +192,8 @@ int16_t RunScript(sqlite3* db, const std::string& file) {
 int16_t WriteUnloadScript(sqlite3* db, const std::string& file) {
   // Written aside and renamed into place: a failed unload leaves no partial script behind.
   const std::string draft = file + ".draft." + std::to_string(getpid());
+  // Made 0600 first: the stream would make it as the umask lets it.
+  if (!MakePrivateFile(draft)) return STANDIN_FILE_ERROR;
   std::ofstream out(draft, std::ios::binary | std::ios::trunc);
   if (!out) return STANDIN_FILE_ERROR;
   // Every table is read in one read transaction, so the script shows one state of the database.

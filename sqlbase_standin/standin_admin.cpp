@@ -21,6 +21,9 @@ constexpr CodeText kCodeTexts[] = {
     {STANDIN_SERVER_TERMINATED, "the server is terminated"},
     {STANDIN_BAD_PASSWORD, "wrong server password"},
     {STANDIN_SERVER_EXISTS, "the server exists already"},
+    {STANDIN_UNSAFE_FOLDER,
+     "the stand-in folder belongs to another user or others may write to it: it must be the "
+     "user's own, mode 0700"},
     {STANDIN_BAD_NAME, "name not allowed"},
     {STANDIN_DATABASE_EXISTS, "the database exists already"},
     {STANDIN_NO_SUCH_DATABASE, "no such database"},
@@ -41,6 +44,7 @@ constexpr CodeText kCodeTexts[] = {
     {STANDIN_FILE_ERROR, "file or directory could not be read or written"},
     {STANDIN_BUFFER_TOO_SMALL, "the reply does not fit the buffer"},
     {STANDIN_LOG_IN_USE, "the log is still in use"},
+    {STANDIN_BAD_SCRIPT, "the script holds a NUL byte; nothing of it was run"},
     {STANDIN_SERVER_PROCESS, "the server's own process cannot be killed"},
     {STANDIN_CATALOGUE_ERROR, "the server catalogue could not be read or written"},
     {STANDIN_NO_SUCH_PROCESS, "no such process"},

@@ -1,11 +1,15 @@
 #include "standin_paths.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+
+#include "standin_admin.h"
 
 namespace standin {
 namespace {
@@ -58,11 +62,39 @@ std::string NativePath(const char* path) {
 bool MakeFolders(const std::string& folder) {
   for (std::size_t slash = folder.find('/', 1);; slash = folder.find('/', slash + 1)) {
     const std::string part = folder.substr(0, slash);
-    if (mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) return false;
+    if (mkdir(part.c_str(), 0700) == 0) {
+      if (chmod(part.c_str(), 0700) != 0) return false;
+    } else if (errno != EEXIST) {
+      return false;
+    }
     if (slash == std::string::npos) break;
   }
   struct stat info {};
   return stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+int16_t CheckFolder(const std::string& folder) {
+  struct stat link {};
+  struct stat info {};
+  if (lstat(folder.c_str(), &link) != 0 || stat(folder.c_str(), &info) != 0) {
+    return STANDIN_NO_SUCH_SERVER;
+  }
+  const uid_t self = geteuid();
+  // Another user who owns the folder, or may write to it, can plant or swap any file in it.
+  if (link.st_uid != self || info.st_uid != self || !S_ISDIR(info.st_mode) ||
+      (info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+    return STANDIN_UNSAFE_FOLDER;
+  }
+  return 0;
+}
+
+bool MakePrivateFile(const std::string& path) {
+  const int file = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (file < 0) return false;
+  const bool made = fchmod(file, 0600) == 0;
+  close(file);
+  if (!made) unlink(path.c_str());
+  return made;
 }
 
 }  // namespace standin
