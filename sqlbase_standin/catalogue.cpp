@@ -77,8 +77,8 @@ int16_t Catalogue::CreateServer(const std::string& server, const std::string& pa
 
   // Built aside and linked into place whole, so that no process ever opens half a catalogue
   // and only one of two parallel creators wins.
-  const std::string draft = path + ".draft." + std::to_string(getpid());
-  unlink(draft.c_str());
+  RemoveStaleDrafts(folder);
+  const std::string draft = DraftName(path);
   // SQLite gives its log files the mode of the database file.
   if (!MakePrivateFile(draft)) return STANDIN_CATALOGUE_ERROR;
   sqlite3* db = OpenFile(draft, SQLITE_OPEN_READWRITE);

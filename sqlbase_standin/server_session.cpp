@@ -156,8 +156,8 @@ int16_t ServerSession::Backup(const char* database, const char* directory) {
 
   // Written aside and renamed into place, so that the directory never holds half a copy.
   const std::string target = folder + "/" + database + ".db";
-  const std::string draft = target + ".draft." + std::to_string(getpid());
-  RemoveDatabaseFiles(draft);
+  RemoveStaleDrafts(folder);
+  const std::string draft = DraftName(target);
   sqlite3* source = nullptr;
   sqlite3* copy = nullptr;
   int16_t code = 0;

@@ -191,7 +191,9 @@ int16_t RunScript(sqlite3* db, const std::string& file) {
 
 int16_t WriteUnloadScript(sqlite3* db, const std::string& file) {
   // Written aside and renamed into place: a failed unload leaves no partial script behind.
-  const std::string draft = file + ".draft." + std::to_string(getpid());
+  const std::size_t slash = file.rfind('/');
+  RemoveStaleDrafts(slash == std::string::npos ? "." : slash == 0 ? "/" : file.substr(0, slash));
+  const std::string draft = DraftName(file);
   // Made 0600 first: the stream would make it as the umask lets it.
   if (!MakePrivateFile(draft)) return STANDIN_FILE_ERROR;
   std::ofstream out(draft, std::ios::binary | std::ios::trunc);

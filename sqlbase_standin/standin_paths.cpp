@@ -1,18 +1,56 @@
 #include "standin_paths.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
+#include "process_identity.h"
 #include "standin_admin.h"
 
 namespace standin {
 namespace {
+
+constexpr const char* kDraftMarker = ".standin-draft-";
+constexpr const char* kOldDraftMarker = ".db.draft.";
+
+bool TakeNumber(const char*& text, int64_t* number) {
+  if (!std::isdigit(static_cast<unsigned char>(*text))) return false;
+  *number = 0;
+  for (; std::isdigit(static_cast<unsigned char>(*text)); ++text) {
+    if (*number > (INT64_MAX - 9) / 10) return false;
+    *number = *number * 10 + (*text - '0');
+  }
+  return true;
+}
+
+// True for "" and the side files SQLite makes beside a database.
+bool IsSideFileSuffix(const char* text) {
+  return *text == '\0' || std::strcmp(text, "-journal") == 0 || std::strcmp(text, "-wal") == 0 ||
+         std::strcmp(text, "-shm") == 0;
+}
+
+// The process that wrote a draft of this name; false when the name is no draft's.
+bool DraftWriter(const char* name, ProcessIdentity* writer) {
+  int64_t call = 0;
+  if (const char* marker = std::strstr(name, kDraftMarker)) {
+    const char* at = marker + std::strlen(kDraftMarker);
+    return TakeNumber(at, &writer->pid) && *at++ == '-' && TakeNumber(at, &writer->started) &&
+           *at++ == '-' && TakeNumber(at, &call) && IsSideFileSuffix(at);
+  }
+  if (const char* marker = std::strstr(name, kOldDraftMarker)) {
+    const char* at = marker + std::strlen(kOldDraftMarker);
+    writer->started = 0;
+    return TakeNumber(at, &writer->pid) && IsSideFileSuffix(at);
+  }
+  return false;
+}
 
 bool IsNameOf(const char* name, std::size_t longest, const char* extra, bool letterFirst) {
   if (name == nullptr) return false;
@@ -86,6 +124,25 @@ int16_t CheckFolder(const std::string& folder) {
     return STANDIN_UNSAFE_FOLDER;
   }
   return 0;
+}
+
+std::string DraftName(const std::string& target) {
+  static std::atomic<uint64_t> calls{0};
+  const ProcessIdentity self = ThisProcess();
+  return target + kDraftMarker + std::to_string(self.pid) + "-" + std::to_string(self.started) +
+         "-" + std::to_string(++calls);
+}
+
+void RemoveStaleDrafts(const std::string& folder) {
+  DIR* directory = opendir(folder.c_str());
+  if (directory == nullptr) return;
+  while (const dirent* entry = readdir(directory)) {
+    ProcessIdentity writer{};
+    if (DraftWriter(entry->d_name, &writer) && !IsAlive(writer)) {
+      unlink((folder + "/" + entry->d_name).c_str());
+    }
+  }
+  closedir(directory);
 }
 
 bool MakePrivateFile(const std::string& path) {

@@ -36,6 +36,12 @@ int16_t CheckFolder(const std::string& folder);
 // Creates a new empty file 0600 whatever the umask (a database, a draft): false when it exists
 // or cannot be made.
 bool MakePrivateFile(const std::string& path);
+// A name beside target for a file written aside and renamed into place: unique to this call
+// in this process, and telling which process wrote it.
+std::string DraftName(const std::string& target);
+// Removes the drafts, with their SQLite side files, that ended processes left in the folder:
+// those named by DraftName, and the "<database>.db.draft.<pid>" of earlier versions.
+void RemoveStaleDrafts(const std::string& folder);
 
 }  // namespace standin
 

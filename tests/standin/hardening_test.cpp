@@ -10,6 +10,8 @@
 #include <chrono>
 #include <fstream>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "scratch_root.h"
 #include "standin_calls.h"
@@ -277,6 +279,53 @@ TEST_F(StandinHardeningTest, AKillReleasesTheLockOfAnIdleClientWithinASecond) {
   waitpid(child, nullptr, 0);
   EXPECT_EQ(sqlwntm_17(cursor), STANDIN_CONNECTION_KILLED);
   EXPECT_EQ(sqlwntm_106(server), 0);
+}
+
+TEST_F(StandinHardeningTest, ThreadsSnapshotTogetherAndDeadWritersDraftsAreSweptAway) {
+  const uint16_t cursor = calls::NewDatabase("SALES");
+  calls::Run(cursor, "CREATE TABLE t(a)");
+  calls::Run(cursor, "INSERT INTO t VALUES(1)");
+  const std::string folder = Path("snap");
+  ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+  for (int round = 0; round < 10; ++round) {
+    int16_t codes[3] = {-1, -1, -1};
+    std::vector<std::thread> threads;
+    for (int16_t& code : codes) {
+      threads.emplace_back([&code, &folder] {
+        uint16_t server = 0;
+        if (sqlwntm_98(&server, "srv", "pw") != 0) return;
+        code = sqlwntm_93(server, "SALES", 0, folder.c_str(), 0, 1, 1);
+        sqlwntm_106(server);
+      });
+    }
+    for (std::thread& thread : threads) thread.join();
+    EXPECT_THAT(codes, ::testing::Each(0)) << "round " << round;
+  }
+
+  const pid_t dead = fork();
+  if (dead == 0) _exit(0);
+  waitpid(dead, nullptr, 0);
+  const std::string deadPid = std::to_string(dead);
+  const std::vector<std::string> stale = {"SALES.db.standin-draft-" + deadPid + "-0-1",
+                                          "SALES.db.standin-draft-" + deadPid + "-0-1-journal",
+                                          "SALES.db.draft." + deadPid,
+                                          "SALES.db.draft." + deadPid + "-journal"};
+  const std::vector<std::string> kept = {
+      "notes.draft.1", "SALES.db.draft.x",
+      "SALES.db.standin-draft-" + std::to_string(getpid()) + "-0-9",
+      "SALES.db.standin-draft-" + deadPid + "-0-1.txt"};
+  for (const std::string& name : stale) WriteFile(folder + "/" + name, "x");
+  for (const std::string& name : kept) WriteFile(folder + "/" + name, "x");
+  uint16_t server = calls::Server();
+  EXPECT_EQ(sqlwntm_93(server, "SALES", 0, folder.c_str(), 0, 1, 1), 0);
+  for (const std::string& name : stale) EXPECT_FALSE(Exists(folder + "/" + name)) << name;
+  for (const std::string& name : kept) EXPECT_TRUE(Exists(folder + "/" + name)) << name;
+  // Unload sweeps its folder the same way.
+  WriteFile(folder + "/" + stale[0], "x");
+  EXPECT_EQ(sqlwntm_147(cursor, ("UNLOAD SQL " + folder + "/out.sql").c_str(), 0), 0);
+  EXPECT_FALSE(Exists(folder + "/" + stale[0]));
+  EXPECT_EQ(sqlwntm_106(server), 0);
+  EXPECT_EQ(sqlwntm_17(cursor), 0);
 }
 
 }  // namespace
