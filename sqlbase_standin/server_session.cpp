@@ -72,6 +72,14 @@ int16_t ServerSession::Running() {
   return running ? 0 : STANDIN_SERVER_TERMINATED;
 }
 
+int16_t ServerSession::RoomFor(const char* database) {
+  std::vector<std::string> names;
+  if (const int16_t code = catalogue_.DatabaseNames(&names)) return code;
+  std::size_t size = std::strlen(database) + 2;
+  for (const std::string& name : names) size += name.size() + 1;
+  return size > kNamesListRoom ? STANDIN_TOO_MANY_DATABASES : 0;
+}
+
 int16_t ServerSession::CreateDatabase(const char* database) {
   if (const int16_t code = Running()) return code;
   if (!IsDatabaseName(database)) return STANDIN_BAD_NAME;
@@ -80,6 +88,7 @@ int16_t ServerSession::CreateDatabase(const char* database) {
   int16_t code = catalogue_.HasDatabase(database, &installed);
   const std::string path = DatabasePath(catalogue_.Server(), database);
   if (code == 0 && (installed || FileExists(path))) code = STANDIN_DATABASE_EXISTS;
+  if (code == 0) code = RoomFor(database);
   bool madeFile = false;
   if (code == 0) {
     // SQLite gives the log files the mode of the database file.
@@ -105,6 +114,7 @@ int16_t ServerSession::InstallDatabase(const char* database) {
   const std::string path = DatabasePath(catalogue_.Server(), database);
   if (code == 0 && installed) code = STANDIN_DATABASE_EXISTS;
   if (code == 0 && !FileExists(path)) code = STANDIN_NO_SUCH_DATABASE;
+  if (code == 0) code = RoomFor(database);
   if (code == 0) code = PrepareDatabaseFile(path, SQLITE_OPEN_READWRITE);
   if (code == 0) code = catalogue_.AddDatabase(database);
   return catalogue_.End(code);

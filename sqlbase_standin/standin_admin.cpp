@@ -30,6 +30,8 @@ constexpr CodeText kCodeTexts[] = {
     {STANDIN_DATABASE_IN_USE, "the database is in use"},
     {STANDIN_NOT_A_DATABASE, "the file is not a database"},
     {STANDIN_AMBIGUOUS_DATABASE, "more than one server has the database"},
+    {STANDIN_TOO_MANY_DATABASES,
+     "the server has as many databases as its names list holds (1024 bytes)"},
     {STANDIN_DATABASE_LOCKED, "the database is locked"},
     {STANDIN_BAD_LOGIN, "wrong user name or password"},
     {STANDIN_BAD_CONNECT_STRING, "the connect text is not database/user/password"},

@@ -44,6 +44,8 @@ extern "C" {
 #define STANDIN_NOT_A_DATABASE 9114
 /* More than one server has the database installed; set QUILLET_STANDIN_SERVER. */
 #define STANDIN_AMBIGUOUS_DATABASE 9115
+/* One more database would make the names list longer than the 1024 bytes a host reads. */
+#define STANDIN_TOO_MANY_DATABASES 9117
 /* Another connection holds the database lock, or a lock wait ran out. */
 #define STANDIN_DATABASE_LOCKED 9116
 /* The user is unknown to the database, or the password is wrong. */

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -326,6 +327,28 @@ TEST_F(StandinHardeningTest, ThreadsSnapshotTogetherAndDeadWritersDraftsAreSwept
   EXPECT_FALSE(Exists(folder + "/" + stale[0]));
   EXPECT_EQ(sqlwntm_106(server), 0);
   EXPECT_EQ(sqlwntm_17(cursor), 0);
+}
+
+TEST_F(StandinHardeningTest, NoMoreDatabasesThanTheNamesListHolds) {
+  const uint16_t server = calls::Server();
+  // 113 names of 8 characters take 113 * 9 + 1 = 1018 bytes of the 1024.
+  for (int i = 0; i < 113; ++i) {
+    char name[9];
+    std::snprintf(name, sizeof name, "DB%06d", i);
+    ASSERT_EQ(sqlwntm_96(server, name, 0), 0) << name;
+  }
+  EXPECT_EQ(sqlwntm_96(server, "DB999999", 0), STANDIN_TOO_MANY_DATABASES);
+  EXPECT_FALSE(Exists(Path("srv/DB999999.db")));
+  EXPECT_EQ(sqlwntm_96(server, "ABCD", 0), 0);  // 1023 bytes
+  EXPECT_EQ(sqlwntm_96(server, "A", 0), STANDIN_TOO_MANY_DATABASES);
+  EXPECT_EQ(calls::DatabaseNames().size(), 114u);  // the whole list, in 1024 bytes
+  EXPECT_EQ(sqlwntm_100(server, "DB000000", 0), 0);
+  EXPECT_EQ(sqlwntm_96(server, "DB999999", 0), 0);
+  EXPECT_EQ(sqlwntm_100(server, "DB999999", 0), 0);
+  EXPECT_EQ(sqlwntm_96(server, "DB888888", 0), 0);
+  EXPECT_EQ(sqlwntm_113(server, "DB999999", 0), STANDIN_TOO_MANY_DATABASES);
+  EXPECT_NE(standin_code_text(STANDIN_TOO_MANY_DATABASES), nullptr);
+  EXPECT_EQ(sqlwntm_106(server), 0);
 }
 
 }  // namespace
