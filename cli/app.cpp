@@ -7,6 +7,7 @@
 #include "failure_message.h"
 #include "help_text.h"
 #include "list_format.h"
+#include "password_source.h"
 
 #ifndef QUILLET_VERSION
 #define QUILLET_VERSION "unknown"
@@ -107,10 +108,17 @@ int Run(const Subcommand& subcommand, const std::vector<std::string>& arguments,
       environment.err << prefix << ": " << found.error << "\n";
       return kExitUsage;
     }
-    invocation.password = std::move(*found.password);
+    invocation.password = *found.password;
+    WipePassword(*found.password);
+    // A server made with an empty password (say, from an empty file) takes anyone.
+    if (subcommand.credential == Credential::kNewServer && invocation.password.empty()) {
+      environment.err << prefix << ": the password of a new server cannot be empty\n";
+      return kExitUsage;
+    }
   }
 
   const JobResult result = subcommand.run(invocation);
+  WipePassword(invocation.password);
   if (!result.problem.empty()) {
     environment.err << prefix << ": " << result.problem << "\n";
     return kExitJobFailed;
@@ -169,9 +177,10 @@ int RunQuillet(const std::vector<std::string>& arguments, const SubcommandTable&
   }
   const Subcommand* subcommand = Find(table, name);
   if (subcommand == nullptr) {
-    // Only up to any "=", which might be followed by a secret.
-    environment.err << "quillet: unknown subcommand '" << name.substr(0, name.find('='))
-                    << "'\nTry 'quillet --help'.\n";
+    // Never the whole of an option: "=value" or a one-dash option's tail may be a secret.
+    const std::string shown =
+        name[0] == '-' ? ShownOptionName(name) : name.substr(0, name.find('='));
+    environment.err << "quillet: unknown subcommand '" << shown << "'\nTry 'quillet --help'.\n";
     return kExitUsage;
   }
   return Run(*subcommand, rest, environment);

@@ -1,4 +1,8 @@
 // quillet: the command line over libquillet.so's seventeen exports.
+#ifndef _WIN32
+#include <sys/resource.h>
+#endif
+
 #include <cstdlib>
 #include <iostream>
 #include <string>
@@ -12,6 +16,11 @@
 
 int main(int argc, char** argv) {
   using namespace quillet::cli;
+#ifndef _WIN32
+  // A core dump would carry the passwords this process reads.
+  const rlimit noCore{0, 0};
+  setrlimit(RLIMIT_CORE, &noCore);
+#endif
   SubcommandTable table = LibrarySubcommands();
   for (Subcommand& subcommand : StandinSubcommands()) table.push_back(subcommand);
 

@@ -32,6 +32,9 @@ struct PasswordOutcome {
 PasswordOutcome FindPassword(const std::optional<std::string>& passwordFile,
                              const std::string& whose, const PasswordSources& sources);
 
+// Overwrites the text so that the password does not linger in memory (or a core dump).
+void WipePassword(std::string& password);
+
 // The first line of the file, without its line end.
 PasswordOutcome ReadPasswordFile(const std::string& path);
 
