@@ -65,6 +65,7 @@ int16_t FindServer(const std::string& database, std::string* server) {
   if (named != nullptr && named[0] != '\0') {
     candidates.push_back(named);
   } else {
+    if (CheckFolder(RootFolder()) == STANDIN_UNSAFE_FOLDER) return STANDIN_UNSAFE_FOLDER;
     DIR* root = opendir(RootFolder().c_str());
     if (root == nullptr) return STANDIN_NO_SUCH_DATABASE;
     while (const dirent* entry = readdir(root)) {
@@ -73,18 +74,21 @@ int16_t FindServer(const std::string& database, std::string* server) {
     closedir(root);
   }
   int found = 0;
+  bool unsafe = false;
   for (const std::string& candidate : candidates) {
     Catalogue catalogue;
     bool installed = false;
-    if (catalogue.Open(candidate) != 0 || catalogue.HasDatabase(database, &installed) != 0) {
-      continue;
-    }
+    const int16_t opened = catalogue.Open(candidate);
+    // A server in a folder that others may change is no server to log in to; say so when it is
+    // the only one that might have had the database.
+    unsafe = unsafe || opened == STANDIN_UNSAFE_FOLDER;
+    if (opened != 0 || catalogue.HasDatabase(database, &installed) != 0) continue;
     if (installed) {
       *server = candidate;
       ++found;
     }
   }
-  if (found == 0) return STANDIN_NO_SUCH_DATABASE;
+  if (found == 0) return unsafe ? STANDIN_UNSAFE_FOLDER : STANDIN_NO_SUCH_DATABASE;
   return found == 1 ? 0 : STANDIN_AMBIGUOUS_DATABASE;
 }
 

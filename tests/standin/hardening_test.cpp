@@ -146,8 +146,12 @@ TEST_F(StandinHardeningTest, FoldersAreTheUsersAloneAndFilesTooWhateverTheUmask)
 
 TEST_F(StandinHardeningTest, AFolderOthersMayWriteToIsRefusedWithItsOwnCode) {
   uint16_t handle = 0;
+  const uint16_t server = calls::Server();
+  EXPECT_EQ(sqlwntm_96(server, "SALES", 0), 0);
+  EXPECT_EQ(sqlwntm_106(server), 0);
   ASSERT_EQ(chmod(Path("srv").c_str(), 0777), 0);
   EXPECT_EQ(sqlwntm_98(&handle, "srv", "pw"), STANDIN_UNSAFE_FOLDER);
+  EXPECT_EQ(sqlwntm_80(&handle, "SALES/SYSADM/SYSADM", 0), STANDIN_UNSAFE_FOLDER);
   char list[64];
   EXPECT_EQ(sqlwntm_99("srv", list, sizeof list), STANDIN_UNSAFE_FOLDER);
   ASSERT_EQ(chmod(Path("srv").c_str(), 0770), 0);
@@ -161,6 +165,7 @@ TEST_F(StandinHardeningTest, AFolderOthersMayWriteToIsRefusedWithItsOwnCode) {
   ASSERT_EQ(chmod(root_.c_str(), 0757), 0);
   EXPECT_EQ(sqlwntm_98(&handle, "srv", "pw"), STANDIN_UNSAFE_FOLDER);
   EXPECT_EQ(standin_server_create("other", "pw"), STANDIN_UNSAFE_FOLDER);
+  EXPECT_EQ(sqlwntm_80(&handle, "SALES/SYSADM/SYSADM", 0), STANDIN_UNSAFE_FOLDER);
   ASSERT_EQ(chmod(root_.c_str(), 0700), 0);
   // A server folder planted as a link to a folder elsewhere is not the server's.
   ASSERT_EQ(mkdir(Path("elsewhere").c_str(), 0777), 0);
