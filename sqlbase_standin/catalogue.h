@@ -58,7 +58,7 @@ class Catalogue {
   int16_t AddDatabase(const std::string& database);
   int16_t RemoveDatabase(const std::string& database);
   // inUse: a live connection has it open; releasing: only killed connections that have not
-  // let go of it yet, which they do within about a tenth of a second.
+  // been rolled back yet, which they are within about a tenth of a second.
   int16_t IsInUse(const std::string& database, bool* inUse, bool* releasing);
 
   int16_t CheckLogin(const std::string& database, const std::string& user,
@@ -71,7 +71,8 @@ class Catalogue {
   int16_t Register(const std::string& user, const std::string& database, const std::string& program,
                    int64_t* id, int* process);
   int16_t Unregister(int64_t id);
-  // A killed connection has let go of its database: it no longer counts as a use of it.
+  // A killed connection is rolled back and will never write again: it no longer counts as a
+  // use of its database.
   int16_t Released(int64_t id);
   // 0 while the connection may go on; STANDIN_CONNECTION_KILLED or STANDIN_SERVER_TERMINATED.
   int16_t StateOf(int64_t id);

@@ -169,12 +169,14 @@ int16_t Cursor::Connect(const char* connectText) {
   }
   registered_ = true;
   database_ = database;
-  WatchForKill(this);
+  WatchForKill(this, db_, server, registryId_, seenSignals_);
   return 0;
 }
 
 int16_t Cursor::OpenDatabase(const std::string& path) {
-  if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+  // Serialized, so that the kill watcher may roll it back from its own thread.
+  if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX, nullptr) !=
+      SQLITE_OK) {
     return STANDIN_NO_SUCH_DATABASE;
   }
   Confine(db_);
@@ -190,6 +192,7 @@ int16_t Cursor::OpenDatabase(const std::string& path) {
 }
 
 void Cursor::CloseDatabase() {
+  StopWatching(this);
   sqlite3_finalize(statement_);
   statement_ = nullptr;
   isSelect_ = false;
@@ -201,7 +204,6 @@ void Cursor::CloseDatabase() {
 }
 
 int16_t Cursor::Disconnect() {
-  StopWatching(this);
   // A kill that the connection has not noticed yet still fails its last call.
   if (registered_ && endCode_ == 0) {
     const int16_t state = catalogue_.StateOf(registryId_);

@@ -6,7 +6,6 @@
 
 #include <cstdint>
 #include <map>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -48,12 +47,6 @@ class Cursor {
   int16_t Describe(int32_t column, int32_t* type, int32_t* length, char* name, uint8_t* nameLength,
                    int32_t* extra1, int32_t* extra2);
 
-  // Held through every call but connect and disconnect, so that the kill watcher never works
-  // on a connection while its client does.
-  std::mutex& CallMutex() { return callMutex_; }
-  // For the kill watcher, with the call mutex held: lets go of the database when killed.
-  void CheckAlive() { Alive(); }
-
  private:
   struct Binding {
     char* buffer;
@@ -69,7 +62,6 @@ class Cursor {
   void CloseDatabase();
   void ApplyLockWait();
 
-  std::mutex callMutex_;
   Catalogue catalogue_;
   sqlite3* db_ = nullptr;
   sqlite3_stmt* statement_ = nullptr;

@@ -1,7 +1,6 @@
 // The 28 entry points of the client library, each handing its call to the connection that
 // owns the handle.
 #include <memory>
-#include <mutex>
 #include <utility>
 
 #include "client/sqlwntm.h"
@@ -22,10 +21,7 @@ int16_t OnServer(uint16_t handle, Job job) {
 template <typename Job>
 int16_t OnCursor(uint16_t handle, Job job) {
   Cursor* cursor = standin::FindCursor(handle);
-  if (cursor == nullptr) return STANDIN_BAD_HANDLE;
-  // Uncontended but for the moments the kill watcher looks at the connection.
-  std::lock_guard<std::mutex> lock(cursor->CallMutex());
-  return job(*cursor);
+  return cursor == nullptr ? STANDIN_BAD_HANDLE : job(*cursor);
 }
 
 int16_t OpenCursor(uint16_t* handle, const char* connect) {

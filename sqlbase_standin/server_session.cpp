@@ -127,8 +127,8 @@ int16_t ServerSession::DeinstallDatabase(const char* database) {
 int16_t ServerSession::RemoveFromCatalogue(const char* database, bool removeFiles) {
   if (const int16_t code = Running()) return code;
   if (!IsDatabaseName(database)) return STANDIN_NO_SUCH_DATABASE;
-  // Connections just killed let go of the database within a tenth of a second or so: a drop
-  // right after a kill waits for that rather than failing.
+  // Connections just killed are rolled back within a tenth of a second or so: a drop right
+  // after a kill waits for that rather than failing.
   for (int wait = 0;; ++wait) {
     const int16_t code = TryRemoveFromCatalogue(database, removeFiles);
     if (code != kReleasing) return code;

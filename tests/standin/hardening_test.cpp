@@ -222,6 +222,7 @@ TEST_F(StandinHardeningTest, NoConnectionWritesIntoADroppedDatabase) {
         sqlite3_close(db);
       }
       sqlwntm_17(cursor);
+      usleep(2000);  // a gap for the drops
     }
     _exit(lost == 0 ? 0 : 1);
   }
@@ -279,7 +280,7 @@ TEST_F(StandinHardeningTest, AKillReleasesTheLockOfAnIdleClientWithinASecond) {
   EXPECT_EQ(calls::Select(writer, "SELECT a FROM t"),
             (std::vector<std::vector<std::string>>{{"2"}}));
   EXPECT_EQ(sqlwntm_17(writer), 0);
-  // Nothing holds the file any more: dropping it takes it from no one.
+  // The killed connections are rolled back and never write again: the drop waits for nothing.
   EXPECT_EQ(sqlwntm_101(server, "SALES", 0), 0);
   kill(child, SIGKILL);
   waitpid(child, nullptr, 0);
