@@ -100,8 +100,11 @@ void Watch() {
 Watcher& TheWatcher() {
   std::call_once(made, [] {
     watcher = new Watcher;
-    // A forked child has no watcher thread, and the mutex may have been held at the fork.
-    pthread_atfork(nullptr, nullptr, [] { watcher = new Watcher; });
+    // The watcher works inside SQLite only while it holds its mutex: taken across a fork, it
+    // keeps the thread out of SQLite's locks, which a child would otherwise find held forever.
+    // The child has no watcher thread and starts afresh.
+    pthread_atfork([] { watcher->mutex.lock(); }, [] { watcher->mutex.unlock(); },
+                   [] { watcher = new Watcher; });
   });
   return *watcher;
 }
