@@ -335,6 +335,27 @@ TEST_F(StandinHardeningTest, ThreadsSnapshotTogetherAndDeadWritersDraftsAreSwept
   EXPECT_EQ(sqlwntm_17(cursor), 0);
 }
 
+// The kill watcher runs a thread while connections are open: a child forked at any moment
+// still finds SQLite free to use.
+TEST_F(StandinHardeningTest, AChildForkedWhileConnectionsAreOpenCanConnect) {
+  const uint16_t server = calls::Server();
+  EXPECT_EQ(sqlwntm_96(server, "SALES", 0), 0);
+  for (int round = 0; round < 50; ++round) {
+    const uint16_t cursor = calls::Cursor("SALES/SYSADM/SYSADM");
+    const pid_t child = fork();
+    if (child == 0) {
+      alarm(10);  // a hang ends as a failure
+      uint16_t own = 0;
+      _exit(sqlwntm_80(&own, "SALES/SYSADM/SYSADM", 0) == 0 && sqlwntm_17(own) == 0 ? 0 : 1);
+    }
+    int status = -1;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "round " << round;
+    EXPECT_EQ(sqlwntm_17(cursor), 0);
+  }
+  EXPECT_EQ(sqlwntm_106(server), 0);
+}
+
 TEST_F(StandinHardeningTest, NoMoreDatabasesThanTheNamesListHolds) {
   const uint16_t server = calls::Server();
   // 113 names of 8 characters take 113 * 9 + 1 = 1018 bytes of the 1024.
