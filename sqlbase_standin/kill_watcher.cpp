@@ -34,6 +34,9 @@ struct Watcher {
   std::map<std::string, std::unique_ptr<Catalogue>> catalogues;
   std::thread thread;
   bool running = false;
+  // Set by the thread once it runs: until then it may be inside thread start-up.
+  bool started = false;
+  std::condition_variable startedOrEnded;
 };
 
 // Never destroyed: the thread may still run while the process exits.
@@ -87,6 +90,8 @@ void Look(Watcher& self, Watched& connection) {
 void Watch() {
   Watcher& self = *watcher;
   std::unique_lock<std::mutex> lock(self.mutex);
+  self.started = true;
+  self.startedOrEnded.notify_all();
   while (!self.watched.empty()) {
     for (auto& [key, connection] : self.watched) {
       if (!connection.released) Look(self, connection);
@@ -95,16 +100,25 @@ void Watch() {
   }
   self.catalogues.clear();
   self.running = false;
+  self.started = false;
+  self.startedOrEnded.notify_all();
+}
+
+// Before a fork: the watcher thread waits on its mutex, or is gone, never halfway through
+// SQLite, an allocation or its own start or end, whose locks a child would find held forever.
+void HoldForFork() {
+  std::unique_lock<std::mutex> lock(watcher->mutex);
+  watcher->startedOrEnded.wait(lock, [] { return !watcher->running || watcher->started; });
+  if (!watcher->running && watcher->thread.joinable()) watcher->thread.join();
+  lock.release();  // held across the fork
 }
 
 Watcher& TheWatcher() {
   std::call_once(made, [] {
     watcher = new Watcher;
-    // The watcher works inside SQLite only while it holds its mutex: taken across a fork, it
-    // keeps the thread out of SQLite's locks, which a child would otherwise find held forever.
     // The child has no watcher thread and starts afresh.
-    pthread_atfork([] { watcher->mutex.lock(); }, [] { watcher->mutex.unlock(); },
-                   [] { watcher = new Watcher; });
+    pthread_atfork(
+        HoldForFork, [] { watcher->mutex.unlock(); }, [] { watcher = new Watcher; });
   });
   return *watcher;
 }
@@ -120,6 +134,7 @@ void WatchForKill(const void* connection, sqlite3* db, const std::string& server
   // The thread of an earlier round has ended or is about to: it only returns from here on.
   if (self.thread.joinable()) self.thread.join();
   self.running = true;
+  self.started = false;
   self.thread = std::thread(Watch);
 }
 
