@@ -11,6 +11,7 @@
 #include "failure_message.h"
 #include "help_text.h"
 #include "list_format.h"
+#include "password_source.h"
 #include "progress.h"
 #include "version_text.h"
 
@@ -192,7 +193,13 @@ int Run(const Subcommand& subcommand, const std::vector<std::string>& arguments,
       environment.err << prefix << ": " << found.error << "\n";
       return kExitUsage;
     }
-    invocation.password = std::move(*found.password);
+    invocation.password = *found.password;
+    WipePassword(*found.password);
+    // A server made with an empty password (say, from an empty file) takes anyone.
+    if (subcommand.credential == Credential::kNewServer && invocation.password.empty()) {
+      environment.err << prefix << ": the password of a new server cannot be empty\n";
+      return kExitUsage;
+    }
   }
   const bool terminal = environment.errorIsTerminal && environment.errorIsTerminal();
   // Asked only of a person: a script that runs the job meant it.
@@ -222,6 +229,7 @@ int Run(const Subcommand& subcommand, const std::vector<std::string>& arguments,
       invocation.progress = &*progress;
     }
     result = subcommand.run(invocation);
+    WipePassword(invocation.password);
   }
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -320,10 +328,11 @@ int RunQuillet(const std::vector<std::string>& given, const SubcommandTable& tab
   }
   const Subcommand* subcommand = Find(table, name);
   if (subcommand == nullptr) {
-    // Only up to any "=", which might be followed by a secret.
-    const std::string shown = name.substr(0, name.find('='));
+    // Never the whole of an option: "=value" or a one-dash option's tail may be a secret.
+    const std::string shown =
+        name[0] == '-' ? ShownOptionName(name) : name.substr(0, name.find('='));
     environment.err << "quillet: unknown subcommand '" << shown << "'\n";
-    const std::string nearest = Nearest(table, shown);
+    const std::string nearest = name[0] == '-' ? "" : Nearest(table, shown);
     if (!nearest.empty()) environment.err << "Did you mean 'quillet " << nearest << "'?\n";
     environment.err << "Try 'quillet --help'.\n";
     return kExitUsage;

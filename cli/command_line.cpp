@@ -29,6 +29,12 @@ bool LooksLikePasswordArgument(std::string_view argument) {
   return argument.size() >= 2 && argument.substr(0, 2) == "-p";
 }
 
+std::string ShownOptionName(std::string_view argument) {
+  const std::string_view name = NameOf(argument);
+  if (name.size() > 2 && name[0] == '-' && name[1] != '-') return std::string(name.substr(0, 2));
+  return std::string(name);
+}
+
 std::optional<int32_t> ParseInt32(std::string_view text) {
   const std::string copy(text);
   if (copy.empty() || copy.front() == ' ' || copy.front() == '+') return std::nullopt;
@@ -136,7 +142,7 @@ ParsedArguments ParseArguments(const std::vector<std::string>& arguments, unsign
       // A negative number is a value, not an option (a process number, for one).
       parsed.positional.push_back(argument);
     } else {
-      parsed.error = "unknown option " + std::string(name);
+      parsed.error = "unknown option " + ShownOptionName(argument);
       return parsed;
     }
   }

@@ -38,6 +38,9 @@ bool TakesValue(std::string_view option);
 
 // True for anything that looks like an attempt to give a password as an argument.
 bool LooksLikePasswordArgument(std::string_view argument);
+// How an unknown option is named in a message: "--name" without any "=value", and of a
+// one-dash option its letter only, since "-Xvalue" may carry a secret in its tail.
+std::string ShownOptionName(std::string_view argument);
 
 // A whole decimal number within 32 bits, sign allowed.
 std::optional<int32_t> ParseInt32(std::string_view text);

@@ -1,4 +1,8 @@
 // quillet: the command line over the seventeen exports of libquillet.so or Quillet.dll.
+#ifndef _WIN32
+#include <sys/resource.h>
+#endif
+
 #include <cstdlib>
 #include <iostream>
 #include <string>
@@ -13,6 +17,11 @@
 
 int main(int argc, char** argv) {
   using namespace quillet::cli;
+#ifndef _WIN32
+  // A core dump would carry the passwords this process reads.
+  const rlimit noCore{0, 0};
+  setrlimit(RLIMIT_CORE, &noCore);
+#endif
   SubcommandTable table = LibrarySubcommands();
 #if !defined(_WIN32)
   // The stand-in server is a Linux library: Windows has no stand-in servers to manage.

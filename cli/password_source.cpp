@@ -12,6 +12,13 @@
 
 namespace quillet::cli {
 
+void WipePassword(std::string& password) {
+  // Through a volatile pointer, so that the stores are not dropped as dead.
+  volatile char* bytes = password.empty() ? nullptr : &password[0];
+  for (std::size_t i = 0; i < password.size(); ++i) bytes[i] = '\0';
+  password.clear();
+}
+
 PasswordOutcome ReadPasswordFile(const std::string& path) {
   std::string line;
   if (path == "-") {

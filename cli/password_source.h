@@ -36,6 +36,9 @@ PasswordOutcome FindPassword(const std::optional<std::string>& passwordFile,
                              const std::string& whose, const PasswordSources& sources,
                              const std::vector<std::string>& variables = {kPasswordVariable});
 
+// Overwrites the text so that the password does not linger in memory (or a core dump).
+void WipePassword(std::string& password);
+
 // The first line of the file ("-": of standard input), without its line end. A file that
 // group or others may read is refused, as its password is no secret any more.
 PasswordOutcome ReadPasswordFile(const std::string& path);

@@ -9,6 +9,7 @@
 #include <set>
 
 #include "last_message.h"
+#include "password_hash.h"
 #include "process_identity.h"
 #include "sqlite_statement.h"
 #include "standin_admin.h"
@@ -30,7 +31,8 @@ constexpr const char* kSchema =
     " process INTEGER NOT NULL UNIQUE, pid INTEGER NOT NULL, started INTEGER NOT NULL,"
     " user TEXT NOT NULL, database TEXT NOT NULL, program TEXT NOT NULL,"
     " killed INTEGER NOT NULL DEFAULT 0);"
-    "INSERT INTO settings VALUES('state', 'running'), ('next_process', '2');";
+    "INSERT INTO settings VALUES('state', 'running'), ('next_process', '2'),"
+    " ('passwords', 'hashed');";
 
 bool Exists(const std::string& path) {
   struct stat info {};
@@ -44,6 +46,8 @@ sqlite3* OpenFile(const std::string& path, int flags) {
     return nullptr;
   }
   sqlite3_busy_timeout(db, kCatalogueWaitMilliseconds);
+  // A changed password leaves no trace of the old one in free space.
+  sqlite3_exec(db, "PRAGMA secure_delete=ON", nullptr, nullptr, nullptr);
   return db;
 }
 
@@ -64,20 +68,29 @@ int16_t Catalogue::CreateServer(const std::string& server, const std::string& pa
   }
   const std::string folder = ServerFolder(server);
   if (!MakeFolders(RootFolder())) return STANDIN_CATALOGUE_ERROR;
-  if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return STANDIN_CATALOGUE_ERROR;
+  if (const int16_t code = CheckFolder(RootFolder())) return code;
+  if (mkdir(folder.c_str(), 0700) == 0) {
+    if (chmod(folder.c_str(), 0700) != 0) return STANDIN_CATALOGUE_ERROR;
+  } else if (errno != EEXIST) {
+    return STANDIN_CATALOGUE_ERROR;
+  }
+  if (const int16_t code = CheckFolder(folder)) return code;
   const std::string path = CataloguePath(server);
   if (Exists(path)) return STANDIN_SERVER_EXISTS;
 
   // Built aside and linked into place whole, so that no process ever opens half a catalogue
   // and only one of two parallel creators wins.
-  const std::string draft = path + ".draft." + std::to_string(getpid());
-  unlink(draft.c_str());
-  sqlite3* db = OpenFile(draft, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+  RemoveStaleDrafts(folder);
+  const std::string draft = DraftName(path);
+  // SQLite gives its log files the mode of the database file.
+  if (!MakePrivateFile(draft)) return STANDIN_CATALOGUE_ERROR;
+  sqlite3* db = OpenFile(draft, SQLITE_OPEN_READWRITE);
   if (db == nullptr) return STANDIN_CATALOGUE_ERROR;
   int code = sqlite3_exec(db, kSchema, nullptr, nullptr, nullptr);
   if (code == SQLITE_OK) {
+    const std::string hash = HashPassword(password);
     SqliteStatement insert(db, "INSERT INTO settings VALUES('password', ?)");
-    code = insert.Bind(1, password).Step() == SQLITE_DONE ? SQLITE_OK : SQLITE_ERROR;
+    code = !hash.empty() && insert.Bind(1, hash).Step() == SQLITE_DONE ? SQLITE_OK : SQLITE_ERROR;
   }
   sqlite3_close(db);
   int16_t result = code == SQLITE_OK ? 0 : STANDIN_CATALOGUE_ERROR;
@@ -90,19 +103,73 @@ int16_t Catalogue::CreateServer(const std::string& server, const std::string& pa
 
 int16_t Catalogue::Open(const std::string& server) {
   if (!IsServerName(server.c_str())) return STANDIN_NO_SUCH_SERVER;
+  if (const int16_t code = CheckFolder(RootFolder())) return code;
+  if (const int16_t code = CheckFolder(ServerFolder(server))) return code;
   const std::string path = CataloguePath(server);
   if (!Exists(path)) return STANDIN_NO_SUCH_SERVER;
+  // Catalogues of earlier versions were made as the umask let them.
+  for (const char* suffix : {"", "-wal", "-shm"}) chmod((path + suffix).c_str(), 0600);
   db_ = OpenFile(path, SQLITE_OPEN_READWRITE);
   if (db_ == nullptr) return STANDIN_CATALOGUE_ERROR;
   server_ = server;
   MapSignals();
-  return 0;
+  return HashClearPasswords();
+}
+
+// Catalogues of earlier versions kept passwords as they were typed: the first process that
+// opens one replaces them by their hashes, all in one transaction.
+int16_t Catalogue::HashClearPasswords() {
+  auto hashed = [this](bool* done) -> int16_t {
+    SqliteStatement select(db_, "SELECT 1 FROM settings WHERE key = 'passwords'");
+    const int step = select.Step();
+    *done = step == SQLITE_ROW;
+    return step == SQLITE_ROW || step == SQLITE_DONE ? 0 : Failed(step);
+  };
+  bool done = false;
+  if (const int16_t code = hashed(&done)) return code;
+  if (done) return 0;
+  if (const int16_t code = Begin()) return code;
+  int16_t code = hashed(&done);
+  if (code != 0 || done) return End(code);
+  struct Clear {
+    std::string table;
+    int64_t row;
+    std::string password;
+  };
+  std::vector<Clear> clear;
+  {
+    SqliteStatement select(db_,
+                           "SELECT 'settings', rowid, value FROM settings WHERE key = 'password'"
+                           " UNION ALL SELECT 'users', rowid, password FROM users");
+    int step;
+    while ((step = select.Step()) == SQLITE_ROW) {
+      clear.push_back({select.Text(0), select.Integer(1), select.Text(2)});
+    }
+    if (step != SQLITE_DONE) code = Failed(step);
+  }
+  for (Clear& entry : clear) {
+    const std::string hash = code == 0 ? HashPassword(entry.password) : std::string();
+    Wipe(entry.password);
+    if (code != 0) continue;
+    SqliteStatement update(db_, entry.table == "users"
+                                    ? "UPDATE users SET password = ? WHERE rowid = ?"
+                                    : "UPDATE settings SET value = ? WHERE rowid = ?");
+    if (hash.empty() || update.Bind(1, hash).Bind(2, entry.row).Step() != SQLITE_DONE) {
+      code = STANDIN_CATALOGUE_ERROR;
+    }
+  }
+  if (code == 0) code = Execute("INSERT INTO settings VALUES('passwords', 'hashed')");
+  code = End(code);
+  // The clear texts stay in the pages of the database file until the log is folded back.
+  if (code == 0) Execute("PRAGMA wal_checkpoint(TRUNCATE)");
+  return code;
 }
 
 void Catalogue::MapSignals() {
   const std::string path = ServerFolder(server_) + "/signals";
   const int file = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
   if (file < 0) return;
+  fchmod(file, 0600);
   struct stat info {};
   // Growing the empty file to the counter's size zeroes it; a grown one is left as it is.
   if (fstat(file, &info) == 0 && (info.st_size >= static_cast<off_t>(sizeof *signals_) ||
@@ -154,7 +221,11 @@ int16_t Catalogue::Admit(const char* password) {
   SqliteStatement select(db_, "SELECT value FROM settings WHERE key = 'password'");
   const int step = select.Step();
   if (step != SQLITE_ROW) return Failed(step);
-  return password != nullptr && select.Text(0) == password ? 0 : STANDIN_BAD_PASSWORD;
+  if (password == nullptr) return STANDIN_BAD_PASSWORD;
+  std::string typed = password;
+  const bool matches = PasswordMatches(select.Text(0), typed);
+  Wipe(typed);
+  return matches ? 0 : STANDIN_BAD_PASSWORD;
 }
 
 int16_t Catalogue::SetRunning(bool running) {
@@ -199,12 +270,17 @@ int16_t Catalogue::RemoveDatabase(const std::string& database) {
   return users.Bind(1, database).Step() == SQLITE_DONE ? 0 : STANDIN_CATALOGUE_ERROR;
 }
 
-int16_t Catalogue::IsInUse(const std::string& database, bool* inUse) {
+// killed: 0 for a live connection, 1 for a killed one that may still hold its database open,
+// 2 for a killed one that has let go of it.
+int16_t Catalogue::IsInUse(const std::string& database, bool* inUse, bool* releasing) {
   if (const int16_t code = ForgetDeadConnections()) return code;
-  SqliteStatement select(db_, "SELECT 1 FROM connections WHERE database = ? AND killed = 0");
+  SqliteStatement select(db_,
+                         "SELECT coalesce(max(killed = 0), 0), coalesce(max(killed = 1), 0)"
+                         " FROM connections WHERE database = ?");
   const int step = select.Bind(1, database).Step();
-  if (step != SQLITE_ROW && step != SQLITE_DONE) return Failed(step);
-  *inUse = step == SQLITE_ROW;
+  if (step != SQLITE_ROW) return Failed(step);
+  *inUse = select.Integer(0) != 0;
+  *releasing = select.Integer(1) != 0;
   return 0;
 }
 
@@ -214,13 +290,15 @@ int16_t Catalogue::CheckLogin(const std::string& database, const std::string& us
   const int step = select.Bind(1, database).Bind(2, user).Step();
   if (step == SQLITE_DONE) return STANDIN_BAD_LOGIN;
   if (step != SQLITE_ROW) return Failed(step);
-  return select.Text(0) == password ? 0 : STANDIN_BAD_LOGIN;
+  return PasswordMatches(select.Text(0), password) ? 0 : STANDIN_BAD_LOGIN;
 }
 
 int16_t Catalogue::SetUser(const std::string& database, const std::string& user,
                            const std::string& password) {
+  const std::string hash = HashPassword(password);
+  if (hash.empty()) return STANDIN_CATALOGUE_ERROR;
   SqliteStatement upsert(db_, "INSERT OR REPLACE INTO users VALUES(?, upper(?), ?)");
-  const int step = upsert.Bind(1, database).Bind(2, user).Bind(3, password).Step();
+  const int step = upsert.Bind(1, database).Bind(2, user).Bind(3, hash).Step();
   return step == SQLITE_DONE ? 0 : Failed(step);
 }
 
@@ -241,7 +319,6 @@ int16_t Catalogue::ForgetDeadConnections() {
 
 int16_t Catalogue::Register(const std::string& user, const std::string& database,
                             const std::string& program, int64_t* id, int* process) {
-  if (const int16_t code = Begin()) return code;
   int16_t code = ForgetDeadConnections();
   std::set<int> taken;
   int next = kFirstConnectionProcess;
@@ -278,12 +355,18 @@ int16_t Catalogue::Register(const std::string& user, const std::string& database
       code = STANDIN_CATALOGUE_ERROR;
     }
   }
-  return End(code);
+  return code;
 }
 
 int16_t Catalogue::Unregister(int64_t id) {
   SqliteStatement remove(db_, "DELETE FROM connections WHERE id = ?");
   const int step = remove.Bind(1, id).Step();
+  return step == SQLITE_DONE ? 0 : Failed(step);
+}
+
+int16_t Catalogue::Released(int64_t id) {
+  SqliteStatement update(db_, "UPDATE connections SET killed = 2 WHERE id = ? AND killed = 1");
+  const int step = update.Bind(1, id).Step();
   return step == SQLITE_DONE ? 0 : Failed(step);
 }
 

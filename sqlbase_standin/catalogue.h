@@ -57,17 +57,23 @@ class Catalogue {
   int16_t DatabaseNames(std::vector<std::string>* names);
   int16_t AddDatabase(const std::string& database);
   int16_t RemoveDatabase(const std::string& database);
-  int16_t IsInUse(const std::string& database, bool* inUse);
+  // inUse: a live connection has it open; releasing: only killed connections that have not
+  // been rolled back yet, which they are within about a tenth of a second.
+  int16_t IsInUse(const std::string& database, bool* inUse, bool* releasing);
 
   int16_t CheckLogin(const std::string& database, const std::string& user,
                      const std::string& password);
   int16_t SetUser(const std::string& database, const std::string& user,
                   const std::string& password);
 
-  // Takes a free process number for a new connection of this process.
+  // Takes a free process number for a new connection of this process; runs inside Begin and
+  // End, with the check that the database is installed.
   int16_t Register(const std::string& user, const std::string& database, const std::string& program,
                    int64_t* id, int* process);
   int16_t Unregister(int64_t id);
+  // A killed connection is rolled back and will never write again: it no longer counts as a
+  // use of its database.
+  int16_t Released(int64_t id);
   // 0 while the connection may go on; STANDIN_CONNECTION_KILLED or STANDIN_SERVER_TERMINATED.
   int16_t StateOf(int64_t id);
   // A counter, shared by every process through a small file of the server's, that each kill,
@@ -81,6 +87,7 @@ class Catalogue {
 
  private:
   int16_t Execute(const char* sql);
+  int16_t HashClearPasswords();
   int16_t ForgetDeadConnections();
   void MapSignals();
   void RaiseSignals();

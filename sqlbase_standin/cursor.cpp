@@ -8,7 +8,9 @@
 #include <cstring>
 #include <sstream>
 
+#include "kill_watcher.h"
 #include "last_message.h"
+#include "password_hash.h"
 #include "process_identity.h"
 #include "sql_script.h"
 #include "standin_admin.h"
@@ -69,6 +71,7 @@ int16_t FindServer(const std::string& database, std::string* server) {
   if (named != nullptr && named[0] != '\0') {
     candidates.push_back(named);
   } else {
+    if (CheckFolder(RootFolder()) == STANDIN_UNSAFE_FOLDER) return STANDIN_UNSAFE_FOLDER;
     DIR* root = opendir(RootFolder().c_str());
     if (root == nullptr) return STANDIN_NO_SUCH_DATABASE;
     while (const dirent* entry = readdir(root)) {
@@ -77,17 +80,22 @@ int16_t FindServer(const std::string& database, std::string* server) {
     closedir(root);
   }
   int found = 0;
+  bool unsafe = false;
   for (const std::string& candidate : candidates) {
     Catalogue catalogue;
     bool installed = false;
-    if (catalogue.Open(candidate) != 0 || catalogue.HasDatabase(database, &installed) != 0) {
-      continue;
-    }
+    const int16_t opened = catalogue.Open(candidate);
+    // A server in a folder that others may change is no server to log in to; say so when it is
+    // the only one that might have had the database.
+    unsafe = unsafe || opened == STANDIN_UNSAFE_FOLDER;
+    if (opened != 0 || catalogue.HasDatabase(database, &installed) != 0) continue;
     if (installed) {
       *server = candidate;
       ++found;
     }
   }
+  // An unsafe folder's own words are kept: it is why no server had the database.
+  if (found == 0 && unsafe) return STANDIN_UNSAFE_FOLDER;
   if (found == 0 && named != nullptr && named[0] != '\0') {
     return Report(STANDIN_NO_SUCH_DATABASE, "the server " + std::string(named) +
                                                 " (QUILLET_STANDIN_SERVER) has no database " +
@@ -100,19 +108,52 @@ int16_t FindServer(const std::string& database, std::string* server) {
   return found == 1 ? 0 : STANDIN_AMBIGUOUS_DATABASE;
 }
 
+// A database user reaches its own database and nothing else: no other file (ATTACH, and VACUUM
+// INTO, which attaches its target), no extension, no process-wide setting. A plain VACUUM
+// attaches a private temporary database with an empty name; that one is let through.
+int Authorize(void*, int action, const char* first, const char* second, const char*, const char*) {
+  switch (action) {
+    case SQLITE_ATTACH:
+      return first != nullptr && first[0] == '\0' ? SQLITE_OK : SQLITE_DENY;
+    case SQLITE_DETACH:
+      return SQLITE_DENY;
+    case SQLITE_PRAGMA:
+      return first != nullptr && (sqlite3_stricmp(first, "temp_store_directory") == 0 ||
+                                  sqlite3_stricmp(first, "data_store_directory") == 0)
+                 ? SQLITE_DENY
+                 : SQLITE_OK;
+    case SQLITE_FUNCTION:
+      return second != nullptr && sqlite3_stricmp(second, "load_extension") == 0 ? SQLITE_DENY
+                                                                                 : SQLITE_OK;
+    default:
+      return SQLITE_OK;
+  }
+}
+
+void Confine(sqlite3* db) {
+  sqlite3_db_config(db, SQLITE_DBCONFIG_ENABLE_LOAD_EXTENSION, 0, nullptr);
+  sqlite3_db_config(db, SQLITE_DBCONFIG_ENABLE_FTS3_TOKENIZER, 0, nullptr);
+  sqlite3_db_config(db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
+  // Room for the one temporary database of a VACUUM; the authorizer refuses every other.
+  sqlite3_limit(db, SQLITE_LIMIT_ATTACHED, 1);
+  sqlite3_set_authorizer(db, Authorize, nullptr);
+}
+
 }  // namespace
 
 Cursor::~Cursor() { Disconnect(); }
 
 int16_t Cursor::Connect(const char* connectText) {
   if (connectText == nullptr) return STANDIN_BAD_CONNECT_STRING;
-  const std::string text = connectText;
+  std::string text = connectText;
+  const WipeOnExit wipeText(text);
   const std::size_t first = text.find('/');
   const std::size_t second = first == std::string::npos ? first : text.find('/', first + 1);
   if (second == std::string::npos) return STANDIN_BAD_CONNECT_STRING;
   const std::string database = text.substr(0, first);
   std::string user = text.substr(first + 1, second - first - 1);
-  const std::string password = text.substr(second + 1);
+  std::string password = text.substr(second + 1);
+  const WipeOnExit wipePassword(password);
   if (!IsDatabaseName(database.c_str())) return STANDIN_NO_SUCH_DATABASE;
   if (!IsUserName(user.c_str())) return STANDIN_BAD_LOGIN;
   for (char& c : user) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -125,34 +166,49 @@ int16_t Cursor::Connect(const char* connectText) {
   if (!running) return STANDIN_SERVER_TERMINATED;
   if (const int16_t code = catalogue_.CheckLogin(database, user, password)) return code;
 
-  if (sqlite3_open_v2(DatabasePath(server, database).c_str(), &db_, SQLITE_OPEN_READWRITE,
-                      nullptr) != SQLITE_OK) {
+  // The file is opened and the connection registered in one catalogue transaction, as drop and
+  // deinstall take the database out in one: a connection never holds a file that is no longer
+  // installed, and a database in use is never dropped.
+  if (const int16_t code = catalogue_.Begin()) return code;
+  bool installed = false;
+  int16_t code = catalogue_.HasDatabase(database, &installed);
+  if (code == 0 && !installed) code = STANDIN_NO_SUCH_DATABASE;
+  if (code == 0) code = OpenDatabase(DatabasePath(server, database));
+  int process = 0;
+  // Read before registering, so that a kill of the new connection always raises it past this.
+  if (code == 0) catalogue_.ReadSignals(&seenSignals_);
+  if (code == 0) code = catalogue_.Register(user, database, ProgramName(), &registryId_, &process);
+  code = catalogue_.End(code);
+  if (code != 0) {
     CloseDatabase();
+    return code;
+  }
+  registered_ = true;
+  database_ = database;
+  WatchForKill(this, db_, server, registryId_, seenSignals_);
+  return 0;
+}
+
+int16_t Cursor::OpenDatabase(const std::string& path) {
+  // Serialized, so that the kill watcher may roll it back from its own thread.
+  if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX, nullptr) !=
+      SQLITE_OK) {
     return STANDIN_NO_SUCH_DATABASE;
   }
+  Confine(db_);
   parameters_ = kSessionDefaults;
   ApplyLockWait();
   // Reading once attaches the connection to the database and its log for as long as it is
   // open, as any connected client is: SQLite then folds the log away only when the last one
   // closes.
   if (sqlite3_exec(db_, "PRAGMA schema_version", nullptr, nullptr, nullptr) != SQLITE_OK) {
-    CloseDatabase();
     return STANDIN_NOT_A_DATABASE;
   }
-  int process = 0;
-  // Read before registering, so that a kill of the new connection always raises it past this.
-  catalogue_.ReadSignals(&seenSignals_);
-  if (const int16_t code =
-          catalogue_.Register(user, database, ProgramName(), &registryId_, &process)) {
-    CloseDatabase();
-    return code;
-  }
-  registered_ = true;
-  database_ = database;
   return 0;
 }
 
 void Cursor::CloseDatabase() {
+  StopWatching(this);
   sqlite3_finalize(statement_);
   statement_ = nullptr;
   isSelect_ = false;
@@ -189,6 +245,8 @@ int16_t Cursor::Alive() {
     if (code == STANDIN_CONNECTION_KILLED || code == STANDIN_SERVER_TERMINATED) {
       endCode_ = code;
       CloseDatabase();
+      // From now on the killed connection no longer keeps its database from being dropped.
+      if (code == STANDIN_CONNECTION_KILLED) catalogue_.Released(registryId_);
     }
     return code;
   }
@@ -270,15 +328,22 @@ int16_t Cursor::CompileAndExecute(const char* text) {
   fetching_ = false;
 
   bool handled = false;
-  const int16_t special = RunSpecial(Normalised(text), &handled);
+  std::string normalised = Normalised(text);
+  const int16_t special = RunSpecial(normalised, &handled);
   if (handled) return special;
-  const std::vector<std::string> words = Words(text);
-  if (words.size() == 7 && Normalised(text).rfind("GRANT CONNECT TO ", 0) == 0 &&
-      Normalised(words[4].c_str()) == "IDENTIFIED" && Normalised(words[5].c_str()) == "BY") {
-    if (!IsUserName(words[3].c_str())) {
-      return Report(STANDIN_BAD_NAME, UserNameRule(words[3].c_str()));
+  if (normalised.rfind("GRANT CONNECT TO ", 0) == 0) {
+    // The text holds a password: no copy of it stays behind.
+    const WipeOnExit wipeNormalised(normalised);
+    std::vector<std::string> words = Words(text);
+    int16_t code = STANDIN_SQL_ERROR;
+    if (words.size() == 7 && Normalised(words[4].c_str()) == "IDENTIFIED" &&
+        Normalised(words[5].c_str()) == "BY") {
+      code = IsUserName(words[3].c_str())
+                 ? catalogue_.SetUser(database_, words[3], words[6])
+                 : Report(STANDIN_BAD_NAME, UserNameRule(words[3].c_str()));
     }
-    return catalogue_.SetUser(database_, words[3], words[6]);
+    for (std::string& word : words) Wipe(word);
+    if (code != STANDIN_SQL_ERROR) return code;
   }
 
   const char* tail = nullptr;

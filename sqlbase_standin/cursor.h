@@ -58,6 +58,7 @@ class Cursor {
   int16_t Alive();
   int16_t RunSpecial(const std::string& statement, bool* handled);
   int16_t Step();
+  int16_t OpenDatabase(const std::string& path);
   void CloseDatabase();
   void ApplyLockWait();
 

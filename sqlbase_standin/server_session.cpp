@@ -35,6 +35,8 @@ void RemoveDatabaseFiles(const std::string& path) {
 int16_t PrepareDatabaseFile(const std::string& path, int flags) {
   sqlite3* db = nullptr;
   int16_t code = 0;
+  // An installed file may come from anywhere: it becomes the user's alone, as a created one.
+  for (const char* suffix : {"", "-wal", "-shm"}) chmod((path + suffix).c_str(), 0600);
   if (sqlite3_open_v2(path.c_str(), &db, flags, nullptr) != SQLITE_OK) {
     code = STANDIN_FILE_ERROR;
   } else if (sqlite3_exec(db, "PRAGMA schema_version; PRAGMA journal_mode=WAL", nullptr, nullptr,
@@ -44,6 +46,11 @@ int16_t PrepareDatabaseFile(const std::string& path, int flags) {
   sqlite3_close(db);
   return code;
 }
+
+// Not a return code: a killed connection has yet to let go of the database.
+constexpr int16_t kReleasing = -1;
+constexpr int kReleaseWaits = 40;
+constexpr useconds_t kReleaseWaitMicroseconds = 50000;
 
 void PutText(unsigned char* record, int32_t offset, int32_t room, const std::string& text) {
   const std::size_t length = text.size() < static_cast<std::size_t>(room - 1)
@@ -66,6 +73,14 @@ int16_t ServerSession::Running() {
   return running ? 0 : STANDIN_SERVER_TERMINATED;
 }
 
+int16_t ServerSession::RoomFor(const char* database) {
+  std::vector<std::string> names;
+  if (const int16_t code = catalogue_.DatabaseNames(&names)) return code;
+  std::size_t size = std::strlen(database) + 2;
+  for (const std::string& name : names) size += name.size() + 1;
+  return size > kNamesListRoom ? STANDIN_TOO_MANY_DATABASES : 0;
+}
+
 int16_t ServerSession::CreateDatabase(const char* database) {
   if (const int16_t code = Running()) return code;
   if (!IsDatabaseName(database)) return Report(STANDIN_BAD_NAME, DatabaseNameRule(database));
@@ -74,10 +89,12 @@ int16_t ServerSession::CreateDatabase(const char* database) {
   int16_t code = catalogue_.HasDatabase(database, &installed);
   const std::string path = DatabasePath(catalogue_.Server(), database);
   if (code == 0 && (installed || FileExists(path))) code = STANDIN_DATABASE_EXISTS;
+  if (code == 0) code = RoomFor(database);
   bool madeFile = false;
   if (code == 0) {
-    code = PrepareDatabaseFile(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
-    madeFile = true;
+    // SQLite gives the log files the mode of the database file.
+    madeFile = MakePrivateFile(path);
+    code = madeFile ? PrepareDatabaseFile(path, SQLITE_OPEN_READWRITE) : STANDIN_FILE_ERROR;
   }
   if (code == 0) code = catalogue_.AddDatabase(database);
   code = catalogue_.End(code);
@@ -86,9 +103,7 @@ int16_t ServerSession::CreateDatabase(const char* database) {
 }
 
 int16_t ServerSession::DropDatabase(const char* database) {
-  const int16_t code = RemoveFromCatalogue(database);
-  if (code == 0) RemoveDatabaseFiles(DatabasePath(catalogue_.Server(), database));
-  return code;
+  return RemoveFromCatalogue(database, true);
 }
 
 int16_t ServerSession::InstallDatabase(const char* database) {
@@ -100,26 +115,43 @@ int16_t ServerSession::InstallDatabase(const char* database) {
   const std::string path = DatabasePath(catalogue_.Server(), database);
   if (code == 0 && installed) code = STANDIN_DATABASE_EXISTS;
   if (code == 0 && !FileExists(path)) code = STANDIN_NO_SUCH_DATABASE;
+  if (code == 0) code = RoomFor(database);
   if (code == 0) code = PrepareDatabaseFile(path, SQLITE_OPEN_READWRITE);
   if (code == 0) code = catalogue_.AddDatabase(database);
   return catalogue_.End(code);
 }
 
 int16_t ServerSession::DeinstallDatabase(const char* database) {
-  return RemoveFromCatalogue(database);
+  return RemoveFromCatalogue(database, false);
 }
 
-int16_t ServerSession::RemoveFromCatalogue(const char* database) {
+int16_t ServerSession::RemoveFromCatalogue(const char* database, bool removeFiles) {
   if (const int16_t code = Running()) return code;
   if (!IsDatabaseName(database)) return STANDIN_NO_SUCH_DATABASE;
+  // Connections just killed are rolled back within a tenth of a second or so: a drop right
+  // after a kill waits for that rather than failing.
+  for (int wait = 0;; ++wait) {
+    const int16_t code = TryRemoveFromCatalogue(database, removeFiles);
+    if (code != kReleasing) return code;
+    if (wait == kReleaseWaits) return STANDIN_DATABASE_IN_USE;
+    usleep(kReleaseWaitMicroseconds);
+  }
+}
+
+int16_t ServerSession::TryRemoveFromCatalogue(const char* database, bool removeFiles) {
   if (const int16_t code = catalogue_.Begin()) return code;
   bool installed = false;
   bool inUse = false;
+  bool releasing = false;
   int16_t code = catalogue_.HasDatabase(database, &installed);
   if (code == 0 && !installed) code = STANDIN_NO_SUCH_DATABASE;
-  if (code == 0) code = catalogue_.IsInUse(database, &inUse);
+  if (code == 0) code = catalogue_.IsInUse(database, &inUse, &releasing);
   if (code == 0 && inUse) code = STANDIN_DATABASE_IN_USE;
+  if (code == 0 && releasing) code = kReleasing;
   if (code == 0) code = catalogue_.RemoveDatabase(database);
+  // Inside the transaction: no connection can open the file, nor install take it back, between
+  // its leaving the catalogue and its removal.
+  if (code == 0 && removeFiles) RemoveDatabaseFiles(DatabasePath(catalogue_.Server(), database));
   return catalogue_.End(code);
 }
 
@@ -137,12 +169,13 @@ int16_t ServerSession::Backup(const char* database, const char* directory) {
 
   // Written aside and renamed into place, so that the directory never holds half a copy.
   const std::string target = folder + "/" + database + ".db";
-  const std::string draft = target + ".draft." + std::to_string(getpid());
-  RemoveDatabaseFiles(draft);
+  RemoveStaleDrafts(folder);
+  const std::string draft = DraftName(target);
   sqlite3* source = nullptr;
   sqlite3* copy = nullptr;
   int16_t code = 0;
-  if (sqlite3_open_v2(DatabasePath(catalogue_.Server(), database).c_str(), &source,
+  if (!MakePrivateFile(draft) ||
+      sqlite3_open_v2(DatabasePath(catalogue_.Server(), database).c_str(), &source,
                       SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK ||
       sqlite3_open_v2(draft.c_str(), &copy, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
           SQLITE_OK) {

@@ -2,6 +2,7 @@
 #ifndef QUILLET_SQLBASE_STANDIN_SERVER_SESSION_H
 #define QUILLET_SQLBASE_STANDIN_SERVER_SESSION_H
 
+#include <cstddef>
 #include <cstdint>
 
 #include "catalogue.h"
@@ -22,6 +23,8 @@ constexpr int32_t kRecordDatabaseRoom = 30;
 constexpr int32_t kRecordProgramOffset = 70;
 constexpr int32_t kRecordProgramRoom = 34;
 constexpr const char* kServerProgram = "SQLBase";
+// Bytes of the names list that hosts read: each name and its NUL, then the closing NUL.
+constexpr std::size_t kNamesListRoom = 1024;
 
 class ServerSession {
  public:
@@ -40,9 +43,13 @@ class ServerSession {
   static int16_t DatabaseNames(const char* server, char* buffer, int32_t size);
 
  private:
-  // Takes an installed database that no connection uses out of the catalogue; its file stays.
-  int16_t RemoveFromCatalogue(const char* database);
+  // Takes an installed database that no connection uses out of the catalogue, and its files
+  // with it when asked.
+  int16_t RemoveFromCatalogue(const char* database, bool removeFiles);
+  int16_t TryRemoveFromCatalogue(const char* database, bool removeFiles);
   int16_t Running();
+  // STANDIN_TOO_MANY_DATABASES when the names list would not hold one more database.
+  int16_t RoomFor(const char* database);
 
   Catalogue catalogue_;
 };

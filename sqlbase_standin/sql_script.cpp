@@ -1,9 +1,12 @@
 #include "sql_script.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -163,6 +166,34 @@ int16_t WriteScript(sqlite3* db, std::ostream& out) {
   return out ? 0 : STANDIN_FILE_ERROR;
 }
 
+// The whole file or nothing: a directory, a read error or a short read is a failure, never a
+// script that ends early.
+int16_t ReadScript(const std::string& file, std::string* script) {
+  const int in = open(file.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) return Report(STANDIN_FILE_ERROR, "cannot read the script " + SystemReason(file));
+  struct stat info {};
+  int16_t code = 0;
+  if (fstat(in, &info) != 0 || !S_ISREG(info.st_mode)) {
+    code = Report(STANDIN_FILE_ERROR, "cannot read the script " + file + ": not a regular file");
+  }
+  char buffer[65536];
+  while (code == 0) {
+    const ssize_t got = read(in, buffer, sizeof buffer);
+    if (got == 0) break;
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) code = Report(STANDIN_FILE_ERROR, "cannot read the script " + SystemReason(file));
+    if (got > 0) script->append(buffer, static_cast<std::size_t>(got));
+  }
+  close(in);
+  // SQLite would take a NUL for the end of the script and skip the rest unseen.
+  const std::size_t nul = code == 0 ? script->find('\0') : std::string::npos;
+  if (nul != std::string::npos) {
+    code = Report(STANDIN_BAD_SCRIPT, "the script " + file + " holds a NUL byte at offset " +
+                                          std::to_string(nul) + "; nothing of it was run");
+  }
+  return code;
+}
+
 }  // namespace
 
 bool ParseLoadCommand(const char* text, std::string* file) {
@@ -181,17 +212,15 @@ bool ParseUnloadCommand(const char* text, std::string* file) {
 }
 
 int16_t RunScript(sqlite3* db, const std::string& file) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in) return Report(STANDIN_FILE_ERROR, "cannot read the script " + SystemReason(file));
-  std::ostringstream script;
-  script << in.rdbuf();
+  std::string script;
+  if (const int16_t code = ReadScript(file, &script)) return code;
   // A savepoint nests inside the transaction of a database lock and is a transaction of its
   // own outside one.
   if (sqlite3_exec(db, "SAVEPOINT standin_load", nullptr, nullptr, nullptr) != SQLITE_OK) {
     return Failed(sqlite3_errcode(db), db);
   }
   std::string where;
-  const int code = RunStatements(db, script.str(), &where, file);
+  const int code = RunStatements(db, script, &where, file);
   if (code != SQLITE_OK) {
     const int16_t failed = Failed(code, db, where);
     sqlite3_exec(db, "ROLLBACK TO standin_load; RELEASE standin_load", nullptr, nullptr, nullptr);
@@ -203,7 +232,11 @@ int16_t RunScript(sqlite3* db, const std::string& file) {
 
 int16_t WriteUnloadScript(sqlite3* db, const std::string& file) {
   // Written aside and renamed into place: a failed unload leaves no partial script behind.
-  const std::string draft = file + ".draft." + std::to_string(getpid());
+  const std::size_t slash = file.rfind('/');
+  RemoveStaleDrafts(slash == std::string::npos ? "." : slash == 0 ? "/" : file.substr(0, slash));
+  const std::string draft = DraftName(file);
+  // Made 0600 first: the stream would make it as the umask lets it.
+  if (!MakePrivateFile(draft)) return STANDIN_FILE_ERROR;
   std::ofstream out(draft, std::ios::binary | std::ios::trunc);
   if (!out)
     return Report(STANDIN_FILE_ERROR, "cannot write the unload file " + SystemReason(draft));

@@ -30,6 +30,8 @@ extern "C" {
 #define STANDIN_BAD_PASSWORD 9103
 /* A server of that name exists already. */
 #define STANDIN_SERVER_EXISTS 9104
+/* The root or server folder belongs to another user, or group or others may write to it. */
+#define STANDIN_UNSAFE_FOLDER 9106
 /* A server, database or user name that the stand-in cannot use (see README.md). */
 #define STANDIN_BAD_NAME 9105
 /* The database is installed already, or its file exists already. */
@@ -42,6 +44,8 @@ extern "C" {
 #define STANDIN_NOT_A_DATABASE 9114
 /* More than one server has the database installed; set QUILLET_STANDIN_SERVER. */
 #define STANDIN_AMBIGUOUS_DATABASE 9115
+/* One more database would make the names list longer than the 1024 bytes a host reads. */
+#define STANDIN_TOO_MANY_DATABASES 9117
 /* Another connection holds the database lock, or a lock wait ran out. */
 #define STANDIN_DATABASE_LOCKED 9116
 /* The user is unknown to the database, or the password is wrong. */
@@ -70,6 +74,8 @@ extern "C" {
 #define STANDIN_BUFFER_TOO_SMALL 9136
 /* Readers still use the log: it was not released completely. */
 #define STANDIN_LOG_IN_USE 9137
+/* The load script holds a NUL byte: nothing of it was run. */
+#define STANDIN_BAD_SCRIPT 9139
 /* The server's own process cannot be killed. */
 #define STANDIN_SERVER_PROCESS 9138
 /* The server folder or its catalogue could not be read or written. */

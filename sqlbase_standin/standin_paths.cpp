@@ -1,14 +1,57 @@
 #include "standin_paths.h"
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
+#include "last_message.h"
+#include "process_identity.h"
+#include "standin_admin.h"
+
 namespace standin {
 namespace {
+
+constexpr const char* kDraftMarker = ".standin-draft-";
+constexpr const char* kOldDraftMarker = ".db.draft.";
+
+bool TakeNumber(const char*& text, int64_t* number) {
+  if (!std::isdigit(static_cast<unsigned char>(*text))) return false;
+  *number = 0;
+  for (; std::isdigit(static_cast<unsigned char>(*text)); ++text) {
+    if (*number > (INT64_MAX - 9) / 10) return false;
+    *number = *number * 10 + (*text - '0');
+  }
+  return true;
+}
+
+// True for "" and the side files SQLite makes beside a database.
+bool IsSideFileSuffix(const char* text) {
+  return *text == '\0' || std::strcmp(text, "-journal") == 0 || std::strcmp(text, "-wal") == 0 ||
+         std::strcmp(text, "-shm") == 0;
+}
+
+// The process that wrote a draft of this name; false when the name is no draft's.
+bool DraftWriter(const char* name, ProcessIdentity* writer) {
+  int64_t call = 0;
+  if (const char* marker = std::strstr(name, kDraftMarker)) {
+    const char* at = marker + std::strlen(kDraftMarker);
+    return TakeNumber(at, &writer->pid) && *at++ == '-' && TakeNumber(at, &writer->started) &&
+           *at++ == '-' && TakeNumber(at, &call) && IsSideFileSuffix(at);
+  }
+  if (const char* marker = std::strstr(name, kOldDraftMarker)) {
+    const char* at = marker + std::strlen(kOldDraftMarker);
+    writer->started = 0;
+    return TakeNumber(at, &writer->pid) && IsSideFileSuffix(at);
+  }
+  return false;
+}
 
 bool IsNameOf(const char* name, std::size_t longest, const char* extra, bool letterFirst) {
   if (name == nullptr) return false;
@@ -58,11 +101,67 @@ std::string NativePath(const char* path) {
 bool MakeFolders(const std::string& folder) {
   for (std::size_t slash = folder.find('/', 1);; slash = folder.find('/', slash + 1)) {
     const std::string part = folder.substr(0, slash);
-    if (mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) return false;
+    if (mkdir(part.c_str(), 0700) == 0) {
+      if (chmod(part.c_str(), 0700) != 0) return false;
+    } else if (errno != EEXIST) {
+      return false;
+    }
     if (slash == std::string::npos) break;
   }
   struct stat info {};
   return stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+int16_t CheckFolder(const std::string& folder) {
+  struct stat link {};
+  struct stat info {};
+  if (lstat(folder.c_str(), &link) != 0 || stat(folder.c_str(), &info) != 0) {
+    return STANDIN_NO_SUCH_SERVER;
+  }
+  const uid_t self = geteuid();
+  // Another user who owns the folder, or may write to it, can plant or swap any file in it.
+  if (link.st_uid != self || info.st_uid != self) {
+    return Report(STANDIN_UNSAFE_FOLDER,
+                  "the folder " + folder + " (or a link on its way) belongs to another user");
+  }
+  if (!S_ISDIR(info.st_mode)) {
+    return Report(STANDIN_UNSAFE_FOLDER, "the folder " + folder + " is not a folder");
+  }
+  if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+    return Report(STANDIN_UNSAFE_FOLDER, "the folder " + folder +
+                                             " may be written by group or others; make it "
+                                             "private: chmod 700 " +
+                                             folder);
+  }
+  return 0;
+}
+
+std::string DraftName(const std::string& target) {
+  static std::atomic<uint64_t> calls{0};
+  const ProcessIdentity self = ThisProcess();
+  return target + kDraftMarker + std::to_string(self.pid) + "-" + std::to_string(self.started) +
+         "-" + std::to_string(++calls);
+}
+
+void RemoveStaleDrafts(const std::string& folder) {
+  DIR* directory = opendir(folder.c_str());
+  if (directory == nullptr) return;
+  while (const dirent* entry = readdir(directory)) {
+    ProcessIdentity writer{};
+    if (DraftWriter(entry->d_name, &writer) && !IsAlive(writer)) {
+      unlink((folder + "/" + entry->d_name).c_str());
+    }
+  }
+  closedir(directory);
+}
+
+bool MakePrivateFile(const std::string& path) {
+  const int file = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (file < 0) return false;
+  const bool made = fchmod(file, 0600) == 0;
+  close(file);
+  if (!made) unlink(path.c_str());
+  return made;
 }
 
 }  // namespace standin

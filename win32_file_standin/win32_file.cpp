@@ -128,5 +128,6 @@ BOOL RemoveDirectoryA(LPCSTR path) {
 
 BOOL CreateDirectoryA(LPCSTR path, SECURITY_ATTRIBUTES*) {
   char posix[MAX_PATH];
-  return ToPosixPath(path, posix) && mkdir(posix, 0777) == 0 ? 1 : 0;
+  // Private to the user, as the backups it will hold.
+  return ToPosixPath(path, posix) && mkdir(posix, 0700) == 0 && chmod(posix, 0700) == 0 ? 1 : 0;
 }

@@ -5,6 +5,7 @@
 
 #include <sstream>
 
+using ::testing::AllOf;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
@@ -44,6 +45,8 @@ const SubcommandTable kTable = {
      Listing::kNone, kOptionPasswordFile, nullptr, Record, "", "Call", nullptr, Progress::kNone},
     {"server status", "SERVER", "status", "Prints the state.", 1, 1, Credential::kNone,
      Listing::kText, 0, nullptr, Record, "", "Call", nullptr, Progress::kNone},
+    {"server create", "SERVER", "create", "Creates a server.", 1, 1, Credential::kNewServer,
+     Listing::kNone, kOptionPasswordFile, nullptr, Record, "", "Call", nullptr, Progress::kNone},
 };
 
 class AppTest : public ::testing::Test {
@@ -211,6 +214,24 @@ TEST_F(AppTest, HelpGoesToStandardOutputAndRunsNothing) {
   EXPECT_THAT(out_.str(), Not(HasSubstr("create-db")));
   EXPECT_THAT(script.invocations, IsEmpty());
   EXPECT_EQ(err_.str(), "");
+}
+
+TEST_F(AppTest, ANewServerNeedsAPasswordThatIsNotEmpty) {
+  password_ = "";
+  EXPECT_EQ(Run({"server", "create", "ACME"}), kExitUsage);
+  EXPECT_THAT(err_.str(), HasSubstr("cannot be empty"));
+  EXPECT_THAT(script.invocations, IsEmpty());
+  password_ = "pw";
+  EXPECT_EQ(Run({"server", "create", "ACME"}), kExitSuccess);
+}
+
+TEST_F(AppTest, AnUnknownOptionInPlaceOfTheSubcommandShowsNoValue) {
+  EXPECT_EQ(Run({"-Xhunter2"}), kExitUsage);
+  EXPECT_THAT(err_.str(), Not(HasSubstr("hunter2")));
+  EXPECT_EQ(Run({"-Xhunter2", "create-db", "ACME", "DEMO"}), kExitUsage);
+  EXPECT_THAT(err_.str(), AllOf(HasSubstr("-X"), Not(HasSubstr("hunter2"))));
+  EXPECT_EQ(Run({"create-db", "-Phunter2", "ACME", "DEMO"}), kExitUsage);
+  EXPECT_THAT(err_.str(), Not(HasSubstr("hunter2")));
 }
 
 }  // namespace

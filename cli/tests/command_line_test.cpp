@@ -11,6 +11,7 @@ using quillet::cli::kOptionFormat;
 using quillet::cli::kOptionPasswordFile;
 using quillet::cli::ParseArguments;
 using quillet::cli::ParseInt32;
+using ::testing::AllOf;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::Not;
@@ -56,6 +57,9 @@ TEST(ParseArgumentsTest, RefusesMissingAndUnwantedValues) {
 TEST(ParseArgumentsTest, AnUnknownOptionIsNamedWithoutItsValue) {
   const auto parsed = ParseArguments({"--pasword_file=hunter2"}, kEvery);
   EXPECT_THAT(parsed.error, Not(HasSubstr("hunter2")));
+  // A one-dash option carries its value in its tail.
+  EXPECT_THAT(ParseArguments({"-Phunter2"}, kEvery).error,
+              AllOf(HasSubstr("unknown option -P"), Not(HasSubstr("hunter2"))));
 }
 
 TEST(ParseArgumentsTest, HelpIsRecognisedInEitherSpelling) {

@@ -1,4 +1,6 @@
 // Snapshots that open as databases and hold the rows, taken while others are connected.
+#include <sys/stat.h>
+
 #include "end_to_end_test.h"
 #include "held_connection.h"
 
@@ -28,8 +30,17 @@ TEST_F(SnapshotsEndToEndTest, AllSnapShotCopiesEveryDatabaseIntoAFolderOfItsOwn)
   ASSERT_TRUE(std::filesystem::create_directory(root + "/SALES"));
   WriteFile(root + "/SALES/old.txt", "from an earlier snapshot");
 
+  const mode_t umaskBefore = umask(0);
   EXPECT_EQ(AllSnapShot("srv", "pw", root.c_str()), 0);
+  umask(umaskBefore);
   EXPECT_FALSE(Exists(root + "/SALES/old.txt"));
+  // The user's alone, whatever the umask.
+  struct stat folder {};
+  struct stat copy {};
+  ASSERT_EQ(stat((root + "/STOCK").c_str(), &folder), 0);
+  ASSERT_EQ(stat((root + "/STOCK/STOCK.db").c_str(), &copy), 0);
+  EXPECT_EQ(folder.st_mode & 07777, 0700u);
+  EXPECT_EQ(copy.st_mode & 07777, 0600u);
   EXPECT_EQ(RowsOf(root + "/SALES/SALES.db", kRows), (Rows{{"1"}}));
   EXPECT_EQ(RowsOf(root + "/STOCK/STOCK.db", kRows), (Rows{{"2"}, {"3"}}));
 }

@@ -1,0 +1,381 @@
+// The stand-in as a hostile database user, a second local account or a careless operator
+// would try it: what a connection may open, what lies on disk, what a kill or a drop leaves.
+#include <gmock/gmock.h>
+#include <signal.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "scratch_root.h"
+#include "standin_calls.h"
+
+namespace {
+
+class StandinHardeningTest : public ScratchRootTest {
+ protected:
+  void WriteFile(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+  }
+  // Every byte the catalogue has on disk, its log included.
+  std::string CatalogueBytes() {
+    std::string bytes;
+    for (const char* suffix : {"", "-wal"}) {
+      std::ifstream file(Path("srv/standin.catalogue") + suffix, std::ios::binary);
+      bytes.append(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    }
+    return bytes;
+  }
+  void OnCatalogue(const char* sql) {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(Path("srv/standin.catalogue").c_str(), &db), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sql;
+    sqlite3_close(db);
+  }
+  static unsigned ModeOf(const std::string& path) {
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 01000000;
+  }
+  int16_t Load(uint16_t cursor, const std::string& script) {
+    const std::string path = Path("script.sql");
+    WriteFile(path, script);
+    return sqlwntm_148(cursor, ("LOAD SQL " + path).c_str(), 0);
+  }
+};
+
+TEST_F(StandinHardeningTest, AConnectionOpensNothingButItsOwnDatabase) {
+  const uint16_t cursor = calls::NewDatabase("SALES");
+  const std::string catalogue = Path("srv/standin.catalogue");
+  // From a load script, which runs through the connection, as from a statement.
+  EXPECT_EQ(Load(cursor, "ATTACH '" + catalogue + "' AS c; SELECT * FROM c.settings;"),
+            STANDIN_SQL_ERROR);
+  EXPECT_EQ(Load(cursor, "ATTACH 'file:" + catalogue + "?mode=ro' AS c;"), STANDIN_SQL_ERROR);
+  EXPECT_EQ(Load(cursor, "ATTACH ('" + catalogue + "') AS c;"), STANDIN_SQL_ERROR);
+  EXPECT_EQ(sqlwntm_7(cursor, ("ATTACH '" + catalogue + "' AS c").c_str(), 0), STANDIN_SQL_ERROR);
+  EXPECT_EQ(sqlwntm_7(cursor, "ATTACH ':memory:' AS m", 0), STANDIN_SQL_ERROR);
+  EXPECT_EQ(sqlwntm_7(cursor, "DETACH main", 0), STANDIN_SQL_ERROR);
+  // VACUUM INTO writes anywhere the process may write.
+  const std::string copy = Path("copy.db");
+  EXPECT_EQ(Load(cursor, "VACUUM INTO '" + copy + "';"), STANDIN_SQL_ERROR);
+  EXPECT_FALSE(Exists(copy));
+  EXPECT_EQ(sqlwntm_7(cursor, "SELECT load_extension('/tmp/nothing')", 0), STANDIN_SQL_ERROR);
+  EXPECT_EQ(sqlwntm_7(cursor, "PRAGMA temp_store_directory = '/tmp'", 0), STANDIN_SQL_ERROR);
+  EXPECT_EQ(Load(cursor, "PRAGMA writable_schema = ON; DELETE FROM sqlite_schema;"),
+            STANDIN_SQL_ERROR);
+  // A plain VACUUM only uses a private temporary database.
+  calls::Run(cursor, "CREATE TABLE t(a)");
+  calls::Run(cursor, "VACUUM");
+  EXPECT_EQ(sqlwntm_17(cursor), 0);
+}
+
+TEST_F(StandinHardeningTest, TheCatalogueKeepsNoPasswordAsTyped) {
+  const uint16_t cursor = calls::NewDatabase("SALES");
+  calls::Run(cursor, "GRANT CONNECT TO clerk IDENTIFIED BY Sesame1234");
+  EXPECT_EQ(sqlwntm_17(cursor), 0);
+  const std::string bytes = CatalogueBytes();
+  EXPECT_EQ(bytes.find("Sesame1234"), std::string::npos);
+  EXPECT_NE(bytes.find("pbkdf2-sha256$"), std::string::npos);
+  ASSERT_EQ(standin_server_create("twin", "pw"), 0);
+  uint16_t handle = 0;
+  EXPECT_EQ(sqlwntm_81(&handle, "SALES/CLERK/Sesame1234", 0), 0);
+  EXPECT_EQ(sqlwntm_17(handle), 0);
+  EXPECT_EQ(sqlwntm_81(&handle, "SALES/CLERK/Sesame123", 0), STANDIN_BAD_LOGIN);
+  EXPECT_EQ(sqlwntm_98(&handle, "twin", "pw"), 0);
+  EXPECT_EQ(sqlwntm_106(handle), 0);
+}
+
+TEST_F(StandinHardeningTest, ACatalogueWithClearPasswordsIsHashedOnFirstUse) {
+  const uint16_t server = calls::Server();
+  EXPECT_EQ(sqlwntm_96(server, "SALES", 0), 0);
+  EXPECT_EQ(sqlwntm_106(server), 0);
+  // The catalogue as earlier versions wrote it.
+  OnCatalogue(
+      "UPDATE settings SET value = 'OldServerPw' WHERE key = 'password';"
+      "UPDATE users SET password = 'OldUserPw';"
+      "DELETE FROM settings WHERE key = 'passwords';");
+  uint16_t handle = 0;
+  EXPECT_EQ(sqlwntm_98(&handle, "srv", "OldServerPw"), 0);
+  EXPECT_EQ(sqlwntm_106(handle), 0);
+  EXPECT_EQ(CatalogueBytes().find("OldServerPw"), std::string::npos);
+  EXPECT_EQ(CatalogueBytes().find("OldUserPw"), std::string::npos);
+  EXPECT_EQ(sqlwntm_98(&handle, "srv", "pbkdf2-sha256"), STANDIN_BAD_PASSWORD);
+  EXPECT_EQ(sqlwntm_98(&handle, "srv", "OldServerPw"), 0);
+  EXPECT_EQ(sqlwntm_106(handle), 0);
+  EXPECT_EQ(sqlwntm_80(&handle, "SALES/SYSADM/OldUserPw", 0), 0);
+  EXPECT_EQ(sqlwntm_17(handle), 0);
+  EXPECT_EQ(sqlwntm_80(&handle, "SALES/SYSADM/SYSADM", 0), STANDIN_BAD_LOGIN);
+}
+
+TEST_F(StandinHardeningTest, FoldersAreTheUsersAloneAndFilesTooWhateverTheUmask) {
+  const mode_t umaskBefore = umask(0);
+  setenv("QUILLET_STANDIN_ROOT", Path("new/root").c_str(), 1);
+  ASSERT_EQ(standin_server_create("srv", "pw"), 0);
+  const uint16_t cursor = calls::NewDatabase("SALES");
+  calls::Run(cursor, "CREATE TABLE t(a)");
+  const std::string script = Path("unload.sql");
+  WriteFile(script, "old");
+  chmod(script.c_str(), 0644);
+  EXPECT_EQ(sqlwntm_147(cursor, ("UNLOAD SQL " + script).c_str(), 0), 0);
+  const uint16_t server = calls::Server();
+  const std::string backups = Path("backups");
+  ASSERT_EQ(mkdir(backups.c_str(), 0700), 0);
+  WriteFile(backups + "/SALES.db", "old");
+  chmod((backups + "/SALES.db").c_str(), 0644);
+  EXPECT_EQ(sqlwntm_93(server, "SALES", 0, backups.c_str(), 0, 1, 1), 0);
+  umask(umaskBefore);
+
+  for (const char* folder : {"new", "new/root", "new/root/srv"}) {
+    EXPECT_EQ(ModeOf(Path(folder)), 0700u) << folder;
+  }
+  for (const char* file : {"standin.catalogue", "standin.catalogue-wal", "standin.catalogue-shm",
+                           "signals", "SALES.db", "SALES.db-wal", "SALES.db-shm"}) {
+    EXPECT_EQ(ModeOf(Path("new/root/srv/") + file), 0600u) << file;
+  }
+  EXPECT_EQ(ModeOf(script), 0600u);
+  EXPECT_EQ(ModeOf(backups + "/SALES.db"), 0600u);
+  EXPECT_EQ(sqlwntm_17(cursor), 0);
+  EXPECT_EQ(sqlwntm_106(server), 0);
+}
+
+TEST_F(StandinHardeningTest, AFolderOthersMayWriteToIsRefusedWithItsOwnCode) {
+  uint16_t handle = 0;
+  const uint16_t server = calls::Server();
+  EXPECT_EQ(sqlwntm_96(server, "SALES", 0), 0);
+  EXPECT_EQ(sqlwntm_106(server), 0);
+  ASSERT_EQ(chmod(Path("srv").c_str(), 0777), 0);
+  EXPECT_EQ(sqlwntm_98(&handle, "srv", "pw"), STANDIN_UNSAFE_FOLDER);
+  EXPECT_EQ(sqlwntm_80(&handle, "SALES/SYSADM/SYSADM", 0), STANDIN_UNSAFE_FOLDER);
+  char list[64];
+  EXPECT_EQ(sqlwntm_99("srv", list, sizeof list), STANDIN_UNSAFE_FOLDER);
+  ASSERT_EQ(chmod(Path("srv").c_str(), 0770), 0);
+  EXPECT_EQ(standin_server_state("srv", nullptr), STANDIN_BAD_PARAMETER);
+  int32_t running = 0;
+  EXPECT_EQ(standin_server_state("srv", &running), STANDIN_UNSAFE_FOLDER);
+  ASSERT_EQ(chmod(Path("srv").c_str(), 0700), 0);
+  EXPECT_EQ(standin_server_state("srv", &running), 0);
+
+  // A root that others may write to, as a shared /tmp folder someone else made would be.
+  ASSERT_EQ(chmod(root_.c_str(), 0757), 0);
+  EXPECT_EQ(sqlwntm_98(&handle, "srv", "pw"), STANDIN_UNSAFE_FOLDER);
+  EXPECT_EQ(standin_server_create("other", "pw"), STANDIN_UNSAFE_FOLDER);
+  EXPECT_EQ(sqlwntm_80(&handle, "SALES/SYSADM/SYSADM", 0), STANDIN_UNSAFE_FOLDER);
+  ASSERT_EQ(chmod(root_.c_str(), 0700), 0);
+  // A server folder planted as a link to a folder elsewhere is not the server's.
+  ASSERT_EQ(mkdir(Path("elsewhere").c_str(), 0777), 0);
+  ASSERT_EQ(chmod(Path("elsewhere").c_str(), 0777), 0);
+  ASSERT_EQ(symlink(Path("elsewhere").c_str(), Path("planted").c_str()), 0);
+  EXPECT_EQ(standin_server_create("planted", "pw"), STANDIN_UNSAFE_FOLDER);
+  EXPECT_FALSE(Exists(Path("elsewhere/standin.catalogue")));
+  EXPECT_NE(standin_code_text(STANDIN_UNSAFE_FOLDER), nullptr);
+}
+
+TEST_F(StandinHardeningTest, AScriptIsRunWholeOrNotAtAll) {
+  const uint16_t cursor = calls::NewDatabase("SALES");
+  calls::Run(cursor, "CREATE TABLE t(a)");
+  EXPECT_EQ(Load(cursor, std::string("INSERT INTO t VALUES(1);\0INSERT INTO t VALUES(2);", 50)),
+            STANDIN_BAD_SCRIPT);
+  // A directory opens, and reads as nothing.
+  EXPECT_EQ(sqlwntm_148(cursor, ("LOAD SQL " + root_).c_str(), 0), STANDIN_FILE_ERROR);
+  if (geteuid() != 0) {  // root reads any file
+    WriteFile(Path("secret.sql"), "INSERT INTO t VALUES(3);");
+    chmod(Path("secret.sql").c_str(), 0);
+    EXPECT_EQ(sqlwntm_148(cursor, ("LOAD SQL " + Path("secret.sql")).c_str(), 0),
+              STANDIN_FILE_ERROR);
+  }
+  // A file that opens but fails to read.
+  EXPECT_EQ(sqlwntm_148(cursor, "LOAD SQL /proc/self/mem", 0), STANDIN_FILE_ERROR);
+  EXPECT_TRUE(calls::Select(cursor, "SELECT a FROM t").empty());
+  EXPECT_EQ(Load(cursor, "INSERT INTO t VALUES(4);"), 0);
+  EXPECT_EQ(calls::Select(cursor, "SELECT a FROM t").size(), 1u);
+  EXPECT_EQ(sqlwntm_17(cursor), 0);
+}
+
+// Rows that a connection wrote with success are in the installed database, never in a file
+// that a drop running at the same time unlinked.
+TEST_F(StandinHardeningTest, NoConnectionWritesIntoADroppedDatabase) {
+  const uint16_t server = calls::Server();
+  const std::string path = Path("srv/RACE.db");
+  const pid_t child = fork();
+  if (child == 0) {
+    int lost = 0;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    for (int round = 0; std::chrono::steady_clock::now() < end; ++round) {
+      uint16_t cursor = 0;
+      if (sqlwntm_80(&cursor, "RACE/SYSADM/SYSADM", 0) != 0) continue;
+      const std::string insert = "INSERT INTO t VALUES(" + std::to_string(round) + ")";
+      if (sqlwntm_7(cursor, insert.c_str(), 0) == 0) {
+        // Still connected, so the database cannot have been dropped: the row is in its file.
+        sqlite3* db = nullptr;
+        sqlite3_stmt* select = nullptr;
+        sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+        sqlite3_prepare_v2(db, ("SELECT 1 FROM t WHERE a = " + std::to_string(round)).c_str(), -1,
+                           &select, nullptr);
+        lost += sqlite3_step(select) != SQLITE_ROW;
+        sqlite3_finalize(select);
+        sqlite3_close(db);
+      }
+      sqlwntm_17(cursor);
+      usleep(2000);  // a gap for the drops
+    }
+    _exit(lost == 0 ? 0 : 1);
+  }
+  int drops = 0;
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+  while (std::chrono::steady_clock::now() < end) {
+    if (sqlwntm_96(server, "RACE", 0) == 0) {
+      uint16_t cursor = calls::Cursor("RACE/SYSADM/SYSADM");
+      calls::Run(cursor, "CREATE TABLE t(a)");
+      sqlwntm_17(cursor);
+    }
+    drops += sqlwntm_101(server, "RACE", 0) == 0;
+  }
+  int status = -1;
+  waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_GT(drops, 0);
+  EXPECT_EQ(sqlwntm_106(server), 0);
+}
+
+TEST_F(StandinHardeningTest, AKillReleasesTheLockOfAnIdleClientWithinASecond) {
+  const uint16_t server = calls::Server();
+  const uint16_t cursor = calls::NewDatabase("SALES");
+  calls::Run(cursor, "CREATE TABLE t(a)");
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  const pid_t child = fork();
+  if (child == 0) {
+    uint16_t held = 0;
+    const bool locked = sqlwntm_80(&held, "SALES/SYSADM/SYSADM", 0) == 0 &&
+                        sqlwntm_7(held, "LOCK DATABASE", 0) == 0 &&
+                        sqlwntm_7(held, "INSERT INTO t VALUES(1)", 0) == 0;
+    const char answer = locked ? 'y' : 'n';
+    if (write(ready[1], &answer, 1) != 1) _exit(1);
+    pause();  // idle: no call ever again
+    _exit(0);
+  }
+  char answer = 0;
+  ASSERT_EQ(read(ready[0], &answer, 1), 1);
+  ASSERT_EQ(answer, 'y');
+  EXPECT_EQ(sqlwntm_101(server, "SALES", 0), STANDIN_DATABASE_IN_USE);
+  const std::vector<calls::Record> records = calls::ActiveCursors(server);
+  ASSERT_EQ(records.size(), 3u);
+  const int32_t wait = 3;
+  EXPECT_EQ(sqlwntm_128(cursor, 3003, const_cast<int32_t*>(&wait), 0), 0);
+  for (const calls::Record& record : records) {
+    if (record.process > 1) EXPECT_EQ(sqlwntm_125(server, record.process), 0);
+  }
+  const auto start = std::chrono::steady_clock::now();
+  // The cursor of this process was killed too: a new one writes.
+  uint16_t writer = calls::Cursor("SALES/SYSADM/SYSADM");
+  EXPECT_EQ(sqlwntm_128(writer, 3003, const_cast<int32_t*>(&wait), 0), 0);
+  EXPECT_EQ(sqlwntm_7(writer, "INSERT INTO t VALUES(2)", 0), 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+  EXPECT_EQ(calls::Select(writer, "SELECT a FROM t"),
+            (std::vector<std::vector<std::string>>{{"2"}}));
+  EXPECT_EQ(sqlwntm_17(writer), 0);
+  // The killed connections are rolled back and never write again: the drop waits for nothing.
+  EXPECT_EQ(sqlwntm_101(server, "SALES", 0), 0);
+  kill(child, SIGKILL);
+  waitpid(child, nullptr, 0);
+  EXPECT_EQ(sqlwntm_17(cursor), STANDIN_CONNECTION_KILLED);
+  EXPECT_EQ(sqlwntm_106(server), 0);
+}
+
+TEST_F(StandinHardeningTest, ThreadsSnapshotTogetherAndDeadWritersDraftsAreSweptAway) {
+  const uint16_t cursor = calls::NewDatabase("SALES");
+  calls::Run(cursor, "CREATE TABLE t(a)");
+  calls::Run(cursor, "INSERT INTO t VALUES(1)");
+  const std::string folder = Path("snap");
+  ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+  for (int round = 0; round < 10; ++round) {
+    int16_t codes[3] = {-1, -1, -1};
+    std::vector<std::thread> threads;
+    for (int16_t& code : codes) {
+      threads.emplace_back([&code, &folder] {
+        uint16_t server = 0;
+        if (sqlwntm_98(&server, "srv", "pw") != 0) return;
+        code = sqlwntm_93(server, "SALES", 0, folder.c_str(), 0, 1, 1);
+        sqlwntm_106(server);
+      });
+    }
+    for (std::thread& thread : threads) thread.join();
+    EXPECT_THAT(codes, ::testing::Each(0)) << "round " << round;
+  }
+
+  const pid_t dead = fork();
+  if (dead == 0) _exit(0);
+  waitpid(dead, nullptr, 0);
+  const std::string deadPid = std::to_string(dead);
+  const std::vector<std::string> stale = {"SALES.db.standin-draft-" + deadPid + "-0-1",
+                                          "SALES.db.standin-draft-" + deadPid + "-0-1-journal",
+                                          "SALES.db.draft." + deadPid,
+                                          "SALES.db.draft." + deadPid + "-journal"};
+  const std::vector<std::string> kept = {
+      "notes.draft.1", "SALES.db.draft.x",
+      "SALES.db.standin-draft-" + std::to_string(getpid()) + "-0-9",
+      "SALES.db.standin-draft-" + deadPid + "-0-1.txt"};
+  for (const std::string& name : stale) WriteFile(folder + "/" + name, "x");
+  for (const std::string& name : kept) WriteFile(folder + "/" + name, "x");
+  uint16_t server = calls::Server();
+  EXPECT_EQ(sqlwntm_93(server, "SALES", 0, folder.c_str(), 0, 1, 1), 0);
+  for (const std::string& name : stale) EXPECT_FALSE(Exists(folder + "/" + name)) << name;
+  for (const std::string& name : kept) EXPECT_TRUE(Exists(folder + "/" + name)) << name;
+  // Unload sweeps its folder the same way.
+  WriteFile(folder + "/" + stale[0], "x");
+  EXPECT_EQ(sqlwntm_147(cursor, ("UNLOAD SQL " + folder + "/out.sql").c_str(), 0), 0);
+  EXPECT_FALSE(Exists(folder + "/" + stale[0]));
+  EXPECT_EQ(sqlwntm_106(server), 0);
+  EXPECT_EQ(sqlwntm_17(cursor), 0);
+}
+
+// The kill watcher runs a thread while connections are open: a child forked at any moment
+// still finds SQLite free to use.
+TEST_F(StandinHardeningTest, AChildForkedWhileConnectionsAreOpenCanConnect) {
+  const uint16_t server = calls::Server();
+  EXPECT_EQ(sqlwntm_96(server, "SALES", 0), 0);
+  for (int round = 0; round < 50; ++round) {
+    const uint16_t cursor = calls::Cursor("SALES/SYSADM/SYSADM");
+    const pid_t child = fork();
+    if (child == 0) {
+      alarm(10);  // a hang ends as a failure
+      uint16_t own = 0;
+      _exit(sqlwntm_80(&own, "SALES/SYSADM/SYSADM", 0) == 0 && sqlwntm_17(own) == 0 ? 0 : 1);
+    }
+    int status = -1;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "round " << round;
+    EXPECT_EQ(sqlwntm_17(cursor), 0);
+  }
+  EXPECT_EQ(sqlwntm_106(server), 0);
+}
+
+TEST_F(StandinHardeningTest, NoMoreDatabasesThanTheNamesListHolds) {
+  const uint16_t server = calls::Server();
+  // 113 names of 8 characters take 113 * 9 + 1 = 1018 bytes of the 1024.
+  for (int i = 0; i < 113; ++i) {
+    char name[9];
+    std::snprintf(name, sizeof name, "DB%06d", i);
+    ASSERT_EQ(sqlwntm_96(server, name, 0), 0) << name;
+  }
+  EXPECT_EQ(sqlwntm_96(server, "DB999999", 0), STANDIN_TOO_MANY_DATABASES);
+  EXPECT_FALSE(Exists(Path("srv/DB999999.db")));
+  EXPECT_EQ(sqlwntm_96(server, "ABCD", 0), 0);  // 1023 bytes
+  EXPECT_EQ(sqlwntm_96(server, "A", 0), STANDIN_TOO_MANY_DATABASES);
+  EXPECT_EQ(calls::DatabaseNames().size(), 114u);  // the whole list, in 1024 bytes
+  EXPECT_EQ(sqlwntm_100(server, "DB000000", 0), 0);
+  EXPECT_EQ(sqlwntm_96(server, "DB999999", 0), 0);
+  EXPECT_EQ(sqlwntm_100(server, "DB999999", 0), 0);
+  EXPECT_EQ(sqlwntm_96(server, "DB888888", 0), 0);
+  EXPECT_EQ(sqlwntm_113(server, "DB999999", 0), STANDIN_TOO_MANY_DATABASES);
+  EXPECT_NE(standin_code_text(STANDIN_TOO_MANY_DATABASES), nullptr);
+  EXPECT_EQ(sqlwntm_106(server), 0);
+}
+
+}  // namespace
