@@ -111,9 +111,16 @@ void ClearDirectory(const char* directory) {
   HANDLE search = FindFirstFileA(pattern, &found);
   if (search == INVALID_HANDLE_VALUE) return;
   do {
-    // "." and ".." and subdirectories are found too: DeleteFileA leaves them in place.
+    // "." and ".." and subdirectories are found too: DeleteFileA leaves them in place. A name
+    // holding a separator or a colon names no entry of this directory: Windows allows none in
+    // a file name, so it comes from the lossy conversion to the ANSI code page (fullwidth
+    // dots and backslashes read as "..\"), and on Linux from a file named so. Composed, it
+    // would reach outside the directory, so it is left alone.
     char entry[kPathSize];
-    if (ComposePath(entry, directory, found.cFileName)) DeleteFileA(entry);
+    if (std::strpbrk(found.cFileName, "\\/:") == nullptr &&
+        ComposePath(entry, directory, found.cFileName)) {
+      DeleteFileA(entry);
+    }
   } while (FindNextFileA(search, &found));
   FindClose(search);
 }
