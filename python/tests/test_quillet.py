@@ -100,7 +100,7 @@ def test_the_texts_are_those_of_the_c_header() -> None:
     assert quillet._header.RESULT_TEXTS == texts
     assert quillet._header.CONNECTION_LIST_SIZE == defines["QUILLET_CONNECTION_LIST_SIZE"]
     assert quillet.result_text(defines["QUILLET_ERROR_FILE_WRITE"]) == (
-        "the output file could not be written completely")
+        "the output file could not be written completely (is the disk full?)")
     assert quillet.result_text(9101) is None
 
 
