@@ -59,17 +59,68 @@ bool IsLink(const char* path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
+namespace {
+
+#if defined(_WIN32)
+// The directory itself, opened so that nobody can rename or remove it while it is held (no
+// delete sharing): a junction swapped in for it while it is emptied would otherwise lead
+// DeleteFileA into the junction's target. Held only when it is a plain directory.
+class DirectoryHold {
+ public:
+  explicit DirectoryHold(const char* directory)
+      : handle_(CreateFileA(directory, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING,
+                            FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr)) {
+    BY_HANDLE_FILE_INFORMATION information;
+    if (handle_ != INVALID_HANDLE_VALUE &&
+        (!GetFileInformationByHandle(handle_, &information) ||
+         (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
+         (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)) {
+      CloseHandle(handle_);
+      handle_ = INVALID_HANDLE_VALUE;
+    }
+  }
+  ~DirectoryHold() {
+    if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+  }
+  DirectoryHold(const DirectoryHold&) = delete;
+  DirectoryHold& operator=(const DirectoryHold&) = delete;
+  bool Held() const { return handle_ != INVALID_HANDLE_VALUE; }
+
+ private:
+  HANDLE handle_;
+};
+#else
+// The file stand-in's DeleteFileA goes through no link in the directory's place by itself.
+class DirectoryHold {
+ public:
+  explicit DirectoryHold(const char*) {}
+  bool Held() const { return true; }
+};
+#endif
+
+}  // namespace
+
 void ClearDirectory(const char* directory) {
   if (IsLink(directory)) return;
   char pattern[kPathSize];
   if (!ComposePath(pattern, directory, "*.*")) return;
+  const DirectoryHold hold(directory);
+  if (!hold.Held()) return;
   WIN32_FIND_DATAA found;
   HANDLE search = FindFirstFileA(pattern, &found);
   if (search == INVALID_HANDLE_VALUE) return;
   do {
-    // "." and ".." and subdirectories are found too: DeleteFileA leaves them in place.
+    // "." and ".." and subdirectories are found too: DeleteFileA leaves them in place. A name
+    // holding a separator or a colon names no entry of this directory: Windows allows none in
+    // a file name, so it comes from the lossy conversion to the ANSI code page (fullwidth
+    // dots and backslashes read as "..\"), and on Linux from a file named so. Composed, it
+    // would reach outside the directory, so it is left alone.
     char entry[kPathSize];
-    if (ComposePath(entry, directory, found.cFileName)) DeleteFileA(entry);
+    if (std::strpbrk(found.cFileName, "\\/:") == nullptr &&
+        ComposePath(entry, directory, found.cFileName)) {
+      DeleteFileA(entry);
+    }
   } while (FindNextFileA(search, &found));
   FindClose(search);
 }

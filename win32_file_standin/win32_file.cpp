@@ -113,12 +113,31 @@ DWORD GetFileAttributesA(LPCSTR path) {
 
 BOOL DeleteFileA(LPCSTR path) {
   char posix[MAX_PATH];
+  if (!ToPosixPath(path, posix)) return 0;
+  // The entry is deleted inside its directory as opened without following a link: a link
+  // swapped in for the directory while it is being emptied must not lead the deletion into its
+  // target, where a file of the same name would go.
+  char* separator = std::strrchr(posix, '/');
+  const char* name = posix;
+  const char* directoryPath = ".";
+  if (separator == posix) {
+    directoryPath = "/";
+    name = posix + 1;
+  } else if (separator != nullptr) {
+    *separator = '\0';
+    directoryPath = posix;
+    name = separator + 1;
+  }
+  const int directory = open(directoryPath, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (directory < 0) return 0;
   struct stat status {};
-  if (!ToPosixPath(path, posix) || lstat(posix, &status) != 0) return 0;
   // Without the write bit a file is read-only to Win32, even for an administrator; the bit is
   // what counts, not access(), which a root process always passes.
-  if (S_ISDIR(status.st_mode) || (status.st_mode & S_IWUSR) == 0) return 0;
-  return unlink(posix) == 0 ? 1 : 0;
+  const bool deleted = fstatat(directory, name, &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+                       !S_ISDIR(status.st_mode) && (status.st_mode & S_IWUSR) != 0 &&
+                       unlinkat(directory, name, 0) == 0;
+  close(directory);
+  return deleted ? 1 : 0;
 }
 
 BOOL RemoveDirectoryA(LPCSTR path) {

@@ -42,7 +42,8 @@ QUILLET_WIN32_FILE_STANDIN BOOL FindClose(HANDLE search);
 // owner-write bit. INVALID_FILE_ATTRIBUTES when the path does not exist.
 QUILLET_WIN32_FILE_STANDIN DWORD GetFileAttributesA(LPCSTR path);
 // Deletes a link itself, never its target. Refuses directories and read-only files (no owner-write
-// bit), whoever runs the process.
+// bit), whoever runs the process, and goes through no link that stands as the entry's directory
+// (on Windows, ClearDirectory holds the directory so that nothing can be swapped in for it).
 QUILLET_WIN32_FILE_STANDIN BOOL DeleteFileA(LPCSTR path);
 // Removes an empty directory only.
 QUILLET_WIN32_FILE_STANDIN BOOL RemoveDirectoryA(LPCSTR path);
