@@ -197,6 +197,28 @@ TEST_F(StandinHardeningTest, AScriptIsRunWholeOrNotAtAll) {
   EXPECT_EQ(sqlwntm_17(cursor), 0);
 }
 
+// A backup or unload there would replace the catalogue, or a database under its connections.
+TEST_F(StandinHardeningTest, NothingIsWrittenIntoAServerFolder) {
+  const uint16_t cursor = calls::NewDatabase("SALES");
+  calls::Run(cursor, "CREATE TABLE t(a)");
+  calls::Run(cursor, "INSERT INTO t VALUES(1)");
+  const std::string catalogue = Path("srv/standin.catalogue");
+  EXPECT_EQ(sqlwntm_147(cursor, ("UNLOAD SQL " + catalogue).c_str(), 0), STANDIN_FILE_ERROR);
+  EXPECT_EQ(sqlwntm_147(cursor, ("UNLOAD DATABASE " + Path("srv/../srv/SALES.db")).c_str(), 0),
+            STANDIN_FILE_ERROR);
+  const uint16_t server = calls::Server();
+  EXPECT_EQ(sqlwntm_93(server, "SALES", 0, Path("srv").c_str(), 0, 1, 1), STANDIN_FILE_ERROR);
+  ASSERT_EQ(symlink(Path("srv").c_str(), Path("link").c_str()), 0);
+  EXPECT_EQ(sqlwntm_93(server, "SALES", 0, Path("link").c_str(), 0, 1, 1), STANDIN_FILE_ERROR);
+  calls::Run(cursor, "INSERT INTO t VALUES(2)");
+  EXPECT_EQ(calls::Select(cursor, "SELECT count(*) FROM t"),
+            (std::vector<std::vector<std::string>>{{"2"}}));
+  EXPECT_EQ(calls::DatabaseNames(), std::vector<std::string>{"SALES"});
+  EXPECT_EQ(sqlwntm_147(cursor, ("UNLOAD SQL " + Path("sales.sql")).c_str(), 0), 0);
+  EXPECT_EQ(sqlwntm_17(cursor), 0);
+  EXPECT_EQ(sqlwntm_106(server), 0);
+}
+
 // Rows that a connection wrote with success are in the installed database, never in a file
 // that a drop running at the same time unlinked.
 TEST_F(StandinHardeningTest, NoConnectionWritesIntoADroppedDatabase) {
