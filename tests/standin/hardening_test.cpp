@@ -310,6 +310,19 @@ TEST_F(StandinHardeningTest, AKillReleasesTheLockOfAnIdleClientWithinASecond) {
   EXPECT_EQ(sqlwntm_106(server), 0);
 }
 
+// Either would hold the database locked after a kill for as long as the client stays idle.
+TEST_F(StandinHardeningTest, NoConnectionHoldsALockThatAKillCannotEnd) {
+  const uint16_t cursor = calls::NewDatabase("SALES");
+  EXPECT_EQ(sqlwntm_7(cursor, "PRAGMA locking_mode = EXCLUSIVE", 0), STANDIN_SQL_ERROR);
+  EXPECT_EQ(Load(cursor, "PRAGMA main.locking_mode = exclusive;"), STANDIN_SQL_ERROR);
+  EXPECT_EQ(sqlwntm_7(cursor, "PRAGMA journal_mode = DELETE", 0), STANDIN_SQL_ERROR);
+  EXPECT_EQ(calls::Select(cursor, "PRAGMA journal_mode"),
+            (std::vector<std::vector<std::string>>{{"wal"}}));
+  EXPECT_EQ(calls::Select(cursor, "PRAGMA locking_mode"),
+            (std::vector<std::vector<std::string>>{{"normal"}}));
+  EXPECT_EQ(sqlwntm_17(cursor), 0);
+}
+
 TEST_F(StandinHardeningTest, ThreadsSnapshotTogetherAndDeadWritersDraftsAreSweptAway) {
   const uint16_t cursor = calls::NewDatabase("SALES");
   calls::Run(cursor, "CREATE TABLE t(a)");
