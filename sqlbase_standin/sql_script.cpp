@@ -169,7 +169,8 @@ int16_t WriteScript(sqlite3* db, std::ostream& out) {
 // The whole file or nothing: a directory, a read error or a short read is a failure, never a
 // script that ends early.
 int16_t ReadScript(const std::string& file, std::string* script) {
-  const int in = open(file.c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking, so that a FIFO without a writer is refused below rather than waited on forever.
+  const int in = open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (in < 0) return Report(STANDIN_FILE_ERROR, "cannot read the script " + SystemReason(file));
   struct stat info {};
   int16_t code = 0;

@@ -189,6 +189,9 @@ TEST_F(StandinHardeningTest, AScriptIsRunWholeOrNotAtAll) {
     EXPECT_EQ(sqlwntm_148(cursor, ("LOAD SQL " + Path("secret.sql")).c_str(), 0),
               STANDIN_FILE_ERROR);
   }
+  // A FIFO that no one writes to would be waited on forever.
+  ASSERT_EQ(mkfifo(Path("fifo").c_str(), 0600), 0);
+  EXPECT_EQ(sqlwntm_148(cursor, ("LOAD SQL " + Path("fifo")).c_str(), 0), STANDIN_FILE_ERROR);
   // A file that opens but fails to read.
   EXPECT_EQ(sqlwntm_148(cursor, "LOAD SQL /proc/self/mem", 0), STANDIN_FILE_ERROR);
   EXPECT_TRUE(calls::Select(cursor, "SELECT a FROM t").empty());
