@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -89,6 +90,24 @@ TEST_F(StandinHardeningTest, TheCatalogueKeepsNoPasswordAsTyped) {
   EXPECT_EQ(sqlwntm_81(&handle, "SALES/CLERK/Sesame123", 0), STANDIN_BAD_LOGIN);
   EXPECT_EQ(sqlwntm_98(&handle, "twin", "pw"), 0);
   EXPECT_EQ(sqlwntm_106(handle), 0);
+}
+
+// A refusal that came sooner for an unknown user would tell which users exist.
+TEST_F(StandinHardeningTest, AnUnknownUserIsRefusedAsSlowlyAsAWrongPassword) {
+  EXPECT_EQ(sqlwntm_17(calls::NewDatabase("SALES")), 0);
+  auto refusal = [](const char* connect) {
+    auto fastest = std::chrono::steady_clock::duration::max();
+    for (int round = 0; round < 15; ++round) {
+      uint16_t handle = 0;
+      const auto start = std::chrono::steady_clock::now();
+      EXPECT_EQ(sqlwntm_80(&handle, connect, 0), STANDIN_BAD_LOGIN);
+      fastest = std::min(fastest, std::chrono::steady_clock::now() - start);
+    }
+    return fastest;
+  };
+  const auto wrongPassword = refusal("SALES/SYSADM/guess");
+  const auto unknownUser = refusal("SALES/NOBODY/guess");
+  EXPECT_GT(unknownUser * 4, wrongPassword * 3);
 }
 
 TEST_F(StandinHardeningTest, ACatalogueWithClearPasswordsIsHashedOnFirstUse) {
