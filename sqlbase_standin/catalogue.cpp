@@ -288,7 +288,12 @@ int16_t Catalogue::CheckLogin(const std::string& database, const std::string& us
                               const std::string& password) {
   SqliteStatement select(db_, "SELECT password FROM users WHERE database = ? AND name = ?");
   const int step = select.Bind(1, database).Bind(2, user).Step();
-  if (step == SQLITE_DONE) return STANDIN_BAD_LOGIN;
+  if (step == SQLITE_DONE) {
+    // As long as a wrong password takes, so that the time taken tells no one which users exist.
+    static const std::string unknownUser = HashPassword("");
+    PasswordMatches(unknownUser, password);
+    return STANDIN_BAD_LOGIN;
+  }
   if (step != SQLITE_ROW) return Failed(step);
   return PasswordMatches(select.Text(0), password) ? 0 : STANDIN_BAD_LOGIN;
 }

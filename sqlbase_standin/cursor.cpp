@@ -118,8 +118,15 @@ int Authorize(void*, int action, const char* first, const char* second, const ch
     case SQLITE_DETACH:
       return SQLITE_DENY;
     case SQLITE_PRAGMA:
-      return first != nullptr && (sqlite3_stricmp(first, "temp_store_directory") == 0 ||
-                                  sqlite3_stricmp(first, "data_store_directory") == 0)
+      if (first == nullptr) return SQLITE_OK;
+      if (sqlite3_stricmp(first, "temp_store_directory") == 0 ||
+          sqlite3_stricmp(first, "data_store_directory") == 0) {
+        return SQLITE_DENY;
+      }
+      // An exclusive locking mode, or a rollback journal under an open read, holds a lock that
+      // no rollback of a killed connection ends: only the database lock locks.
+      return second != nullptr && (sqlite3_stricmp(first, "locking_mode") == 0 ||
+                                   sqlite3_stricmp(first, "journal_mode") == 0)
                  ? SQLITE_DENY
                  : SQLITE_OK;
     case SQLITE_FUNCTION:

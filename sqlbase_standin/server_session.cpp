@@ -167,6 +167,10 @@ int16_t ServerSession::Backup(const char* database, const char* directory) {
     return Report(STANDIN_FILE_ERROR, "the backup directory " + folder + " does not exist");
   }
 
+  if (IsServerFolder(folder)) {
+    return Report(STANDIN_FILE_ERROR, "the backup directory " + folder +
+                                          " is a stand-in server's folder; back up elsewhere");
+  }
   // Written aside and renamed into place, so that the directory never holds half a copy.
   const std::string target = folder + "/" + database + ".db";
   RemoveStaleDrafts(folder);

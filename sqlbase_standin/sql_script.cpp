@@ -169,7 +169,8 @@ int16_t WriteScript(sqlite3* db, std::ostream& out) {
 // The whole file or nothing: a directory, a read error or a short read is a failure, never a
 // script that ends early.
 int16_t ReadScript(const std::string& file, std::string* script) {
-  const int in = open(file.c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking, so that a FIFO without a writer is refused below rather than waited on forever.
+  const int in = open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (in < 0) return Report(STANDIN_FILE_ERROR, "cannot read the script " + SystemReason(file));
   struct stat info {};
   int16_t code = 0;
@@ -233,7 +234,16 @@ int16_t RunScript(sqlite3* db, const std::string& file) {
 int16_t WriteUnloadScript(sqlite3* db, const std::string& file) {
   // Written aside and renamed into place: a failed unload leaves no partial script behind.
   const std::size_t slash = file.rfind('/');
-  RemoveStaleDrafts(slash == std::string::npos ? "." : slash == 0 ? "/" : file.substr(0, slash));
+  const std::string folder = slash == std::string::npos ? "."
+                             : slash == 0               ? "/"
+                                                        : file.substr(0, slash);
+  // A database user must not replace the catalogue or another database with a script.
+  if (IsServerFolder(folder)) {
+    return Report(STANDIN_FILE_ERROR, "the unload file " + file +
+                                          " would be in a stand-in server's folder; write it "
+                                          "elsewhere");
+  }
+  RemoveStaleDrafts(folder);
   const std::string draft = DraftName(file);
   // Made 0600 first: the stream would make it as the umask lets it.
   if (!MakePrivateFile(draft)) return STANDIN_FILE_ERROR;

@@ -136,6 +136,11 @@ int16_t CheckFolder(const std::string& folder) {
   return 0;
 }
 
+bool IsServerFolder(const std::string& folder) {
+  struct stat info {};
+  return lstat((folder + "/standin.catalogue").c_str(), &info) == 0;
+}
+
 std::string DraftName(const std::string& target) {
   static std::atomic<uint64_t> calls{0};
   const ProcessIdentity self = ThisProcess();

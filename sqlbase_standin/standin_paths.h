@@ -33,6 +33,9 @@ bool MakeFolders(const std::string& folder);
 // write to (nor, when it is a symbolic link, replace). 0, STANDIN_UNSAFE_FOLDER or, when it
 // is missing, STANDIN_NO_SUCH_SERVER.
 int16_t CheckFolder(const std::string& folder);
+// True for a folder that holds a server's catalogue (by any path to it): backups and unload files
+// written there would replace the catalogue or a database under its open connections.
+bool IsServerFolder(const std::string& folder);
 // Creates a new empty file 0600 whatever the umask (a database, a draft): false when it exists
 // or cannot be made.
 bool MakePrivateFile(const std::string& path);

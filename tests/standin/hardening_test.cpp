@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -89,6 +90,24 @@ TEST_F(StandinHardeningTest, TheCatalogueKeepsNoPasswordAsTyped) {
   EXPECT_EQ(sqlwntm_81(&handle, "SALES/CLERK/Sesame123", 0), STANDIN_BAD_LOGIN);
   EXPECT_EQ(sqlwntm_98(&handle, "twin", "pw"), 0);
   EXPECT_EQ(sqlwntm_106(handle), 0);
+}
+
+// A refusal that came sooner for an unknown user would tell which users exist.
+TEST_F(StandinHardeningTest, AnUnknownUserIsRefusedAsSlowlyAsAWrongPassword) {
+  EXPECT_EQ(sqlwntm_17(calls::NewDatabase("SALES")), 0);
+  auto refusal = [](const char* connect) {
+    auto fastest = std::chrono::steady_clock::duration::max();
+    for (int round = 0; round < 15; ++round) {
+      uint16_t handle = 0;
+      const auto start = std::chrono::steady_clock::now();
+      EXPECT_EQ(sqlwntm_80(&handle, connect, 0), STANDIN_BAD_LOGIN);
+      fastest = std::min(fastest, std::chrono::steady_clock::now() - start);
+    }
+    return fastest;
+  };
+  const auto wrongPassword = refusal("SALES/SYSADM/guess");
+  const auto unknownUser = refusal("SALES/NOBODY/guess");
+  EXPECT_GT(unknownUser * 4, wrongPassword * 3);
 }
 
 TEST_F(StandinHardeningTest, ACatalogueWithClearPasswordsIsHashedOnFirstUse) {
@@ -189,12 +208,37 @@ TEST_F(StandinHardeningTest, AScriptIsRunWholeOrNotAtAll) {
     EXPECT_EQ(sqlwntm_148(cursor, ("LOAD SQL " + Path("secret.sql")).c_str(), 0),
               STANDIN_FILE_ERROR);
   }
+  // A FIFO that no one writes to would be waited on forever.
+  ASSERT_EQ(mkfifo(Path("fifo").c_str(), 0600), 0);
+  EXPECT_EQ(sqlwntm_148(cursor, ("LOAD SQL " + Path("fifo")).c_str(), 0), STANDIN_FILE_ERROR);
   // A file that opens but fails to read.
   EXPECT_EQ(sqlwntm_148(cursor, "LOAD SQL /proc/self/mem", 0), STANDIN_FILE_ERROR);
   EXPECT_TRUE(calls::Select(cursor, "SELECT a FROM t").empty());
   EXPECT_EQ(Load(cursor, "INSERT INTO t VALUES(4);"), 0);
   EXPECT_EQ(calls::Select(cursor, "SELECT a FROM t").size(), 1u);
   EXPECT_EQ(sqlwntm_17(cursor), 0);
+}
+
+// A backup or unload there would replace the catalogue, or a database under its connections.
+TEST_F(StandinHardeningTest, NothingIsWrittenIntoAServerFolder) {
+  const uint16_t cursor = calls::NewDatabase("SALES");
+  calls::Run(cursor, "CREATE TABLE t(a)");
+  calls::Run(cursor, "INSERT INTO t VALUES(1)");
+  const std::string catalogue = Path("srv/standin.catalogue");
+  EXPECT_EQ(sqlwntm_147(cursor, ("UNLOAD SQL " + catalogue).c_str(), 0), STANDIN_FILE_ERROR);
+  EXPECT_EQ(sqlwntm_147(cursor, ("UNLOAD DATABASE " + Path("srv/../srv/SALES.db")).c_str(), 0),
+            STANDIN_FILE_ERROR);
+  const uint16_t server = calls::Server();
+  EXPECT_EQ(sqlwntm_93(server, "SALES", 0, Path("srv").c_str(), 0, 1, 1), STANDIN_FILE_ERROR);
+  ASSERT_EQ(symlink(Path("srv").c_str(), Path("link").c_str()), 0);
+  EXPECT_EQ(sqlwntm_93(server, "SALES", 0, Path("link").c_str(), 0, 1, 1), STANDIN_FILE_ERROR);
+  calls::Run(cursor, "INSERT INTO t VALUES(2)");
+  EXPECT_EQ(calls::Select(cursor, "SELECT count(*) FROM t"),
+            (std::vector<std::vector<std::string>>{{"2"}}));
+  EXPECT_EQ(calls::DatabaseNames(), std::vector<std::string>{"SALES"});
+  EXPECT_EQ(sqlwntm_147(cursor, ("UNLOAD SQL " + Path("sales.sql")).c_str(), 0), 0);
+  EXPECT_EQ(sqlwntm_17(cursor), 0);
+  EXPECT_EQ(sqlwntm_106(server), 0);
 }
 
 // Rows that a connection wrote with success are in the installed database, never in a file
@@ -286,6 +330,19 @@ TEST_F(StandinHardeningTest, AKillReleasesTheLockOfAnIdleClientWithinASecond) {
   waitpid(child, nullptr, 0);
   EXPECT_EQ(sqlwntm_17(cursor), STANDIN_CONNECTION_KILLED);
   EXPECT_EQ(sqlwntm_106(server), 0);
+}
+
+// Either would hold the database locked after a kill for as long as the client stays idle.
+TEST_F(StandinHardeningTest, NoConnectionHoldsALockThatAKillCannotEnd) {
+  const uint16_t cursor = calls::NewDatabase("SALES");
+  EXPECT_EQ(sqlwntm_7(cursor, "PRAGMA locking_mode = EXCLUSIVE", 0), STANDIN_SQL_ERROR);
+  EXPECT_EQ(Load(cursor, "PRAGMA main.locking_mode = exclusive;"), STANDIN_SQL_ERROR);
+  EXPECT_EQ(sqlwntm_7(cursor, "PRAGMA journal_mode = DELETE", 0), STANDIN_SQL_ERROR);
+  EXPECT_EQ(calls::Select(cursor, "PRAGMA journal_mode"),
+            (std::vector<std::vector<std::string>>{{"wal"}}));
+  EXPECT_EQ(calls::Select(cursor, "PRAGMA locking_mode"),
+            (std::vector<std::vector<std::string>>{{"normal"}}));
+  EXPECT_EQ(sqlwntm_17(cursor), 0);
 }
 
 TEST_F(StandinHardeningTest, ThreadsSnapshotTogetherAndDeadWritersDraftsAreSweptAway) {
