@@ -309,6 +309,12 @@ TEST_F(ProgramTest, OnATerminalThePasswordIsAskedForAndNotShown) {
                                          {{"Password for server ACME: ", "not-it"}});
   EXPECT_EQ(wrong.status, 1);
   EXPECT_THAT(wrong.out, HasSubstr("return code 9103"));
+  // "--password-file -" on a terminal is typing too.
+  const ProgramRun fromInput =
+      RunOnTerminal(QUILLET_PROGRAM, {"dir-db", "ACME", "--password-file", "-"}, environment,
+                    {{"Password for server ACME: ", "typed-pw"}});
+  EXPECT_EQ(fromInput.status, 0) << fromInput.out;
+  EXPECT_THAT(fromInput.out, Not(HasSubstr("typed-pw")));
 }
 
 TEST_F(ProgramTest, AFailureGivesTheReturnCodeAndItsMeaning) {
