@@ -166,7 +166,7 @@ std::string OverallHelp(const SubcommandTable& table, std::string_view prefix) {
           "  -q, --quiet           show no progress and no closing summary\n"
           "  -v, --verbose         also show the library call and its result\n"
           "  -h, --help            show the help\n"
-          "  -V, --version         show the versions of the command line, the library and\n"
+          "\nquillet -V, --version  shows the versions of the command line, the library and\n"
           "                        the client library\n"
           "\n'quillet SUBCOMMAND --help' describes one subcommand, with its own options.\n";
   return text;

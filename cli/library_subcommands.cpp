@@ -100,7 +100,10 @@ JobResult ExportToFile(const Invocation& i) {
                           output->TemporaryPath().c_str());
   if (result.code != 0) {
     result.problem = output->Abandon(i.keepPartial);
-    if (target == kStandardOutput) {
+    if (output->Direct()) {
+      result.note = "the rows written before the failure went to " + target +
+                    ", which is no regular file that could be kept";
+    } else if (target == kStandardOutput) {
       result.note = "nothing was written to standard output";
     } else if (result.problem.empty()) {
       result.note =
@@ -117,7 +120,8 @@ JobResult ExportToFile(const Invocation& i) {
     return result;
   }
   if (i.progress != nullptr) i.progress->WatchFile("");
-  result.summary = ExportSummary(output->TemporaryPath());
+  // A device or a pipe cannot be read back for the count.
+  if (!output->Direct()) result.summary = ExportSummary(output->TemporaryPath());
   result.problem = output->Commit(i.out != nullptr ? *i.out : std::cout);
   return result;
 }

@@ -1,6 +1,8 @@
 // quillet: the command line over the seventeen exports of libquillet.so or Quillet.dll.
 #ifndef _WIN32
 #include <sys/resource.h>
+
+#include <csignal>
 #endif
 
 #include <cstdlib>
@@ -21,6 +23,9 @@ int main(int argc, char** argv) {
   // A core dump would carry the passwords this process reads.
   const rlimit noCore{0, 0};
   setrlimit(RLIMIT_CORE, &noCore);
+  // Past a file size limit a write fails and the export says so, rather than the signal
+  // ending the process with its temporary file left behind.
+  std::signal(SIGXFSZ, SIG_IGN);
 #endif
   SubcommandTable table = LibrarySubcommands();
 #if !defined(_WIN32)

@@ -54,7 +54,10 @@ PasswordOutcome ReadPasswordFile(const std::string& path) {
 PasswordOutcome FindPassword(const std::optional<std::string>& passwordFile,
                              const std::string& whose, const PasswordSources& sources,
                              const std::vector<std::string>& variables) {
-  if (passwordFile) return ReadPasswordFile(*passwordFile);
+  // Standard input that is a terminal is a person typing: asked for, and not echoed.
+  if (passwordFile && !(*passwordFile == "-" && sources.inputIsTerminal())) {
+    return ReadPasswordFile(*passwordFile);
+  }
   std::string named;
   for (const std::string& variable : variables) {
     if (const char* fromEnvironment = sources.environment(variable.c_str())) {

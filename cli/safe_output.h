@@ -7,6 +7,9 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#if !defined(_WIN32)
+#include <sys/types.h>
+#endif
 
 namespace quillet::cli {
 
@@ -16,7 +19,9 @@ inline constexpr const char* kStandardOutput = "-";
 class SafeOutput {
  public:
   // Creates the empty temporary file (for "-" in the system's temporary folder); nullopt and
-  // the reason, naming the folder, when it cannot be created.
+  // the reason, naming the folder, when it cannot be created or the target is a directory.
+  // A target that is a device or a pipe gets no temporary file: see Direct. Until the
+  // temporary file is settled, a terminating signal removes it.
   static std::optional<SafeOutput> Create(const std::string& target, std::string* error);
 
   SafeOutput(SafeOutput&& other) noexcept;
@@ -26,7 +31,11 @@ class SafeOutput {
   // Removes the temporary file unless Commit or Abandon dealt with it.
   ~SafeOutput();
 
+  // Where the job writes: the temporary file, or the target itself when Direct.
   const std::string& TemporaryPath() const { return temporary_; }
+  // The target is no regular file (a device, a pipe): written directly, nothing to replace
+  // or keep, and Commit and Abandon do nothing.
+  bool Direct() const { return direct_; }
 
   // Puts the finished file in place: renamed over the target, or for "-" copied to out.
   // Empty, or the reason with the path when that failed.
@@ -36,11 +45,30 @@ class SafeOutput {
   std::string Abandon(bool keepPartial);
 
  private:
-  SafeOutput(std::string target, std::string temporary)
-      : target_(std::move(target)), temporary_(std::move(temporary)) {}
+#if defined(_WIN32)
+  struct Previous {};
+#else
+  // The file that the target replaces, whose mode and owner the new one takes.
+  struct Previous {
+    mode_t mode;
+    uid_t owner;
+    gid_t group;
+  };
+#endif
+
+  SafeOutput(std::string target, std::string temporary, std::optional<Previous> previous,
+             bool direct)
+      : target_(std::move(target)),
+        temporary_(std::move(temporary)),
+        previous_(previous),
+        direct_(direct) {}
+
+  void TakePreviousMode() const;
 
   std::string target_;
   std::string temporary_;
+  std::optional<Previous> previous_;
+  bool direct_ = false;
   bool settled_ = false;
 };
 

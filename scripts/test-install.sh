@@ -60,8 +60,14 @@ check_host "$scratch/cmake-host/host" HOSTSRV secret
 export PKG_CONFIG_PATH=$prefix/lib/pkgconfig
 [ "$(pkg-config --modversion quillet)" = 1.0.0 ] || fail "pkg-config does not find quillet 1.0.0"
 # shellcheck disable=SC2046 # the flags are words
-cc -std=c99 -Wall -Wextra -pedantic -Werror tests/install/host.c -o "$scratch/pkg-config-host" \
+cc -std=c89 -Wall -Wextra -pedantic -Werror tests/install/host.c -o "$scratch/pkg-config-host" \
   $(pkg-config --cflags --libs quillet)
+# The headers in C++ under strict warnings too.
+# shellcheck disable=SC2046 # the flags are words
+printf '#include "quillet_result_text.h"\nint main() { return quillet_result_text(1) != nullptr; }\n' |
+  c++ -x c++ -std=c++11 -Wall -Wextra -pedantic -Werror -Wzero-as-null-pointer-constant \
+    -Wold-style-cast $(pkg-config --cflags quillet) -fsyntax-only - ||
+  fail "the headers do not compile as strict C++"
 readelf -d "$scratch/pkg-config-host" | grep -qE '\((RPATH|RUNPATH)\)' &&
   fail "the pkg-config host got a run path"
 LD_LIBRARY_PATH=$prefix/lib check_host "$scratch/pkg-config-host" HOSTSRV secret

@@ -1,9 +1,12 @@
 // The quillet program as a user drives it: arguments, passwords, output and exit status, with
 // libquillet.so doing real work on the stand-in server in a scratch folder.
+#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <filesystem>
 #include <fstream>
@@ -306,6 +309,12 @@ TEST_F(ProgramTest, OnATerminalThePasswordIsAskedForAndNotShown) {
                                          {{"Password for server ACME: ", "not-it"}});
   EXPECT_EQ(wrong.status, 1);
   EXPECT_THAT(wrong.out, HasSubstr("return code 9103"));
+  // "--password-file -" on a terminal is typing too.
+  const ProgramRun fromInput =
+      RunOnTerminal(QUILLET_PROGRAM, {"dir-db", "ACME", "--password-file", "-"}, environment,
+                    {{"Password for server ACME: ", "typed-pw"}});
+  EXPECT_EQ(fromInput.status, 0) << fromInput.out;
+  EXPECT_THAT(fromInput.out, Not(HasSubstr("typed-pw")));
 }
 
 TEST_F(ProgramTest, AFailureGivesTheReturnCodeAndItsMeaning) {
@@ -504,6 +513,85 @@ TEST_F(ProgramTest, AnExportToADashGoesToStandardOutputOnlyWhenItSucceeds) {
   EXPECT_EQ(failed.status, 1);
   EXPECT_EQ(failed.out, "");
   EXPECT_THAT(failed.err, HasSubstr("nothing was written to standard output"));
+}
+
+TEST_F(ProgramTest, AnExportWritesThroughLinksDevicesAndPipesAndKeepsAFilesMode) {
+  CreateServerWithDatabase();
+  auto exportTo = [&](const std::string& file) {
+    return QuilletArguments({"export-csv", "DEMO", "SYSADM", "SELECT 7 AS n", file},
+                            WithPassword("SYSADM"));
+  };
+  // Through a link the file gets the rows; the link stays, and a private file stays private.
+  const std::string file = root_ + "/real.csv";
+  const std::string link = root_ + "/link.csv";
+  std::ofstream(file) << "old\n";
+  ASSERT_EQ(chmod(file.c_str(), 0600), 0);
+  std::filesystem::create_symlink("real.csv", link);
+  const ProgramRun throughLink = exportTo(link);
+  EXPECT_EQ(throughLink.status, 0) << throughLink.err;
+  EXPECT_TRUE(std::filesystem::is_symlink(link));
+  EXPECT_EQ(ReadFile(file), "\"n\"\r\n7\r\n");
+  struct stat info {};
+  ASSERT_EQ(stat(file.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600U);
+
+  // A device is written into, never replaced by a plain file.
+  const std::string sink = root_ + "/sink";
+  std::filesystem::create_symlink("/dev/null", sink);
+  const ProgramRun intoDevice = exportTo(sink);
+  EXPECT_EQ(intoDevice.status, 0) << intoDevice.err;
+  EXPECT_EQ(std::filesystem::read_symlink(sink), "/dev/null");
+
+  // A named pipe reaches its reader (held open here, so that nothing waits for one).
+  const std::string pipe = root_ + "/pipe";
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  const int reader = open(pipe.c_str(), O_RDWR | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  const ProgramRun intoPipe = exportTo(pipe);
+  char received[64];
+  const ssize_t count = read(reader, received, sizeof received);
+  close(reader);
+  EXPECT_EQ(intoPipe.status, 0) << intoPipe.err;
+  EXPECT_EQ(std::string(received, count > 0 ? static_cast<std::size_t>(count) : 0),
+            "\"n\"\r\n7\r\n");
+  EXPECT_TRUE(std::filesystem::is_fifo(pipe));
+
+  const ProgramRun intoFolder = exportTo(root_);
+  EXPECT_EQ(intoFolder.status, 1);
+  EXPECT_EQ(intoFolder.err, "quillet export-csv: " + root_ + " is a directory\n");
+}
+
+TEST_F(ProgramTest, AnExportEndedByASignalLeavesNoTemporaryFile) {
+  CreateServerWithDatabase();
+  const std::string csv = root_ + "/rows.csv";
+  std::ofstream(csv) << "yesterday's rows\n";
+  // Rows without end: only the signal stops the export.
+  const std::string endless =
+      "WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c) SELECT x FROM c";
+  EnvironmentChanges environment = environment_;
+  environment["QUILLET_PASSWORD"] = "SYSADM";
+  auto hidden = [&] {
+    for (const auto& entry : std::filesystem::directory_iterator(root_)) {
+      const std::string name = entry.path().filename().string();
+      std::error_code ignored;
+      if (name.rfind(".rows.csv.", 0) == 0 && entry.file_size(ignored) > 0) return true;
+    }
+    return false;
+  };
+  for (const int number : {SIGINT, SIGTERM}) {
+    const int process =
+        StartInBackground(QUILLET_PROGRAM, {"export-csv", "DEMO", "SYSADM", endless, csv},
+                          environment, root_ + "/output.txt");
+    for (int wait = 0; wait < 200 && !hidden(); ++wait) usleep(50000);
+    ASSERT_TRUE(hidden()) << ReadFile(root_ + "/output.txt");
+    kill(process, number);
+    EXPECT_EQ(WaitFor(process, 20), 128 + number);
+    EXPECT_FALSE(hidden());
+    int entries = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(root_)) ++entries;
+    EXPECT_EQ(entries, 3);  // the server folder, the file and the program's output
+    EXPECT_EQ(ReadFile(csv), "yesterday's rows\n");
+  }
 }
 
 TEST_F(ProgramTest, AnotherProcesssConnectionIsListedAndKilled) {

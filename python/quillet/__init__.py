@@ -9,7 +9,7 @@ import os
 import sys
 from dataclasses import dataclass
 from pathlib import Path
-from typing import List, Optional, Union
+from typing import List, Optional, Tuple, Union
 
 from . import _header
 
@@ -39,6 +39,10 @@ class QuilletError(Exception):
         self.function = function
         self.code = code
 
+    def __reduce__(self) -> Tuple[type, Tuple[str, int]]:
+        # Rebuilt from its arguments, so that it crosses process boundaries (multiprocessing).
+        return (QuilletError, (self.function, self.code))
+
 
 @dataclass(frozen=True)
 class Connection:
@@ -51,12 +55,14 @@ class Connection:
 
 
 def library_candidates() -> List[str]:
-    """Where the library is looked for, in order: $QUILLET_LIBRARY, this package's folder, the
-    system's search."""
-    candidates = []
+    """Where the library is looked for: $QUILLET_LIBRARY alone when it is set, else this
+    package's folder, then the system's search."""
     named = os.environ.get("QUILLET_LIBRARY")
     if named:
-        candidates.append(named)
+        # The library named on purpose is the one meant: another found instead would be a
+        # surprise nobody sees.
+        return [named]
+    candidates = []
     beside = Path(__file__).resolve().parent / _LIBRARY_NAME
     if beside.exists():
         candidates.append(str(beside))
@@ -84,6 +90,9 @@ def _load() -> ctypes.CDLL:
         except OSError as error:
             failures.append(f"{candidate}: {error}")
     else:
+        if os.environ.get("QUILLET_LIBRARY"):
+            raise OSError("the Quillet library that QUILLET_LIBRARY names could not be loaded: "
+                          + failures[0])
         raise OSError("the Quillet library could not be loaded (set QUILLET_LIBRARY to its "
                       "file): " + "; ".join(failures))
     text, number, out = ctypes.c_char_p, ctypes.c_int32, ctypes.c_char_p
@@ -100,7 +109,10 @@ def _load() -> ctypes.CDLL:
         "ExportCSV": [text, text, text, text, text],
     })
     for name, arguments in prototypes.items():
-        function = getattr(library, name)
+        try:
+            function = getattr(library, name)
+        except AttributeError:
+            raise OSError(f"{candidate} is not the Quillet library: it has no {name}") from None
         function.argtypes = arguments
         function.restype = ctypes.c_int32
     _library = library
@@ -109,7 +121,14 @@ def _load() -> ctypes.CDLL:
 
 def _encode(value: Text, what: str) -> bytes:
     path = os.fspath(value)
-    data = path if isinstance(path, bytes) else path.encode(_ENCODING)
+    if isinstance(path, bytes):
+        data = path
+    elif _WINDOWS:
+        data = path.encode(_ENCODING)
+    else:
+        # As os.fsencode: a name read from the system with bytes that do not decode (held as
+        # surrogates) goes back as those bytes.
+        data = path.encode(_ENCODING, "surrogateescape")
     # A NUL would end the text early: the library would act on a different name.
     if b"\0" in data:
         raise ValueError(f"{what} must not contain a NUL character")

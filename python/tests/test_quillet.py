@@ -1,6 +1,8 @@
 """The package against the stand-in server: each method reaches its job, results come back as
 Python values, failures as QuilletError with the library's code and text."""
 
+import os
+import pickle
 import sys
 from pathlib import Path
 
@@ -107,8 +109,25 @@ def test_the_texts_are_those_of_the_c_header() -> None:
 def test_the_library_is_looked_for_by_variable_then_beside_then_system(
         monkeypatch: pytest.MonkeyPatch) -> None:
     monkeypatch.setenv("QUILLET_LIBRARY", "/opt/q/libquillet.so.1")
-    candidates = quillet.library_candidates()
-    assert candidates[0] == "/opt/q/libquillet.so.1"
-    assert candidates[-1] in ("libquillet.so.1", "Quillet.dll")
+    assert quillet.library_candidates() == ["/opt/q/libquillet.so.1"]
+    # A library that QUILLET_LIBRARY names and that cannot be loaded is an error, not a reason
+    # to take another one.
+    monkeypatch.setattr(quillet, "_library", None)
+    with pytest.raises(OSError, match="QUILLET_LIBRARY names .*/opt/q/libquillet.so.1"):
+        quillet.Server("PYSRV").dir_db()
     monkeypatch.delenv("QUILLET_LIBRARY")
-    assert quillet.library_candidates()[0] == candidates[-1]
+    assert quillet.library_candidates()[-1] in ("libquillet.so.1", "Quillet.dll")
+
+
+def test_undecodable_paths_and_errors_travel_as_python_expects(server: quillet.Server,
+                                                               tmp_path: Path) -> None:
+    server.create_db("STOCK")
+    # A name as os.listdir gives it when its bytes are not UTF-8.
+    output = os.fsdecode(bytes(tmp_path) + b"/out\xff.csv")
+    quillet.Database("STOCK", user="SYSADM", password="SYSADM").export_csv("SELECT 1", output)
+    assert os.path.exists(bytes(tmp_path) + b"/out\xff.csv")
+    with pytest.raises(quillet.QuilletError) as refused:
+        server.create_db("STOCK")
+    copy = pickle.loads(pickle.dumps(refused.value))
+    assert (copy.function, copy.code, str(copy)) == ("CreateDB", refused.value.code,
+                                                     str(refused.value))
