@@ -10,6 +10,7 @@
 #include "progress.h"
 #include "quillet.h"
 #include "safe_output.h"
+#include "standin_admin_api.h"
 
 namespace quillet::cli {
 namespace {
@@ -78,6 +79,20 @@ std::string CheckDatabaseOrAll(const Invocation& invocation) {
   // An empty name would reach the library as "every database".
   if (named && invocation.arguments[1].empty()) return "DATABASE must not be empty";
   return "";
+}
+
+// The stand-in keeps each server as a folder under its root: with that root as ROOT, a
+// database's directory could be a server's folder, emptied of its catalogue and databases.
+std::string CheckSnapshotRoot(const Invocation& invocation) {
+  const StandinAdminApi* standin = FindStandinAdminApi();
+  if (standin == nullptr) return "";
+  std::error_code error;
+  const std::filesystem::path servers = std::filesystem::weakly_canonical(standin->root(), error);
+  const std::filesystem::path root =
+      std::filesystem::weakly_canonical(invocation.arguments[1], error);
+  if (error || servers != root) return "";
+  return "ROOT must not be the stand-in's folder of servers (" + servers.string() +
+         "): emptying a database's directory there could empty a server";
 }
 
 std::string CheckExport(const Invocation& invocation) {
@@ -203,7 +218,7 @@ SubcommandTable LibrarySubcommands() {
        "Backs up every database of SERVER into ROOT/DATABASE, emptying or creating each "
        "directory first. ROOT must exist. On failures the others are still backed up and the "
        "last failure is reported.",
-       2, 2, Credential::kServer, Listing::kNone, kPassword, nullptr,
+       2, 2, Credential::kServer, Listing::kNone, kPassword, CheckSnapshotRoot,
        [](const Invocation& i) {
          return Code(AllSnapShot(Argument(i, 0), Password(i), Argument(i, 1)));
        },

@@ -638,6 +638,12 @@ TEST_F(ProgramTest, SnapshotsAreWrittenIntoTheirDirectories) {
   struct stat info {};
   EXPECT_EQ(stat((all + "/DEMO").c_str(), &info), 0);
   EXPECT_TRUE(S_ISDIR(info.st_mode));
+  // There, a database named as another server would have that server's folder emptied.
+  const ProgramRun intoServers =
+      QuilletArguments({"all-snapshot", "ACME", root_ + "/."}, WithPassword("acme-pw"));
+  EXPECT_EQ(intoServers.status, 2);
+  EXPECT_THAT(intoServers.err, HasSubstr("ROOT must not be the stand-in's folder of servers"));
+  EXPECT_EQ(stat((root_ + "/ACME/standin.catalogue").c_str(), &info), 0);
 }
 
 TEST_F(ProgramTest, MaintenanceJobsRunOnADatabase) {
