@@ -70,7 +70,7 @@ SafeOutput::SafeOutput(SafeOutput&& other) noexcept
 }
 
 SafeOutput::~SafeOutput() {
-  if (!settled_) std::remove(temporary_.c_str());
+  if (!settled_) (void)std::remove(temporary_.c_str());
 }
 
 std::string SafeOutput::Commit(std::ostream& out) {
@@ -79,17 +79,17 @@ std::string SafeOutput::Commit(std::ostream& out) {
     std::ifstream file(temporary_, std::ios::binary);
     if (!file) {
       const std::string reason = "cannot read " + SystemReason(temporary_);
-      std::remove(temporary_.c_str());
+      (void)std::remove(temporary_.c_str());
       return reason;
     }
     out << file.rdbuf();
     out.flush();
-    std::remove(temporary_.c_str());
+    (void)std::remove(temporary_.c_str());
     return out ? "" : "could not write to standard output";
   }
   if (!Replace(temporary_, target_)) {
     const std::string reason = "cannot replace " + SystemReason(target_);
-    std::remove(temporary_.c_str());
+    (void)std::remove(temporary_.c_str());
     return reason;
   }
   return "";
@@ -101,10 +101,10 @@ std::string SafeOutput::Abandon(bool keepPartial) {
     const std::string partial = target_ + ".partial";
     if (Replace(temporary_, partial)) return "";
     const std::string reason = "cannot keep the rows as " + SystemReason(partial);
-    std::remove(temporary_.c_str());
+    (void)std::remove(temporary_.c_str());
     return reason;
   }
-  std::remove(temporary_.c_str());
+  (void)std::remove(temporary_.c_str());
   return "";
 }
 
