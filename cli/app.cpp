@@ -261,7 +261,7 @@ int Run(const Subcommand& subcommand, const std::vector<std::string>& arguments,
   }
   if (subcommand.progress != Progress::kNone && ((terminal && !parsed.quiet) || parsed.verbose)) {
     char took[32];
-    std::snprintf(took, sizeof took, "%.1f s", seconds);
+    (void)std::snprintf(took, sizeof took, "%.1f s", seconds);
     environment.err << subcommand.name << ": done"
                     << (result.summary.empty() ? "" : ", " + result.summary) << " in " << took
                     << "\n";

@@ -41,7 +41,7 @@ PasswordOutcome ReadPasswordFile(const std::string& path) {
   struct stat info {};
   if (stat(path.c_str(), &info) == 0 && (info.st_mode & 077) != 0) {
     char mode[8];
-    std::snprintf(mode, sizeof mode, "%03o", static_cast<unsigned>(info.st_mode & 0777));
+    (void)std::snprintf(mode, sizeof mode, "%03o", static_cast<unsigned>(info.st_mode & 0777));
     return {std::nullopt, "the password file " + path + " can be read by group or others (mode " +
                               mode + "), so it is not used; make it private: chmod 600 " + path};
   }

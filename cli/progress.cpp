@@ -14,7 +14,7 @@ constexpr const char* kClearLine = "\r\033[K";
 
 std::string Seconds(double seconds) {
   char text[32];
-  std::snprintf(text, sizeof text, "%.1f s", seconds);
+  (void)std::snprintf(text, sizeof text, "%.1f s", seconds);
   return text;
 }
 
@@ -28,7 +28,7 @@ std::string HumanBytes(double bytes) {
     ++unit;
   }
   char text[32];
-  std::snprintf(text, sizeof text, unit == 0 ? "%.0f %s" : "%.1f %s", bytes, units[unit]);
+  (void)std::snprintf(text, sizeof text, unit == 0 ? "%.0f %s" : "%.1f %s", bytes, units[unit]);
   return text;
 }
 

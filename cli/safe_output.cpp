@@ -137,7 +137,7 @@ SafeOutput::SafeOutput(SafeOutput&& other) noexcept
 
 SafeOutput::~SafeOutput() {
   if (settled_ || direct_) return;
-  std::remove(temporary_.c_str());
+  (void)std::remove(temporary_.c_str());
   Disarm();
 }
 
@@ -148,7 +148,7 @@ void SafeOutput::TakePreviousMode() const {
   if (chown(temporary_.c_str(), previous_->owner, previous_->group) != 0) {
     // Another owner needs privileges; the file stays the caller's.
   }
-  chmod(temporary_.c_str(), previous_->mode);
+  (void)chmod(temporary_.c_str(), previous_->mode);
 #endif
 }
 
@@ -159,19 +159,19 @@ std::string SafeOutput::Commit(std::ostream& out) {
     std::ifstream file(temporary_, std::ios::binary);
     if (!file) {
       const std::string reason = "cannot read " + SystemReason(temporary_);
-      std::remove(temporary_.c_str());
+      (void)std::remove(temporary_.c_str());
       return reason;
     }
     out << file.rdbuf();
     out.flush();
-    std::remove(temporary_.c_str());
+    (void)std::remove(temporary_.c_str());
     Disarm();
     return out ? "" : "could not write to standard output";
   }
   TakePreviousMode();
   if (!Replace(temporary_, target_)) {
     const std::string reason = "cannot replace " + SystemReason(target_);
-    std::remove(temporary_.c_str());
+    (void)std::remove(temporary_.c_str());
     Disarm();
     return reason;
   }
@@ -190,11 +190,11 @@ std::string SafeOutput::Abandon(bool keepPartial) {
       return "";
     }
     const std::string reason = "cannot keep the rows as " + SystemReason(partial);
-    std::remove(temporary_.c_str());
+    (void)std::remove(temporary_.c_str());
     Disarm();
     return reason;
   }
-  std::remove(temporary_.c_str());
+  (void)std::remove(temporary_.c_str());
   Disarm();
   return "";
 }

@@ -6,6 +6,7 @@
 #include "client/connect_text.h"
 #include "database_admin/csv_writer.h"
 #include "database_admin/cursor_job.h"
+#include "database_admin/database_admin_jobs.h"
 #include "database_admin/text_scan.h"
 #include "quillet.h"
 
@@ -176,7 +177,7 @@ using quillet::CursorConnection;
 using quillet::kDefaultConnectMode;
 using quillet::RunCursorJob;
 
-extern "C" {
+namespace quillet {
 
 // The arguments are checked before the file is opened, so a refused call leaves an existing
 // file as it was. The file is closed after the connection, on every path; a file that did not
@@ -195,4 +196,4 @@ int32_t ExportCSV(const char* database, const char* user, const char* password,
   return csv.Close() ? result : QUILLET_ERROR_FILE_WRITE;
 }
 
-}  // extern "C"
+}  // namespace quillet

@@ -3,6 +3,7 @@
 
 #include "client/host_text.h"
 #include "database_admin/cursor_job.h"
+#include "database_admin/database_admin_jobs.h"
 #include "quillet.h"
 
 namespace {
@@ -21,7 +22,7 @@ constexpr std::size_t kMaxScriptNameLength = kLoadCommandSize - sizeof "LOAD SQL
 
 }  // namespace
 
-extern "C" {
+namespace quillet {
 
 int32_t UpdateStats(const char* database, const char* user, const char* password) {
   return RunCursorJob(database, user, password, kDefaultConnectMode,
@@ -83,4 +84,4 @@ int32_t ReLoad(const char* database, const char* user, const char* password,
       });
 }
 
-}  // extern "C"
+}  // namespace quillet

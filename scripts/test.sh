@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The one test command: installs what is missing, builds for Linux and for 32-bit Windows, runs
+# The one test command: installs what is missing, builds for Linux and for 32-bit Windows, checks
+# the formatting and clang-tidy's findings (scripts/check-style.sh), runs
 # every test (the Windows ones under Wine), uses the installed library from a scratch prefix,
 # builds the library without the stand-in, runs the Linux tests again under AddressSanitizer
 # and UndefinedBehaviorSanitizer, and gives each fuzz target a bounded run.
@@ -10,6 +11,7 @@ scripts/install-dependencies.sh
 
 cmake --preset linux
 cmake --build --preset linux
+scripts/check-style.sh build/linux
 ctest --preset linux
 grep -h '^failure sweep:' build/linux/Testing/Temporary/LastTest.log
 scripts/test-install.sh build/linux

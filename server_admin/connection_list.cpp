@@ -4,6 +4,7 @@
 
 #include "quillet.h"
 #include "server_admin/connection_entry.h"
+#include "server_admin/server_admin_jobs.h"
 #include "server_admin/server_job.h"
 
 namespace quillet {
@@ -51,7 +52,7 @@ using quillet::ResultOf;
 using quillet::RunServerJob;
 using quillet::ServerConnection;
 
-extern "C" {
+namespace quillet {
 
 int32_t ListConnections(const char* server, const char* password, char* list) {
   if (list == nullptr) return QUILLET_ERROR_ARGUMENT;
@@ -94,4 +95,4 @@ int32_t KillAllConnections(const char* server, const char* password, const char*
   });
 }
 
-}  // extern "C"
+}  // namespace quillet

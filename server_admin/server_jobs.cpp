@@ -3,6 +3,7 @@
 
 #include "quillet.h"
 #include "server_admin/database_list.h"
+#include "server_admin/server_admin_jobs.h"
 #include "server_admin/server_job.h"
 
 namespace quillet {
@@ -23,7 +24,7 @@ using quillet::ResultOf;
 using quillet::RunServerJob;
 using quillet::ServerConnection;
 
-extern "C" {
+namespace quillet {
 
 int32_t InstallDB(const char* server, const char* password, const char* database) {
   return RunServerJob(server, password, [&](ServerConnection& connection) {
@@ -70,4 +71,4 @@ int32_t DirDB(const char* server, const char* password, char* list) {
   });
 }
 
-}  // extern "C"
+}  // namespace quillet

@@ -4,6 +4,7 @@
 
 #include "quillet.h"
 #include "server_admin/database_list.h"
+#include "server_admin/server_admin_jobs.h"
 #include "server_admin/server_job.h"
 #include "server_admin/snapshot_directories.h"
 
@@ -44,7 +45,7 @@ using quillet::ResultOf;
 using quillet::RunServerJob;
 using quillet::ServerConnection;
 
-extern "C" {
+namespace quillet {
 
 int32_t SnapShot(int32_t flag, const char* server, const char* password, const char* database,
                  const char* directory) {
@@ -63,4 +64,4 @@ int32_t AllSnapShot(const char* server, const char* password, const char* root_d
   });
 }
 
-}  // extern "C"
+}  // namespace quillet

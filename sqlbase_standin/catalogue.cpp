@@ -123,7 +123,7 @@ int16_t Catalogue::HashClearPasswords() {
     SqliteStatement select(db_, "SELECT 1 FROM settings WHERE key = 'passwords'");
     const int step = select.Step();
     *done = step == SQLITE_ROW;
-    return step == SQLITE_ROW || step == SQLITE_DONE ? 0 : Failed(step);
+    return step == SQLITE_ROW || step == SQLITE_DONE ? int16_t{0} : Failed(step);
   };
   bool done = false;
   if (const int16_t code = hashed(&done)) return code;
@@ -193,7 +193,7 @@ void Catalogue::RaiseSignals() {
 
 int16_t Catalogue::Execute(const char* sql) {
   const int code = sqlite3_exec(db_, sql, nullptr, nullptr, nullptr);
-  return code == SQLITE_OK ? 0 : Failed(code);
+  return code == SQLITE_OK ? int16_t{0} : Failed(code);
 }
 
 int16_t Catalogue::Begin() { return Execute("BEGIN IMMEDIATE"); }
@@ -253,7 +253,7 @@ int16_t Catalogue::DatabaseNames(std::vector<std::string>* names) {
   SqliteStatement select(db_, "SELECT name FROM databases ORDER BY name");
   int step;
   while ((step = select.Step()) == SQLITE_ROW) names->push_back(select.Text(0));
-  return step == SQLITE_DONE ? 0 : Failed(step);
+  return step == SQLITE_DONE ? int16_t{0} : Failed(step);
 }
 
 int16_t Catalogue::AddDatabase(const std::string& database) {
@@ -304,7 +304,7 @@ int16_t Catalogue::SetUser(const std::string& database, const std::string& user,
   if (hash.empty()) return STANDIN_CATALOGUE_ERROR;
   SqliteStatement upsert(db_, "INSERT OR REPLACE INTO users VALUES(?, upper(?), ?)");
   const int step = upsert.Bind(1, database).Bind(2, user).Bind(3, hash).Step();
-  return step == SQLITE_DONE ? 0 : Failed(step);
+  return step == SQLITE_DONE ? int16_t{0} : Failed(step);
 }
 
 int16_t Catalogue::ForgetDeadConnections() {
@@ -366,13 +366,13 @@ int16_t Catalogue::Register(const std::string& user, const std::string& database
 int16_t Catalogue::Unregister(int64_t id) {
   SqliteStatement remove(db_, "DELETE FROM connections WHERE id = ?");
   const int step = remove.Bind(1, id).Step();
-  return step == SQLITE_DONE ? 0 : Failed(step);
+  return step == SQLITE_DONE ? int16_t{0} : Failed(step);
 }
 
 int16_t Catalogue::Released(int64_t id) {
   SqliteStatement update(db_, "UPDATE connections SET killed = 2 WHERE id = ? AND killed = 1");
   const int step = update.Bind(1, id).Step();
-  return step == SQLITE_DONE ? 0 : Failed(step);
+  return step == SQLITE_DONE ? int16_t{0} : Failed(step);
 }
 
 int16_t Catalogue::StateOf(int64_t id) {

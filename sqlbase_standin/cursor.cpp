@@ -305,19 +305,19 @@ int16_t Cursor::RunSpecial(const std::string& statement, bool* handled) {
   *handled = true;
   if (statement == "UPDATE STATISTICS ON DATABASE") {
     const int code = sqlite3_exec(db_, "ANALYZE", nullptr, nullptr, nullptr);
-    return code == SQLITE_OK ? 0 : Failed(code, db_);
+    return code == SQLITE_OK ? int16_t{0} : Failed(code, db_);
   }
   if (statement == "LOCK DATABASE") {
     // The lock is a write transaction that no other connection, in any process, can start
     // until it ends: their writes and locks wait for the lock wait, then fail.
     if (sqlite3_get_autocommit(db_) == 0) return STANDIN_SQL_ERROR;
     const int code = sqlite3_exec(db_, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr);
-    return code == SQLITE_OK ? 0 : Failed(code, db_);
+    return code == SQLITE_OK ? int16_t{0} : Failed(code, db_);
   }
   if (statement == "UNLOCK DATABASE") {
     if (sqlite3_get_autocommit(db_) != 0) return 0;
     const int code = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
-    return code == SQLITE_OK ? 0 : Failed(code, db_);
+    return code == SQLITE_OK ? int16_t{0} : Failed(code, db_);
   }
   *handled = false;
   return 0;
@@ -366,7 +366,7 @@ int16_t Cursor::CompileAndExecute(const char* text) {
     }
   }
   isSelect_ = sqlite3_column_count(statement_) > 0;
-  return isSelect_ ? 0 : Step();
+  return isSelect_ ? int16_t{0} : Step();
 }
 
 // Runs a statement that selects nothing to its end.
@@ -386,7 +386,7 @@ int16_t Cursor::Execute() {
   sqlite3_reset(statement_);
   rowCount_ = 0;
   fetching_ = false;
-  return isSelect_ ? 0 : Step();
+  return isSelect_ ? int16_t{0} : Step();
 }
 
 int16_t Cursor::Fetch() {
@@ -416,7 +416,7 @@ int16_t Cursor::Commit() {
   if (statement_ != nullptr) sqlite3_reset(statement_);
   if (sqlite3_get_autocommit(db_) != 0) return 0;
   const int code = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
-  return code == SQLITE_OK ? 0 : Failed(code, db_);
+  return code == SQLITE_OK ? int16_t{0} : Failed(code, db_);
 }
 
 int16_t Cursor::Load(const char* command) {

@@ -111,7 +111,7 @@ int16_t SQLWNTM_CALL sqlwntm_128(uint16_t handle, int32_t parameter, int32_t* va
 
 int16_t SQLWNTM_CALL sqlwntm_17(uint16_t handle) {
   std::unique_ptr<Cursor> cursor = standin::TakeCursor(handle);
-  return cursor == nullptr ? STANDIN_BAD_HANDLE : cursor->Disconnect();
+  return cursor == nullptr ? int16_t{STANDIN_BAD_HANDLE} : cursor->Disconnect();
 }
 
 int16_t SQLWNTM_CALL sqlwntm_7(uint16_t handle, const char* text, int32_t) {

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -56,7 +57,8 @@ void PutText(unsigned char* record, int32_t offset, int32_t room, const std::str
   const std::size_t length = text.size() < static_cast<std::size_t>(room - 1)
                                  ? text.size()
                                  : static_cast<std::size_t>(room - 1);
-  std::memcpy(record + offset, text.data(), length);
+  // A fixed-width field of a zeroed record: the text is cut to leave its last byte zero.
+  std::copy_n(text.data(), length, record + offset);
 }
 
 }  // namespace
@@ -94,7 +96,8 @@ int16_t ServerSession::CreateDatabase(const char* database) {
   if (code == 0) {
     // SQLite gives the log files the mode of the database file.
     madeFile = MakePrivateFile(path);
-    code = madeFile ? PrepareDatabaseFile(path, SQLITE_OPEN_READWRITE) : STANDIN_FILE_ERROR;
+    code =
+        madeFile ? PrepareDatabaseFile(path, SQLITE_OPEN_READWRITE) : int16_t{STANDIN_FILE_ERROR};
   }
   if (code == 0) code = catalogue_.AddDatabase(database);
   code = catalogue_.End(code);
@@ -193,10 +196,8 @@ int16_t ServerSession::Backup(const char* database, const char* directory) {
     sqlite3_backup_finish(backup);
     if ((step & 0xff) == SQLITE_BUSY || (step & 0xff) == SQLITE_LOCKED) {
       code = STANDIN_DATABASE_LOCKED;
-    } else if (step != SQLITE_DONE) {
-      code = STANDIN_FILE_ERROR;
-    } else if (sqlite3_exec(copy, "PRAGMA journal_mode=DELETE", nullptr, nullptr, nullptr) !=
-               SQLITE_OK) {
+    } else if (step != SQLITE_DONE || sqlite3_exec(copy, "PRAGMA journal_mode=DELETE", nullptr,
+                                                   nullptr, nullptr) != SQLITE_OK) {
       code = STANDIN_FILE_ERROR;
     }
   }
@@ -258,7 +259,8 @@ int16_t ServerSession::DatabaseNames(const char* server, char* buffer, int32_t s
   for (const std::string& name : names) list.append(name).push_back('\0');
   list.push_back('\0');
   if (static_cast<int64_t>(list.size()) > size) return STANDIN_BUFFER_TOO_SMALL;
-  std::memcpy(buffer, list.data(), list.size());
+  // The list carries its own NULs: each name's and the closing empty name's.
+  std::copy(list.begin(), list.end(), buffer);
   return 0;
 }
 

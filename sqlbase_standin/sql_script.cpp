@@ -228,7 +228,7 @@ int16_t RunScript(sqlite3* db, const std::string& file) {
     return failed;
   }
   const int release = sqlite3_exec(db, "RELEASE standin_load", nullptr, nullptr, nullptr);
-  return release == SQLITE_OK ? 0 : Failed(release, db);
+  return release == SQLITE_OK ? int16_t{0} : Failed(release, db);
 }
 
 int16_t WriteUnloadScript(sqlite3* db, const std::string& file) {

@@ -141,7 +141,7 @@ int16_t standin_server_start(const char* server) {
   bool running = false;
   if (const int16_t code = catalogue.IsRunning(&running)) return code;
   // Starting a running server changes nothing: its connections stay.
-  return running ? 0 : catalogue.SetRunning(true);
+  return running ? int16_t{0} : catalogue.SetRunning(true);
 }
 
 int16_t standin_server_state(const char* server, int32_t* running) {

@@ -28,7 +28,8 @@ inline void PutText(std::string& reply, std::size_t at, std::size_t width,
 // The records, and a count that is theirs unless `count` says otherwise.
 inline std::string ActiveCursorsReply(const std::vector<CursorRecord>& records,
                                       int32_t count = -1) {
-  const auto reported = static_cast<uint16_t>(count < 0 ? records.size() : count);
+  const auto reported =
+      static_cast<uint16_t>(count < 0 ? records.size() : static_cast<std::size_t>(count));
   std::string reply(12 + 104 * records.size(), '\0');
   reply[8] = static_cast<char>(reported & 0xFFU);
   reply[9] = static_cast<char>(reported >> 8U);

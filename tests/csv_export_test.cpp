@@ -316,6 +316,6 @@ TEST_P(CsvExportFailureTest, TruncatesTheFileAndReportsTheFailingStep) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Steps, CsvExportFailureTest, ::testing::ValuesIn(kFailurePaths),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& test) { return std::string(test.param.name); });
 
 }  // namespace

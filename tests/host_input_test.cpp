@@ -164,7 +164,7 @@ TEST_P(HostInputTest, BytesAboveAsciiAndControlCharactersPassUnchanged) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Exports, HostInputTest, ::testing::ValuesIn(kExportsUnderTest),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& test) { return std::string(test.param.name); });
 
 // The three login texts share 125 characters, however they are split.
 TEST_F(FakeClientTest, LoginTextsMayTakeExactly125CharactersTogether) {

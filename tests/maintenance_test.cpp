@@ -93,7 +93,7 @@ TEST_F(MaintenanceTest, ReLoadWhoseLockFailsStillLoadsAndReportsTheLock) {
 }
 
 TEST_F(MaintenanceTest, ReLoadWhoseLoadFailsReportsTheLoadAndNeitherUnlocksNorCommits) {
-  for (int16_t lock : {0, 12}) {
+  for (const int16_t lock : {int16_t{0}, int16_t{12}}) {
     fake::Reset();
     fake::SetParameter1003(0);
     fake::Returns(7, {lock});
@@ -192,6 +192,6 @@ TEST_P(DatabaseJobTest, ConcurrentJobsEachOpenTheirOwnDatabase) {
 }
 
 INSTANTIATE_TEST_SUITE_P(DatabaseJobs, DatabaseJobTest, ::testing::ValuesIn(kDatabaseJobs),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& test) { return std::string(test.param.name); });
 
 }  // namespace

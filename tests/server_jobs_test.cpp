@@ -64,7 +64,7 @@ TEST_P(OneOperationJobTest, CodesKeepTheirSignWhenWidened) {
 }
 
 INSTANTIATE_TEST_SUITE_P(ServerJobs, OneOperationJobTest, ::testing::ValuesIn(kJobs),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& test) { return std::string(test.param.name); });
 
 TEST_F(FakeClientTest, ServerTextsReachTheClientLibraryUnchangedNullIncluded) {
   EXPECT_EQ(CreateDB(nullptr, nullptr, nullptr), 0);

@@ -170,7 +170,9 @@ TEST_F(ProgramTest, LongJobsShowProgressAndASummaryOnATerminalOnly) {
               HasSubstr("export-csv: done, 400000 rows, " + std::to_string(bytes) + " bytes ("));
   const std::string took = shown.out.substr(shown.out.rfind(" in ") + 4);
   // Updates come four times a second: a job that took longer showed at least one.
-  if (std::stod(took) >= 0.3) EXPECT_THAT(shown.out, HasSubstr(" written, "));
+  if (std::stod(took) >= 0.3) {
+    EXPECT_THAT(shown.out, HasSubstr(" written, "));
+  }
 
   std::vector<std::string> quiet = exportMany;
   quiet.push_back("-q");

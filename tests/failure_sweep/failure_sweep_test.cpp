@@ -337,7 +337,8 @@ TEST_P(FailureSweep, EveryCallFailingKeepsTheRules) {
       ++sequencesChecked;
 
       ASSERT_GT(failed.calls.size(), position);
-      EXPECT_TRUE(std::equal(success.calls.begin(), success.calls.begin() + position + 1,
+      EXPECT_TRUE(std::equal(success.calls.begin(),
+                             success.calls.begin() + static_cast<std::ptrdiff_t>(position) + 1,
                              failed.calls.begin()))
           << "the run departs from the successful one before the failure";
 
@@ -358,7 +359,7 @@ TEST_P(FailureSweep, EveryCallFailingKeepsTheRules) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Exports, FailureSweep, ::testing::ValuesIn(kExports),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& test) { return std::string(test.param.name); });
 
 // The disk fills up after every interesting number of bytes of the export file: none, one,
 // each side of the writer's block boundaries, the last byte, and a stride in between. Each time
@@ -446,6 +447,6 @@ const Export kLargeExport[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Exports, FullDiskSweep, ::testing::ValuesIn(kLargeExport),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& test) { return std::string(test.param.name); });
 
 }  // namespace

@@ -97,8 +97,12 @@ TEST_F(StandinCursorTest, SelectColumnsAreDescribedWithTheirTypeCodes) {
     EXPECT_EQ(sqlwntm_14(cursor_, column, &type, &length, name, &nameLength, &extra1, &extra2), 0);
     EXPECT_EQ(type, expectedTypes[column - 1]) << column;
     EXPECT_EQ(std::strlen(name), nameLength);
-    if (column == 1) EXPECT_EQ(length, 20);
-    if (column == 8) EXPECT_STREQ(name, "a_rather_long_colu");
+    if (column == 1) {
+      EXPECT_EQ(length, 20);
+    }
+    if (column == 8) {
+      EXPECT_STREQ(name, "a_rather_long_colu");
+    }
   }
   EXPECT_EQ(sqlwntm_14(cursor_, 11, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr),
             STANDIN_BAD_COLUMN);

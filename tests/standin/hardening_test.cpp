@@ -313,7 +313,9 @@ TEST_F(StandinHardeningTest, AKillReleasesTheLockOfAnIdleClientWithinASecond) {
   const int32_t wait = 3;
   EXPECT_EQ(sqlwntm_128(cursor, 3003, const_cast<int32_t*>(&wait), 0), 0);
   for (const calls::Record& record : records) {
-    if (record.process > 1) EXPECT_EQ(sqlwntm_125(server, record.process), 0);
+    if (record.process > 1) {
+      EXPECT_EQ(sqlwntm_125(server, record.process), 0);
+    }
   }
   const auto start = std::chrono::steady_clock::now();
   // The cursor of this process was killed too: a new one writes.

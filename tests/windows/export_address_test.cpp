@@ -43,12 +43,16 @@ TEST_F(LoadedModuleTest, NoOrdinalOutsideTheListResolves) {
   std::set<int> listed;
   for (const ListedExport& entry : kListedExports) listed.insert(entry.ordinal);
   for (int ordinal = 1; ordinal <= 64; ++ordinal) {
-    if (listed.count(ordinal) == 0) EXPECT_EQ(ByOrdinal(ordinal), nullptr) << ordinal;
+    if (listed.count(ordinal) == 0) {
+      EXPECT_EQ(ByOrdinal(ordinal), nullptr) << ordinal;
+    }
   }
 }
 
 TEST_F(LoadedModuleTest, AnOrdinalCalledWithTheCCallingConventionDoesItsJob) {
-  const auto createDB = reinterpret_cast<decltype(&CreateDB)>(ByOrdinal(2));
+  // Through void (*)(): the address is the export's, whatever type GetProcAddress gives it.
+  const auto createDB =
+      reinterpret_cast<decltype(&CreateDB)>(reinterpret_cast<void (*)()>(ByOrdinal(2)));
   ASSERT_NE(createDB, nullptr);
   EXPECT_EQ(createDB("srv", "pw", "db"), 0);
   EXPECT_THAT(fake::Calls(), ElementsAre("98(&,srv,pw)", "96(7,db,0)", "106(7)"));
