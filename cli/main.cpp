@@ -25,7 +25,7 @@ int main(int argc, char** argv) {
   setrlimit(RLIMIT_CORE, &noCore);
   // Past a file size limit a write fails and the export says so, rather than the signal
   // ending the process with its temporary file left behind.
-  std::signal(SIGXFSZ, SIG_IGN);
+  (void)std::signal(SIGXFSZ, SIG_IGN);
 #endif
   SubcommandTable table = LibrarySubcommands();
 #if !defined(_WIN32)

@@ -48,8 +48,8 @@ volatile std::sig_atomic_t pending = 0;
 // behind; the signal then does what it would have done.
 void RemovePendingThenDie(int number) {
   if (pending != 0) unlink(pendingPath);
-  std::signal(number, SIG_DFL);
-  std::raise(number);
+  (void)std::signal(number, SIG_DFL);
+  (void)std::raise(number);
 }
 
 void Arm(const std::string& path) {
