@@ -36,27 +36,12 @@ class EchoOff {
 bool InputIsTerminal() { return isatty(STDIN_FILENO) == 1; }
 bool ErrorIsTerminal() { return isatty(STDERR_FILENO) == 1; }
 
-std::optional<std::string> ReadLine(const std::string& question) {
-  std::cerr << question << std::flush;
-  std::string line;
-  if (!std::getline(std::cin, line)) {
-    std::cerr << '\n';
-    return std::nullopt;
-  }
-  if (!line.empty() && line.back() == '\r') line.pop_back();
-  return line;
-}
-
 std::optional<std::string> ReadHiddenLine(const std::string& prompt) {
   // Echo goes off before the prompt shows, so that nothing typed in answer to it is echoed.
   EchoOff echoOff;
   std::cerr << prompt << std::flush;
-  std::string line;
-  if (!std::getline(std::cin, line)) {
-    std::cerr << '\n';
-    return std::nullopt;
-  }
-  if (!line.empty() && line.back() == '\r') line.pop_back();
+  std::optional<std::string> line = ReadAnswer();
+  if (!line) std::cerr << '\n';
   return line;
 }
 

@@ -10,6 +10,9 @@ namespace quillet::cli {
 bool InputIsTerminal();
 bool ErrorIsTerminal();
 
+// One line from standard input without its line end (LF or CR LF); nullopt at end of input.
+std::optional<std::string> ReadAnswer();
+
 // Writes the question to standard error and reads one line from standard input, echoed.
 std::optional<std::string> ReadLine(const std::string& question);
 

@@ -35,26 +35,12 @@ class EchoOff {
 bool InputIsTerminal() { return _isatty(_fileno(stdin)) != 0; }
 bool ErrorIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
 
-std::optional<std::string> ReadLine(const std::string& question) {
-  std::cerr << question << std::flush;
-  std::string line;
-  if (!std::getline(std::cin, line)) {
-    std::cerr << '\n';
-    return std::nullopt;
-  }
-  if (!line.empty() && line.back() == '\r') line.pop_back();
-  return line;
-}
-
 std::optional<std::string> ReadHiddenLine(const std::string& prompt) {
   EchoOff echoOff;
   std::cerr << prompt << std::flush;
-  std::string line;
-  const bool read = static_cast<bool>(std::getline(std::cin, line));
+  std::optional<std::string> line = ReadAnswer();
   // The console shows no line end for the Enter that echo swallowed.
   std::cerr << '\n';
-  if (!read) return std::nullopt;
-  if (!line.empty() && line.back() == '\r') line.pop_back();
   return line;
 }
 
