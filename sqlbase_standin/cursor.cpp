@@ -10,6 +10,7 @@
 
 #include "kill_watcher.h"
 #include "last_message.h"
+#include "number_text.h"
 #include "password_hash.h"
 #include "process_identity.h"
 #include "sql_script.h"
@@ -219,6 +220,7 @@ void Cursor::CloseDatabase() {
   sqlite3_finalize(statement_);
   statement_ = nullptr;
   isSelect_ = false;
+  kept_ = Kept::kNothing;
   bindings_.clear();
   storageClasses_.clear();
   // Closing rolls back whatever was not committed, the transaction of a database lock too.
@@ -286,6 +288,7 @@ int16_t Cursor::SetIsolation(const char* level) {
   if (normalised != "RL" && normalised != "RR" && normalised != "CS" && normalised != "RO") {
     return STANDIN_BAD_PARAMETER;
   }
+  DropKept();
   // SQLite reads are always consistent; read-only is the one level that changes anything.
   const char* pragma = normalised == "RO" ? "PRAGMA query_only=1" : "PRAGMA query_only=0";
   if (sqlite3_exec(db_, pragma, nullptr, nullptr, nullptr) != SQLITE_OK) return STANDIN_SQL_ERROR;
@@ -329,6 +332,7 @@ int16_t Cursor::CompileAndExecute(const char* text) {
   sqlite3_finalize(statement_);
   statement_ = nullptr;
   isSelect_ = false;
+  kept_ = Kept::kNothing;
   bindings_.clear();
   storageClasses_.clear();
   rowCount_ = 0;
@@ -380,12 +384,21 @@ int16_t Cursor::Step() {
   return 0;
 }
 
+void Cursor::DropKept() {
+  if (kept_ == Kept::kNothing) return;
+  kept_ = Kept::kNothing;
+  sqlite3_reset(statement_);
+}
+
 int16_t Cursor::Execute() {
   if (const int16_t code = Alive()) return code;
   if (statement_ == nullptr) return STANDIN_NO_STATEMENT;
-  sqlite3_reset(statement_);
   rowCount_ = 0;
   fetching_ = false;
+  // Described and not fetched from: the statement stands at its first row, which is where
+  // running it again would bring it, and nothing has run on the connection since.
+  if (kept_ != Kept::kNothing) return 0;
+  sqlite3_reset(statement_);
   return isSelect_ ? int16_t{0} : Step();
 }
 
@@ -393,26 +406,52 @@ int16_t Cursor::Fetch() {
   if (const int16_t code = Alive()) return code;
   if (statement_ == nullptr || !isSelect_) return STANDIN_NO_STATEMENT;
   fetching_ = true;
-  const int step = sqlite3_step(statement_);
+  const Kept kept = kept_;
+  kept_ = Kept::kNothing;
+  // The statement is left at its end, as a step that found no more rows leaves it.
+  if (kept == Kept::kNoRows) return 1;
+  const int step = kept == Kept::kFirstRow ? SQLITE_ROW : sqlite3_step(statement_);
   if (step == SQLITE_DONE) return 1;
   if (step != SQLITE_ROW) {
     sqlite3_reset(statement_);
     return Failed(step, db_);
   }
   ++rowCount_;
-  for (const auto& [column, binding] : bindings_) {
-    const auto* value = reinterpret_cast<const char*>(sqlite3_column_text(statement_, column - 1));
-    const int32_t size = value == nullptr ? 0 : sqlite3_column_bytes(statement_, column - 1);
+  const int bound = static_cast<int>(bindings_.size());
+  for (int column = 0; column < bound; ++column) {
+    const Binding& binding = bindings_[static_cast<std::size_t>(column)];
+    if (binding.buffer == nullptr) continue;
+    char number[kNumberTextSize];
+    const char* value = number;
+    std::size_t size = 0;
+    // Numbers are written here as SQLite would write them, without its general formatting.
+    switch (sqlite3_column_type(statement_, column)) {
+      case SQLITE_INTEGER:
+        size = IntegerText(sqlite3_column_int64(statement_, column), number);
+        break;
+      case SQLITE_FLOAT:
+        size = RealText(sqlite3_column_double(statement_, column), number);
+        break;
+      default:
+        break;
+    }
+    if (size == 0) {
+      value = reinterpret_cast<const char*>(sqlite3_column_text(statement_, column));
+      size =
+          value == nullptr ? 0 : static_cast<std::size_t>(sqlite3_column_bytes(statement_, column));
+    }
     // At most the declared length; a NUL follows when there is room for it.
-    const int32_t copied = std::min(size, binding.length);
-    if (copied > 0) std::memcpy(binding.buffer, value, static_cast<std::size_t>(copied));
-    if (copied < binding.length) binding.buffer[copied] = '\0';
+    const std::size_t room = static_cast<std::size_t>(binding.length);
+    const std::size_t copied = std::min(size, room);
+    if (copied > 0) std::memcpy(binding.buffer, value, copied);
+    if (copied < room) binding.buffer[copied] = '\0';
   }
   return 0;
 }
 
 int16_t Cursor::Commit() {
   if (const int16_t code = Alive()) return code;
+  kept_ = Kept::kNothing;
   if (statement_ != nullptr) sqlite3_reset(statement_);
   if (sqlite3_get_autocommit(db_) != 0) return 0;
   const int code = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
@@ -423,6 +462,7 @@ int16_t Cursor::Load(const char* command) {
   if (const int16_t code = Alive()) return code;
   std::string file;
   if (!ParseLoadCommand(command, &file)) return Report(STANDIN_BAD_COMMAND, kCommandForms);
+  kept_ = Kept::kNothing;
   if (statement_ != nullptr) sqlite3_reset(statement_);
   return RunScript(db_, file);
 }
@@ -431,12 +471,14 @@ int16_t Cursor::Unload(const char* command) {
   if (const int16_t code = Alive()) return code;
   std::string file;
   if (!ParseUnloadCommand(command, &file)) return Report(STANDIN_BAD_COMMAND, kCommandForms);
+  kept_ = Kept::kNothing;
   if (statement_ != nullptr) sqlite3_reset(statement_);
   return WriteUnloadScript(db_, file);
 }
 
 int16_t Cursor::ReleaseLog() {
   if (const int16_t code = Alive()) return code;
+  kept_ = Kept::kNothing;
   if (statement_ != nullptr) sqlite3_reset(statement_);
   sqlite3_stmt* checkpoint = nullptr;
   if (sqlite3_prepare_v2(db_, "PRAGMA wal_checkpoint(TRUNCATE)", -1, &checkpoint, nullptr) !=
@@ -456,7 +498,12 @@ int16_t Cursor::Bind(int32_t column, int32_t type, char* buffer, int32_t length)
   if (column < 1 || column > sqlite3_column_count(statement_)) return STANDIN_BAD_COLUMN;
   // Values are delivered as text only.
   if (type != 2 || buffer == nullptr || length < 0) return STANDIN_BAD_PARAMETER;
-  bindings_[column] = {buffer, length};
+  // One place per column, so that a fetch walks them without a lookup.
+  const int columns = sqlite3_column_count(statement_);
+  if (bindings_.size() != static_cast<std::size_t>(columns)) {
+    bindings_.assign(static_cast<std::size_t>(columns), Binding{nullptr, 0});
+  }
+  bindings_[static_cast<std::size_t>(column - 1)] = {buffer, length};
   return 0;
 }
 
@@ -484,15 +531,23 @@ int16_t Cursor::Describe(int32_t column, int32_t* type, int32_t* length, char* n
   if (storageClasses_.empty()) {
     // Expressions have no declared type: their first value tells. Only before the first
     // fetch, so that looking never moves the rows, and only for a statement that changes
-    // nothing (not INSERT ... RETURNING), so that looking never runs it twice.
+    // nothing (not INSERT ... RETURNING). What the look found is kept for the first fetch,
+    // so that a grouping, a sort or a search that finds nothing is not done twice.
     storageClasses_.assign(static_cast<std::size_t>(columns), SQLITE_NULL);
-    const bool mayLook = !fetching_ && sqlite3_stmt_readonly(statement_) != 0;
-    if (mayLook && sqlite3_step(statement_) == SQLITE_ROW) {
-      for (int i = 0; i < columns; ++i) {
-        storageClasses_[static_cast<std::size_t>(i)] = sqlite3_column_type(statement_, i);
+    if (!fetching_ && sqlite3_stmt_readonly(statement_) != 0) {
+      const int step = sqlite3_step(statement_);
+      if (step == SQLITE_ROW) {
+        for (int i = 0; i < columns; ++i) {
+          storageClasses_[static_cast<std::size_t>(i)] = sqlite3_column_type(statement_, i);
+        }
+        kept_ = Kept::kFirstRow;
+      } else if (step == SQLITE_DONE) {
+        kept_ = Kept::kNoRows;
+      } else {
+        // A failure is left for the fetch to meet and report.
+        sqlite3_reset(statement_);
       }
     }
-    if (mayLook) sqlite3_reset(statement_);
   }
   const ColumnType columnType = TypeOfColumn(sqlite3_column_decltype(statement_, column - 1),
                                              storageClasses_[static_cast<std::size_t>(column - 1)]);
