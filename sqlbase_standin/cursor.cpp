@@ -152,6 +152,7 @@ void Confine(sqlite3* db) {
 Cursor::~Cursor() { Disconnect(); }
 
 int16_t Cursor::Connect(const char* connectText) {
+  const std::lock_guard<std::mutex> lock(calls_);
   if (connectText == nullptr) return STANDIN_BAD_CONNECT_STRING;
   std::string text = connectText;
   const WipeOnExit wipeText(text);
@@ -193,13 +194,14 @@ int16_t Cursor::Connect(const char* connectText) {
   }
   registered_ = true;
   database_ = database;
-  WatchForKill(this, db_, server, registryId_, seenSignals_);
+  WatchForKill(this, db_, &calls_, server, registryId_, seenSignals_);
   return 0;
 }
 
 int16_t Cursor::OpenDatabase(const std::string& path) {
-  // Serialized, so that the kill watcher may roll it back from its own thread.
-  if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX, nullptr) !=
+  // Without SQLite's own locking, which would cost a mutex in every call of a fetch: one call
+  // on the connection at a time is the connection's own mutex, which the kill watcher takes too.
+  if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) !=
       SQLITE_OK) {
     return STANDIN_NO_SUCH_DATABASE;
   }
@@ -229,6 +231,7 @@ void Cursor::CloseDatabase() {
 }
 
 int16_t Cursor::Disconnect() {
+  const std::lock_guard<std::mutex> lock(calls_);
   // A kill that the connection has not noticed yet still fails its last call.
   if (registered_ && endCode_ == 0) {
     const int16_t state = catalogue_.StateOf(registryId_);
@@ -269,6 +272,7 @@ void Cursor::ApplyLockWait() {
 }
 
 int16_t Cursor::ReadParameter(int32_t parameter, int32_t* value, int32_t* length) {
+  const std::lock_guard<std::mutex> lock(calls_);
   if (const int16_t code = Alive()) return code;
   if (value == nullptr) return STANDIN_BAD_PARAMETER;
   if (parameter == kSessionParameter) {
@@ -283,6 +287,7 @@ int16_t Cursor::ReadParameter(int32_t parameter, int32_t* value, int32_t* length
 }
 
 int16_t Cursor::SetIsolation(const char* level) {
+  const std::lock_guard<std::mutex> lock(calls_);
   if (const int16_t code = Alive()) return code;
   const std::string normalised = level == nullptr ? "" : Normalised(level);
   if (normalised != "RL" && normalised != "RR" && normalised != "CS" && normalised != "RO") {
@@ -297,6 +302,7 @@ int16_t Cursor::SetIsolation(const char* level) {
 }
 
 int16_t Cursor::SetParameter(int32_t parameter, const int32_t* value) {
+  const std::lock_guard<std::mutex> lock(calls_);
   if (const int16_t code = Alive()) return code;
   if (value == nullptr || kSessionDefaults.count(parameter) == 0) return STANDIN_BAD_PARAMETER;
   parameters_[parameter] = *value;
@@ -327,6 +333,7 @@ int16_t Cursor::RunSpecial(const std::string& statement, bool* handled) {
 }
 
 int16_t Cursor::CompileAndExecute(const char* text) {
+  const std::lock_guard<std::mutex> lock(calls_);
   if (const int16_t code = Alive()) return code;
   if (text == nullptr) return STANDIN_SQL_ERROR;
   sqlite3_finalize(statement_);
@@ -391,6 +398,7 @@ void Cursor::DropKept() {
 }
 
 int16_t Cursor::Execute() {
+  const std::lock_guard<std::mutex> lock(calls_);
   if (const int16_t code = Alive()) return code;
   if (statement_ == nullptr) return STANDIN_NO_STATEMENT;
   rowCount_ = 0;
@@ -403,6 +411,7 @@ int16_t Cursor::Execute() {
 }
 
 int16_t Cursor::Fetch() {
+  const std::lock_guard<std::mutex> lock(calls_);
   if (const int16_t code = Alive()) return code;
   if (statement_ == nullptr || !isSelect_) return STANDIN_NO_STATEMENT;
   fetching_ = true;
@@ -450,6 +459,7 @@ int16_t Cursor::Fetch() {
 }
 
 int16_t Cursor::Commit() {
+  const std::lock_guard<std::mutex> lock(calls_);
   if (const int16_t code = Alive()) return code;
   kept_ = Kept::kNothing;
   if (statement_ != nullptr) sqlite3_reset(statement_);
@@ -459,6 +469,7 @@ int16_t Cursor::Commit() {
 }
 
 int16_t Cursor::Load(const char* command) {
+  const std::lock_guard<std::mutex> lock(calls_);
   if (const int16_t code = Alive()) return code;
   std::string file;
   if (!ParseLoadCommand(command, &file)) return Report(STANDIN_BAD_COMMAND, kCommandForms);
@@ -468,6 +479,7 @@ int16_t Cursor::Load(const char* command) {
 }
 
 int16_t Cursor::Unload(const char* command) {
+  const std::lock_guard<std::mutex> lock(calls_);
   if (const int16_t code = Alive()) return code;
   std::string file;
   if (!ParseUnloadCommand(command, &file)) return Report(STANDIN_BAD_COMMAND, kCommandForms);
@@ -477,6 +489,7 @@ int16_t Cursor::Unload(const char* command) {
 }
 
 int16_t Cursor::ReleaseLog() {
+  const std::lock_guard<std::mutex> lock(calls_);
   if (const int16_t code = Alive()) return code;
   kept_ = Kept::kNothing;
   if (statement_ != nullptr) sqlite3_reset(statement_);
@@ -493,6 +506,7 @@ int16_t Cursor::ReleaseLog() {
 }
 
 int16_t Cursor::Bind(int32_t column, int32_t type, char* buffer, int32_t length) {
+  const std::lock_guard<std::mutex> lock(calls_);
   if (const int16_t code = Alive()) return code;
   if (statement_ == nullptr || !isSelect_) return STANDIN_NO_STATEMENT;
   if (column < 1 || column > sqlite3_column_count(statement_)) return STANDIN_BAD_COLUMN;
@@ -508,6 +522,7 @@ int16_t Cursor::Bind(int32_t column, int32_t type, char* buffer, int32_t length)
 }
 
 int16_t Cursor::RowCount(int32_t* count) {
+  const std::lock_guard<std::mutex> lock(calls_);
   if (const int16_t code = Alive()) return code;
   if (count == nullptr) return STANDIN_BAD_PARAMETER;
   *count = rowCount_;
@@ -515,6 +530,7 @@ int16_t Cursor::RowCount(int32_t* count) {
 }
 
 int16_t Cursor::SelectCount(int32_t* count) {
+  const std::lock_guard<std::mutex> lock(calls_);
   if (const int16_t code = Alive()) return code;
   if (statement_ == nullptr) return STANDIN_NO_STATEMENT;
   if (count == nullptr) return STANDIN_BAD_PARAMETER;
@@ -524,6 +540,7 @@ int16_t Cursor::SelectCount(int32_t* count) {
 
 int16_t Cursor::Describe(int32_t column, int32_t* type, int32_t* length, char* name,
                          uint8_t* nameLength, int32_t* extra1, int32_t* extra2) {
+  const std::lock_guard<std::mutex> lock(calls_);
   if (const int16_t code = Alive()) return code;
   if (statement_ == nullptr || !isSelect_) return STANDIN_NO_STATEMENT;
   const int columns = sqlite3_column_count(statement_);

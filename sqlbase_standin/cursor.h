@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -70,6 +71,9 @@ class Cursor {
   // whatever describing kept is dropped, so the first fetch runs it afresh, as it always did.
   void DropKept();
 
+  // Held through every call, and by the kill watcher while it rolls the connection back: the
+  // database connection is opened without SQLite's own mutex.
+  std::mutex calls_;
   Catalogue catalogue_;
   sqlite3* db_ = nullptr;
   sqlite3_stmt* statement_ = nullptr;
