@@ -1,10 +1,12 @@
-// A select that is described and then fetched runs once; whatever runs in between makes it run
-// again, with the same rows and codes as before.
+// The fetch path of a cursor connection. A select that is described and then fetched runs once;
+// whatever runs in between makes it run again, with the same rows and codes as before. A kill
+// ends the connection's lock between its calls and during them.
 #include <gmock/gmock.h>
 #include <sqlite3.h>
 
 #include <chrono>
 #include <functional>
+#include <thread>
 
 #include "scratch_root.h"
 #include "standin_calls.h"
@@ -163,6 +165,37 @@ TEST_F(StandinKeptRowTest, AKillBetweenDescribingAndFetchingEndsTheConnectionAnd
             (Rows{{std::to_string(kRows + 1), "-1"}}));
   EXPECT_EQ(sqlwntm_17(writer), 0);
   EXPECT_EQ(sqlwntm_28(cursor_), STANDIN_CONNECTION_KILLED);
+  EXPECT_EQ(sqlwntm_32(cursor_), STANDIN_CONNECTION_KILLED);
+  EXPECT_EQ(sqlwntm_17(cursor_), STANDIN_CONNECTION_KILLED);
+  cursor_ = 0;
+  EXPECT_EQ(sqlwntm_106(server), 0);
+}
+
+TEST_F(StandinKeptRowTest, AKillEndsTheLockOfAClientInTheMiddleOfALongCall) {
+  const uint16_t server = calls::Server();
+  calls::Run(cursor_, "LOCK DATABASE");
+  calls::Run(cursor_, "INSERT INTO t VALUES(0, 'locked', 0)");
+  // Counts without end: only an interrupt ends the fetch.
+  calls::Run(cursor_,
+             "SELECT count(*) FROM (WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n)"
+             " SELECT i FROM n)");
+  int16_t fetched = 0;
+  std::thread client([&] { fetched = sqlwntm_32(cursor_); });
+  // Most likely well inside the fetch by then; either way the lock must end.
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  const std::vector<calls::Record> records = calls::ActiveCursors(server);
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_EQ(sqlwntm_125(server, records[1].process), 0);
+  const auto start = std::chrono::steady_clock::now();
+  const uint16_t writer = calls::Cursor("SALES/SYSADM/SYSADM");
+  const int32_t wait = 3;
+  EXPECT_EQ(sqlwntm_128(writer, 3003, const_cast<int32_t*>(&wait), 0), 0);
+  EXPECT_EQ(sqlwntm_7(writer, "INSERT INTO t VALUES(-1, 'after', 0)", 0), 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+  client.join();
+  EXPECT_NE(fetched, 0);
+  EXPECT_EQ(calls::Select(writer, "SELECT count(*) FROM t"), (Rows{{std::to_string(kRows + 1)}}));
+  EXPECT_EQ(sqlwntm_17(writer), 0);
   EXPECT_EQ(sqlwntm_32(cursor_), STANDIN_CONNECTION_KILLED);
   EXPECT_EQ(sqlwntm_17(cursor_), STANDIN_CONNECTION_KILLED);
   cursor_ = 0;
