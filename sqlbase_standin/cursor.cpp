@@ -433,13 +433,15 @@ int16_t Cursor::Fetch() {
     char number[kNumberTextSize];
     const char* value = number;
     std::size_t size = 0;
-    // Numbers are written here as SQLite would write them, without its general formatting.
-    switch (sqlite3_column_type(statement_, column)) {
+    // Numbers are written here as SQLite would write them, without its general formatting. The
+    // column's value is read directly: the calls on the statement would each look it up again.
+    sqlite3_value* const cell = sqlite3_column_value(statement_, column);
+    switch (sqlite3_value_type(cell)) {
       case SQLITE_INTEGER:
-        size = IntegerText(sqlite3_column_int64(statement_, column), number);
+        size = IntegerText(sqlite3_value_int64(cell), number);
         break;
       case SQLITE_FLOAT:
-        size = RealText(sqlite3_column_double(statement_, column), number);
+        size = RealText(sqlite3_value_double(cell), number);
         break;
       default:
         break;
