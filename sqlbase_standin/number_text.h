@@ -3,6 +3,7 @@
 #ifndef QUILLET_SQLBASE_STANDIN_NUMBER_TEXT_H
 #define QUILLET_SQLBASE_STANDIN_NUMBER_TEXT_H
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -33,14 +34,14 @@ inline std::size_t RealText(double value, char* text) {
     value = -value;
   }
   if (std::isinf(value)) {
-    std::memcpy(out, "Inf", 3);
-    return static_cast<std::size_t>(out + 3 - text);
+    out = std::copy_n("Inf", 3, out);
+    return static_cast<std::size_t>(out - text);
   }
   // A subnormal's shortest text can be shorter than the 15 digits SQLite gives its exact value.
   if (std::isnan(value) || (value != 0.0 && value < std::numeric_limits<double>::min())) return 0;
   if (value == 0.0) {  // -0.0 too: SQLite writes no sign for it
-    std::memcpy(out, "0.0", 3);
-    return static_cast<std::size_t>(out + 3 - text);
+    out = std::copy_n("0.0", 3, out);
+    return static_cast<std::size_t>(out - text);
   }
   // Shortest digits that read back exactly, as d.ddde+x.
   char shortest[kNumberTextSize];
