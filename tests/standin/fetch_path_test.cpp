@@ -202,6 +202,40 @@ TEST_F(StandinKeptRowTest, AKillEndsTheLockOfAClientInTheMiddleOfALongCall) {
   EXPECT_EQ(sqlwntm_106(server), 0);
 }
 
+// Every value arrives as the text SQLite gives it, whoever writes it.
+TEST_F(StandinKeptRowTest, ValuesArriveAsSqlitesOwnText) {
+  const char* const statements[] = {
+      "SELECT 0, -1, 9223372036854775807, -9223372036854775807 - 1, 0.0, -0.0, 0.1, 1.5e-5,"
+      " 1e15, 1e16, 1e308 * 10, -1e308 * 10, 1 / 3.0, 2.0, CAST('12' AS INTEGER), '5' + 0",
+      "SELECT 4.9e-324, 0.30000000000000004, x'41', NULL, 'text', 1000000000000005.0",
+      "SELECT v, n, i, v * 2, n || '' FROM r"};
+  calls::Run(cursor_, "CREATE TABLE r(v REAL, n NUMERIC, i INTEGER)");
+  calls::Run(cursor_, "INSERT INTO r VALUES (3, '3.0', 2.0), (-0.0, '1e3', '7'), (2.5, 'x', 1e20)");
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(":memory:", &db), SQLITE_OK);
+  ASSERT_EQ(
+      sqlite3_exec(db,
+                   "CREATE TABLE r(v REAL, n NUMERIC, i INTEGER);"
+                   "INSERT INTO r VALUES (3, '3.0', 2.0), (-0.0, '1e3', '7'), (2.5, 'x', 1e20)",
+                   nullptr, nullptr, nullptr),
+      SQLITE_OK);
+  for (const char* select : statements) {
+    Rows expected;
+    sqlite3_stmt* own = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(db, select, -1, &own, nullptr), SQLITE_OK);
+    while (sqlite3_step(own) == SQLITE_ROW) {
+      expected.emplace_back();
+      for (int column = 0; column < sqlite3_column_count(own); ++column) {
+        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(own, column));
+        expected.back().emplace_back(text == nullptr ? "" : text);
+      }
+    }
+    sqlite3_finalize(own);
+    EXPECT_EQ(calls::Select(cursor_, select), expected) << select;
+  }
+  sqlite3_close(db);
+}
+
 // A failure met while describing is met again, and reported, by the fetch.
 TEST_F(StandinKeptRowTest, AFailingFirstRowFailsTheFetchAsBefore) {
   const char* statement = "SELECT sum(a) FROM (SELECT 9223372036854775807 AS a UNION ALL SELECT 1)";
