@@ -10,6 +10,7 @@
 
 #include "kill_watcher.h"
 #include "last_message.h"
+#include "number_text.h"
 #include "password_hash.h"
 #include "process_identity.h"
 #include "sql_script.h"
@@ -151,6 +152,7 @@ void Confine(sqlite3* db) {
 Cursor::~Cursor() { Disconnect(); }
 
 int16_t Cursor::Connect(const char* connectText) {
+  const std::lock_guard<std::mutex> lock(calls_);
   if (connectText == nullptr) return STANDIN_BAD_CONNECT_STRING;
   std::string text = connectText;
   const WipeOnExit wipeText(text);
@@ -192,13 +194,14 @@ int16_t Cursor::Connect(const char* connectText) {
   }
   registered_ = true;
   database_ = database;
-  WatchForKill(this, db_, server, registryId_, seenSignals_);
+  WatchForKill(this, db_, &calls_, server, registryId_, seenSignals_);
   return 0;
 }
 
 int16_t Cursor::OpenDatabase(const std::string& path) {
-  // Serialized, so that the kill watcher may roll it back from its own thread.
-  if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX, nullptr) !=
+  // Without SQLite's own locking, which would cost a mutex in every call of a fetch: one call
+  // on the connection at a time is the connection's own mutex, which the kill watcher takes too.
+  if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) !=
       SQLITE_OK) {
     return STANDIN_NO_SUCH_DATABASE;
   }
@@ -219,6 +222,7 @@ void Cursor::CloseDatabase() {
   sqlite3_finalize(statement_);
   statement_ = nullptr;
   isSelect_ = false;
+  kept_ = Kept::kNothing;
   bindings_.clear();
   storageClasses_.clear();
   // Closing rolls back whatever was not committed, the transaction of a database lock too.
@@ -227,6 +231,7 @@ void Cursor::CloseDatabase() {
 }
 
 int16_t Cursor::Disconnect() {
+  const std::lock_guard<std::mutex> lock(calls_);
   // A kill that the connection has not noticed yet still fails its last call.
   if (registered_ && endCode_ == 0) {
     const int16_t state = catalogue_.StateOf(registryId_);
@@ -267,6 +272,7 @@ void Cursor::ApplyLockWait() {
 }
 
 int16_t Cursor::ReadParameter(int32_t parameter, int32_t* value, int32_t* length) {
+  const std::lock_guard<std::mutex> lock(calls_);
   if (const int16_t code = Alive()) return code;
   if (value == nullptr) return STANDIN_BAD_PARAMETER;
   if (parameter == kSessionParameter) {
@@ -281,11 +287,13 @@ int16_t Cursor::ReadParameter(int32_t parameter, int32_t* value, int32_t* length
 }
 
 int16_t Cursor::SetIsolation(const char* level) {
+  const std::lock_guard<std::mutex> lock(calls_);
   if (const int16_t code = Alive()) return code;
   const std::string normalised = level == nullptr ? "" : Normalised(level);
   if (normalised != "RL" && normalised != "RR" && normalised != "CS" && normalised != "RO") {
     return STANDIN_BAD_PARAMETER;
   }
+  DropKept();
   // SQLite reads are always consistent; read-only is the one level that changes anything.
   const char* pragma = normalised == "RO" ? "PRAGMA query_only=1" : "PRAGMA query_only=0";
   if (sqlite3_exec(db_, pragma, nullptr, nullptr, nullptr) != SQLITE_OK) return STANDIN_SQL_ERROR;
@@ -294,6 +302,7 @@ int16_t Cursor::SetIsolation(const char* level) {
 }
 
 int16_t Cursor::SetParameter(int32_t parameter, const int32_t* value) {
+  const std::lock_guard<std::mutex> lock(calls_);
   if (const int16_t code = Alive()) return code;
   if (value == nullptr || kSessionDefaults.count(parameter) == 0) return STANDIN_BAD_PARAMETER;
   parameters_[parameter] = *value;
@@ -324,11 +333,13 @@ int16_t Cursor::RunSpecial(const std::string& statement, bool* handled) {
 }
 
 int16_t Cursor::CompileAndExecute(const char* text) {
+  const std::lock_guard<std::mutex> lock(calls_);
   if (const int16_t code = Alive()) return code;
   if (text == nullptr) return STANDIN_SQL_ERROR;
   sqlite3_finalize(statement_);
   statement_ = nullptr;
   isSelect_ = false;
+  kept_ = Kept::kNothing;
   bindings_.clear();
   storageClasses_.clear();
   rowCount_ = 0;
@@ -380,39 +391,79 @@ int16_t Cursor::Step() {
   return 0;
 }
 
+void Cursor::DropKept() {
+  if (kept_ == Kept::kNothing) return;
+  kept_ = Kept::kNothing;
+  sqlite3_reset(statement_);
+}
+
 int16_t Cursor::Execute() {
+  const std::lock_guard<std::mutex> lock(calls_);
   if (const int16_t code = Alive()) return code;
   if (statement_ == nullptr) return STANDIN_NO_STATEMENT;
-  sqlite3_reset(statement_);
   rowCount_ = 0;
   fetching_ = false;
+  // Described and not fetched from: the statement stands at its first row, which is where
+  // running it again would bring it, and nothing has run on the connection since.
+  if (kept_ != Kept::kNothing) return 0;
+  sqlite3_reset(statement_);
   return isSelect_ ? int16_t{0} : Step();
 }
 
 int16_t Cursor::Fetch() {
+  const std::lock_guard<std::mutex> lock(calls_);
   if (const int16_t code = Alive()) return code;
   if (statement_ == nullptr || !isSelect_) return STANDIN_NO_STATEMENT;
   fetching_ = true;
-  const int step = sqlite3_step(statement_);
+  const Kept kept = kept_;
+  kept_ = Kept::kNothing;
+  // The statement is left at its end, as a step that found no more rows leaves it.
+  if (kept == Kept::kNoRows) return 1;
+  const int step = kept == Kept::kFirstRow ? SQLITE_ROW : sqlite3_step(statement_);
   if (step == SQLITE_DONE) return 1;
   if (step != SQLITE_ROW) {
     sqlite3_reset(statement_);
     return Failed(step, db_);
   }
   ++rowCount_;
-  for (const auto& [column, binding] : bindings_) {
-    const auto* value = reinterpret_cast<const char*>(sqlite3_column_text(statement_, column - 1));
-    const int32_t size = value == nullptr ? 0 : sqlite3_column_bytes(statement_, column - 1);
+  const int bound = static_cast<int>(bindings_.size());
+  for (int column = 0; column < bound; ++column) {
+    const Binding& binding = bindings_[static_cast<std::size_t>(column)];
+    if (binding.buffer == nullptr) continue;
+    char number[kNumberTextSize];
+    const char* value = number;
+    std::size_t size = 0;
+    // Numbers are written here as SQLite would write them, without its general formatting. The
+    // column's value is read directly: the calls on the statement would each look it up again.
+    sqlite3_value* const cell = sqlite3_column_value(statement_, column);
+    switch (sqlite3_value_type(cell)) {
+      case SQLITE_INTEGER:
+        size = IntegerText(sqlite3_value_int64(cell), number);
+        break;
+      case SQLITE_FLOAT:
+        size = RealText(sqlite3_value_double(cell), number);
+        break;
+      default:
+        break;
+    }
+    if (size == 0) {
+      value = reinterpret_cast<const char*>(sqlite3_column_text(statement_, column));
+      size =
+          value == nullptr ? 0 : static_cast<std::size_t>(sqlite3_column_bytes(statement_, column));
+    }
     // At most the declared length; a NUL follows when there is room for it.
-    const int32_t copied = std::min(size, binding.length);
-    if (copied > 0) std::memcpy(binding.buffer, value, static_cast<std::size_t>(copied));
-    if (copied < binding.length) binding.buffer[copied] = '\0';
+    const std::size_t room = static_cast<std::size_t>(binding.length);
+    const std::size_t copied = std::min(size, room);
+    if (copied > 0) std::memcpy(binding.buffer, value, copied);
+    if (copied < room) binding.buffer[copied] = '\0';
   }
   return 0;
 }
 
 int16_t Cursor::Commit() {
+  const std::lock_guard<std::mutex> lock(calls_);
   if (const int16_t code = Alive()) return code;
+  kept_ = Kept::kNothing;
   if (statement_ != nullptr) sqlite3_reset(statement_);
   if (sqlite3_get_autocommit(db_) != 0) return 0;
   const int code = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
@@ -420,23 +471,29 @@ int16_t Cursor::Commit() {
 }
 
 int16_t Cursor::Load(const char* command) {
+  const std::lock_guard<std::mutex> lock(calls_);
   if (const int16_t code = Alive()) return code;
   std::string file;
   if (!ParseLoadCommand(command, &file)) return Report(STANDIN_BAD_COMMAND, kCommandForms);
+  kept_ = Kept::kNothing;
   if (statement_ != nullptr) sqlite3_reset(statement_);
   return RunScript(db_, file);
 }
 
 int16_t Cursor::Unload(const char* command) {
+  const std::lock_guard<std::mutex> lock(calls_);
   if (const int16_t code = Alive()) return code;
   std::string file;
   if (!ParseUnloadCommand(command, &file)) return Report(STANDIN_BAD_COMMAND, kCommandForms);
+  kept_ = Kept::kNothing;
   if (statement_ != nullptr) sqlite3_reset(statement_);
   return WriteUnloadScript(db_, file);
 }
 
 int16_t Cursor::ReleaseLog() {
+  const std::lock_guard<std::mutex> lock(calls_);
   if (const int16_t code = Alive()) return code;
+  kept_ = Kept::kNothing;
   if (statement_ != nullptr) sqlite3_reset(statement_);
   sqlite3_stmt* checkpoint = nullptr;
   if (sqlite3_prepare_v2(db_, "PRAGMA wal_checkpoint(TRUNCATE)", -1, &checkpoint, nullptr) !=
@@ -451,16 +508,23 @@ int16_t Cursor::ReleaseLog() {
 }
 
 int16_t Cursor::Bind(int32_t column, int32_t type, char* buffer, int32_t length) {
+  const std::lock_guard<std::mutex> lock(calls_);
   if (const int16_t code = Alive()) return code;
   if (statement_ == nullptr || !isSelect_) return STANDIN_NO_STATEMENT;
   if (column < 1 || column > sqlite3_column_count(statement_)) return STANDIN_BAD_COLUMN;
   // Values are delivered as text only.
   if (type != 2 || buffer == nullptr || length < 0) return STANDIN_BAD_PARAMETER;
-  bindings_[column] = {buffer, length};
+  // One place per column, so that a fetch walks them without a lookup.
+  const int columns = sqlite3_column_count(statement_);
+  if (bindings_.size() != static_cast<std::size_t>(columns)) {
+    bindings_.assign(static_cast<std::size_t>(columns), Binding{nullptr, 0});
+  }
+  bindings_[static_cast<std::size_t>(column - 1)] = {buffer, length};
   return 0;
 }
 
 int16_t Cursor::RowCount(int32_t* count) {
+  const std::lock_guard<std::mutex> lock(calls_);
   if (const int16_t code = Alive()) return code;
   if (count == nullptr) return STANDIN_BAD_PARAMETER;
   *count = rowCount_;
@@ -468,6 +532,7 @@ int16_t Cursor::RowCount(int32_t* count) {
 }
 
 int16_t Cursor::SelectCount(int32_t* count) {
+  const std::lock_guard<std::mutex> lock(calls_);
   if (const int16_t code = Alive()) return code;
   if (statement_ == nullptr) return STANDIN_NO_STATEMENT;
   if (count == nullptr) return STANDIN_BAD_PARAMETER;
@@ -477,6 +542,7 @@ int16_t Cursor::SelectCount(int32_t* count) {
 
 int16_t Cursor::Describe(int32_t column, int32_t* type, int32_t* length, char* name,
                          uint8_t* nameLength, int32_t* extra1, int32_t* extra2) {
+  const std::lock_guard<std::mutex> lock(calls_);
   if (const int16_t code = Alive()) return code;
   if (statement_ == nullptr || !isSelect_) return STANDIN_NO_STATEMENT;
   const int columns = sqlite3_column_count(statement_);
@@ -484,15 +550,23 @@ int16_t Cursor::Describe(int32_t column, int32_t* type, int32_t* length, char* n
   if (storageClasses_.empty()) {
     // Expressions have no declared type: their first value tells. Only before the first
     // fetch, so that looking never moves the rows, and only for a statement that changes
-    // nothing (not INSERT ... RETURNING), so that looking never runs it twice.
+    // nothing (not INSERT ... RETURNING). What the look found is kept for the first fetch,
+    // so that a grouping, a sort or a search that finds nothing is not done twice.
     storageClasses_.assign(static_cast<std::size_t>(columns), SQLITE_NULL);
-    const bool mayLook = !fetching_ && sqlite3_stmt_readonly(statement_) != 0;
-    if (mayLook && sqlite3_step(statement_) == SQLITE_ROW) {
-      for (int i = 0; i < columns; ++i) {
-        storageClasses_[static_cast<std::size_t>(i)] = sqlite3_column_type(statement_, i);
+    if (!fetching_ && sqlite3_stmt_readonly(statement_) != 0) {
+      const int step = sqlite3_step(statement_);
+      if (step == SQLITE_ROW) {
+        for (int i = 0; i < columns; ++i) {
+          storageClasses_[static_cast<std::size_t>(i)] = sqlite3_column_type(statement_, i);
+        }
+        kept_ = Kept::kFirstRow;
+      } else if (step == SQLITE_DONE) {
+        kept_ = Kept::kNoRows;
+      } else {
+        // A failure is left for the fetch to meet and report.
+        sqlite3_reset(statement_);
       }
     }
-    if (mayLook) sqlite3_reset(statement_);
   }
   const ColumnType columnType = TypeOfColumn(sqlite3_column_decltype(statement_, column - 1),
                                              storageClasses_[static_cast<std::size_t>(column - 1)]);

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -62,14 +63,27 @@ class Cursor {
   void CloseDatabase();
   void ApplyLockWait();
 
+  // What describing left in the statement for the first fetch to take, so that a select is run
+  // once: the first row (its values still in the statement), or the end when it had none.
+  enum class Kept { kNothing, kFirstRow, kNoRows };
+
+  // Before anything else runs on the connection: the statement goes back to its start and
+  // whatever describing kept is dropped, so the first fetch runs it afresh, as it always did.
+  void DropKept();
+
+  // Held through every call, and by the kill watcher while it rolls the connection back: the
+  // database connection is opened without SQLite's own mutex.
+  std::mutex calls_;
   Catalogue catalogue_;
   sqlite3* db_ = nullptr;
   sqlite3_stmt* statement_ = nullptr;
   bool isSelect_ = false;
   bool fetching_ = false;
+  Kept kept_ = Kept::kNothing;
   std::vector<int> storageClasses_;
   int32_t rowCount_ = 0;
-  std::map<int32_t, Binding> bindings_;
+  // By column, from the first; an unbound column has no buffer.
+  std::vector<Binding> bindings_;
   std::map<int32_t, int32_t> parameters_;
   std::string isolation_ = "RR";
   std::string database_;

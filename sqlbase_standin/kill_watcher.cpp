@@ -19,6 +19,7 @@ constexpr std::chrono::milliseconds kLookEvery{100};
 
 struct Watched {
   sqlite3* db;
+  std::mutex* calls;
   std::string server;
   int64_t id;
   uint64_t seenSignals;
@@ -55,18 +56,28 @@ Catalogue* CatalogueOf(Watcher& self, const std::string& server) {
   return catalogue.get();
 }
 
-// Ends the connection's transaction, and with it any database lock, while its thread may be
-// anywhere: SQLite's connection mutex keeps the two apart. A statement running at this moment
-// is interrupted first. Statements left open keep only a read snapshot, which blocks no one.
-void RollBack(sqlite3* db) {
-  sqlite3_mutex* mutex = sqlite3_db_mutex(db);
-  if (mutex == nullptr) return;  // not serialized: only the client's own next call can
-  if (sqlite3_mutex_try(mutex) != SQLITE_OK) {
-    sqlite3_interrupt(db);
-    sqlite3_mutex_enter(mutex);
+// Ends the connection's transaction, and with it any database lock, between two of its calls.
+// While a call runs, whatever it runs is interrupted instead and the rollback waits for the
+// next look: the watcher never waits for a connection, which may be waiting for the watcher
+// to let it go. A busy client needs none of this anyway: its next call finds the kill and
+// closes the connection. False when it has to be tried again.
+bool RollBack(const Watched& connection) {
+  if (!connection.calls->try_lock()) {
+    sqlite3_interrupt(connection.db);
+    return false;
   }
-  if (sqlite3_get_autocommit(db) == 0) sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
-  sqlite3_mutex_leave(mutex);
+  // Statements go back to their start first: an interrupt aimed at one of them is forgotten
+  // only once none runs, and the rollback must not meet it.
+  for (sqlite3_stmt* statement = nullptr;
+       (statement = sqlite3_next_stmt(connection.db, statement)) != nullptr;) {
+    sqlite3_reset(statement);
+  }
+  if (sqlite3_get_autocommit(connection.db) == 0) {
+    sqlite3_exec(connection.db, "ROLLBACK", nullptr, nullptr, nullptr);
+  }
+  const bool ended = sqlite3_get_autocommit(connection.db) != 0;
+  connection.calls->unlock();
+  return ended;
 }
 
 void Look(Watcher& self, Watched& connection) {
@@ -77,7 +88,7 @@ void Look(Watcher& self, Watched& connection) {
   if (signalled && signals == connection.seenSignals) return;
   const int16_t state = catalogue->StateOf(connection.id);
   if (state == STANDIN_CONNECTION_KILLED || state == STANDIN_SERVER_TERMINATED) {
-    RollBack(connection.db);
+    if (!RollBack(connection)) return;
     // A drop need no longer wait for it: the connection will never write again, as its next
     // call finds the counter moved and fails.
     if (state == STANDIN_CONNECTION_KILLED) catalogue->Released(connection.id);
@@ -125,11 +136,11 @@ Watcher& TheWatcher() {
 
 }  // namespace
 
-void WatchForKill(const void* connection, sqlite3* db, const std::string& server, int64_t id,
-                  uint64_t seenSignals) {
+void WatchForKill(const void* connection, sqlite3* db, std::mutex* calls, const std::string& server,
+                  int64_t id, uint64_t seenSignals) {
   Watcher& self = TheWatcher();
   std::lock_guard<std::mutex> lock(self.mutex);
-  self.watched[connection] = {db, server, id, seenSignals, false};
+  self.watched[connection] = {db, calls, server, id, seenSignals, false};
   if (self.running) return;
   // The thread of an earlier round has ended or is about to: it only returns from here on.
   if (self.thread.joinable()) self.thread.join();
