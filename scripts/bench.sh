@@ -142,12 +142,12 @@ compare_query() {
       fi
     done
   done
-  # The same rows on both sides: the line counts agree.
+  # The same rows on both sides (sqlite3 writes its heading only above a first row).
   local lines_quillet lines_sqlite3
   lines_quillet=$(wc -l <"$scratch/quillet.csv")
   lines_sqlite3=$(wc -l <"$scratch/sqlite3.csv")
   rm -f "$scratch/quillet.csv" "$scratch/sqlite3.csv"
-  if [ "$lines_quillet" != "$lines_sqlite3" ]; then
+  if [ "$lines_quillet" != "$lines_sqlite3" ] && [ "$lines_quillet$lines_sqlite3" != 10 ]; then
     echo "    the files differ: $lines_quillet lines against $lines_sqlite3"
     return 1
   fi
@@ -184,7 +184,7 @@ for ((run = 0; run < runs; run++)); do
   for which in $([ $((run % 2)) = 0 ] && echo "sqlite3 quillet" || echo "quillet sqlite3"); do
     if [ "$which" = quillet ]; then
       sqlite3 "$QUILLET_STANDIN_ROOT/bench/reload.db" "DELETE FROM items"
-      timed "$quillet" reload bench SYSADM "$scratch/script.sql" || failed=1
+      timed "$quillet" reload reload SYSADM "$scratch/script.sql" || failed=1
       echo "$rss" >>"$scratch/a" && echo "$wall" >>"$scratch/aw"
     else
       sqlite3 "$scratch/sqlite3-reload.db" "DELETE FROM items"
