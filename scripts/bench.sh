@@ -43,6 +43,7 @@ build=$PWD/build/bench
 quillet=$build/cli/quillet
 scratch=$(mktemp -d "$root/quillet-bench-XXXXXX")
 holders=()
+# shellcheck disable=SC2317 # run by the trap
 cleanup() {
   # The connection holders this script started, each by its own process number.
   for pid in "${holders[@]}"; do kill "$pid" 2>/dev/null || true; done
@@ -98,7 +99,8 @@ for width in 5 255; do
   : >"$scratch/a" && : >"$scratch/b" && : >"$scratch/aw" && : >"$scratch/bw"
   for ((run = 0; run < runs; run++)); do
     for which in $([ $((run % 2)) = 0 ] && echo "stdio export" || echo "export stdio"); do
-      read -r c w < <("$build/benchmarks/export_benchmark" "$width" "$which" "$scratch/$which.csv")
+      read -r c w < <("$build/benchmarks/export_benchmark" "$width" "$which" "$scratch/$which.csv") ||
+        { failed=1; continue 3; }
       rm -f "$scratch/$which.csv"
       [ "$which" = export ] && f=a || f=b
       echo "$c" >>"$scratch/$f" && echo "$w" >>"$scratch/${f}w"
@@ -226,7 +228,8 @@ if [ "$held" -lt 250 ]; then
 else
   : >"$scratch/a" && : >"$scratch/aw"
   for ((run = 0; run < runs; run++)); do
-    read -r c w n < <("$build/benchmarks/list_connections_benchmark" bench 200)
+    read -r c w n < <("$build/benchmarks/list_connections_benchmark" bench 200) ||
+      { failed=1; break; }
     echo "$c" >>"$scratch/a" && echo "$w" >>"$scratch/aw"
   done
   side "ListConnections ($n listed)" ms "$scratch/a" 1000
