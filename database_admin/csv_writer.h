@@ -61,12 +61,12 @@ class CsvWriter {
   static constexpr std::size_t kPlainCellExtent = 64;
   // Writes the NUL-ended text that starts `text` (whose first kPlainCellExtent bytes must be
   // readable) as one cell, between double quotes when kQuoted, and returns its length, when it
-  // ends within kPlainCellExtent bytes and nothing in it needs more than a copy: no line feed,
-  // and when bare no double quote, comma or CR (between quotes each double quote is written
-  // twice); and when the block has room for the widest such cell. Otherwise it writes nothing
-  // and returns
-  // kNotPlain. A cell is most of the export's work, so this is one pass that copies as it
-  // looks, sixteen bytes at a time, where the processor has the instructions for it.
+  // ends within kPlainCellExtent bytes, holds no line feed, and when bare no double quote,
+  // comma or CR, and the block has room for the widest such cell. Between quotes each double
+  // quote is written twice (with vector instructions; without them such a text is left to the
+  // caller). Otherwise it writes nothing and returns kNotPlain, and the caller takes the
+  // general way. A cell is most of the export's work, so this is one pass that copies as it
+  // looks, sixteen bytes at a time where the processor has the instructions for it.
   static constexpr std::size_t kNotPlain = static_cast<std::size_t>(-1);
   template <bool kQuoted>
   std::size_t CellAsItStands(const char* text);
