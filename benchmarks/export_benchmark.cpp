@@ -1,12 +1,13 @@
-// Benchmarks 1 and 2: ExportCSV against plain stdio writing the same bytes, and ListConnections
-// over a full reply, both over the in-memory client library so that only Quillet's own cost is
-// measured. Prints the figures; exits non-zero when the export's file differs from the bytes
-// the stdio run wrote.
+// ExportCSV against plain stdio writing the same bytes, over the in-memory client library so
+// that only Quillet's own cost is measured; and ListConnections over a full reply. One run per
+// process, so that scripts/bench.sh can alternate the two sides of a comparison:
 //
-//   export_benchmark [scratch-directory [case]]
+//   export_benchmark 5|255 export|stdio FILE   writes FILE one way, prints "CPU WALL" seconds
+//   export_benchmark 5|255 check DIRECTORY     writes both files there, exit 1 when they differ
+//   export_benchmark list                      prints "CPU WALL" seconds per ListConnections call
 //
-// The scratch directory defaults to $TMPDIR, else /tmp. A case ("5", "255" or "list") runs
-// that one alone, for a profiler.
+// The times cover the writing alone (opening and closing the file included), not building the
+// table in memory: the process's processor time, kernel included, and the elapsed time.
 #include <stdlib.h>
 #include <time.h>
 #include <unistd.h>
@@ -25,22 +26,26 @@
 
 namespace {
 
-// The process's own processor time, in the kernel included: the figures then hold on a machine
-// that other work shares.
-struct Clock {
-  using time_point = double;
-  static double now() {
-    timespec time{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &time);
-    return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_nsec) * 1e-9;
+double Now(clockid_t clock) {
+  timespec time{};
+  clock_gettime(clock, &time);
+  return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_nsec) * 1e-9;
+}
+
+// Processor and elapsed time from its start.
+class Stopwatch {
+ public:
+  void Print(double per = 1) const {
+    std::printf("%.6f %.6f\n", (Now(CLOCK_PROCESS_CPUTIME_ID) - cpu_) / per,
+                (Now(CLOCK_MONOTONIC) - wall_) / per);
   }
+
+ private:
+  double cpu_ = Now(CLOCK_PROCESS_CPUTIME_ID);
+  double wall_ = Now(CLOCK_MONOTONIC);
 };
 using in_memory_client::Column;
 using in_memory_client::Value;
-
-constexpr int kRepetitions = 5;
-// ExportCSV should run at no less than this share of the plain stdio speed.
-constexpr double kSpeedLimit = 0.5;
 
 // A small deterministic generator, so that every run writes the same bytes.
 class Numbers {
@@ -173,12 +178,9 @@ Table TwoHundredFiftyFiveColumns() {
   return table;
 }
 
-double Seconds(Clock::time_point start) { return Clock::now() - start; }
-
-double WriteWithStdio(const Table& table, const std::string& path) {
-  const Clock::time_point start = Clock::now();
+bool WriteWithStdio(const Table& table, const std::string& path) {
   std::FILE* file = std::fopen(path.c_str(), "w");
-  if (file == nullptr) return -1;
+  if (file == nullptr) return false;
   std::fwrite(table.heading.data(), 1, table.heading.size(), file);
   std::size_t pattern = 0;
   for (int64_t row = 0; row < table.rows; ++row) {
@@ -186,18 +188,17 @@ double WriteWithStdio(const Table& table, const std::string& path) {
     std::fwrite(line.data(), 1, line.size(), file);
     if (++pattern == table.lines.size()) pattern = 0;
   }
-  std::fclose(file);
-  return Seconds(start);
+  return std::fclose(file) == 0;
 }
 
-double Export(const Table& table, const std::string& path) {
+void Serve(const Table& table) {
   in_memory_client::ServeRows(table.columns.data(), static_cast<int32_t>(table.columns.size()),
                               table.values.data(), static_cast<int32_t>(table.lines.size()),
                               table.rows);
-  const Clock::time_point start = Clock::now();
-  const int32_t result = ExportCSV("db", "usr", "pw", "SELECT", path.c_str());
-  const double seconds = Seconds(start);
-  return result == 0 ? seconds : -1;
+}
+
+bool Export(const std::string& path) {
+  return ExportCSV("db", "usr", "pw", "SELECT", path.c_str()) == 0;
 }
 
 bool SameBytes(const std::string& first, const std::string& second) {
@@ -217,35 +218,19 @@ bool SameBytes(const std::string& first, const std::string& second) {
   return same;
 }
 
-bool CompareWithStdio(const Table& table, const std::string& directory) {
+int Check(const Table& table, const std::string& directory) {
   const std::string stdioPath = directory + "/stdio.csv";
   const std::string exportPath = directory + "/export.csv";
-  double stdioBest = 1e30;
-  double exportBest = 1e30;
-  for (int repetition = 0; repetition < kRepetitions; ++repetition) {
-    const double stdio = WriteWithStdio(table, stdioPath);
-    const double exported = Export(table, exportPath);
-    if (stdio < 0 || exported < 0) {
-      std::printf("  %s: could not write the files\n", table.title);
-      return false;
-    }
-    if (repetition == 0 && !SameBytes(stdioPath, exportPath)) {
-      std::printf("  %s: ExportCSV wrote other bytes than expected\n", table.title);
-      return false;
-    }
-    std::remove(stdioPath.c_str());
-    std::remove(exportPath.c_str());
-    stdioBest = std::min(stdioBest, stdio);
-    exportBest = std::min(exportBest, exported);
-  }
-  const double rows = static_cast<double>(table.rows);
-  const double ratio = stdioBest / exportBest;
-  std::printf("  %-11s %8" PRId64
-              " rows, %6.1f MB: ExportCSV %6.2f M rows/s, stdio %6.2f M rows/s,"
-              " ratio %.2f (at least %.2f: %s)\n",
-              table.title, table.rows, table.Megabytes(), rows / exportBest / 1e6,
-              rows / stdioBest / 1e6, ratio, kSpeedLimit, ratio >= kSpeedLimit ? "met" : "NOT met");
-  return true;
+  Serve(table);
+  const bool written = WriteWithStdio(table, stdioPath) && Export(exportPath);
+  const bool same = written && SameBytes(stdioPath, exportPath);
+  std::printf("%s, %" PRId64 " rows, %.1f MB: %s\n", table.title, table.rows, table.Megabytes(),
+              !written ? "could not write the files"
+              : same   ? "ExportCSV wrote the expected bytes"
+                       : "ExportCSV wrote other bytes than expected");
+  std::remove(stdioPath.c_str());
+  std::remove(exportPath.c_str());
+  return same ? 0 : 1;
 }
 
 // The reply to the request for the active cursors: a record count at byte 8, then records of
@@ -270,55 +255,44 @@ std::string ActiveCursorsReply(int records) {
 }
 
 // 500 records of every process number, many of them repeated, some the server's own.
-void ListConnectionsBenchmark() {
+int ListConnectionsBenchmark() {
   const std::string reply = ActiveCursorsReply(500);
   in_memory_client::ServeActiveCursors(reply.data(), reply.size());
-
-  static char list[14172];
+  static char list[QUILLET_CONNECTION_LIST_SIZE];
   constexpr int kCalls = 2000;
-  double best = 1e30;
-  for (int repetition = 0; repetition < kRepetitions; ++repetition) {
-    const Clock::time_point start = Clock::now();
-    for (int call = 0; call < kCalls; ++call) {
-      if (ListConnections("server", "pw", list) != 0) {
-        std::printf("  ListConnections failed\n");
-        return;
-      }
-    }
-    best = std::min(best, Seconds(start) / kCalls);
+  const Stopwatch stopwatch;
+  for (int call = 0; call < kCalls; ++call) {
+    if (ListConnections("server", "pw", list) != 0) return 1;
   }
-  const auto lines = std::count(list, list + std::strlen(list), ';') + 1;
-  std::printf("  500 records, %ld lines, %zu bytes: %.1f us per call, %.0f calls/s\n",
-              static_cast<long>(lines), std::strlen(list), best * 1e6, 1 / best);
+  stopwatch.Print(kCalls);
+  return 0;
+}
+
+int Usage() {
+  std::fprintf(stderr,
+               "usage: export_benchmark 5|255 export|stdio FILE\n"
+               "       export_benchmark 5|255 check DIRECTORY\n"
+               "       export_benchmark list\n");
+  return 2;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  const char* root = argc > 1 ? argv[1] : std::getenv("TMPDIR");
-  const std::string only = argc > 2 ? argv[2] : "";
-  const auto runs = [&](const char* name) { return only.empty() || only == name; };
-  std::string pattern = std::string(root != nullptr ? root : "/tmp") + "/quillet-bench-XXXXXX";
-  if (mkdtemp(pattern.data()) == nullptr) {
-    std::perror(pattern.c_str());
-    return 2;
+  const std::string which = argc > 1 ? argv[1] : "";
+  if (which == "list" && argc == 2) return ListConnectionsBenchmark();
+  if ((which != "5" && which != "255") || argc != 4) return Usage();
+  const Table table = which == "5" ? FiveColumns() : TwoHundredFiftyFiveColumns();
+  const std::string side = argv[2];
+  const std::string path = argv[3];
+  if (side == "check") return Check(table, path);
+  if (side != "export" && side != "stdio") return Usage();
+  Serve(table);
+  const Stopwatch stopwatch;
+  if (!(side == "export" ? Export(path) : WriteWithStdio(table, path))) {
+    std::fprintf(stderr, "export_benchmark: could not write %s\n", path.c_str());
+    return 1;
   }
-  const std::string directory = pattern;
-
-  if (runs("5") || runs("255")) {
-    std::printf(
-        "Benchmark 1: ExportCSV against plain stdio writing the same bytes\n"
-        "(processor time, best of %d)\n",
-        kRepetitions);
-  }
-  const bool same = (!runs("5") || CompareWithStdio(FiveColumns(), directory)) &&
-                    (!runs("255") || CompareWithStdio(TwoHundredFiftyFiveColumns(), directory));
-  rmdir(directory.c_str());
-
-  if (runs("list")) {
-    std::printf("Benchmark 2: ListConnections over a full reply (processor time, best of %d)\n",
-                kRepetitions);
-    ListConnectionsBenchmark();
-  }
-  return same ? 0 : 1;
+  stopwatch.Print();
+  return 0;
 }

@@ -71,25 +71,33 @@ std::size_t FetchedExtent(const TextScan& scan) {
 // a bare type goes between quotes too when a comma, quote, CR or LF in it would otherwise end
 // its cell or its line.
 std::size_t WriteCell(CsvWriter& csv, int32_t type, ValueSlot& slot) {
-  // The client library could have filled the whole slot: its last byte ends the text.
-  slot[kSlotSize - 1] = '\0';
+  static_assert(CsvWriter::kPlainCellExtent < kSlotSize, "read within the slot");
   TextScan scan{};
   switch (type) {
     case 1:
-    case 4:
+    case 4: {
+      const std::size_t plain = csv.CellAsItStands<true>(slot);
+      if (plain != CsvWriter::kNotPlain) return plain < kFetchExtent ? kFetchExtent : kSlotSize;
+      slot[kSlotSize - 1] = '\0';
       scan = ScanText(slot, kSlotSize);
       break;
+    }
     case 2:
     case 3:
     case 5:
-    case 6:
+    case 6: {
+      const std::size_t plain = csv.CellAsItStands<false>(slot);
+      if (plain != CsvWriter::kNotPlain) return plain < kFetchExtent ? kFetchExtent : kSlotSize;
+      slot[kSlotSize - 1] = '\0';
       scan = ScanText<true>(slot, kSlotSize);
       if (!scan.hasQuote && !scan.hasLineFeed && !scan.hasSeparator) {
         csv.Bare(slot, scan);
         return FetchedExtent(scan);
       }
       break;
+    }
     default:
+      slot[kSlotSize - 1] = '\0';
       return FetchedExtent(ScanText(slot, kSlotSize));
   }
   const std::size_t fetched = FetchedExtent(scan);

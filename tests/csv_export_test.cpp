@@ -103,6 +103,60 @@ TEST_F(CsvExportTest, LineFeedsInNamesAndValuesAreStoredAsCrLf) {
   EXPECT_EQ(FileBytes(), "\"L\r\nF\",\"b\"\r\n\"a\r\nb\",\"c\r\r\nd\"\r\n");
 }
 
+// The file's bytes for one value of a column, by the rules, written out independently of the
+// export's own ways of getting there.
+std::string ExpectedCell(int32_t type, const std::string& value) {
+  const bool text = type == 1 || type == 4;
+  if (!text && (type < 2 || type > 6)) return "";
+  const bool quoted = text || value.find_first_of(",\"\r\n") != std::string::npos;
+  std::string cell = quoted ? "\"" : "";
+  for (const char byte : value) {
+    cell += byte == '\n' ? std::string("\r\n") : std::string(1, byte);
+    if (quoted && byte == '"') cell += '"';
+  }
+  return quoted ? cell + "\"" : cell;
+}
+
+// Values of every length around the widths the export reads at once (16, 32, 50, 64), dense
+// with the bytes that need more than a copy, in every type code, over enough rows that cells
+// of every kind meet the end of the file's block: the file is what the rules make of them,
+// with the client library keeping to the declared length and with one that delivers more.
+TEST_F(CsvExportTest, ValuesOfEveryLengthAndByteMatchTheRulesAcrossBlocks) {
+  std::mt19937 random(7);
+  const std::string bytes = "aaaaaaaaaaaaaaaa\"\n,\r ";
+  for (const int32_t delivered : {-1, 70}) {
+    SCOPED_TRACE(::testing::Message() << "delivered length " << delivered);
+    fake::Reset();
+    fake::SetParameter1003(0);
+    fake::SetDeliveredLength(delivered);
+    const std::vector<fake::Column> columns = {{1, "a"}, {2, "b"}, {3, "c"}, {4, "d"},
+                                               {5, "e"}, {6, "f"}, {0, "g"}, {7, "h"}};
+    std::vector<fake::Row> rows;
+    std::string expected = "\"a\",\"b\",\"c\",\"d\",\"e\",\"f\",\"g\",\"h\"\r\n";
+    for (int r = 0; r < 1500; ++r) {
+      fake::Row row;
+      for (std::size_t c = 0; c < columns.size(); ++c) {
+        std::string value(random() % 72, 'a');
+        // Mostly plain values, so that most cells take the quick way and meet the block's end.
+        if (random() % 3 == 0) {
+          for (char& byte : value) byte = bytes[random() % bytes.size()];
+        }
+        row.push_back(value);
+        const std::size_t kept = delivered < 0 ? 50 : static_cast<std::size_t>(delivered);
+        expected += ExpectedCell(columns[c].type, value.substr(0, kept)) +
+                    (c + 1 == columns.size() ? "\r\n" : ",");
+      }
+      rows.push_back(row);
+    }
+    fake::SetColumns(columns);
+    fake::SetRows(rows);
+    EXPECT_EQ(Export(), 0);
+    const std::string file = FileBytes();
+    ASSERT_GT(file.size(), 4U * 16384);
+    EXPECT_EQ(file, expected);
+  }
+}
+
 TEST_F(CsvExportTest, StatementWithoutColumnsStillExecutesFetchesAndCommits) {
   fake::SetRows({{}, {}});
   EXPECT_EQ(Export(), 0);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "client/sqlwntm.h"
 
@@ -19,7 +20,11 @@ struct Binding {
 struct Table {
   const Column* columns = nullptr;
   int32_t columnCount = 0;
-  const Value* values = nullptr;
+  // Each value zero-padded to `record` bytes, longer than the longest value, so that a fetch
+  // of short values copies a fixed number of bytes rather than measuring each value.
+  std::vector<char> padded;
+  std::size_t record = 0;
+  std::vector<uint32_t> lengths;
   int32_t patternRows = 1;
   int64_t rowCount = 0;
   Binding bindings[kMaxColumns] = {};
@@ -38,9 +43,19 @@ void ServeRows(const Column* columns, int32_t columnCount, const Value* values, 
   table = Table{};
   table.columns = columns;
   table.columnCount = std::min(columnCount, kMaxColumns);
-  table.values = values;
   table.patternRows = std::max(patternRows, 1);
   table.rowCount = rowCount;
+  const std::size_t count =
+      static_cast<std::size_t>(table.patternRows) * static_cast<std::size_t>(table.columnCount);
+  std::size_t longest = 0;
+  for (std::size_t i = 0; i < count; ++i) longest = std::max(longest, values[i].length);
+  // The values' memory is read row after row, so it is kept as small as the copies allow.
+  table.record = longest < 16 ? 16 : longest < 32 ? 32 : (longest / 64 + 1) * 64;
+  table.padded.assign(count * table.record, '\0');
+  for (std::size_t i = 0; i < count; ++i) {
+    std::memcpy(table.padded.data() + i * table.record, values[i].text, values[i].length);
+    table.lengths.push_back(static_cast<uint32_t>(values[i].length));
+  }
 }
 
 void ServeActiveCursors(const void* reply, std::size_t size) {
@@ -108,18 +123,29 @@ int16_t sqlwntm_28(uint16_t) {
   return 0;
 }
 
-// A string buffer takes at most its declared length, with a NUL when there is room for one.
+// A string buffer takes at most its declared length, with a NUL when there is room for one; a
+// short value may bring more zero bytes, never beyond the declared length.
 int16_t sqlwntm_32(uint16_t) {
   if (table.served == table.rowCount) return in_memory_client::kEndOfRows;
-  const in_memory_client::Value* row =
-      table.values + static_cast<std::ptrdiff_t>(table.patternRow) * table.columnCount;
+  const std::size_t first =
+      static_cast<std::size_t>(table.patternRow) * static_cast<std::size_t>(table.columnCount);
   for (int32_t column = 0; column < table.columnCount; ++column) {
     const in_memory_client::Binding& binding = table.bindings[column];
     if (binding.buffer == nullptr) continue;
+    const std::size_t index = first + static_cast<std::size_t>(column);
+    const char* value = table.padded.data() + index * table.record;
     const std::size_t room = static_cast<std::size_t>(binding.length);
-    const std::size_t size = std::min(row[column].length, room);
-    std::memcpy(binding.buffer, row[column].text, size);
-    if (size < room) binding.buffer[size] = '\0';
+    // The text, its NUL and some of the padding in one fixed-size copy when the records are
+    // that short and the buffer takes them; else the text and its NUL.
+    if (table.record == 16 && room >= 16) {
+      std::memcpy(binding.buffer, value, 16);
+    } else if (table.record == 32 && room >= 32) {
+      std::memcpy(binding.buffer, value, 32);
+    } else {
+      const std::size_t size = std::min<std::size_t>(table.lengths[index], room);
+      std::memcpy(binding.buffer, value, size);
+      if (size < room) binding.buffer[size] = '\0';
+    }
   }
   ++table.served;
   if (++table.patternRow == table.patternRows) table.patternRow = 0;

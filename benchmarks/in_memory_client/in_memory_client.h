@@ -21,8 +21,8 @@ struct Value {
 };
 
 // Every statement selects these columns and yields `rowCount` rows; row r holds the values of
-// pattern row r % patternRows. The values are laid out row by row, columnCount to a row. Nothing
-// is copied: the arrays and texts must stay alive while rows are served.
+// pattern row r % patternRows. The values are laid out row by row, columnCount to a row. The
+// values are copied; the columns and their names must stay alive while rows are served.
 IN_MEMORY_CLIENT_API void ServeRows(const Column* columns, int32_t columnCount, const Value* values,
                                     int32_t patternRows, int64_t rowCount);
 
