@@ -1,0 +1,95 @@
+// The stand-in's server jobs where they take shortcuts: a registry whose owners are watched
+// rather than looked up, copies made without a journal, scripts read once.
+#include <gmock/gmock.h>
+#include <signal.h>
+#include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "held_connection.h"
+#include "scratch_root.h"
+#include "standin_calls.h"
+
+namespace {
+
+class StandinJobsTest : public ScratchRootTest {
+ protected:
+  void OnCatalogue(const std::string& sql) {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(Path("srv/standin.catalogue").c_str(), &db), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sql;
+    sqlite3_close(db);
+  }
+  // A registry entry as a connection of that process would have made it.
+  void Register(int process, pid_t pid, long long started) {
+    OnCatalogue("INSERT INTO connections(process, pid, started, user, database, program) VALUES(" +
+                std::to_string(process) + ", " + std::to_string(pid) + ", " +
+                std::to_string(started) + ", 'SYSADM', 'SALES', 'planted')");
+  }
+  // Field 3 (state) or 22 (start time) of the process's status line.
+  static std::string StatusField(pid_t pid, int wanted) {
+    std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    std::getline(file, line);
+    const std::size_t close = line.rfind(')');
+    if (close == std::string::npos) return "";
+    std::istringstream fields(line.substr(close + 1));
+    std::string field;
+    for (int index = 3; index <= wanted && fields >> field;) ++index;
+    return field;
+  }
+  static std::vector<std::string> Programs(uint16_t server) {
+    std::vector<std::string> programs;
+    for (const calls::Record& record : calls::ActiveCursors(server)) {
+      programs.push_back(record.program);
+    }
+    return programs;
+  }
+};
+
+using ::testing::ElementsAre;
+
+// The listing watches the owners it found alive; what it watched must still leave the list
+// when the owner ends, even unreaped, and a number now used by another process counts for
+// nothing.
+TEST_F(StandinJobsTest, AConnectionIsListedOnlyWhileTheProcessThatMadeItRuns) {
+  const uint16_t server = calls::Server();
+  ASSERT_EQ(sqlwntm_96(server, "SALES", 0), 0);
+  HeldConnection held("SALES");
+  ASSERT_TRUE(held.Connected());
+
+  const pid_t other = fork();
+  if (other == 0) {
+    pause();
+    _exit(0);
+  }
+  const long long started = std::atoll(StatusField(other, 22).c_str());
+  ASSERT_GT(started, 0);
+  // The owner of process 200 started before the process that has its number now.
+  Register(200, other, started - 1);
+  Register(201, other, started);
+  EXPECT_THAT(Programs(server), ElementsAre("SQLBase", "hold-connection", "planted"));
+  EXPECT_THAT(Programs(server), ElementsAre("SQLBase", "hold-connection", "planted"));
+
+  kill(other, SIGKILL);
+  // A zombie until reaped: no longer the owner of anything.
+  for (int wait = 0; wait < 5000 && StatusField(other, 3) != "Z"; ++wait) usleep(1000);
+  ASSERT_EQ(StatusField(other, 3), "Z");
+  EXPECT_THAT(Programs(server), ElementsAre("SQLBase", "hold-connection"));
+  waitpid(other, nullptr, 0);
+
+  held.Crash();
+  EXPECT_THAT(Programs(server), ElementsAre("SQLBase"));
+  // Gone from the registry as well, not only from the listing.
+  EXPECT_EQ(sqlwntm_101(server, "SALES", 0), 0);
+  sqlwntm_106(server);
+}
+
+}  // namespace
