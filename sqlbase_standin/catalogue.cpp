@@ -101,12 +101,16 @@ int16_t Catalogue::CreateServer(const std::string& server, const std::string& pa
   return result;
 }
 
-int16_t Catalogue::Open(const std::string& server) {
+int16_t Catalogue::CheckServer(const std::string& server) {
   if (!IsServerName(server.c_str())) return STANDIN_NO_SUCH_SERVER;
   if (const int16_t code = CheckFolder(RootFolder())) return code;
   if (const int16_t code = CheckFolder(ServerFolder(server))) return code;
+  return Exists(CataloguePath(server)) ? 0 : STANDIN_NO_SUCH_SERVER;
+}
+
+int16_t Catalogue::Open(const std::string& server) {
+  if (const int16_t code = CheckServer(server)) return code;
   const std::string path = CataloguePath(server);
-  if (!Exists(path)) return STANDIN_NO_SUCH_SERVER;
   // Catalogues of earlier versions were made as the umask let them.
   for (const char* suffix : {"", "-wal", "-shm"}) chmod((path + suffix).c_str(), 0600);
   db_ = OpenFile(path, SQLITE_OPEN_READWRITE);

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "handle_table.h"
 #include "last_message.h"
 #include "sqlite_statement.h"
 #include "standin_admin.h"
@@ -248,8 +249,19 @@ int16_t ServerSession::Terminate() {
 int16_t ServerSession::DatabaseNames(const char* server, char* buffer, int32_t size) {
   if (server == nullptr) return STANDIN_NO_SUCH_SERVER;
   if (buffer == nullptr) return STANDIN_BAD_PARAMETER;
+  // Hosts ask for the names over a server connection of their own: its catalogue is open
+  // already, and opening it again would cost more than the list.
+  ServerSession* connected = FindServerOfThisThread(server);
+  if (connected != nullptr) {
+    if (const int16_t code = Catalogue::CheckServer(server)) return code;
+    return NamesOf(connected->catalogue_, buffer, size);
+  }
   Catalogue catalogue;
   if (const int16_t code = catalogue.Open(server)) return code;
+  return NamesOf(catalogue, buffer, size);
+}
+
+int16_t ServerSession::NamesOf(Catalogue& catalogue, char* buffer, int32_t size) {
   bool running = false;
   if (const int16_t code = catalogue.IsRunning(&running)) return code;
   if (!running) return STANDIN_SERVER_TERMINATED;

@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <signal.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "held_connection.h"
@@ -89,6 +91,39 @@ TEST_F(StandinJobsTest, AConnectionIsListedOnlyWhileTheProcessThatMadeItRuns) {
   EXPECT_THAT(Programs(server), ElementsAre("SQLBase"));
   // Gone from the registry as well, not only from the listing.
   EXPECT_EQ(sqlwntm_101(server, "SALES", 0), 0);
+  sqlwntm_106(server);
+}
+
+// The names list borrows the catalogue of a server connection that the same thread holds: it
+// must still see every change and refuse what a fresh open would refuse.
+TEST_F(StandinJobsTest, TheNamesListOverAnOpenConnectionSeesWhatAFreshOneWould) {
+  const uint16_t server = calls::Server();
+  ASSERT_EQ(sqlwntm_96(server, "SALES", 0), 0);
+  EXPECT_THAT(calls::DatabaseNames(), ElementsAre("SALES"));
+  // Changes of other connections, in other threads or processes.
+  std::thread([] {
+    const uint16_t other = calls::Server();
+    EXPECT_EQ(sqlwntm_96(other, "STOCK", 0), 0);
+    EXPECT_THAT(calls::DatabaseNames(), ElementsAre("SALES", "STOCK"));
+    sqlwntm_106(other);
+  }).join();
+  EXPECT_THAT(calls::DatabaseNames(), ElementsAre("SALES", "STOCK"));
+
+  char list[1024];
+  ASSERT_EQ(chmod(Path("srv").c_str(), 0770), 0);
+  EXPECT_EQ(sqlwntm_99("srv", list, sizeof list), STANDIN_UNSAFE_FOLDER);
+  ASSERT_EQ(chmod(Path("srv").c_str(), 0700), 0);
+  EXPECT_EQ(sqlwntm_99("srv", list, 10), STANDIN_BUFFER_TOO_SMALL);
+
+  const pid_t stopper = fork();
+  if (stopper == 0) {
+    uint16_t other = 0;
+    _exit(sqlwntm_98(&other, "srv", "pw") == 0 && sqlwntm_129(other) == 0 ? 0 : 1);
+  }
+  int status = -1;
+  waitpid(stopper, &status, 0);
+  ASSERT_EQ(status, 0);
+  EXPECT_EQ(sqlwntm_99("srv", list, sizeof list), STANDIN_SERVER_TERMINATED);
   sqlwntm_106(server);
 }
 
