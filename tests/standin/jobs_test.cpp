@@ -7,9 +7,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -124,6 +127,92 @@ TEST_F(StandinJobsTest, TheNamesListOverAnOpenConnectionSeesWhatAFreshOneWould) 
   waitpid(stopper, &status, 0);
   ASSERT_EQ(status, 0);
   EXPECT_EQ(sqlwntm_99("srv", list, sizeof list), STANDIN_SERVER_TERMINATED);
+  sqlwntm_106(server);
+}
+
+// A copy that spans many steps of the backup is still one committed state, whole and equal to
+// its source, however the database changes meanwhile.
+TEST_F(StandinJobsTest, ASnapshotIsTheWholeDatabaseAsCommittedWhileAWriterGoesOn) {
+  const uint16_t server = calls::Server();
+  const uint16_t cursor = calls::NewDatabase("SALES");
+  calls::Run(cursor, "CREATE TABLE pad(b)");
+  calls::Run(cursor,
+             "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 3000)"
+             " INSERT INTO pad SELECT randomblob(3000) FROM n");
+  calls::Run(cursor, "CREATE TABLE account(id INTEGER PRIMARY KEY, balance INTEGER)");
+  calls::Run(cursor,
+             "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 100)"
+             " INSERT INTO account SELECT i, 100 FROM n");
+
+  std::atomic<bool> stop{false};
+  std::atomic<int> transfers{0};
+  // Each transfer keeps the sum of the balances; a copy that mixed two states would not.
+  std::thread writer([&] {
+    const uint16_t own = calls::Cursor("SALES/SYSADM/SYSADM");
+    for (int i = 0; !stop; ++i) {
+      const std::string from = std::to_string(1 + i % 100);
+      const std::string to = std::to_string(1 + (i * 7 + 3) % 100);
+      calls::Run(own, ("LOCK DATABASE"));
+      calls::Run(own, ("UPDATE account SET balance = balance - 1 WHERE id = " + from).c_str());
+      calls::Run(own, ("UPDATE account SET balance = balance + 1 WHERE id = " + to).c_str());
+      calls::Run(own, ("UPDATE pad SET b = randomblob(3000) WHERE rowid = " + to).c_str());
+      calls::Run(own, "UNLOCK DATABASE");
+      ++transfers;
+    }
+    sqlwntm_17(own);
+  });
+  const std::string folder = Path("snap");
+  ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+  const auto check = [&](const char* sql, const std::string& expected) {
+    sqlite3* copy = nullptr;
+    ASSERT_EQ(sqlite3_open_v2((folder + "/SALES.db").c_str(), &copy, SQLITE_OPEN_READONLY, nullptr),
+              SQLITE_OK);
+    sqlite3_stmt* statement = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(copy, sql, -1, &statement, nullptr), SQLITE_OK) << sql;
+    ASSERT_EQ(sqlite3_step(statement), SQLITE_ROW);
+    EXPECT_EQ(reinterpret_cast<const char*>(sqlite3_column_text(statement, 0)), expected) << sql;
+    sqlite3_finalize(statement);
+    sqlite3_close(copy);
+  };
+  for (int copy = 0; copy < 4; ++copy) {
+    while (transfers < copy * 20) usleep(1000);
+    ASSERT_EQ(sqlwntm_93(server, "SALES", 0, folder.c_str(), 0, 1, 1), 0);
+    check("PRAGMA integrity_check", "ok");
+    check("PRAGMA journal_mode", "delete");
+    check("SELECT sum(balance) || ' ' || count(*) FROM account", "10000 100");
+    check("SELECT count(*) FROM pad", "3000");
+  }
+  stop = true;
+  writer.join();
+
+  // Quiet now: the copy holds every row of the source, and nothing else.
+  ASSERT_EQ(sqlwntm_93(server, "SALES", 0, folder.c_str(), 0, 1, 1), 0);
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(Path("srv/SALES.db").c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db, ("ATTACH '" + folder + "/SALES.db' AS copy").c_str(), nullptr, nullptr,
+                         nullptr),
+            SQLITE_OK);
+  sqlite3_stmt* differences = nullptr;
+  ASSERT_EQ(sqlite3_prepare_v2(db,
+                               "SELECT (SELECT count(*) FROM (SELECT * FROM main.pad EXCEPT"
+                               " SELECT * FROM copy.pad)) + (SELECT count(*) FROM (SELECT * FROM"
+                               " copy.pad EXCEPT SELECT * FROM main.pad)) + (SELECT count(*) FROM"
+                               " (SELECT * FROM main.account EXCEPT SELECT * FROM copy.account))"
+                               " + (SELECT count(*) FROM copy.pad) - (SELECT count(*) FROM"
+                               " main.pad)",
+                               -1, &differences, nullptr),
+            SQLITE_OK);
+  ASSERT_EQ(sqlite3_step(differences), SQLITE_ROW);
+  EXPECT_EQ(sqlite3_column_int(differences, 0), 0);
+  sqlite3_finalize(differences);
+  sqlite3_close(db);
+  struct stat info {};
+  ASSERT_EQ(stat((folder + "/SALES.db").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder),
+                          std::filesystem::directory_iterator()),
+            1);
+  sqlwntm_17(cursor);
   sqlwntm_106(server);
 }
 
