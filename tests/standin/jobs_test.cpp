@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
@@ -214,6 +215,58 @@ TEST_F(StandinJobsTest, ASnapshotIsTheWholeDatabaseAsCommittedWhileAWriterGoesOn
             1);
   sqlwntm_17(cursor);
   sqlwntm_106(server);
+}
+
+// Scripts far larger than what is read at a time: statements that straddle the pieces run
+// whole, a failure names its line, and a NUL byte near the end stops everything.
+TEST_F(StandinJobsTest, ALargeScriptRunsWholeOrNotAtAll) {
+  const uint16_t cursor = calls::NewDatabase("SALES");
+  calls::Run(cursor, "CREATE TABLE t(a, b)");
+  std::string script = "-- made by the test\n";
+  for (int i = 0; i < 20000; ++i) {
+    script += "INSERT INTO t VALUES(" + std::to_string(i) + ", 'row " + std::to_string(i) + "');\n";
+    if (i % 5000 == 0) {
+      // A literal and a trigger body longer than any piece, with their own semicolons.
+      script += "INSERT INTO t VALUES(-1, '" + std::string(150000, ';') + "');\n";
+      script += "CREATE TRIGGER t" + std::to_string(i) + " AFTER DELETE ON t BEGIN SELECT 1;" +
+                "/*" + std::string(100000, ' ') + "*/ SELECT 2; END;\n";
+    }
+    if (i % 2000 == 0) {
+      // Every prefix that ends in a row is a statement of its own, with fewer rows.
+      script += "INSERT INTO t VALUES(0,0)";
+      for (int row = 1; row < 20000; ++row) script += ",(0,0)";
+      script += ";\n";
+    }
+  }
+  const std::string path = Path("script.sql");
+  const auto load = [&](const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+    return sqlwntm_148(cursor, ("LOAD SQL " + path).c_str(), 0);
+  };
+  const auto count = [&] { return calls::Select(cursor, "SELECT count(*) FROM t")[0][0]; };
+
+  std::string withNul = script;
+  withNul.insert(withNul.size() - 10, 1, '\0');
+  EXPECT_EQ(load(withNul), STANDIN_BAD_SCRIPT);
+  EXPECT_THAT(standin_last_message(STANDIN_BAD_SCRIPT),
+              ::testing::HasSubstr("at offset " + std::to_string(script.size() - 10)));
+  EXPECT_EQ(count(), "0");
+
+  const std::string failing = script + "INSERT INTO nosuch VALUES(1);\n";
+  EXPECT_EQ(load(failing), STANDIN_SQL_ERROR);
+  const long lines = std::count(script.begin(), script.end(), '\n');
+  EXPECT_THAT(standin_last_message(STANDIN_SQL_ERROR),
+              ::testing::HasSubstr("line " + std::to_string(lines + 1) + ")"));
+  EXPECT_EQ(count(), "0");
+
+  // The last statement needs no semicolon; a comment may follow it.
+  EXPECT_EQ(load(script + "INSERT INTO t VALUES(1, 'last') -- the end"), 0);
+  EXPECT_EQ(count(), "220005");
+  EXPECT_EQ(calls::Select(cursor, "SELECT sum(length(b)) FROM t WHERE a = -1")[0][0], "600000");
+  EXPECT_EQ(
+      calls::Select(cursor, "SELECT count(*) FROM sqlite_schema WHERE type = 'trigger'")[0][0],
+      "4");
+  EXPECT_EQ(sqlwntm_17(cursor), 0);
 }
 
 }  // namespace
