@@ -28,9 +28,8 @@ struct ProcessStatus {
 // parenthesised command name, which may itself hold blanks and parentheses.
 ProcessStatus StatusOf(int64_t pid) {
   ProcessStatus status;
-  char path[48];
-  std::snprintf(path, sizeof path, "/proc/%lld/stat", static_cast<long long>(pid));
-  const int file = open(path, O_RDONLY | O_CLOEXEC);
+  const std::string path = "/proc/" + std::to_string(pid) + "/stat";
+  const int file = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (file < 0) return status;
   // The command name is at most 64 bytes: 22 fields fit well within this.
   char line[1024];
@@ -106,10 +105,10 @@ int StartWatching(const ProcessIdentity& process) {
   int verdict = descriptor;
   if (!status.exists) {
     verdict = kUnwatchable;
-  } else if (status.zombie || (process.started != 0 && status.started != process.started)) {
-    verdict = kDead;
-  } else if (Ended(descriptor)) {
-    // Taken before the status was read and still running after it: the status was its own.
+  } else if (status.zombie || (process.started != 0 && status.started != process.started) ||
+             // Taken before the status was read and still running after it: the status was its
+             // own.
+             Ended(descriptor)) {
     verdict = kDead;
   }
   if (verdict != descriptor) close(descriptor);
