@@ -5,10 +5,11 @@
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include <cstdio>
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -63,8 +64,14 @@ struct Watch {
   uint64_t wanted;  // the last call that asked about it
 };
 
-// Far more than one server's connections: a host listing several servers keeps them all.
-constexpr std::size_t kMaxWatches = 1024;
+// More than one server has connections, but never more than a quarter of the descriptors the
+// host may open: the host's own files come first.
+std::size_t MaxWatches() {
+  constexpr std::size_t kMost = 1024;
+  rlimit limit{};
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return kMost;
+  return std::min<std::size_t>(kMost, limit.rlim_cur / 4);
+}
 
 std::mutex watchMutex;
 std::map<Key, Watch> watches;
@@ -152,6 +159,7 @@ std::vector<bool> AreAlive(const std::vector<ProcessIdentity>& processes) {
   std::call_once(forkSafe, [] { pthread_atfork(LockWatches, UnlockWatches, UnlockWatches); });
   const ProcessIdentity self = ThisProcess();
   std::lock_guard<std::mutex> lock(watchMutex);
+  const std::size_t maxWatches = MaxWatches();
   ++calls;
   std::map<Key, bool> verdicts;
   std::vector<pollfd> polled;
@@ -174,8 +182,8 @@ std::vector<bool> AreAlive(const std::vector<ProcessIdentity>& processes) {
         verdicts[key] = descriptor == kUnwatchable && IsAlive(process);
         continue;
       }
-      if (watches.size() >= kMaxWatches) ForgetUnwanted();
-      if (watches.size() >= kMaxWatches) {
+      if (watches.size() >= maxWatches) ForgetUnwanted();
+      if (watches.size() >= maxWatches) {
         // Found alive just now; only not remembered.
         close(descriptor);
         verdicts[key] = true;
