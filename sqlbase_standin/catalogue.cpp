@@ -101,12 +101,16 @@ int16_t Catalogue::CreateServer(const std::string& server, const std::string& pa
   return result;
 }
 
-int16_t Catalogue::Open(const std::string& server) {
+int16_t Catalogue::CheckServer(const std::string& server) {
   if (!IsServerName(server.c_str())) return STANDIN_NO_SUCH_SERVER;
   if (const int16_t code = CheckFolder(RootFolder())) return code;
   if (const int16_t code = CheckFolder(ServerFolder(server))) return code;
+  return Exists(CataloguePath(server)) ? 0 : STANDIN_NO_SUCH_SERVER;
+}
+
+int16_t Catalogue::Open(const std::string& server) {
+  if (const int16_t code = CheckServer(server)) return code;
   const std::string path = CataloguePath(server);
-  if (!Exists(path)) return STANDIN_NO_SUCH_SERVER;
   // Catalogues of earlier versions were made as the umask let them.
   for (const char* suffix : {"", "-wal", "-shm"}) chmod((path + suffix).c_str(), 0600);
   db_ = OpenFile(path, SQLITE_OPEN_READWRITE);
@@ -308,16 +312,24 @@ int16_t Catalogue::SetUser(const std::string& database, const std::string& user,
 }
 
 int16_t Catalogue::ForgetDeadConnections() {
-  SqliteStatement select(db_, "SELECT id, pid, started FROM connections");
-  std::vector<int64_t> dead;
-  int step;
-  while ((step = select.Step()) == SQLITE_ROW) {
-    if (!IsAlive({select.Integer(1), select.Integer(2)})) dead.push_back(select.Integer(0));
+  std::vector<int64_t> ids;
+  std::vector<ProcessIdentity> owners;
+  {
+    SqliteStatement select(db_, "SELECT id, pid, started FROM connections");
+    int step;
+    while ((step = select.Step()) == SQLITE_ROW) {
+      ids.push_back(select.Integer(0));
+      owners.push_back({select.Integer(1), select.Integer(2)});
+    }
+    if (step != SQLITE_DONE) return Failed(step);
   }
-  if (step != SQLITE_DONE) return Failed(step);
-  for (const int64_t id : dead) {
-    SqliteStatement remove(db_, "DELETE FROM connections WHERE id = ?");
-    if (remove.Bind(1, id).Step() != SQLITE_DONE) return STANDIN_CATALOGUE_ERROR;
+  // All owners at once: the processes seen alive before cost no /proc read.
+  const std::vector<bool> alive = AreAlive(owners);
+  SqliteStatement remove(db_, "DELETE FROM connections WHERE id = ?");
+  for (std::size_t i = 0; i < ids.size(); ++i) {
+    if (alive[i]) continue;
+    if (remove.Bind(1, ids[i]).Step() != SQLITE_DONE) return STANDIN_CATALOGUE_ERROR;
+    sqlite3_reset(remove.Raw());
   }
   return 0;
 }

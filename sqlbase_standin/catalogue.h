@@ -38,6 +38,9 @@ class Catalogue {
   // A new server folder with its catalogue, in the running state.
   static int16_t CreateServer(const std::string& server, const std::string& password);
 
+  // 0 when the server's folders are safe to use and its catalogue is there, else the code that
+  // refuses to open it.
+  static int16_t CheckServer(const std::string& server);
   int16_t Open(const std::string& server);
   const std::string& Server() const { return server_; }
 

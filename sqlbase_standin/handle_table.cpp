@@ -55,6 +55,17 @@ Cursor* FindCursor(uint16_t handle) {
   return slot == nullptr ? nullptr : slot->cursor.get();
 }
 
+ServerSession* FindServerOfThisThread(const std::string& server) {
+  std::lock_guard<std::mutex> lock(tableMutex);
+  for (Slot& slot : table) {
+    if (slot.server != nullptr && slot.server->Server() == server &&
+        slot.server->OpenedByThisThread()) {
+      return slot.server.get();
+    }
+  }
+  return nullptr;
+}
+
 std::unique_ptr<ServerSession> TakeServer(uint16_t handle) {
   std::lock_guard<std::mutex> lock(tableMutex);
   Slot* slot = SlotOf(handle);

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "cursor.h"
 #include "server_session.h"
@@ -21,6 +22,8 @@ uint16_t AddCursor(std::unique_ptr<Cursor> cursor);
 // that uses it, as in the client library.
 ServerSession* FindServer(uint16_t handle);
 Cursor* FindCursor(uint16_t handle);
+// A server connection that the calling thread opened to this server, if any.
+ServerSession* FindServerOfThisThread(const std::string& server);
 // Hands the connection back for closing; null when the handle is not of that kind.
 std::unique_ptr<ServerSession> TakeServer(uint16_t handle);
 std::unique_ptr<Cursor> TakeCursor(uint16_t handle);

@@ -1,14 +1,20 @@
 #include "process_identity.h"
 
 #include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
 #include <signal.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
-#include <cstdio>
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
+#include <map>
+#include <mutex>
+#include <utility>
 
 namespace standin {
 namespace {
@@ -23,26 +29,119 @@ struct ProcessStatus {
 // parenthesised command name, which may itself hold blanks and parentheses.
 ProcessStatus StatusOf(int64_t pid) {
   ProcessStatus status;
-  std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
-  std::string line;
-  if (!std::getline(file, line)) return status;
-  const std::size_t close = line.rfind(')');
-  if (close == std::string::npos) return status;
+  const std::string path = "/proc/" + std::to_string(pid) + "/stat";
+  const int file = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (file < 0) return status;
+  // The command name is at most 64 bytes: 22 fields fit well within this.
+  char line[1024];
+  ssize_t got;
+  do {
+    got = read(file, line, sizeof line - 1);
+  } while (got < 0 && errno == EINTR);
+  close(file);
+  if (got <= 0) return status;
+  line[got] = '\0';
+  const char* close = std::strrchr(line, ')');
+  if (close == nullptr) return status;
   status.exists = true;
-  std::istringstream fields(line.substr(close + 1));
-  std::string field;
-  for (int index = 3; index <= 22 && fields >> field; ++index) {
-    if (index == 3) status.zombie = field == "Z" || field == "X";
-    if (index == 22) status.started = std::strtoll(field.c_str(), nullptr, 10);
+  const char* field = close + 1;
+  for (int index = 3; index <= 22; ++index) {
+    while (*field == ' ') ++field;
+    if (*field == '\0') break;
+    if (index == 3) status.zombie = *field == 'Z' || *field == 'X';
+    if (index == 22) status.started = std::strtoll(field, nullptr, 10);
+    while (*field != ' ' && *field != '\0') ++field;
   }
   return status;
+}
+
+using Key = std::pair<int64_t, int64_t>;
+
+// A process found alive, watched through a descriptor that becomes readable when it ends
+// (a zombie included): its number may be reused afterwards, its descriptor never is.
+struct Watch {
+  int descriptor;
+  uint64_t wanted;  // the last call that asked about it
+};
+
+// More than one server has connections, but never more than a quarter of the descriptors the
+// host may open: the host's own files come first.
+std::size_t MaxWatches() {
+  constexpr std::size_t kMost = 1024;
+  rlimit limit{};
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return kMost;
+  return std::min<std::size_t>(kMost, limit.rlim_cur / 4);
+}
+
+std::mutex watchMutex;
+std::map<Key, Watch> watches;
+uint64_t calls = 0;
+
+// A child forked while another thread held the mutex would never get it.
+void LockWatches() { watchMutex.lock(); }
+void UnlockWatches() { watchMutex.unlock(); }
+
+constexpr int kDead = -1;
+constexpr int kUnwatchable = -2;
+
+int OpenProcessDescriptor(int64_t pid) {
+#ifdef SYS_pidfd_open
+  return static_cast<int>(syscall(SYS_pidfd_open, static_cast<pid_t>(pid), 0));
+#else
+  (void)pid;
+  errno = ENOSYS;
+  return -1;
+#endif
+}
+
+bool Ended(int descriptor) {
+  pollfd ended{descriptor, POLLIN, 0};
+  int ready;
+  do {
+    ready = poll(&ended, 1, 0);
+  } while (ready < 0 && errno == EINTR);
+  return ready != 0;
+}
+
+// A descriptor for a live process of this identity, kDead, or kUnwatchable where the system
+// offers no process descriptors or no /proc (IsAlive then answers each time).
+int StartWatching(const ProcessIdentity& process) {
+  const int descriptor = OpenProcessDescriptor(process.pid);
+  if (descriptor < 0) return errno == ESRCH ? kDead : kUnwatchable;
+  const ProcessStatus status = StatusOf(process.pid);
+  int verdict = descriptor;
+  if (!status.exists) {
+    verdict = kUnwatchable;
+  } else if (status.zombie || (process.started != 0 && status.started != process.started) ||
+             // Taken before the status was read and still running after it: the status was its
+             // own.
+             Ended(descriptor)) {
+    verdict = kDead;
+  }
+  if (verdict != descriptor) close(descriptor);
+  return verdict;
+}
+
+// Makes room by forgetting the processes this call did not ask about.
+void ForgetUnwanted() {
+  for (auto watch = watches.begin(); watch != watches.end();) {
+    if (watch->second.wanted == calls) {
+      ++watch;
+    } else {
+      close(watch->second.descriptor);
+      watch = watches.erase(watch);
+    }
+  }
 }
 
 }  // namespace
 
 ProcessIdentity ThisProcess() {
+  // A forked child has a number and a start time of its own.
+  static thread_local ProcessIdentity self{0, 0};
   const int64_t pid = getpid();
-  return {pid, StatusOf(pid).started};
+  if (self.pid != pid) self = {pid, StatusOf(pid).started};
+  return self;
 }
 
 bool IsAlive(const ProcessIdentity& process) {
@@ -53,6 +152,68 @@ bool IsAlive(const ProcessIdentity& process) {
   if (!status.exists) return true;  // no /proc: the signal test is all there is
   if (status.zombie) return false;
   return process.started == 0 || status.started == process.started;
+}
+
+std::vector<bool> AreAlive(const std::vector<ProcessIdentity>& processes) {
+  static std::once_flag forkSafe;
+  std::call_once(forkSafe, [] { pthread_atfork(LockWatches, UnlockWatches, UnlockWatches); });
+  const ProcessIdentity self = ThisProcess();
+  std::lock_guard<std::mutex> lock(watchMutex);
+  const std::size_t maxWatches = MaxWatches();
+  ++calls;
+  std::map<Key, bool> verdicts;
+  std::vector<pollfd> polled;
+  std::vector<Key> polledKeys;
+  for (const ProcessIdentity& process : processes) {
+    const Key key{process.pid, process.started};
+    if (verdicts.count(key) != 0) continue;
+    if (process.pid <= 0) {
+      verdicts[key] = false;
+      continue;
+    }
+    if (process.pid == self.pid && (process.started == 0 || process.started == self.started)) {
+      verdicts[key] = true;
+      continue;
+    }
+    auto watch = watches.find(key);
+    if (watch == watches.end()) {
+      const int descriptor = StartWatching(process);
+      if (descriptor == kDead || descriptor == kUnwatchable) {
+        verdicts[key] = descriptor == kUnwatchable && IsAlive(process);
+        continue;
+      }
+      if (watches.size() >= maxWatches) ForgetUnwanted();
+      if (watches.size() >= maxWatches) {
+        // Found alive just now; only not remembered.
+        close(descriptor);
+        verdicts[key] = true;
+        continue;
+      }
+      watch = watches.emplace(key, Watch{descriptor, calls}).first;
+    }
+    watch->second.wanted = calls;
+    verdicts[key] = true;
+    polled.push_back({watch->second.descriptor, POLLIN, 0});
+    polledKeys.push_back(key);
+  }
+  int ready;
+  do {
+    ready = polled.empty() ? 0 : poll(polled.data(), polled.size(), 0);
+  } while (ready < 0 && errno == EINTR);
+  for (std::size_t i = 0; i < polled.size(); ++i) {
+    const bool ended =
+        ready < 0 ? !IsAlive({polledKeys[i].first, polledKeys[i].second}) : polled[i].revents != 0;
+    if (!ended) continue;
+    verdicts[polledKeys[i]] = false;
+    close(polled[i].fd);
+    watches.erase(polledKeys[i]);
+  }
+  std::vector<bool> alive;
+  alive.reserve(processes.size());
+  for (const ProcessIdentity& process : processes) {
+    alive.push_back(verdicts[{process.pid, process.started}]);
+  }
+  return alive;
 }
 
 std::string ProgramName() {

@@ -4,6 +4,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <thread>
 
 #include "catalogue.h"
 
@@ -39,6 +41,10 @@ class ServerSession {
   int16_t Kill(int32_t process);
   int16_t Terminate();
 
+  const std::string& Server() const { return catalogue_.Server(); }
+  // Handles belong to the thread that opened them: only that thread may borrow the session.
+  bool OpenedByThisThread() const { return opener_ == std::this_thread::get_id(); }
+
   // The installed databases of a named server as NUL-ended names closed by an empty name.
   static int16_t DatabaseNames(const char* server, char* buffer, int32_t size);
 
@@ -48,10 +54,12 @@ class ServerSession {
   int16_t RemoveFromCatalogue(const char* database, bool removeFiles);
   int16_t TryRemoveFromCatalogue(const char* database, bool removeFiles);
   int16_t Running();
+  static int16_t NamesOf(Catalogue& catalogue, char* buffer, int32_t size);
   // STANDIN_TOO_MANY_DATABASES when the names list would not hold one more database.
   int16_t RoomFor(const char* database);
 
   Catalogue catalogue_;
+  std::thread::id opener_ = std::this_thread::get_id();
 };
 
 }  // namespace standin

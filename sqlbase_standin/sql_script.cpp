@@ -8,8 +8,10 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <sstream>
+#include <utility>
 #include <vector>
 
 #include "last_message.h"
@@ -47,34 +49,6 @@ int16_t Failed(int sqliteCode, sqlite3* db, const std::string& where = "") {
   return Report(primary == SQLITE_BUSY || primary == SQLITE_LOCKED ? STANDIN_DATABASE_LOCKED
                                                                    : STANDIN_SQL_ERROR,
                 std::string("SQLite: ") + sqlite3_errmsg(db) + where);
-}
-
-// Runs the script's statements in order; on a failure says which line of the file it was on.
-int RunStatements(sqlite3* db, const std::string& script, std::string* where,
-                  const std::string& file) {
-  const char* const start = script.c_str();
-  const char* next = start;
-  while (*next != '\0') {
-    const char* const base = next;
-    const char* statementStart = next;
-    while (std::isspace(static_cast<unsigned char>(*statementStart))) ++statementStart;
-    sqlite3_stmt* statement = nullptr;
-    int code = sqlite3_prepare_v2(db, next, -1, &statement, &next);
-    if (code == SQLITE_OK && statement != nullptr) {
-      while ((code = sqlite3_step(statement)) == SQLITE_ROW) {
-      }
-      if (code == SQLITE_DONE) code = SQLITE_OK;
-    }
-    const int offset = code == SQLITE_OK ? -1 : sqlite3_error_offset(db);
-    sqlite3_finalize(statement);
-    if (code != SQLITE_OK) {
-      const char* at = offset >= 0 ? base + offset : statementStart;
-      *where = " (" + file + ", line " +
-               std::to_string(1 + std::count(start, std::max(start, at), '\n')) + ")";
-      return code;
-    }
-  }
-  return SQLITE_OK;
 }
 
 std::string Quoted(const char* format, const std::string& name) {
@@ -166,34 +140,148 @@ int16_t WriteScript(sqlite3* db, std::ostream& out) {
   return out ? 0 : STANDIN_FILE_ERROR;
 }
 
-// The whole file or nothing: a directory, a read error or a short read is a failure, never a
-// script that ends early.
-int16_t ReadScript(const std::string& file, std::string* script) {
-  // Non-blocking, so that a FIFO without a writer is refused below rather than waited on forever.
-  const int in = open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (in < 0) return Report(STANDIN_FILE_ERROR, "cannot read the script " + SystemReason(file));
-  struct stat info {};
-  int16_t code = 0;
-  if (fstat(in, &info) != 0 || !S_ISREG(info.st_mode)) {
-    code = Report(STANDIN_FILE_ERROR, "cannot read the script " + file + ": not a regular file");
+// A script file read twice: once whole to check it, then again piece by piece as its statements
+// run, so that it is never held in memory whole. The second reading must find what the first
+// did, or what ran is rolled back.
+class ScriptFile {
+ public:
+  explicit ScriptFile(std::string file) : file_(std::move(file)) {}
+  ~ScriptFile() {
+    if (in_ >= 0) close(in_);
   }
-  char buffer[65536];
-  while (code == 0) {
-    const ssize_t got = read(in, buffer, sizeof buffer);
-    if (got == 0) break;
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) code = Report(STANDIN_FILE_ERROR, "cannot read the script " + SystemReason(file));
-    if (got > 0) script->append(buffer, static_cast<std::size_t>(got));
+  ScriptFile(const ScriptFile&) = delete;
+  ScriptFile& operator=(const ScriptFile&) = delete;
+
+  // The whole file or nothing: a directory, a read error or a NUL byte is a failure, never a
+  // script that ends early.
+  int16_t Check() {
+    // Non-blocking, so that a FIFO without a writer is refused rather than waited on forever.
+    in_ = open(file_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (in_ < 0) return Report(STANDIN_FILE_ERROR, "cannot read the script " + SystemReason(file_));
+    struct stat info {};
+    if (fstat(in_, &info) != 0 || !S_ISREG(info.st_mode)) {
+      return Report(STANDIN_FILE_ERROR, "cannot read the script " + file_ + ": not a regular file");
+    }
+    char buffer[kChunk];
+    std::size_t got = 0;
+    while (const int16_t code = ReadSome(buffer, sizeof buffer, &got)) {
+      if (code != kMore) return code;
+    }
+    checked_ = hash_;
+    checkedSize_ = offset_;
+    return 0;
   }
-  close(in);
-  // SQLite would take a NUL for the end of the script and skip the rest unseen.
-  const std::size_t nul = code == 0 ? script->find('\0') : std::string::npos;
-  if (nul != std::string::npos) {
-    code = Report(STANDIN_BAD_SCRIPT, "the script " + file + " holds a NUL byte at offset " +
-                                          std::to_string(nul) + "; nothing of it was run");
+
+  // Runs the statements in order; on a failure says which line of the file it was on.
+  int Run(sqlite3* db, std::string* where, int16_t* fileCode) {
+    if (lseek(in_, 0, SEEK_SET) != 0) {
+      *fileCode = Report(STANDIN_FILE_ERROR, "cannot read the script " + SystemReason(file_));
+      return SQLITE_ERROR;
+    }
+    hash_ = kHashStart;
+    offset_ = 0;
+    std::string window;
+    std::size_t at = 0;  // the next statement's first byte in the window
+    int64_t lines = 0;   // line breaks before it
+    bool ended = false;
+    for (;;) {
+      // Room for the next statement: a statement that does not end inside the window is
+      // prepared again once more of the file is in.
+      bool wantMore = !ended && window.size() - at < kChunk / 2;
+      sqlite3_stmt* statement = nullptr;
+      const char* tail = nullptr;
+      int code = SQLITE_OK;
+      if (!wantMore) {
+        code = sqlite3_prepare_v2(db, window.c_str() + at, -1, &statement, &tail);
+        const bool cut = code != SQLITE_OK || tail == window.c_str() + window.size();
+        if (cut && !ended) {
+          sqlite3_finalize(statement);
+          wantMore = true;
+        }
+      }
+      if (wantMore) {
+        window.erase(0, at);
+        at = 0;
+        // Doubling: a long statement is prepared again a few times, not once per chunk.
+        const std::size_t size = window.size();
+        const std::size_t room = std::max(kChunk, size);
+        window.resize(size + room);
+        std::size_t got = 0;
+        const int16_t read = ReadSome(&window[size], room, &got);
+        window.resize(size + got);
+        if (read != kMore && read != 0) {
+          *fileCode = read;
+          return SQLITE_ERROR;
+        }
+        ended = read == 0;
+        if (ended && (hash_ != checked_ || offset_ != checkedSize_)) {
+          *fileCode = Report(STANDIN_FILE_ERROR, "the script " + file_ +
+                                                     " changed while it ran; nothing of it was "
+                                                     "kept");
+          return SQLITE_ERROR;
+        }
+        continue;
+      }
+      const char* const base = window.c_str() + at;
+      const char* statementStart = base;
+      while (std::isspace(static_cast<unsigned char>(*statementStart))) ++statementStart;
+      if (code == SQLITE_OK && statement != nullptr) {
+        while ((code = sqlite3_step(statement)) == SQLITE_ROW) {
+        }
+        if (code == SQLITE_DONE) code = SQLITE_OK;
+      }
+      const int offset = code == SQLITE_OK ? -1 : sqlite3_error_offset(db);
+      sqlite3_finalize(statement);
+      if (code != SQLITE_OK) {
+        const char* failed = offset >= 0 ? base + offset : statementStart;
+        *where = " (" + file_ + ", line " +
+                 std::to_string(1 + lines + std::count(base, std::max(base, failed), '\n')) + ")";
+        return code;
+      }
+      if (tail == base) return SQLITE_OK;  // nothing but blanks and comments left
+      lines += std::count(base, tail, '\n');
+      at = static_cast<std::size_t>(tail - window.c_str());
+      if (ended && at == window.size()) return SQLITE_OK;
+    }
   }
-  return code;
-}
+
+ private:
+  static constexpr std::size_t kChunk = 65536;
+  static constexpr int16_t kMore = -1;
+  static constexpr uint64_t kHashStart = 14695981039346656037ull;
+
+  // kMore with some bytes read, 0 at the end of the file, else the failure's code.
+  int16_t ReadSome(char* buffer, std::size_t room, std::size_t* got) {
+    ssize_t read;
+    do {
+      read = ::read(in_, buffer, room);
+    } while (read < 0 && errno == EINTR);
+    if (read < 0)
+      return Report(STANDIN_FILE_ERROR, "cannot read the script " + SystemReason(file_));
+    if (read == 0) return 0;
+    *got = static_cast<std::size_t>(read);
+    // SQLite would take a NUL for the end of the script and skip the rest unseen.
+    const void* nul = std::memchr(buffer, '\0', *got);
+    if (nul != nullptr) {
+      const auto position = offset_ + static_cast<uint64_t>(static_cast<const char*>(nul) - buffer);
+      return Report(STANDIN_BAD_SCRIPT, "the script " + file_ + " holds a NUL byte at offset " +
+                                            std::to_string(position) + "; nothing of it was run");
+    }
+    // FNV-1a: enough to tell whether the file changed between the readings.
+    for (std::size_t i = 0; i < *got; ++i) {
+      hash_ = (hash_ ^ static_cast<unsigned char>(buffer[i])) * 1099511628211ull;
+    }
+    offset_ += *got;
+    return kMore;
+  }
+
+  std::string file_;
+  int in_ = -1;
+  uint64_t hash_ = kHashStart;
+  uint64_t offset_ = 0;
+  uint64_t checked_ = 0;
+  uint64_t checkedSize_ = 0;
+};
 
 }  // namespace
 
@@ -213,17 +301,18 @@ bool ParseUnloadCommand(const char* text, std::string* file) {
 }
 
 int16_t RunScript(sqlite3* db, const std::string& file) {
-  std::string script;
-  if (const int16_t code = ReadScript(file, &script)) return code;
+  ScriptFile script(file);
+  if (const int16_t code = script.Check()) return code;
   // A savepoint nests inside the transaction of a database lock and is a transaction of its
   // own outside one.
   if (sqlite3_exec(db, "SAVEPOINT standin_load", nullptr, nullptr, nullptr) != SQLITE_OK) {
     return Failed(sqlite3_errcode(db), db);
   }
   std::string where;
-  const int code = RunStatements(db, script, &where, file);
+  int16_t fileCode = 0;
+  const int code = script.Run(db, &where, &fileCode);
   if (code != SQLITE_OK) {
-    const int16_t failed = Failed(code, db, where);
+    const int16_t failed = fileCode != 0 ? fileCode : Failed(code, db, where);
     sqlite3_exec(db, "ROLLBACK TO standin_load; RELEASE standin_load", nullptr, nullptr, nullptr);
     return failed;
   }
