@@ -1,4 +1,4 @@
-// One server connection (ordinal 98) and the jobs on its handle.
+// One server connection (Connect) and the jobs on its handle.
 #ifndef QUILLET_SQLBASE_STANDIN_SERVER_SESSION_H
 #define QUILLET_SQLBASE_STANDIN_SERVER_SESSION_H
 
