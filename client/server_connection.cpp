@@ -4,11 +4,6 @@
 
 namespace quillet {
 
-namespace {
-// The request word for every active cursor of the server.
-constexpr int16_t kAllActiveCursors = -32766;
-}  // namespace
-
 bool ServerConnection::Connect(const char* server, const char* password) {
   return Run(kServerConnect, [&] { return sqlwntm_Connect(&handle_, server, password); });
 }
@@ -25,8 +20,8 @@ bool ServerConnection::BackupSnapShot(const char* database, const char* director
 bool ServerConnection::GetActiveCursors(void* buffer) {
   int32_t length = 0;  // the reply's length is not used
   return Run(kGetActiveCursors, [&] {
-    return sqlwntm_GetActiveCursors(handle_, kAllActiveCursors, buffer, kServerInfoBufferSize,
-                                    &length);
+    return sqlwntm_GetActiveCursors(handle_, sqlwntm::active_cursors::kRequestAll, buffer,
+                                    kServerInfoBufferSize, &length);
   });
 }
 

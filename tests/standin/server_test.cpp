@@ -127,7 +127,8 @@ TEST_F(StandinServerTest, ActiveCursorsListEveryConnectionAndTheServerInTheReply
   EXPECT_EQ(processes.size(), 2u);
   unsigned char small[100];
   int32_t length = 0;
-  EXPECT_EQ(sqlwntm_GetActiveCursors(server, -32766, small, sizeof small, &length),
+  EXPECT_EQ(sqlwntm_GetActiveCursors(server, sqlwntm::active_cursors::kRequestAll, small,
+                                     sizeof small, &length),
             STANDIN_BUFFER_TOO_SMALL);
   EXPECT_EQ(sqlwntm_GetActiveCursors(server, 0, small, sizeof small, &length),
             STANDIN_BAD_PARAMETER);

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "client/reply_layouts.h"
 #include "client/sqlwntm.h"
 #include "standin_admin.h"
 
@@ -33,7 +34,7 @@ inline uint16_t NewDatabase(const char* database) {
 }
 
 inline std::vector<std::string> DatabaseNames(const char* server = "srv") {
-  char list[1024];
+  char list[sqlwntm::database_names::kListSize];
   std::memset(list, 'x', sizeof list);
   EXPECT_EQ(sqlwntm_GetDatabaseNames(server, list, sizeof list), 0);
   std::vector<std::string> names;
@@ -51,16 +52,17 @@ struct Record {
 };
 
 inline std::vector<Record> ActiveCursors(uint16_t server) {
-  static unsigned char reply[52012];
+  namespace layout = sqlwntm::active_cursors;
+  static unsigned char reply[layout::kReplySize];
   int32_t length = 0;
-  EXPECT_EQ(sqlwntm_GetActiveCursors(server, -32766, reply, sizeof reply, &length), 0);
-  const int count = reply[8] | reply[9] << 8;
+  EXPECT_EQ(sqlwntm_GetActiveCursors(server, layout::kRequestAll, reply, sizeof reply, &length), 0);
   std::vector<Record> records;
-  for (int i = 0; i < count; ++i) {
-    const unsigned char* record = reply + 12 + 104 * i;
-    records.push_back({record[17], reinterpret_cast<const char*>(record + 21),
-                       reinterpret_cast<const char*>(record + 40),
-                       reinterpret_cast<const char*>(record + 70)});
+  for (std::size_t i = 0; i < layout::ReadCount(reply); ++i) {
+    const unsigned char* record = reply + layout::RecordOffset(i);
+    records.push_back({record[layout::kProcessOffset],
+                       reinterpret_cast<const char*>(record + layout::kUserOffset),
+                       reinterpret_cast<const char*>(record + layout::kDatabaseOffset),
+                       reinterpret_cast<const char*>(record + layout::kProgramOffset)});
   }
   return records;
 }
