@@ -78,6 +78,9 @@ SQLWNTM_ENTRY_POINTS(SQLWNTM_DECLARE)
 
 namespace sqlwntm {
 
+// What Next returns once the rows are used up: an end, not a failure.
+constexpr int16_t kNoMoreRows = 1;
+
 // Each entry point by name, valued by its ordinal: what fakes and tests record and script.
 enum EntryPoint : int {
 #define SQLWNTM_ORDINAL(name, ordinal, parameters) name = (ordinal),

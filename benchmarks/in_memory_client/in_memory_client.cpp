@@ -9,7 +9,6 @@ namespace in_memory_client {
 namespace {
 
 constexpr int32_t kMaxColumns = 255;
-constexpr int16_t kEndOfRows = 1;
 
 struct Binding {
   char* buffer;
@@ -111,7 +110,7 @@ int16_t sqlwntm_Execute(uint16_t) {
 
 // A string buffer takes at most its declared length, with a NUL when there is room for one.
 int16_t sqlwntm_Next(uint16_t) {
-  if (table.served == table.rowCount) return in_memory_client::kEndOfRows;
+  if (table.served == table.rowCount) return sqlwntm::kNoMoreRows;
   const in_memory_client::Value* row =
       table.values + static_cast<std::ptrdiff_t>(table.patternRow) * table.columnCount;
   for (int32_t column = 0; column < table.columnCount; ++column) {

@@ -169,7 +169,9 @@ int16_t SQLWNTM_CALL sqlwntm_Execute(uint16_t) {
 }
 
 int16_t SQLWNTM_CALL sqlwntm_Next(uint16_t) {
-  if (input.Empty() || fuzz_client::rowsFetched >= fuzz_client::kMostRows) return 1;
+  if (input.Empty() || fuzz_client::rowsFetched >= fuzz_client::kMostRows) {
+    return sqlwntm::kNoMoreRows;
+  }
   const int16_t code = Code();
   if (code != 0) return code;
   ++fuzz_client::rowsFetched;

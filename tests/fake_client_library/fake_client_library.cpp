@@ -330,7 +330,7 @@ int16_t SQLWNTM_CALL sqlwntm_Execute(uint16_t handle) {
 int16_t SQLWNTM_CALL sqlwntm_Next(uint16_t handle) {
   Call call(sqlwntm::Next, [&] { return Arguments{Int(handle)}; });
   if (!call.ok()) return call.code();
-  if (script.nextRow >= script.rows.size()) return 1;
+  if (script.nextRow >= script.rows.size()) return sqlwntm::kNoMoreRows;
   const fake::Row& row = script.rows[script.nextRow++];
   for (const auto& [column, binding] : script.bindings) {
     if (column < 1 || static_cast<std::size_t>(column) > row.size()) continue;
