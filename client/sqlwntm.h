@@ -88,7 +88,8 @@ enum EntryPoint : int {
 #undef SQLWNTM_ORDINAL
 };
 
-// The entry point's name as the table spells it ("Connect"); "?" for no entry point.
+// The entry point's name as the table spells it ("Connect"); "?" for no entry point. Its
+// switch also makes two entry points with one ordinal a compile error.
 constexpr const char* NameOf(EntryPoint entry) {
   switch (entry) {
 #define SQLWNTM_NAME(name, ordinal, parameters) \
