@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "client/reply_layouts.h"
 #include "in_memory_client/in_memory_client.h"
 #include "quillet.h"
 
@@ -233,25 +234,28 @@ int Check(const Table& table, const std::string& directory) {
   return same ? 0 : 1;
 }
 
-// The reply to the request for the active cursors: a record count at byte 8, then records of
-// 104 bytes from byte 12, each with its process number at 17 and its user, database and
-// program names at 21, 40 and 70.
+// The reply to the request for the active cursors (client/reply_layouts.h).
 std::string ActiveCursorsReply(int records) {
-  std::string reply(12 + 104 * static_cast<std::size_t>(records), '\0');
-  reply[8] = static_cast<char>(records & 0xFF);
-  reply[9] = static_cast<char>(records >> 8);
+  namespace layout = sqlwntm::active_cursors;
+  const auto count = static_cast<std::size_t>(records);
+  std::vector<unsigned char> reply(layout::RecordOffset(count), 0);
+  layout::WriteCount(reply.data(), count);
   Numbers numbers;
-  for (std::size_t record = 12; record < reply.size(); record += 104) {
+  for (std::size_t i = 0; i < count; ++i) {
+    unsigned char* record = reply.data() + layout::RecordOffset(i);
     const uint32_t n = numbers.Next();
-    reply[record + 17] = static_cast<char>(n % 256);
+    record[layout::kProcessOffset] = static_cast<unsigned char>(n % 256);
     const std::string user = Format("USER%u", n % 100);
     const std::string database = Format("DATABASE%u", n % 20);
-    const std::string program = n % 50 == 0 ? "SQLBase" : Format("program-%u.exe", n % 1000);
-    reply.replace(record + 21, user.size(), user);
-    reply.replace(record + 40, database.size(), database);
-    reply.replace(record + 70, program.size(), program);
+    const std::string program =
+        n % 50 == 0 ? layout::kServerProgram : Format("program-%u.exe", n % 1000);
+    layout::WriteText(record + layout::kUserOffset, layout::kUserSize, user.data(), user.size());
+    layout::WriteText(record + layout::kDatabaseOffset, layout::kDatabaseSize, database.data(),
+                      database.size());
+    layout::WriteText(record + layout::kProgramOffset, layout::kProgramSize, program.data(),
+                      program.size());
   }
-  return reply;
+  return std::string(reply.begin(), reply.end());
 }
 
 // 500 records of every process number, many of them repeated, some the server's own.

@@ -21,9 +21,9 @@ class CursorConnection : public SqlObject {
     open_ = 0;
   }
 
-  // Mode 0 opens with ordinal 80, any other mode with 81. Texts that are null or together
-  // longer than ConnectText::kMaxLoginLength are refused with QUILLET_ERROR_ARGUMENT in the
-  // return code, before any call.
+  // Mode 0 opens with CursorConnect, any other mode with CursorConnectOtherMode. Texts that are
+  // null or together longer than ConnectText::kMaxLoginLength are refused with
+  // QUILLET_ERROR_ARGUMENT in the return code, before any call.
   bool Connect(const char* database, const char* user, const char* password, int32_t mode);
   // Closes an open connection; with nothing open it calls nothing and succeeds.
   bool Disconnect();

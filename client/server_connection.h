@@ -4,15 +4,15 @@
 
 #include <cstdint>
 
+#include "reply_layouts.h"
 #include "sql_object.h"
 
 namespace quillet {
 
-// Room the client library is told it has for the database list: NUL-ended names, then an
-// empty name.
-constexpr int32_t kDatabaseListSize = 1024;
-// Size of the active-cursor reply: a 12-byte header and room for 500 records of 104 bytes.
-constexpr int32_t kServerInfoBufferSize = 52012;
+// Room the client library is told it has for the database list and the active-cursor reply
+// (their layouts in reply_layouts.h).
+constexpr int32_t kDatabaseListSize = static_cast<int32_t>(sqlwntm::database_names::kListSize);
+constexpr int32_t kServerInfoBufferSize = static_cast<int32_t>(sqlwntm::active_cursors::kReplySize);
 
 class ServerConnection : public SqlObject {
  public:

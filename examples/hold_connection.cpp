@@ -22,7 +22,7 @@ int main(int argc, char** argv) {
   const long seconds = argc == 4 ? std::strtol(argv[3], nullptr, 10) : 60;
 
   uint16_t handle = 0;
-  if (const int16_t code = sqlwntm_80(&handle, connect.c_str(), 0); code != 0) {
+  if (const int16_t code = sqlwntm_CursorConnect(&handle, connect.c_str(), 0); code != 0) {
     std::cerr << "hold-connection: connecting failed with return code " << code << "\n";
     return 1;
   }
@@ -31,12 +31,12 @@ int main(int argc, char** argv) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
   while (std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    if (const int16_t code = sqlwntm_9(handle); code != 0) {
+    if (const int16_t code = sqlwntm_Commit(handle); code != 0) {
       std::cout << "hold-connection: the connection was ended, return code " << code << std::endl;
       return 0;
     }
   }
-  sqlwntm_17(handle);
+  sqlwntm_CursorDisconnect(handle);
   std::cerr << "hold-connection: still connected after " << seconds << " seconds\n";
   return 1;
 }

@@ -1,12 +1,25 @@
 #!/usr/bin/env python3
 """Writes the seed corpus of the fuzz targets (fuzz/corpus/<target>/). Each seed is the byte
 stream that fuzz_client_library.h describes: one code byte per call (0 is success), then the
-reply of the calls that hand data back."""
+reply of the calls that hand data back. The active-cursor reply is laid out from the
+constants of client/reply_layouts.h, read out of the header itself."""
 import os
+import re
 import struct
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 OK = b"\x00"
+
+
+def layout_constants():
+    """Every `constexpr <type> kName = <number>;` of the layout header, by name."""
+    with open(os.path.join(HERE, "..", "client", "reply_layouts.h")) as header:
+        text = header.read()
+    found = re.findall(r"constexpr [\w:]+ (k\w+) = (-?\d+);", text)
+    return {name: int(value) for name, value in found}
+
+
+LAYOUT = layout_constants()
 
 
 def reply(body, filler=0):
@@ -71,14 +84,15 @@ def selects():
 
 
 def cursor_reply(records, count=None):
-    body = bytearray(12 + 104 * len(records))
-    struct.pack_into("<H", body, 8, len(records) if count is None else count)
+    header, size = LAYOUT["kHeaderSize"], LAYOUT["kRecordSize"]
+    body = bytearray(header + size * len(records))
+    struct.pack_into("<H", body, LAYOUT["kCountOffset"], len(records) if count is None else count)
     for i, (process, user, database, program) in enumerate(records):
-        at = 12 + 104 * i
-        body[at + 17] = process
-        body[at + 21:at + 21 + len(user)] = user
-        body[at + 40:at + 40 + len(database)] = database
-        body[at + 70:at + 70 + len(program)] = program
+        at = header + size * i
+        body[at + LAYOUT["kProcessOffset"]] = process
+        for field, text in (("User", user), ("Database", database), ("Program", program)):
+            start = at + LAYOUT["k%sOffset" % field]
+            body[start:start + len(text)] = text[:LAYOUT["k%sSize" % field]]
     return bytes(body)
 
 

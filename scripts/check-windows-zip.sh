@@ -34,7 +34,7 @@ for file in Quillet.dll quillet.exe; do
 done
 
 cmake -DOBJDUMP=$objdump -DMODULE="$top/bin/Quillet.dll" -DEXPORT_LIST=exports/quillet.def \
-  -DIMPORT_LIST=client/sqlwntm.def \
+  -DENTRY_POINTS=client/sqlwntm.h \
   -DSOURCE_DIRS=client,server_admin,database_admin -DALLOWED_DLLS=KERNEL32.dll,msvcrt.dll \
   -P tests/windows/check_pe_tables.cmake
 if $objdump -p "$top/bin/quillet.exe" | grep -i 'DLL Name: *quillet.dll'; then

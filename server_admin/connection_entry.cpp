@@ -5,20 +5,7 @@
 namespace quillet {
 namespace {
 
-// Layout of the active-cursor reply: a record count at byte 8, records from byte 12.
-constexpr std::size_t kRecordCountOffset = 8;
-constexpr std::size_t kFirstRecordOffset = 12;
-constexpr std::size_t kRecordSize = 104;
-static_assert(kFirstRecordOffset + kMaxConnectionEntries * kRecordSize == kServerInfoBufferSize,
-              "the reply holds exactly the records the entry list has room for");
-
-// Fields of one record: offset from the record's start, and width.
-constexpr std::size_t kProcessNumberOffset = 17;
-constexpr std::size_t kUserNameOffset = 21;
-constexpr std::size_t kUserNameSize = 19;
-constexpr std::size_t kDatabaseNameOffset = 40;
-constexpr std::size_t kProgramNameOffset = 70;
-constexpr std::size_t kProgramNameSize = 34;
+namespace layout = sqlwntm::active_cursors;
 
 // Copies a record text that ends at its NUL or at the end of its field, whichever comes first,
 // cut to what the entry field holds with its NUL.
@@ -57,17 +44,15 @@ bool ConnectionEntryList::Fetch(ServerConnection& connection) {
 }
 
 void ConnectionEntryList::ReadEntries() {
-  const std::size_t reported =
-      reply_[kRecordCountOffset] | static_cast<std::size_t>(reply_[kRecordCountOffset + 1]) << 8U;
-  count_ = std::min(reported, kMaxConnectionEntries);
+  count_ = std::min(layout::ReadCount(reply_), kMaxConnectionEntries);
   for (std::size_t i = 0; i < count_; ++i) {
-    const unsigned char* record = reply_ + kFirstRecordOffset + i * kRecordSize;
+    const unsigned char* record = reply_ + layout::RecordOffset(i);
     ConnectionEntry& entry = entries_[i];
-    entry.processNumber = record[kProcessNumberOffset];
-    CopyText(entry.databaseName, record + kDatabaseNameOffset, kRecordDatabaseNameSize);
-    CopyText(entry.userName, record + kUserNameOffset, kUserNameSize);
-    CopyText(entry.programName, record + kProgramNameOffset, kProgramNameSize);
-    entry.recordDatabaseName = reinterpret_cast<const char*>(record + kDatabaseNameOffset);
+    entry.processNumber = record[layout::kProcessOffset];
+    CopyText(entry.databaseName, record + layout::kDatabaseOffset, layout::kDatabaseSize);
+    CopyText(entry.userName, record + layout::kUserOffset, layout::kUserSize);
+    CopyText(entry.programName, record + layout::kProgramOffset, layout::kProgramSize);
+    entry.recordDatabaseName = reinterpret_cast<const char*>(record + layout::kDatabaseOffset);
   }
 }
 

@@ -6,14 +6,15 @@
 #include <cstdint>
 #include <cstring>
 
+#include "client/reply_layouts.h"
 #include "client/server_connection.h"
 
 namespace quillet {
 
-// The reply has room for this many records after its 12-byte header; a larger count is cut.
-constexpr std::size_t kMaxConnectionEntries = 500;
+// The reply has room for this many records after its header; a larger count is cut.
+constexpr std::size_t kMaxConnectionEntries = sqlwntm::active_cursors::kMaxRecords;
 // Width of the database-name field of a reply record; it need not hold a NUL.
-constexpr std::size_t kRecordDatabaseNameSize = 30;
+constexpr std::size_t kRecordDatabaseNameSize = sqlwntm::active_cursors::kDatabaseSize;
 
 // One record of the reply, with its texts cut to the room of the listing.
 struct ConnectionEntry {
@@ -59,7 +60,8 @@ class ConnectionEntryList {
       const bool repeat = entry.processNumber == previous;
       previous = entry.processNumber;
       // The cut program name is enough: a cut name never equals the short "SQLBase".
-      if (repeat || std::strcmp(entry.programName, "SQLBase") == 0 || entry.processNumber == 0) {
+      if (repeat || std::strcmp(entry.programName, sqlwntm::active_cursors::kServerProgram) == 0 ||
+          entry.processNumber == 0) {
         continue;
       }
       action(entry);

@@ -1,11 +1,11 @@
 // Walking the database list that the client library writes: NUL-ended names, closed by an
-// empty name, inside an area of kDatabaseListSize bytes.
+// empty name, inside an area of sqlwntm::database_names::kListSize bytes (reply_layouts.h).
 #ifndef QUILLET_SERVER_ADMIN_DATABASE_LIST_H
 #define QUILLET_SERVER_ADMIN_DATABASE_LIST_H
 
 #include <cstddef>
 
-#include "client/server_connection.h"
+#include "client/reply_layouts.h"
 
 namespace quillet {
 
@@ -15,11 +15,12 @@ namespace quillet {
 // name, or at a name without that room, which the client library may have cut.
 template <typename Visit>
 std::size_t ForEachDatabaseName(const char* list, Visit visit) {
+  constexpr std::size_t kListSize = sqlwntm::database_names::kListSize;
   std::size_t start = 0;
   while (list[start] != '\0') {
     std::size_t end = start;
-    while (end < kDatabaseListSize && list[end] != '\0') ++end;
-    if (end + 1 >= kDatabaseListSize) break;
+    while (end < kListSize && list[end] != '\0') ++end;
+    if (end + 1 >= kListSize) break;
     visit(start, end);
     start = end + 1;
   }

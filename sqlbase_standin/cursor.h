@@ -1,4 +1,4 @@
-// One cursor connection (ordinals 80 and 81) to a database as a user, and the work on it.
+// One cursor connection (the CursorConnect calls) to a database as a user, and the work on it.
 #ifndef QUILLET_SQLBASE_STANDIN_CURSOR_H
 #define QUILLET_SQLBASE_STANDIN_CURSOR_H
 

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "client/reply_layouts.h"
 #include "handle_table.h"
 #include "last_message.h"
 #include "sqlite_statement.h"
@@ -114,12 +115,9 @@ constexpr int16_t kReleasing = -1;
 constexpr int kReleaseWaits = 40;
 constexpr useconds_t kReleaseWaitMicroseconds = 50000;
 
-void PutText(unsigned char* record, int32_t offset, int32_t room, const std::string& text) {
-  const std::size_t length = text.size() < static_cast<std::size_t>(room - 1)
-                                 ? text.size()
-                                 : static_cast<std::size_t>(room - 1);
-  // A fixed-width field of a zeroed record: the text is cut to leave its last byte zero.
-  std::copy_n(text.data(), length, record + offset);
+// A fixed-width field of a zeroed record: the text is cut to leave its last byte zero.
+void PutText(unsigned char* field, std::size_t width, const std::string& text) {
+  sqlwntm::active_cursors::WriteText(field, width - 1, text.data(), text.size());
 }
 
 }  // namespace
@@ -141,7 +139,7 @@ int16_t ServerSession::RoomFor(const char* database) {
   if (const int16_t code = catalogue_.DatabaseNames(&names)) return code;
   std::size_t size = std::strlen(database) + 2;
   for (const std::string& name : names) size += name.size() + 1;
-  return size > kNamesListRoom ? STANDIN_TOO_MANY_DATABASES : 0;
+  return size > sqlwntm::database_names::kListSize ? STANDIN_TOO_MANY_DATABASES : 0;
 }
 
 int16_t ServerSession::CreateDatabase(const char* database) {
@@ -257,25 +255,25 @@ int16_t ServerSession::Backup(const char* database, const char* directory) {
 
 int16_t ServerSession::ActiveCursors(int16_t request, void* buffer, int32_t size, int32_t* length) {
   if (const int16_t code = Running()) return code;
-  if (request != kAllActiveCursors || buffer == nullptr) return STANDIN_BAD_PARAMETER;
-  std::vector<ConnectionRecord> records{{kServerProcess, "", "", kServerProgram}};
+  namespace layout = sqlwntm::active_cursors;
+  if (request != layout::kRequestAll || buffer == nullptr) return STANDIN_BAD_PARAMETER;
+  std::vector<ConnectionRecord> records{{kServerProcess, "", "", layout::kServerProgram}};
   if (const int16_t code = catalogue_.Connections(&records)) return code;
-  const int32_t needed = kReplyHeaderSize + kRecordSize * static_cast<int32_t>(records.size());
-  if (size < needed) return STANDIN_BUFFER_TOO_SMALL;
+  const std::size_t needed = layout::RecordOffset(records.size());
+  if (size < 0 || static_cast<std::size_t>(size) < needed) return STANDIN_BUFFER_TOO_SMALL;
 
   auto* reply = static_cast<unsigned char*>(buffer);
-  std::memset(reply, 0, static_cast<std::size_t>(needed));
-  reply[kReplyCountOffset] = static_cast<unsigned char>(records.size() & 0xff);
-  reply[kReplyCountOffset + 1] = static_cast<unsigned char>(records.size() >> 8);
-  unsigned char* record = reply + kReplyHeaderSize;
+  std::memset(reply, 0, needed);
+  layout::WriteCount(reply, records.size());
+  unsigned char* record = reply + layout::kHeaderSize;
   for (const ConnectionRecord& connection : records) {
-    record[kRecordProcessOffset] = static_cast<unsigned char>(connection.process);
-    PutText(record, kRecordUserOffset, kRecordUserRoom, connection.user);
-    PutText(record, kRecordDatabaseOffset, kRecordDatabaseRoom, connection.database);
-    PutText(record, kRecordProgramOffset, kRecordProgramRoom, connection.program);
-    record += kRecordSize;
+    record[layout::kProcessOffset] = static_cast<unsigned char>(connection.process);
+    PutText(record + layout::kUserOffset, layout::kUserSize, connection.user);
+    PutText(record + layout::kDatabaseOffset, layout::kDatabaseSize, connection.database);
+    PutText(record + layout::kProgramOffset, layout::kProgramSize, connection.program);
+    record += layout::kRecordSize;
   }
-  if (length != nullptr) *length = needed;
+  if (length != nullptr) *length = static_cast<int32_t>(needed);
   return 0;
 }
 

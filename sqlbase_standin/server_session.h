@@ -1,4 +1,4 @@
-// One server connection (ordinal 98) and the jobs on its handle.
+// One server connection (Connect) and the jobs on its handle.
 #ifndef QUILLET_SQLBASE_STANDIN_SERVER_SESSION_H
 #define QUILLET_SQLBASE_STANDIN_SERVER_SESSION_H
 
@@ -10,23 +10,6 @@
 #include "catalogue.h"
 
 namespace standin {
-
-// The request word that asks for every active cursor of the server.
-constexpr int16_t kAllActiveCursors = -32766;
-// Layout of the active-cursor reply: a header with the record count, then fixed records.
-constexpr int32_t kReplyHeaderSize = 12;
-constexpr int32_t kReplyCountOffset = 8;
-constexpr int32_t kRecordSize = 104;
-constexpr int32_t kRecordProcessOffset = 17;
-constexpr int32_t kRecordUserOffset = 21;
-constexpr int32_t kRecordUserRoom = 19;
-constexpr int32_t kRecordDatabaseOffset = 40;
-constexpr int32_t kRecordDatabaseRoom = 30;
-constexpr int32_t kRecordProgramOffset = 70;
-constexpr int32_t kRecordProgramRoom = 34;
-constexpr const char* kServerProgram = "SQLBase";
-// Bytes of the names list that hosts read: each name and its NUL, then the closing NUL.
-constexpr std::size_t kNamesListRoom = 1024;
 
 class ServerSession {
  public:

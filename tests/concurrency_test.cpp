@@ -16,9 +16,9 @@ using ::testing::UnorderedElementsAreArray;
 
 namespace {
 
-// The calls of one ordinal, without their ordinal.
-std::vector<std::string> CallsOf(int ordinal) {
-  const std::string prefix = std::to_string(ordinal) + "(";
+// The calls of one entry point, without its name.
+std::vector<std::string> CallsOf(sqlwntm::EntryPoint entry) {
+  const std::string prefix = std::string(sqlwntm::NameOf(entry)) + "(";
   std::vector<std::string> found;
   for (const std::string& call : fake::Calls()) {
     if (call.rfind(prefix, 0) == 0) found.push_back(call.substr(prefix.size()));
@@ -26,10 +26,13 @@ std::vector<std::string> CallsOf(int ordinal) {
   return found;
 }
 
-// Runs each job on a thread of its own, all held at `ordinals` until every one has arrived.
-void RunTogether(const std::vector<std::function<void()>>& jobs, const std::vector<int>& ordinals) {
+// Runs each job on a thread of its own, all held at `entries` until every one has arrived.
+void RunTogether(const std::vector<std::function<void()>>& jobs,
+                 const std::vector<sqlwntm::EntryPoint>& entries) {
   Rendezvous all(static_cast<int>(jobs.size()));
-  for (const int ordinal : ordinals) fake::OnCall(ordinal, [&] { all.arrive_and_wait(); });
+  for (const sqlwntm::EntryPoint entry : entries) {
+    fake::OnCall(entry, [&] { all.arrive_and_wait(); });
+  }
   std::vector<std::thread> threads;
   for (const auto& job : jobs) threads.emplace_back(job);
   for (std::thread& thread : threads) thread.join();
@@ -45,16 +48,17 @@ TEST_F(FakeClientTest, DatabaseJobsOnSeveralThreadsEachOpenTheirOwnDatabase) {
                [&] { results[3] = Unload("db3", "user3", "pw3", "UNLOAD 3"); },
                [&] { results[4] = ReLoad("db4", "user4", "pw4", "four.sql"); },
                [&] { results[5] = ExportCSV("db5", "user5", "pw5", "SELECT 5", "five.csv"); }},
-              {80, 81});
+              {sqlwntm::CursorConnect, sqlwntm::CursorConnectOtherMode});
   for (const int32_t result : results) EXPECT_EQ(result, 0);
-  std::vector<std::string> opened = CallsOf(80);
-  for (const std::string& call : CallsOf(81)) opened.push_back(call);
+  std::vector<std::string> opened = CallsOf(sqlwntm::CursorConnect);
+  for (const std::string& call : CallsOf(sqlwntm::CursorConnectOtherMode)) opened.push_back(call);
   EXPECT_THAT(opened, UnorderedElementsAreArray({"&,db0/user0/pw0,0)", "&,db1/user1/pw1,0)",
                                                  "&,db2/user2/pw2,0)", "&,db3/user3/pw3,0)",
                                                  "&,db4/user4/pw4,0)", "&,db5/user5/pw5,0)"}));
-  EXPECT_THAT(CallsOf(148), UnorderedElementsAreArray({"7,LOAD 2,0)", "7,LOAD SQL four.sql,0)"}));
-  EXPECT_THAT(CallsOf(7), Contains("7,SELECT 5,0)"));
-  EXPECT_EQ(fake::CountOf(17), 6);
+  EXPECT_THAT(CallsOf(sqlwntm::Load),
+              UnorderedElementsAreArray({"7,LOAD 2,0)", "7,LOAD SQL four.sql,0)"}));
+  EXPECT_THAT(CallsOf(sqlwntm::CompileAndExecute), Contains("7,SELECT 5,0)"));
+  EXPECT_EQ(fake::CountOf(sqlwntm::CursorDisconnect), 6);
   std::remove("five.csv");
 }
 
@@ -73,17 +77,17 @@ TEST_F(FakeClientTest, ServerJobsOnSeveralThreadsEachReachTheirOwnServer) {
                [&] { results[6] = DirDB("s6", "p6", databases); },
                [&] { results[7] = ListConnections("s7", "p7", connections); },
                [&] { results[8] = KillAllConnections("s8", "p8", ""); }},
-              {98});
+              {sqlwntm::Connect});
   for (const int32_t result : results) EXPECT_EQ(result, 0);
   std::vector<std::string> servers;
   for (int i = 0; i < 9; ++i) {
     servers.push_back("&,s" + std::to_string(i) + ",p" + std::to_string(i) + ")");
   }
-  EXPECT_THAT(CallsOf(98), UnorderedElementsAreArray(servers));
-  EXPECT_THAT(CallsOf(125), UnorderedElementsAreArray({"7,55)", "7,4)"}));
+  EXPECT_THAT(CallsOf(sqlwntm::Connect), UnorderedElementsAreArray(servers));
+  EXPECT_THAT(CallsOf(sqlwntm::KillConnection), UnorderedElementsAreArray({"7,55)", "7,4)"}));
   EXPECT_STREQ(databases, "alpha;beta;");
   EXPECT_STREQ(connections, "4:D:U:P");
-  EXPECT_EQ(fake::CountOf(106), 9);
+  EXPECT_EQ(fake::CountOf(sqlwntm::Disconnect), 9);
 }
 
 }  // namespace

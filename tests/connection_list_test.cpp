@@ -35,7 +35,8 @@ TEST_F(ListConnectionsTest, ListsEachProcessAscendingJoinedBySemicolons) {
                                                   {3, "ADMIN", "SALES", "REPORTS"}}));
   EXPECT_EQ(List(), 0);
   EXPECT_EQ(Text(), "3:SALES:ADMIN:REPORTS;12:*:Server:BATCH;40:STOCK:CLERK:ENTRY");
-  EXPECT_THAT(fake::Calls(), ElementsAre("98(&,srv,pw)", "112(7,-32766,&,52012,&)", "106(7)"));
+  EXPECT_THAT(fake::Calls(), ElementsAre("Connect(&,srv,pw)",
+                                         "GetActiveCursors(7,-32766,&,52012,&)", "Disconnect(7)"));
 }
 
 TEST_F(ListConnectionsTest, ProcessNumbersAreUnsignedBytes) {
@@ -92,23 +93,24 @@ TEST_F(ListConnectionsTest, BlankLedDatabaseShowsAStarAndTheServerUser) {
 
 TEST_F(ListConnectionsTest, FailedConnectEmptiesTheBufferAndMakesNoOtherCall) {
   std::strcpy(host.list, "1:OLD:LIST:TEXT");
-  fake::Returns(98, {401});
+  fake::Returns(sqlwntm::Connect, {401});
   EXPECT_EQ(List(), 401);
   EXPECT_EQ(Text(), "");
-  EXPECT_THAT(fake::Ordinals(), ElementsAre(98));
+  EXPECT_THAT(fake::EntryPoints(), ElementsAre(sqlwntm::Connect));
 }
 
 TEST_F(ListConnectionsTest, FailedReplyGivesTheEmptyTextAndStillDisconnects) {
-  fake::Returns(112, {-8});
-  fake::Returns(106, {9});
+  fake::Returns(sqlwntm::GetActiveCursors, {-8});
+  fake::Returns(sqlwntm::Disconnect, {9});
   EXPECT_EQ(List(), -8);
   EXPECT_EQ(Text(), "");
-  EXPECT_THAT(fake::Ordinals(), ElementsAre(98, 112, 106));
+  EXPECT_THAT(fake::EntryPoints(),
+              ElementsAre(sqlwntm::Connect, sqlwntm::GetActiveCursors, sqlwntm::Disconnect));
 }
 
 TEST_F(ListConnectionsTest, FailedDisconnectDoesNotChangeTheResult) {
   fake::SetActiveCursorsReply(ActiveCursorsReply({{3, "U", "D", "P"}}));
-  fake::Returns(106, {9});
+  fake::Returns(sqlwntm::Disconnect, {9});
   EXPECT_EQ(List(), 0);
   EXPECT_EQ(Text(), "3:D:U:P");
 }
@@ -150,8 +152,9 @@ TEST_F(ListConnectionsTest, NamesCannotForgeLinesOrFields) {
   fake::Reset();
   fake::SetActiveCursorsReply(ActiveCursorsReply(records));
   EXPECT_EQ(KillAllConnections("srv", "pw", "d:b\x7F"), 0);
-  EXPECT_THAT(fake::Ordinals(), ElementsAre(98, 112, 125, 106));
-  EXPECT_EQ(fake::Calls()[2], "125(7,5)");
+  EXPECT_THAT(fake::EntryPoints(), ElementsAre(sqlwntm::Connect, sqlwntm::GetActiveCursors,
+                                               sqlwntm::KillConnection, sqlwntm::Disconnect));
+  EXPECT_EQ(fake::Calls()[2], "KillConnection(7,5)");
 }
 
 TEST_F(ListConnectionsTest, CountAboveTheBuffersRoomUsesTheFirst500Records) {
@@ -183,11 +186,11 @@ TEST_F(ListConnectionsTest, FullestPossibleListFitsTheDocumentedRoom) {
 
 class KillAllConnectionsTest : public FakeClientTest {
  protected:
-  // The kill calls made, as "125(handle,process)".
+  // The kill calls made, as "KillConnection(handle,process)".
   static std::vector<std::string> Kills() {
     std::vector<std::string> kills;
     for (const std::string& call : fake::Calls()) {
-      if (call.rfind("125(", 0) == 0) kills.push_back(call);
+      if (call.rfind("KillConnection(", 0) == 0) kills.push_back(call);
     }
     return kills;
   }
@@ -202,8 +205,10 @@ TEST_F(KillAllConnectionsTest, EmptyNameKillsEveryClientProcessOnceInAscendingOr
                                                   {12, "U", " ", "BATCH"},
                                                   {40, "U", "STOCK", "APP"}}));
   EXPECT_EQ(KillAllConnections("srv", "pw", ""), 0);
-  EXPECT_THAT(fake::Calls(), ElementsAre("98(&,srv,pw)", "112(7,-32766,&,52012,&)", "125(7,3)",
-                                         "125(7,12)", "125(7,40)", "106(7)"));
+  EXPECT_THAT(fake::Calls(),
+              ElementsAre("Connect(&,srv,pw)", "GetActiveCursors(7,-32766,&,52012,&)",
+                          "KillConnection(7,3)", "KillConnection(7,12)", "KillConnection(7,40)",
+                          "Disconnect(7)"));
 }
 
 TEST_F(KillAllConnectionsTest, NamedDatabaseIsMatchedExactlyAndCaseSensitively) {
@@ -214,7 +219,7 @@ TEST_F(KillAllConnectionsTest, NamedDatabaseIsMatchedExactlyAndCaseSensitively) 
                                                   {5, "U", "SALES", "SQLBase"},
                                                   {6, "U", "SALES", "SQLBASE"}}));
   EXPECT_EQ(KillAllConnections("srv", "pw", "SALES"), 0);
-  EXPECT_THAT(Kills(), ElementsAre("125(7,1)", "125(7,6)"));
+  EXPECT_THAT(Kills(), ElementsAre("KillConnection(7,1)", "KillConnection(7,6)"));
 }
 
 TEST_F(KillAllConnectionsTest, LongDatabaseNamesAreComparedWholeNotAsListed) {
@@ -225,18 +230,19 @@ TEST_F(KillAllConnectionsTest, LongDatabaseNamesAreComparedWholeNotAsListed) {
                                                   {3, "U", "WAREHOUSE", "APP"},
                                                   {4, "U", full, "APP"}}));
   EXPECT_EQ(KillAllConnections("srv", "pw", east.c_str()), 0);
-  EXPECT_THAT(Kills(), ElementsAre("125(7,1)"));
+  EXPECT_THAT(Kills(), ElementsAre("KillConnection(7,1)"));
   fake::Reset();
   fake::SetActiveCursorsReply(ActiveCursorsReply(
       {{1, "U", east, "APP"}, {3, "U", "WAREHOUSE", "APP"}, {4, "U", full, "APP"}}));
   EXPECT_EQ(KillAllConnections("srv", "pw", "WAREHOUSE"), 0);
-  EXPECT_THAT(Kills(), ElementsAre("125(7,3)"));
+  EXPECT_THAT(Kills(), ElementsAre("KillConnection(7,3)"));
   fake::Reset();
   fake::SetActiveCursorsReply(ActiveCursorsReply({{4, "U", full, "APP"}}));
   EXPECT_EQ(KillAllConnections("srv", "pw", full.c_str()), 0);
-  EXPECT_THAT(Kills(), ElementsAre("125(7,4)"));
+  EXPECT_THAT(Kills(), ElementsAre("KillConnection(7,4)"));
   EXPECT_EQ(KillAllConnections("srv", "pw", (full + "w").c_str()), 0);
-  EXPECT_THAT(Kills(), ElementsAre("125(7,4)")) << "a longer name never matches a full field";
+  EXPECT_THAT(Kills(), ElementsAre("KillConnection(7,4)"))
+      << "a longer name never matches a full field";
 }
 
 TEST_F(KillAllConnectionsTest, EmptyListOrNoMatchGivesZeroWithoutAKill) {
@@ -245,33 +251,34 @@ TEST_F(KillAllConnectionsTest, EmptyListOrNoMatchGivesZeroWithoutAKill) {
   fake::SetActiveCursorsReply(ActiveCursorsReply({{1, "U", "STOCK", "APP"}}));
   EXPECT_EQ(KillAllConnections("srv", "pw", "SALES"), 0);
   EXPECT_THAT(Kills(), IsEmpty());
-  EXPECT_EQ(fake::CountOf(106), 2);
+  EXPECT_EQ(fake::CountOf(sqlwntm::Disconnect), 2);
 }
 
 TEST_F(KillAllConnectionsTest, LastCountedFailureDecidesAndTheWalkGoesOn) {
   const auto reply = ActiveCursorsReply(
       {{1, "U", "D", "APP"}, {2, "U", "D", "APP"}, {3, "U", "D", "APP"}, {4, "U", "D", "APP"}});
   fake::SetActiveCursorsReply(reply);
-  fake::Returns(125, {2528, 2528, 2528, 2528});
+  fake::Returns(sqlwntm::KillConnection, {2528, 2528, 2528, 2528});
   EXPECT_EQ(KillAllConnections("srv", "pw", ""), 0) << "2528 is never counted";
-  fake::Returns(125, {-11, 0, -22, 0});
+  fake::Returns(sqlwntm::KillConnection, {-11, 0, -22, 0});
   EXPECT_EQ(KillAllConnections("srv", "pw", ""), -22);
-  fake::Returns(125, {-11, 0, 2528, 0});
+  fake::Returns(sqlwntm::KillConnection, {-11, 0, 2528, 0});
   EXPECT_EQ(KillAllConnections("srv", "pw", ""), -11);
-  EXPECT_EQ(fake::CountOf(125), 12);
+  EXPECT_EQ(fake::CountOf(sqlwntm::KillConnection), 12);
 }
 
 TEST_F(KillAllConnectionsTest, FailedConnectMakesNoOtherCall) {
-  fake::Returns(98, {401});
+  fake::Returns(sqlwntm::Connect, {401});
   EXPECT_EQ(KillAllConnections("srv", "pw", ""), 401);
-  EXPECT_THAT(fake::Ordinals(), ElementsAre(98));
+  EXPECT_THAT(fake::EntryPoints(), ElementsAre(sqlwntm::Connect));
 }
 
 TEST_F(KillAllConnectionsTest, FailedReplyKillsNothingAndStillDisconnects) {
   fake::SetActiveCursorsReply(ActiveCursorsReply({{1, "U", "D", "APP"}}));
-  fake::Returns(112, {-8});
+  fake::Returns(sqlwntm::GetActiveCursors, {-8});
   EXPECT_EQ(KillAllConnections("srv", "pw", ""), -8);
-  EXPECT_THAT(fake::Ordinals(), ElementsAre(98, 112, 106));
+  EXPECT_THAT(fake::EntryPoints(),
+              ElementsAre(sqlwntm::Connect, sqlwntm::GetActiveCursors, sqlwntm::Disconnect));
 }
 
 TEST_F(KillAllConnectionsTest, DuplicateProcessIsKilledAtMostOnce) {
@@ -279,7 +286,7 @@ TEST_F(KillAllConnectionsTest, DuplicateProcessIsKilledAtMostOnce) {
   fake::SetActiveCursorsReply(ActiveCursorsReply(
       {{5, "U", "SALES", "APP"}, {5, "U", "STOCK", "APP"}, {5, "U", "SALES", "APP"}}));
   EXPECT_EQ(KillAllConnections("srv", "pw", "SALES"), 0);
-  EXPECT_LE(fake::CountOf(125), 1);
+  EXPECT_LE(fake::CountOf(sqlwntm::KillConnection), 1);
 }
 
 TEST_F(KillAllConnectionsTest, NullDatabaseNameIsRefusedBeforeAnyCall) {

@@ -57,9 +57,11 @@ TEST_F(CsvExportTest, TwoColumnsGiveHeadingAndRowsWithTheStatementRunTwice) {
   EXPECT_EQ(FileBytes(), "\"NAME\",\"AGE\"\r\n\"Smith\",42\r\n\"\",7\r\n");
   const std::vector<std::string> calls = fake::Calls();
   EXPECT_THAT(std::vector<std::string>(calls.begin() + 2, calls.end()),
-              ElementsAre("7(7,SELECT,0)", "43(7,&0)", "14(7,1,&0,&0,&,&,&,&)",
-                          "61(7,1,2,&,50,0,0,0)", "14(7,2,&0,&0,&,&,&,&)", "61(7,2,2,&,50,0,0,0)",
-                          "28(7)", "32(7)", "32(7)", "32(7)", "9(7)", "17(7)"));
+              ElementsAre("CompileAndExecute(7,SELECT,0)", "GetNoSelectItems(7,&0)",
+                          "DescribeSelectItem(7,1,&0,&0,&,&,&,&)", "SelectBuffer(7,1,2,&,50,0,0,0)",
+                          "DescribeSelectItem(7,2,&0,&0,&,&,&,&)", "SelectBuffer(7,2,2,&,50,0,0,0)",
+                          "Execute(7)", "Next(7)", "Next(7)", "Next(7)", "Commit(7)",
+                          "CursorDisconnect(7)"));
 }
 
 TEST_F(CsvExportTest, QuotesAreDoubledInNamesAndQuotedValues) {
@@ -161,7 +163,10 @@ TEST_F(CsvExportTest, StatementWithoutColumnsStillExecutesFetchesAndCommits) {
   fake::SetRows({{}, {}});
   EXPECT_EQ(Export(), 0);
   EXPECT_EQ(FileBytes(), "");
-  EXPECT_THAT(fake::Ordinals(), ElementsAre(80, 110, 7, 43, 28, 32, 32, 32, 9, 17));
+  EXPECT_THAT(fake::EntryPoints(),
+              ElementsAre(sqlwntm::CursorConnect, sqlwntm::GetParameter, sqlwntm::CompileAndExecute,
+                          sqlwntm::GetNoSelectItems, sqlwntm::Execute, sqlwntm::Next, sqlwntm::Next,
+                          sqlwntm::Next, sqlwntm::Commit, sqlwntm::CursorDisconnect));
 }
 
 TEST_F(CsvExportTest, StatementWithoutRowsGivesTheHeadingOnly) {
@@ -193,7 +198,9 @@ TEST_F(CsvExportTest, MoreThan255ColumnsAreRefusedBeforeAnythingIsWritten) {
   fake::SetRows({fake::Row(256, "v")});
   EXPECT_EQ(Export(), QUILLET_ERROR_TOO_MANY_COLUMNS);
   EXPECT_EQ(FileBytes(), "");
-  EXPECT_THAT(fake::Ordinals(), ElementsAre(80, 110, 7, 43, 9, 17));
+  EXPECT_THAT(fake::EntryPoints(),
+              ElementsAre(sqlwntm::CursorConnect, sqlwntm::GetParameter, sqlwntm::CompileAndExecute,
+                          sqlwntm::GetNoSelectItems, sqlwntm::Commit, sqlwntm::CursorDisconnect));
 }
 
 TEST_F(CsvExportTest, LongNamesAreWrittenWhole) {
@@ -244,17 +251,22 @@ TEST_F(CsvExportTest, OverlongValuesStayInsideTheirSlots) {
 TEST_F(CsvExportTest, FetchErrorKeepsTheCompleteRowsAndIsTheResult) {
   fake::SetColumns({{2, "n"}});
   fake::SetRows({{"1"}, {"2"}, {"3"}, {"4"}});
-  fake::Returns(32, {0, 0, 0, 5});
+  fake::Returns(sqlwntm::Next, {0, 0, 0, 5});
   EXPECT_EQ(Export(), 5);
   EXPECT_EQ(FileBytes(), "\"n\"\r\n1\r\n2\r\n3\r\n");
-  EXPECT_THAT(fake::Ordinals(), ElementsAre(80, 110, 7, 43, 14, 61, 28, 32, 32, 32, 32, 9, 17));
+  EXPECT_THAT(
+      fake::EntryPoints(),
+      ElementsAre(sqlwntm::CursorConnect, sqlwntm::GetParameter, sqlwntm::CompileAndExecute,
+                  sqlwntm::GetNoSelectItems, sqlwntm::DescribeSelectItem, sqlwntm::SelectBuffer,
+                  sqlwntm::Execute, sqlwntm::Next, sqlwntm::Next, sqlwntm::Next, sqlwntm::Next,
+                  sqlwntm::Commit, sqlwntm::CursorDisconnect));
 }
 
 TEST_F(CsvExportTest, LaterFailureReplacesAnEarlierOne) {
   fake::SetColumns({{2, "n"}});
   fake::SetRows({{"1"}});
-  fake::Returns(61, {-7});
-  fake::Returns(32, {0, -5});
+  fake::Returns(sqlwntm::SelectBuffer, {-7});
+  fake::Returns(sqlwntm::Next, {0, -5});
   EXPECT_EQ(Export(), -5);
   EXPECT_EQ(FileBytes(), "\"n\"\r\n\r\n");
 }
@@ -276,20 +288,24 @@ TEST_F(CsvExportTest, RefusedArgumentsLeaveTheFileAndTheServerAlone) {
   EXPECT_EQ(FileBytes(), "old");
 
   EXPECT_EQ(Export(nullptr), 0);
-  EXPECT_EQ(fake::Calls()[2], "7(7,<null>,0)");
+  EXPECT_EQ(fake::Calls()[2], "CompileAndExecute(7,<null>,0)");
 }
 
 #if !defined(_WIN32)
-// A disk that takes nothing: the export must not report success. Every ordinal after the
-// failure that the rules still call (commit, close) is made.
+// A disk that takes nothing: the export must not report success. Every entry point after
+// the failure that the rules still call (commit, close) is made.
 TEST_F(CsvExportTest, FileThatTakesNoWriteIsTheResult) {
   file_ = "/dev/full";
   // Small enough to stay in the writer's block until the file is closed.
   fake::SetColumns({{1, "A"}, {2, "B"}});
   fake::SetRows({{"v", "x"}});
   EXPECT_EQ(Export(), QUILLET_ERROR_FILE_WRITE);
-  EXPECT_THAT(fake::Ordinals(),
-              ElementsAreArray({80, 110, 7, 43, 14, 61, 14, 61, 28, 32, 32, 9, 17}));
+  EXPECT_THAT(fake::EntryPoints(),
+              ElementsAreArray(
+                  {sqlwntm::CursorConnect, sqlwntm::GetParameter, sqlwntm::CompileAndExecute,
+                   sqlwntm::GetNoSelectItems, sqlwntm::DescribeSelectItem, sqlwntm::SelectBuffer,
+                   sqlwntm::DescribeSelectItem, sqlwntm::SelectBuffer, sqlwntm::Execute,
+                   sqlwntm::Next, sqlwntm::Next, sqlwntm::Commit, sqlwntm::CursorDisconnect}));
 
   // Rows enough to fill the block several times: no row is fetched after the first failure.
   fake::Reset();
@@ -297,21 +313,23 @@ TEST_F(CsvExportTest, FileThatTakesNoWriteIsTheResult) {
   fake::SetColumns({{1, "A"}});
   fake::SetRows(std::vector<fake::Row>(2000, fake::Row{std::string(40, 'r')}));
   EXPECT_EQ(Export(), QUILLET_ERROR_FILE_WRITE);
-  const int fetches = fake::CountOf(32);
+  const int fetches = fake::CountOf(sqlwntm::Next);
   EXPECT_LT(fetches, 2000 / 4) << "the rows stop at the failure";
   EXPECT_GT(fetches, 16384 / 48 - 1);
-  const std::vector<int> ordinals = fake::Ordinals();
-  EXPECT_THAT(std::vector<int>(ordinals.end() - 3, ordinals.end()), ElementsAre(32, 9, 17));
+  const std::vector<sqlwntm::EntryPoint> calls = fake::EntryPoints();
+  EXPECT_THAT(std::vector<sqlwntm::EntryPoint>(calls.end() - 3, calls.end()),
+              ElementsAre(sqlwntm::Next, sqlwntm::Commit, sqlwntm::CursorDisconnect));
 
   // A heading that does not fit the block fails before the statement runs again.
   fake::Reset();
   fake::SetParameter1003(0);
   fake::SetColumns(std::vector<fake::Column>(255, fake::Column{2, std::string(255, 'n')}));
   EXPECT_EQ(Export(), QUILLET_ERROR_FILE_WRITE);
-  EXPECT_EQ(fake::CountOf(28), 0);
-  EXPECT_EQ(fake::CountOf(61), 255) << "every column is still bound";
-  const std::vector<int> heading = fake::Ordinals();
-  EXPECT_THAT(std::vector<int>(heading.end() - 3, heading.end()), ElementsAre(61, 9, 17));
+  EXPECT_EQ(fake::CountOf(sqlwntm::Execute), 0);
+  EXPECT_EQ(fake::CountOf(sqlwntm::SelectBuffer), 255) << "every column is still bound";
+  const std::vector<sqlwntm::EntryPoint> heading = fake::EntryPoints();
+  EXPECT_THAT(std::vector<sqlwntm::EntryPoint>(heading.end() - 3, heading.end()),
+              ElementsAre(sqlwntm::SelectBuffer, sqlwntm::Commit, sqlwntm::CursorDisconnect));
 }
 
 // The failed write comes after a failed bind and replaces its code; a failed connect has written
@@ -320,11 +338,11 @@ TEST_F(CsvExportTest, WriteFailureReplacesAnEarlierFailureOfTheRows) {
   file_ = "/dev/full";
   fake::SetColumns({{2, "n"}});
   fake::SetRows({{"1"}});
-  fake::Returns(61, {-7});
+  fake::Returns(sqlwntm::SelectBuffer, {-7});
   EXPECT_EQ(Export(), QUILLET_ERROR_FILE_WRITE);
   fake::Reset();
   fake::SetParameter1003(0);
-  fake::Returns(80, {-9});
+  fake::Returns(sqlwntm::CursorConnect, {-9});
   EXPECT_EQ(Export(), -9) << "nothing to write, so nothing failed to be written";
 }
 #endif
@@ -333,27 +351,59 @@ TEST_F(CsvExportTest, WriteFailureReplacesAnEarlierFailureOfTheRows) {
 // with a file that held something before.
 struct FailurePath {
   const char* name;
-  int ordinal;
+  sqlwntm::EntryPoint failing;
   int16_t code;
   int32_t result;
   std::string file;
-  std::vector<int> ordinals;
+  std::vector<sqlwntm::EntryPoint> calls;
 };
 
 void PrintTo(const FailurePath& path, std::ostream* out) { *out << path.name; }
 
-const std::vector<int> kAllCalls = {80, 110, 7, 43, 14, 61, 14, 61, 28, 32, 32, 9, 17};
+const std::vector<sqlwntm::EntryPoint> kAllCalls = {sqlwntm::CursorConnect,
+                                                    sqlwntm::GetParameter,
+                                                    sqlwntm::CompileAndExecute,
+                                                    sqlwntm::GetNoSelectItems,
+                                                    sqlwntm::DescribeSelectItem,
+                                                    sqlwntm::SelectBuffer,
+                                                    sqlwntm::DescribeSelectItem,
+                                                    sqlwntm::SelectBuffer,
+                                                    sqlwntm::Execute,
+                                                    sqlwntm::Next,
+                                                    sqlwntm::Next,
+                                                    sqlwntm::Commit,
+                                                    sqlwntm::CursorDisconnect};
 const std::string kAllRows = "\"A\",\"B\"\r\n\"v\",x\r\n";
 
 const FailurePath kFailurePaths[] = {
-    {"Connect", 80, -9, -9, "", {80}},
-    {"Statement", 7, -3, -3, "", {80, 110, 7, 17}},
-    {"ColumnCount", 43, -4, -4, "", {80, 110, 7, 43, 9, 17}},
-    {"Describe", 14, -6, 0, "\"\",\"B\"\r\n,x\r\n", kAllCalls},
-    {"Bind", 61, -7, -7, "\"A\",\"B\"\r\n\"\",x\r\n", kAllCalls},
-    {"Execute", 28, -8, -8, "\"A\",\"B\"\r\n", {80, 110, 7, 43, 14, 61, 14, 61, 28, 9, 17}},
-    {"Commit", 9, 3, 0, kAllRows, kAllCalls},
-    {"Disconnect", 17, 4, 0, kAllRows, kAllCalls},
+    {"Connect", sqlwntm::CursorConnect, -9, -9, "", {sqlwntm::CursorConnect}},
+    {"Statement",
+     sqlwntm::CompileAndExecute,
+     -3,
+     -3,
+     "",
+     {sqlwntm::CursorConnect, sqlwntm::GetParameter, sqlwntm::CompileAndExecute,
+      sqlwntm::CursorDisconnect}},
+    {"ColumnCount",
+     sqlwntm::GetNoSelectItems,
+     -4,
+     -4,
+     "",
+     {sqlwntm::CursorConnect, sqlwntm::GetParameter, sqlwntm::CompileAndExecute,
+      sqlwntm::GetNoSelectItems, sqlwntm::Commit, sqlwntm::CursorDisconnect}},
+    {"Describe", sqlwntm::DescribeSelectItem, -6, 0, "\"\",\"B\"\r\n,x\r\n", kAllCalls},
+    {"Bind", sqlwntm::SelectBuffer, -7, -7, "\"A\",\"B\"\r\n\"\",x\r\n", kAllCalls},
+    {"Execute",
+     sqlwntm::Execute,
+     -8,
+     -8,
+     "\"A\",\"B\"\r\n",
+     {sqlwntm::CursorConnect, sqlwntm::GetParameter, sqlwntm::CompileAndExecute,
+      sqlwntm::GetNoSelectItems, sqlwntm::DescribeSelectItem, sqlwntm::SelectBuffer,
+      sqlwntm::DescribeSelectItem, sqlwntm::SelectBuffer, sqlwntm::Execute, sqlwntm::Commit,
+      sqlwntm::CursorDisconnect}},
+    {"Commit", sqlwntm::Commit, 3, 0, kAllRows, kAllCalls},
+    {"Disconnect", sqlwntm::CursorDisconnect, 4, 0, kAllRows, kAllCalls},
 };
 
 class CsvExportFailureTest : public CsvExportTest,
@@ -363,10 +413,10 @@ TEST_P(CsvExportFailureTest, TruncatesTheFileAndReportsTheFailingStep) {
   WriteFile("old contents\r\n");
   fake::SetColumns({{1, "A"}, {2, "B"}});
   fake::SetRows({{"v", "x"}});
-  fake::Returns(GetParam().ordinal, {GetParam().code});
+  fake::Returns(GetParam().failing, {GetParam().code});
   EXPECT_EQ(Export(), GetParam().result);
   EXPECT_EQ(FileBytes(), GetParam().file);
-  EXPECT_THAT(fake::Ordinals(), ElementsAreArray(GetParam().ordinals));
+  EXPECT_THAT(fake::EntryPoints(), ElementsAreArray(GetParam().calls));
 }
 
 INSTANTIATE_TEST_SUITE_P(Steps, CsvExportFailureTest, ::testing::ValuesIn(kFailurePaths),

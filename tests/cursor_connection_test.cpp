@@ -14,8 +14,9 @@ namespace quillet {
 namespace {
 
 const std::vector<std::string> kFullConnect = {
-    "80(&,db/usr/pw,0)", "110(7,1003,&0,&4)", "56(7,RL)",         "128(7,3003,&1,0)",
-    "128(7,3007,&0,0)",  "128(7,3010,&0,0)",  "128(7,3011,&0,0)",
+    "CursorConnect(&,db/usr/pw,0)", "GetParameter(7,1003,&0,&4)", "SetIsolation(7,RL)",
+    "SetParameter(7,3003,&1,0)",    "SetParameter(7,3007,&0,0)",  "SetParameter(7,3010,&0,0)",
+    "SetParameter(7,3011,&0,0)",
 };
 
 using CursorConnectionTest = FakeClientTest;
@@ -26,7 +27,7 @@ TEST_F(CursorConnectionTest, ParameterOneGivesTheFixedSetupInOrder) {
   EXPECT_EQ(fake::Calls(), kFullConnect);
   EXPECT_EQ(connection.LastOperation(), kCursorConnect);
   EXPECT_TRUE(connection.Disconnect());
-  EXPECT_EQ(fake::Calls().back(), "17(7)");
+  EXPECT_EQ(fake::Calls().back(), "CursorDisconnect(7)");
   EXPECT_EQ(connection.LastOperation(), kCursorDisconnect);
 }
 
@@ -36,7 +37,8 @@ TEST_F(CursorConnectionTest, OtherParameterValueSkipsTheSetupButOpens) {
     CursorConnection connection;
     EXPECT_TRUE(connection.Connect("db", "usr", "", 0));
   }
-  EXPECT_THAT(fake::Calls(), ElementsAre("80(&,db/usr/,0)", "110(7,1003,&0,&4)", "17(7)"));
+  EXPECT_THAT(fake::Calls(), ElementsAre("CursorConnect(&,db/usr/,0)", "GetParameter(7,1003,&0,&4)",
+                                         "CursorDisconnect(7)"));
 }
 
 TEST_F(CursorConnectionTest, NonZeroModeOpensWithTheOtherOrdinal) {
@@ -44,34 +46,36 @@ TEST_F(CursorConnectionTest, NonZeroModeOpensWithTheOtherOrdinal) {
     fake::Reset();
     CursorConnection connection;
     connection.Connect("db", "usr", "pw", mode);
-    EXPECT_EQ(fake::Calls().front(), "81(&,db/usr/pw,0)") << mode;
+    EXPECT_EQ(fake::Calls().front(), "CursorConnectOtherMode(&,db/usr/pw,0)") << mode;
   }
 }
 
 TEST_F(CursorConnectionTest, FailedOpeningIsFollowedByNoCallNotEvenAClose) {
-  fake::Returns(80, {-9});
+  fake::Returns(sqlwntm::CursorConnect, {-9});
   {
     CursorConnection connection;
     EXPECT_FALSE(connection.Connect("db", "usr", "pw", 0));
     EXPECT_EQ(connection.ReturnCode(), -9);
   }
-  EXPECT_THAT(fake::Ordinals(), ElementsAre(80));
+  EXPECT_THAT(fake::EntryPoints(), ElementsAre(sqlwntm::CursorConnect));
 }
 
 // Each step after the opening, failing in turn: the step's code is kept, the cursor is closed
 // exactly once, and the connection is left closed.
 TEST_F(CursorConnectionTest, FailedSetupStepKeepsItsCodeAndClosesOnce) {
   struct Step {
-    int ordinal;
+    sqlwntm::EntryPoint failing;
     std::vector<int16_t> codes;
     std::size_t callsBeforeClose;
   };
-  const Step steps[] = {{110, {5}, 2},    {56, {6}, 3},        {128, {7}, 4},
-                        {128, {0, 8}, 5}, {128, {0, 0, 9}, 6}, {128, {0, 0, 0, 10}, 7}};
+  const Step steps[] = {
+      {sqlwntm::GetParameter, {5}, 2},       {sqlwntm::SetIsolation, {6}, 3},
+      {sqlwntm::SetParameter, {7}, 4},       {sqlwntm::SetParameter, {0, 8}, 5},
+      {sqlwntm::SetParameter, {0, 0, 9}, 6}, {sqlwntm::SetParameter, {0, 0, 0, 10}, 7}};
   for (const Step& step : steps) {
     fake::Reset();
-    fake::Returns(step.ordinal, step.codes);
-    fake::Returns(17, {99});
+    fake::Returns(step.failing, step.codes);
+    fake::Returns(sqlwntm::CursorDisconnect, {99});
     {
       CursorConnection connection;
       EXPECT_FALSE(connection.Connect("db", "usr", "pw", 0));
@@ -79,11 +83,11 @@ TEST_F(CursorConnectionTest, FailedSetupStepKeepsItsCodeAndClosesOnce) {
       EXPECT_EQ(connection.LastOperation(), kCursorConnect);
       const std::vector<std::string> calls = fake::Calls();
       ASSERT_EQ(calls.size(), step.callsBeforeClose + 1);
-      EXPECT_EQ(calls.back(), "17(7)");
+      EXPECT_EQ(calls.back(), "CursorDisconnect(7)");
       EXPECT_TRUE(connection.Disconnect());
       EXPECT_EQ(connection.ReturnCode(), 0);
     }
-    EXPECT_EQ(fake::CountOf(17), 1) << "step " << step.callsBeforeClose;
+    EXPECT_EQ(fake::CountOf(sqlwntm::CursorDisconnect), 1) << "step " << step.callsBeforeClose;
   }
 }
 
@@ -95,25 +99,26 @@ TEST_F(CursorConnectionTest, ClosesExactlyOnceHoweverItIsClosed) {
     EXPECT_TRUE(connection.Disconnect());
     EXPECT_EQ(connection.ReturnCode(), 0);
   }
-  EXPECT_EQ(fake::CountOf(17), 1);
+  EXPECT_EQ(fake::CountOf(sqlwntm::CursorDisconnect), 1);
   {
     CursorConnection connection;
     connection.Connect("db", "usr", "pw", 0);
   }
-  EXPECT_EQ(fake::CountOf(17), 2) << "the destructor closes an open connection";
+  EXPECT_EQ(fake::CountOf(sqlwntm::CursorDisconnect), 2)
+      << "the destructor closes an open connection";
   { CursorConnection never_opened; }
-  EXPECT_EQ(fake::CountOf(17), 2);
+  EXPECT_EQ(fake::CountOf(sqlwntm::CursorDisconnect), 2);
 }
 
 TEST_F(CursorConnectionTest, FailedCloseStillLeavesTheConnectionClosed) {
-  fake::Returns(17, {4});
+  fake::Returns(sqlwntm::CursorDisconnect, {4});
   {
     CursorConnection connection;
     connection.Connect("db", "usr", "pw", 0);
     EXPECT_FALSE(connection.Disconnect());
     EXPECT_EQ(connection.ReturnCode(), 4);
   }
-  EXPECT_EQ(fake::CountOf(17), 1);
+  EXPECT_EQ(fake::CountOf(sqlwntm::CursorDisconnect), 1);
 }
 
 TEST_F(CursorConnectionTest, LoginTextsThatCannotBeJoinedAreRefusedBeforeAnyCall) {
@@ -129,12 +134,12 @@ TEST_F(CursorConnectionTest, LoginTextsThatCannotBeJoinedAreRefusedBeforeAnyCall
 
   CursorConnection connection;
   EXPECT_TRUE(connection.Connect(at_limit.c_str(), "u", "p", 0));
-  EXPECT_EQ(fake::Calls().front(), "80(&," + at_limit + "/u/p,0)");
+  EXPECT_EQ(fake::Calls().front(), "CursorConnect(&," + at_limit + "/u/p,0)");
 }
 
 TEST_F(CursorConnectionTest, ConnectTextIsWipedOnceTheOpeningCallReturns) {
   bool wiped = false;
-  fake::OnCall(110, [&] {
+  fake::OnCall(sqlwntm::GetParameter, [&] {
     const char* text = fake::LastConnectTextAddress();
     wiped = std::string(text, ConnectText::kSize) == std::string(ConnectText::kSize, '\0');
   });
@@ -162,7 +167,7 @@ TEST_F(CursorConnectionTest, OutValuesStartAtZeroAndTheNameEndsAtItsLow8BitLengt
   EXPECT_EQ(type, 0);
   EXPECT_EQ(length, 0);
   int32_t count = 99;
-  fake::Returns(43, {12});
+  fake::Returns(sqlwntm::GetNoSelectItems, {12});
   EXPECT_FALSE(connection.GetNoSelectItems(&count));
   EXPECT_EQ(count, 0);
 }
@@ -184,8 +189,9 @@ TEST_F(CursorConnectionTest, OperationsPassTheirFixedArguments) {
   connection.ReleaseLog();
   const std::vector<std::string> calls = fake::Calls();
   EXPECT_THAT(std::vector<std::string>(calls.begin() + 2, calls.end()),
-              ElementsAre("61(7,3,2,&,50,0,0,0)", "7(7,SELECT 1,0)", "28(7)", "32(7)", "9(7)",
-                          "148(7,LOAD x,0)", "52(7,&)", "147(7,UNLOAD y,0)", "121(7)"));
+              ElementsAre("SelectBuffer(7,3,2,&,50,0,0,0)", "CompileAndExecute(7,SELECT 1,0)",
+                          "Execute(7)", "Next(7)", "Commit(7)", "Load(7,LOAD x,0)",
+                          "GetNoRows(7,&)", "Unload(7,UNLOAD y,0)", "ReleaseLog(7)"));
 }
 
 }  // namespace

@@ -175,7 +175,8 @@ TEST_F(FakeClientTest, LoginTextsMayTakeExactly125CharactersTogether) {
     const std::string password(split[2], 'p');
     fake::Reset();
     EXPECT_EQ(UpdateStats(database.c_str(), user.c_str(), password.c_str()), 0);
-    EXPECT_EQ(fake::Calls().front(), "80(&," + database + "/" + user + "/" + password + ",0)");
+    EXPECT_EQ(fake::Calls().front(),
+              "CursorConnect(&," + database + "/" + user + "/" + password + ",0)");
 
     fake::Reset();
     const std::string longer = password + "+";
@@ -187,7 +188,7 @@ TEST_F(FakeClientTest, LoginTextsMayTakeExactly125CharactersTogether) {
 TEST_F(FakeClientTest, ReloadScriptNameMayTake250Bytes) {
   const std::string name(250, '\xE9');
   EXPECT_EQ(ReLoad("db", "usr", "pw", name.c_str()), 0);
-  EXPECT_THAT(fake::Calls(), Contains("148(7,LOAD SQL " + name + ",0)"));
+  EXPECT_THAT(fake::Calls(), Contains("Load(7,LOAD SQL " + name + ",0)"));
 
   fake::Reset();
   EXPECT_EQ(ReLoad("db", "usr", "pw", (name + "x").c_str()), QUILLET_ERROR_ARGUMENT);
@@ -236,8 +237,10 @@ TEST_F(SnapshotPathTest, SnapshotPathMayTake259Characters) {
   const std::string over = NameFor(260, 'b');
   fake::SetDatabaseList(fits + '\0' + over + '\0' + '\0');
   EXPECT_EQ(AllSnapShot("srv", "pw", root_.c_str()), QUILLET_ERROR_ARGUMENT);
-  EXPECT_THAT(fake::Calls(), Contains("93(7," + fits + ",0," + root_ + "\\" + fits + ",0,1,1)"));
-  EXPECT_EQ(fake::CountOf(93), 1) << "the name one past the limit is not backed up";
+  EXPECT_THAT(fake::Calls(),
+              Contains("BackupSnapShot(7," + fits + ",0," + root_ + "\\" + fits + ",0,1,1)"));
+  EXPECT_EQ(fake::CountOf(sqlwntm::BackupSnapShot), 1)
+      << "the name one past the limit is not backed up";
   EXPECT_TRUE(Exists(DirectoryOf(fits)));
   EXPECT_FALSE(Exists(DirectoryOf(over)));
 }
@@ -252,7 +255,7 @@ TEST_F(SnapshotPathTest, DirectoryOf255CharactersIsEmptiedAndOneOf256IsNotSearch
   }
   fake::SetDatabaseList(searched + '\0' + unsearched + '\0' + '\0');
   EXPECT_EQ(AllSnapShot("srv", "pw", root_.c_str()), 0);
-  EXPECT_EQ(fake::CountOf(93), 2) << "both are backed up";
+  EXPECT_EQ(fake::CountOf(sqlwntm::BackupSnapShot), 2) << "both are backed up";
   EXPECT_TRUE(Exists(DirectoryOf(searched)));
   EXPECT_FALSE(Exists(DirectoryOf(searched) + "/old"));
   EXPECT_TRUE(Exists(DirectoryOf(unsearched) + "/old"));

@@ -1,3 +1,4 @@
+#include <cstring>
 #include <functional>
 #include <ostream>
 #include <string>
@@ -30,86 +31,93 @@ class MaintenanceTest : public FakeClientTest {
 
 TEST_F(MaintenanceTest, UpdateStatsCountsRowsCommitsAndCloses) {
   EXPECT_EQ(UpdateStats("db", "usr", "pw"), 0);
-  EXPECT_EQ(fake::Calls().front(), "80(&,db/usr/pw,0)");
-  EXPECT_THAT(JobCalls(),
-              ElementsAre("7(7,UPDATE STATISTICS ON DATABASE,0)", "52(7,&)", "9(7)", "17(7)"));
+  EXPECT_EQ(fake::Calls().front(), "CursorConnect(&,db/usr/pw,0)");
+  EXPECT_THAT(JobCalls(), ElementsAre("CompileAndExecute(7,UPDATE STATISTICS ON DATABASE,0)",
+                                      "GetNoRows(7,&)", "Commit(7)", "CursorDisconnect(7)"));
 }
 
 TEST_F(MaintenanceTest, UpdateStatsWhoseStatementFailsStillCommitsButCountsNothing) {
-  fake::Returns(7, {-5});
+  fake::Returns(sqlwntm::CompileAndExecute, {-5});
   EXPECT_EQ(UpdateStats("db", "usr", "pw"), -5);
-  EXPECT_THAT(JobCalls(), ElementsAre("7(7,UPDATE STATISTICS ON DATABASE,0)", "9(7)", "17(7)"));
+  EXPECT_THAT(JobCalls(), ElementsAre("CompileAndExecute(7,UPDATE STATISTICS ON DATABASE,0)",
+                                      "Commit(7)", "CursorDisconnect(7)"));
 }
 
 TEST_F(MaintenanceTest, CommitAndCloseOutcomesNeverReachTheHost) {
-  fake::Returns(52, {3});
-  fake::Returns(9, {4});
-  fake::Returns(17, {5});
+  fake::Returns(sqlwntm::GetNoRows, {3});
+  fake::Returns(sqlwntm::Commit, {4});
+  fake::Returns(sqlwntm::CursorDisconnect, {5});
   EXPECT_EQ(UpdateStats("db", "usr", "pw"), 0);
 }
 
 TEST_F(MaintenanceTest, ReleaseLogCommitsWhateverItsOutcome) {
   EXPECT_EQ(ReleaseLog("db", "usr", "pw"), 0);
-  EXPECT_THAT(JobCalls(), ElementsAre("121(7)", "9(7)", "17(7)"));
+  EXPECT_THAT(JobCalls(), ElementsAre("ReleaseLog(7)", "Commit(7)", "CursorDisconnect(7)"));
   fake::Reset();
   fake::SetParameter1003(0);
-  fake::Returns(121, {static_cast<int16_t>(0xFFFF)});
+  fake::Returns(sqlwntm::ReleaseLog, {static_cast<int16_t>(0xFFFF)});
   EXPECT_EQ(ReleaseLog("db", "usr", "pw"), -1);
-  EXPECT_THAT(JobCalls(), ElementsAre("121(7)", "9(7)", "17(7)"));
+  EXPECT_THAT(JobCalls(), ElementsAre("ReleaseLog(7)", "Commit(7)", "CursorDisconnect(7)"));
 }
 
 TEST_F(MaintenanceTest, LoadCommitsOnlyAfterSuccess) {
   EXPECT_EQ(Load("db", "usr", "pw", "LOAD SQL a.sql"), 0);
-  EXPECT_THAT(JobCalls(), ElementsAre("148(7,LOAD SQL a.sql,0)", "9(7)", "17(7)"));
+  EXPECT_THAT(JobCalls(),
+              ElementsAre("Load(7,LOAD SQL a.sql,0)", "Commit(7)", "CursorDisconnect(7)"));
   fake::Reset();
   fake::SetParameter1003(0);
-  fake::Returns(148, {1403});
+  fake::Returns(sqlwntm::Load, {1403});
   EXPECT_EQ(Load("db", "usr", "pw", "LOAD SQL a.sql"), 1403);
-  EXPECT_THAT(JobCalls(), ElementsAre("148(7,LOAD SQL a.sql,0)", "17(7)"));
+  EXPECT_THAT(JobCalls(), ElementsAre("Load(7,LOAD SQL a.sql,0)", "CursorDisconnect(7)"));
 }
 
 TEST_F(MaintenanceTest, UnloadNeverCommits) {
   EXPECT_EQ(Unload("db", "usr", "pw", "UNLOAD x"), 0);
-  EXPECT_THAT(JobCalls(), ElementsAre("147(7,UNLOAD x,0)", "17(7)"));
+  EXPECT_THAT(JobCalls(), ElementsAre("Unload(7,UNLOAD x,0)", "CursorDisconnect(7)"));
   fake::Reset();
   fake::SetParameter1003(0);
-  fake::Returns(147, {-2});
+  fake::Returns(sqlwntm::Unload, {-2});
   EXPECT_EQ(Unload("db", "usr", "pw", nullptr), -2);
-  EXPECT_THAT(JobCalls(), ElementsAre("147(7,<null>,0)", "17(7)"));
+  EXPECT_THAT(JobCalls(), ElementsAre("Unload(7,<null>,0)", "CursorDisconnect(7)"));
 }
 
 TEST_F(MaintenanceTest, ReLoadLocksLoadsUnlocksAndCommitsInModeOne) {
   EXPECT_EQ(ReLoad("db", "usr", "pw", "x.sql"), 0);
-  EXPECT_EQ(fake::Calls().front(), "81(&,db/usr/pw,0)");
-  EXPECT_THAT(JobCalls(), ElementsAre("7(7,LOCK DATABASE ,0)", "148(7,LOAD SQL x.sql,0)",
-                                      "7(7,UNLOCK DATABASE,0)", "9(7)", "17(7)"));
+  EXPECT_EQ(fake::Calls().front(), "CursorConnectOtherMode(&,db/usr/pw,0)");
+  EXPECT_THAT(
+      JobCalls(),
+      ElementsAre("CompileAndExecute(7,LOCK DATABASE ,0)", "Load(7,LOAD SQL x.sql,0)",
+                  "CompileAndExecute(7,UNLOCK DATABASE,0)", "Commit(7)", "CursorDisconnect(7)"));
 }
 
 TEST_F(MaintenanceTest, ReLoadWhoseLockFailsStillLoadsAndReportsTheLock) {
-  fake::Returns(7, {-8, 33});
+  fake::Returns(sqlwntm::CompileAndExecute, {-8, 33});
   EXPECT_EQ(ReLoad("db", "usr", "pw", "x.sql"), -8);
-  EXPECT_THAT(JobCalls(), ElementsAre("7(7,LOCK DATABASE ,0)", "148(7,LOAD SQL x.sql,0)",
-                                      "7(7,UNLOCK DATABASE,0)", "9(7)", "17(7)"));
+  EXPECT_THAT(
+      JobCalls(),
+      ElementsAre("CompileAndExecute(7,LOCK DATABASE ,0)", "Load(7,LOAD SQL x.sql,0)",
+                  "CompileAndExecute(7,UNLOCK DATABASE,0)", "Commit(7)", "CursorDisconnect(7)"));
 }
 
 TEST_F(MaintenanceTest, ReLoadWhoseLoadFailsReportsTheLoadAndNeitherUnlocksNorCommits) {
   for (const int16_t lock : {int16_t{0}, int16_t{12}}) {
     fake::Reset();
     fake::SetParameter1003(0);
-    fake::Returns(7, {lock});
-    fake::Returns(148, {1500});
+    fake::Returns(sqlwntm::CompileAndExecute, {lock});
+    fake::Returns(sqlwntm::Load, {1500});
     EXPECT_EQ(ReLoad("db", "usr", "pw", "x.sql"), 1500);
-    EXPECT_THAT(JobCalls(),
-                ElementsAre("7(7,LOCK DATABASE ,0)", "148(7,LOAD SQL x.sql,0)", "17(7)"));
+    EXPECT_THAT(JobCalls(), ElementsAre("CompileAndExecute(7,LOCK DATABASE ,0)",
+                                        "Load(7,LOAD SQL x.sql,0)", "CursorDisconnect(7)"));
   }
 }
 
 // A commit that fails after the load leaves the load rolled back: the host hears the commit's
 // code, over a failed lock's too. An unlock failing alone, or the close, is not reported.
 TEST_F(MaintenanceTest, CommitFailingAfterASuccessfulLoadIsTheResult) {
-  fake::Returns(9, {2106});
+  fake::Returns(sqlwntm::Commit, {2106});
   EXPECT_EQ(Load("db", "usr", "pw", "LOAD SQL a.sql"), 2106);
-  EXPECT_THAT(JobCalls(), ElementsAre("148(7,LOAD SQL a.sql,0)", "9(7)", "17(7)"));
+  EXPECT_THAT(JobCalls(),
+              ElementsAre("Load(7,LOAD SQL a.sql,0)", "Commit(7)", "CursorDisconnect(7)"));
 
   struct Case {
     int16_t lock, unlock, commit, close;
@@ -120,20 +128,22 @@ TEST_F(MaintenanceTest, CommitFailingAfterASuccessfulLoadIsTheResult) {
                        Case{-8, 7, 0, 0, -8}, Case{0, 7, 0, 5, 0}}) {
     fake::Reset();
     fake::SetParameter1003(0);
-    fake::Returns(7, {c.lock, c.unlock});
-    fake::Returns(9, {c.commit});
-    fake::Returns(17, {c.close});
+    fake::Returns(sqlwntm::CompileAndExecute, {c.lock, c.unlock});
+    fake::Returns(sqlwntm::Commit, {c.commit});
+    fake::Returns(sqlwntm::CursorDisconnect, {c.close});
     EXPECT_EQ(ReLoad("db", "usr", "pw", "x.sql"), c.result)
         << "lock " << c.lock << ", unlock " << c.unlock << ", commit " << c.commit;
-    EXPECT_THAT(JobCalls(), ElementsAre("7(7,LOCK DATABASE ,0)", "148(7,LOAD SQL x.sql,0)",
-                                        "7(7,UNLOCK DATABASE,0)", "9(7)", "17(7)"));
+    EXPECT_THAT(
+        JobCalls(),
+        ElementsAre("CompileAndExecute(7,LOCK DATABASE ,0)", "Load(7,LOAD SQL x.sql,0)",
+                    "CompileAndExecute(7,UNLOCK DATABASE,0)", "Commit(7)", "CursorDisconnect(7)"));
   }
 }
 
 TEST_F(MaintenanceTest, ReLoadTakesScriptNamesThatFitItsCommandOnly) {
   const std::string longest(250, 's');
   EXPECT_EQ(ReLoad("db", "usr", "pw", longest.c_str()), 0);
-  EXPECT_EQ(JobCalls()[1], "148(7,LOAD SQL " + longest + ",0)");
+  EXPECT_EQ(JobCalls()[1], "Load(7,LOAD SQL " + longest + ",0)");
   fake::Reset();
   const std::string too_long(251, 's');
   EXPECT_EQ(ReLoad("db", "usr", "pw", too_long.c_str()), QUILLET_ERROR_ARGUMENT);
@@ -161,8 +171,8 @@ class DatabaseJobTest : public MaintenanceTest,
                         public ::testing::WithParamInterface<DatabaseJob> {};
 
 TEST_P(DatabaseJobTest, FailedConnectIsFollowedByNoCall) {
-  fake::Returns(80, {static_cast<int16_t>(0xFFFF)});
-  fake::Returns(81, {static_cast<int16_t>(0xFFFF)});
+  fake::Returns(sqlwntm::CursorConnect, {static_cast<int16_t>(0xFFFF)});
+  fake::Returns(sqlwntm::CursorConnectOtherMode, {static_cast<int16_t>(0xFFFF)});
   EXPECT_EQ(GetParam().call("db", "pw"), -1);
   EXPECT_EQ(fake::Calls().size(), 1u);
 }
@@ -178,15 +188,17 @@ TEST_P(DatabaseJobTest, LoginThatCannotBeJoinedIsRefusedBeforeAnyCall) {
 // Two jobs connecting at the same moment each open their own database.
 TEST_P(DatabaseJobTest, ConcurrentJobsEachOpenTheirOwnDatabase) {
   Rendezvous both_composed(2);
-  fake::OnCall(80, [&] { both_composed.arrive_and_wait(); });
-  fake::OnCall(81, [&] { both_composed.arrive_and_wait(); });
+  fake::OnCall(sqlwntm::CursorConnect, [&] { both_composed.arrive_and_wait(); });
+  fake::OnCall(sqlwntm::CursorConnectOtherMode, [&] { both_composed.arrive_and_wait(); });
   std::thread first([&] { GetParam().call("first", "pw1"); });
   std::thread second([&] { GetParam().call("second", "pw2"); });
   first.join();
   second.join();
   std::vector<std::string> opened;
   for (const std::string& call : fake::Calls()) {
-    if (call.rfind("80(", 0) == 0 || call.rfind("81(", 0) == 0) opened.push_back(call.substr(5));
+    for (const char* prefix : {"CursorConnect(&,", "CursorConnectOtherMode(&,"}) {
+      if (call.rfind(prefix, 0) == 0) opened.push_back(call.substr(std::strlen(prefix)));
+    }
   }
   EXPECT_THAT(opened, UnorderedElementsAre("first/usr/pw1,0)", "second/usr/pw2,0)"));
 }

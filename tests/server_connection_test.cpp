@@ -24,11 +24,11 @@ TEST_F(ServerConnectionTest, ConnectPassesTheHandleAddressAndDisconnectItsValue)
     EXPECT_TRUE(connection.Connect("srv", "pw"));
     EXPECT_TRUE(connection.Disconnect());
   }
-  EXPECT_THAT(fake::Calls(), ElementsAre("98(&,srv,pw)", "106(42)"));
+  EXPECT_THAT(fake::Calls(), ElementsAre("Connect(&,srv,pw)", "Disconnect(42)"));
 }
 
 TEST_F(ServerConnectionTest, FailureKeepsTheCodeAndTheOperationAndLeavesTheObjectUsable) {
-  fake::Returns(101, {-1});
+  fake::Returns(sqlwntm::DropDatabase, {-1});
   ServerConnection connection;
   ASSERT_TRUE(connection.Connect("srv", "pw"));
   EXPECT_FALSE(connection.DropDatabase("db"));
@@ -52,9 +52,12 @@ TEST_F(ServerConnectionTest, OperationsPassTheirFixedArguments) {
   connection.InstallDatabase("db");
   connection.DeinstallDatabase("db");
   connection.TerminateServer();
-  EXPECT_THAT(fake::Calls(), ElementsAre("98(&,srv,pw)", "93(7,db,0,C:\\snap,0,5,1)",
-                                         "112(7,-32766,&,52012,&)", "125(7,12)", "99(other,&,1024)",
-                                         "96(7,db,0)", "113(7,db,0)", "100(7,db,0)", "129(7)"));
+  EXPECT_THAT(
+      fake::Calls(),
+      ElementsAre("Connect(&,srv,pw)", "BackupSnapShot(7,db,0,C:\\snap,0,5,1)",
+                  "GetActiveCursors(7,-32766,&,52012,&)", "KillConnection(7,12)",
+                  "GetDatabaseNames(other,&,1024)", "CreateDatabase(7,db,0)",
+                  "InstallDatabase(7,db,0)", "DeinstallDatabase(7,db,0)", "TerminateServer(7)"));
 }
 
 TEST(OperationNamesTable, KeepsItsFixedTexts) {

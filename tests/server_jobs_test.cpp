@@ -15,17 +15,23 @@ namespace {
 struct OneOperationJob {
   const char* name;
   std::function<int32_t()> call;
-  int ordinal;
+  sqlwntm::EntryPoint operation;
   const char* expectedCall;
 };
 
 const OneOperationJob kJobs[] = {
-    {"InstallDB", [] { return InstallDB("srv", "pw", "db"); }, 113, "113(7,db,0)"},
-    {"DeinstallDB", [] { return DeinstallDB("srv", "pw", "db"); }, 100, "100(7,db,0)"},
-    {"CreateDB", [] { return CreateDB("srv", "pw", "db"); }, 96, "96(7,db,0)"},
-    {"DropDB", [] { return DropDB("srv", "pw", "db"); }, 101, "101(7,db,0)"},
-    {"TerminateServer", [] { return TerminateServer("srv", "pw"); }, 129, "129(7)"},
-    {"KillConnection", [] { return KillConnection("srv", "pw", -5); }, 125, "125(7,-5)"},
+    {"InstallDB", [] { return InstallDB("srv", "pw", "db"); }, sqlwntm::InstallDatabase,
+     "InstallDatabase(7,db,0)"},
+    {"DeinstallDB", [] { return DeinstallDB("srv", "pw", "db"); }, sqlwntm::DeinstallDatabase,
+     "DeinstallDatabase(7,db,0)"},
+    {"CreateDB", [] { return CreateDB("srv", "pw", "db"); }, sqlwntm::CreateDatabase,
+     "CreateDatabase(7,db,0)"},
+    {"DropDB", [] { return DropDB("srv", "pw", "db"); }, sqlwntm::DropDatabase,
+     "DropDatabase(7,db,0)"},
+    {"TerminateServer", [] { return TerminateServer("srv", "pw"); }, sqlwntm::TerminateServer,
+     "TerminateServer(7)"},
+    {"KillConnection", [] { return KillConnection("srv", "pw", -5); }, sqlwntm::KillConnection,
+     "KillConnection(7,-5)"},
 };
 
 void PrintTo(const OneOperationJob& job, std::ostream* out) { *out << job.name; }
@@ -35,31 +41,32 @@ class OneOperationJobTest : public FakeClientTest,
 
 TEST_P(OneOperationJobTest, ConnectsRunsItsOperationAndDisconnectsOnce) {
   EXPECT_EQ(GetParam().call(), 0);
-  EXPECT_THAT(fake::Calls(), ElementsAre("98(&,srv,pw)", GetParam().expectedCall, "106(7)"));
+  EXPECT_THAT(fake::Calls(),
+              ElementsAre("Connect(&,srv,pw)", GetParam().expectedCall, "Disconnect(7)"));
 }
 
 TEST_P(OneOperationJobTest, FailedConnectIsFollowedByNoCall) {
-  fake::Returns(98, {401});
+  fake::Returns(sqlwntm::Connect, {401});
   EXPECT_EQ(GetParam().call(), 401);
-  EXPECT_THAT(fake::Ordinals(), ElementsAre(98));
+  EXPECT_THAT(fake::EntryPoints(), ElementsAre(sqlwntm::Connect));
 }
 
 TEST_P(OneOperationJobTest, FailedOperationReportsItsCodeNotThatOfDisconnect) {
-  fake::Returns(GetParam().ordinal, {1203});
-  fake::Returns(106, {9});
+  fake::Returns(GetParam().operation, {1203});
+  fake::Returns(sqlwntm::Disconnect, {9});
   EXPECT_EQ(GetParam().call(), 1203);
-  EXPECT_EQ(fake::CountOf(106), 1);
+  EXPECT_EQ(fake::CountOf(sqlwntm::Disconnect), 1);
 }
 
 TEST_P(OneOperationJobTest, FailedDisconnectAfterSuccessStillGivesZero) {
-  fake::Returns(106, {9});
+  fake::Returns(sqlwntm::Disconnect, {9});
   EXPECT_EQ(GetParam().call(), 0);
 }
 
 TEST_P(OneOperationJobTest, CodesKeepTheirSignWhenWidened) {
-  fake::Returns(GetParam().ordinal, {static_cast<int16_t>(0xFFFF)});
+  fake::Returns(GetParam().operation, {static_cast<int16_t>(0xFFFF)});
   EXPECT_EQ(GetParam().call(), -1);
-  fake::Returns(98, {-32768});
+  fake::Returns(sqlwntm::Connect, {-32768});
   EXPECT_EQ(GetParam().call(), -32768);
 }
 
@@ -68,7 +75,8 @@ INSTANTIATE_TEST_SUITE_P(ServerJobs, OneOperationJobTest, ::testing::ValuesIn(kJ
 
 TEST_F(FakeClientTest, ServerTextsReachTheClientLibraryUnchangedNullIncluded) {
   EXPECT_EQ(CreateDB(nullptr, nullptr, nullptr), 0);
-  EXPECT_THAT(fake::Calls(), ElementsAre("98(&,<null>,<null>)", "96(7,<null>,0)", "106(7)"));
+  EXPECT_THAT(fake::Calls(), ElementsAre("Connect(&,<null>,<null>)", "CreateDatabase(7,<null>,0)",
+                                         "Disconnect(7)"));
 }
 
 class DirDBTest : public FakeClientTest {
@@ -83,7 +91,8 @@ TEST_F(DirDBTest, JoinsTheNamesWithSemicolonsAndEndsAfterTheLast) {
   fake::SetDatabaseList(std::string("a\0b\0\0", 5));
   EXPECT_EQ(DirDB("srv", "pw", list), 0);
   EXPECT_EQ(Text(), "a;b;");
-  EXPECT_THAT(fake::Calls(), ElementsAre("98(&,srv,pw)", "99(srv,&,1024)", "106(7)"));
+  EXPECT_THAT(fake::Calls(),
+              ElementsAre("Connect(&,srv,pw)", "GetDatabaseNames(srv,&,1024)", "Disconnect(7)"));
 }
 
 TEST_F(DirDBTest, OneNameAndNoNames) {
@@ -97,18 +106,19 @@ TEST_F(DirDBTest, OneNameAndNoNames) {
 }
 
 TEST_F(DirDBTest, FailedConnectLeavesTheBufferUntouched) {
-  fake::Returns(98, {401});
+  fake::Returns(sqlwntm::Connect, {401});
   EXPECT_EQ(DirDB("srv", "pw", list), 401);
   EXPECT_EQ(list[0], '#');
-  EXPECT_THAT(fake::Ordinals(), ElementsAre(98));
+  EXPECT_THAT(fake::EntryPoints(), ElementsAre(sqlwntm::Connect));
 }
 
 TEST_F(DirDBTest, FailedListIsNotRewrittenAndStillDisconnects) {
   fake::SetDatabaseList(std::string("a\0b\0\0", 5));
-  fake::Returns(99, {-7});
+  fake::Returns(sqlwntm::GetDatabaseNames, {-7});
   EXPECT_EQ(DirDB("srv", "pw", list), -7);
   EXPECT_EQ(std::memchr(list, ';', sizeof list), nullptr);
-  EXPECT_THAT(fake::Ordinals(), ElementsAre(98, 99, 106));
+  EXPECT_THAT(fake::EntryPoints(),
+              ElementsAre(sqlwntm::Connect, sqlwntm::GetDatabaseNames, sqlwntm::Disconnect));
 }
 
 TEST_F(DirDBTest, ListWithoutClosingNameStaysInsideItsArea) {

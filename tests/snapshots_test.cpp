@@ -78,7 +78,7 @@ class SnapshotTest : public FakeClientTest {
 #endif
   }
   static std::string Backup(const std::string& name, const std::string& directory) {
-    return "93(7," + name + ",0," + directory + ",0,1,1)";
+    return "BackupSnapShot(7," + name + ",0," + directory + ",0,1,1)";
   }
 
   std::string base;
@@ -89,39 +89,42 @@ TEST_F(SnapshotTest, ServerWithoutDatabasesTouchesNoDirectory) {
   File(root + "/a/kept");
   fake::SetDatabaseList(std::string("\0", 1));
   EXPECT_EQ(AllSnapShot("srv", "pw", root.c_str()), 0);
-  EXPECT_THAT(fake::Calls(), ElementsAre("98(&,srv,pw)", "99(srv,&,1024)", "106(7)"));
+  EXPECT_THAT(fake::Calls(),
+              ElementsAre("Connect(&,srv,pw)", "GetDatabaseNames(srv,&,1024)", "Disconnect(7)"));
   EXPECT_THAT(Entries(root + "/a"), ElementsAre("kept"));
 }
 
 TEST_F(SnapshotTest, ResetsEachDirectoryJustBeforeItsBackupAndReturnsTheLastFailure) {
   for (const char* name : {"a", "b", "c"}) File(root + "/" + name + "/old");
   fake::SetDatabaseList(std::string("a\0b\0c\0\0", 7));
-  fake::Returns(93, {-5, 0, 812});
+  fake::Returns(sqlwntm::BackupSnapShot, {-5, 0, 812});
   std::vector<bool> laterDirectoryStillFull;
-  fake::OnCall(93, [&] { laterDirectoryStillFull.push_back(fs::exists(root + "/c/old")); });
+  fake::OnCall(sqlwntm::BackupSnapShot,
+               [&] { laterDirectoryStillFull.push_back(fs::exists(root + "/c/old")); });
   EXPECT_EQ(AllSnapShot("srv", "pw", root.c_str()), 812);
-  EXPECT_THAT(fake::Calls(),
-              ElementsAre("98(&,srv,pw)", "99(srv,&,1024)", Backup("a", root + "\\a"),
-                          Backup("b", root + "\\b"), Backup("c", root + "\\c"), "106(7)"));
+  EXPECT_THAT(fake::Calls(), ElementsAre("Connect(&,srv,pw)", "GetDatabaseNames(srv,&,1024)",
+                                         Backup("a", root + "\\a"), Backup("b", root + "\\b"),
+                                         Backup("c", root + "\\c"), "Disconnect(7)"));
   EXPECT_THAT(laterDirectoryStillFull, ElementsAre(true, true, false));
   for (const char* name : {"a", "b", "c"}) EXPECT_THAT(Entries(root + "/" + name), IsEmpty());
 
   fake::Reset();
   fake::SetDatabaseList(std::string("a\0b\0c\0\0", 7));
-  fake::Returns(93, {-5});
+  fake::Returns(sqlwntm::BackupSnapShot, {-5});
   EXPECT_EQ(AllSnapShot("srv", "pw", root.c_str()), -5) << "a later success does not clear it";
 }
 
 TEST_F(SnapshotTest, FailedConnectOrListTouchesNoDirectory) {
   File(root + "/a/kept");
   fake::SetDatabaseList(std::string("a\0\0", 3));
-  fake::Returns(98, {401});
+  fake::Returns(sqlwntm::Connect, {401});
   EXPECT_EQ(AllSnapShot("srv", "pw", root.c_str()), 401);
-  EXPECT_THAT(fake::Ordinals(), ElementsAre(98));
+  EXPECT_THAT(fake::EntryPoints(), ElementsAre(sqlwntm::Connect));
   fake::Reset();
-  fake::Returns(99, {-7});
+  fake::Returns(sqlwntm::GetDatabaseNames, {-7});
   EXPECT_EQ(AllSnapShot("srv", "pw", root.c_str()), -7);
-  EXPECT_THAT(fake::Ordinals(), ElementsAre(98, 99, 106));
+  EXPECT_THAT(fake::EntryPoints(),
+              ElementsAre(sqlwntm::Connect, sqlwntm::GetDatabaseNames, sqlwntm::Disconnect));
   EXPECT_THAT(Entries(root + "/a"), ElementsAre("kept"));
 }
 
@@ -150,19 +153,20 @@ TEST_F(SnapshotTest, MissingDirectoryIsCreatedOneLevelAndAMissingRootIsNot) {
   const std::string missing = base + "/missing";
   EXPECT_EQ(AllSnapShot("srv", "pw", missing.c_str()), 0);
   EXPECT_FALSE(fs::exists(missing));
-  EXPECT_EQ(fake::Calls().back(), "106(7)");
-  EXPECT_EQ(fake::CountOf(93), 2) << "the backup is attempted all the same";
+  EXPECT_EQ(fake::Calls().back(), "Disconnect(7)");
+  EXPECT_EQ(fake::CountOf(sqlwntm::BackupSnapShot), 2) << "the backup is attempted all the same";
 }
 
 TEST_F(SnapshotTest, SnapShotHandsTheFlagOnAndTouchesNoDirectory) {
   File(root + "/old");
   const std::string missing = base + "/missing";
   EXPECT_EQ(SnapShot(0, "srv", "pw", "db", root.c_str()), 0);
-  fake::Returns(93, {-3});
+  fake::Returns(sqlwntm::BackupSnapShot, {-3});
   EXPECT_EQ(SnapShot(1, "srv", "pw", "db", missing.c_str()), -3);
   EXPECT_THAT(fake::Calls(),
-              ElementsAre("98(&,srv,pw)", "93(7,db,0," + root + ",0,0,1)", "106(7)", "98(&,srv,pw)",
-                          "93(7,db,0," + missing + ",0,1,1)", "106(7)"));
+              ElementsAre("Connect(&,srv,pw)", "BackupSnapShot(7,db,0," + root + ",0,0,1)",
+                          "Disconnect(7)", "Connect(&,srv,pw)",
+                          "BackupSnapShot(7,db,0," + missing + ",0,1,1)", "Disconnect(7)"));
   EXPECT_THAT(Entries(root), ElementsAre("old"));
   EXPECT_FALSE(fs::exists(missing));
 }
@@ -170,11 +174,12 @@ TEST_F(SnapshotTest, SnapShotHandsTheFlagOnAndTouchesNoDirectory) {
 TEST_F(SnapshotTest, SnapShotPassesItsTextsUnchangedNullIncluded) {
   EXPECT_EQ(SnapShot(7, nullptr, nullptr, nullptr, nullptr), 0);
   EXPECT_THAT(fake::Calls(),
-              ElementsAre("98(&,<null>,<null>)", "93(7,<null>,0,<null>,0,7,1)", "106(7)"));
+              ElementsAre("Connect(&,<null>,<null>)", "BackupSnapShot(7,<null>,0,<null>,0,7,1)",
+                          "Disconnect(7)"));
   fake::Reset();
-  fake::Returns(98, {401});
+  fake::Returns(sqlwntm::Connect, {401});
   EXPECT_EQ(SnapShot(1, "srv", "pw", "db", "dir"), 401);
-  EXPECT_THAT(fake::Ordinals(), ElementsAre(98));
+  EXPECT_THAT(fake::EntryPoints(), ElementsAre(sqlwntm::Connect));
 }
 
 // An empty root would make "\STOCK" of a database STOCK: the top of the current drive.
@@ -195,7 +200,7 @@ TEST_F(SnapshotTest, DeviceNamesGetNoDirectoryWorkAndNoBackupOnEveryPlatform) {
   for (const auto& name : devices) list += name + '\0';
   for (const auto& name : plain) list += name + '\0';
   fake::SetDatabaseList(list + '\0');
-  fake::Returns(93, {0, 0, 0, 0, 0});
+  fake::Returns(sqlwntm::BackupSnapShot, {0, 0, 0, 0, 0});
   EXPECT_EQ(AllSnapShot("srv", "pw", root.c_str()), QUILLET_ERROR_ARGUMENT);
   std::vector<std::string> backups;
   for (const auto& name : plain) backups.push_back(Backup(name, root + "\\" + name));
@@ -207,7 +212,8 @@ TEST_F(SnapshotTest, DeviceNamesGetNoDirectoryWorkAndNoBackupOnEveryPlatform) {
   fake::SetDatabaseList(std::string("NUL\0\0", 5));
   EXPECT_EQ(AllSnapShot("srv", "pw", root.c_str()), QUILLET_ERROR_ARGUMENT)
       << "a backup into NUL would be discarded while reporting success";
-  EXPECT_THAT(fake::Ordinals(), ElementsAre(98, 99, 106));
+  EXPECT_THAT(fake::EntryPoints(),
+              ElementsAre(sqlwntm::Connect, sqlwntm::GetDatabaseNames, sqlwntm::Disconnect));
 }
 
 TEST_F(SnapshotTest, NamesThatWouldLeaveTheRootGetNoDirectoryWorkAndNoBackup) {
@@ -216,7 +222,8 @@ TEST_F(SnapshotTest, NamesThatWouldLeaveTheRootGetNoDirectoryWorkAndNoBackup) {
   File(root + "/ok/old");
   fake::SetDatabaseList(std::string("..\0.\0...\0a/b\0c\\d\0e:f\0g \0ok\0\0", 29));
   EXPECT_EQ(AllSnapShot("srv", "pw", root.c_str()), QUILLET_ERROR_ARGUMENT);
-  EXPECT_THAT(fake::Ordinals(), ElementsAre(98, 99, 93, 106));
+  EXPECT_THAT(fake::EntryPoints(), ElementsAre(sqlwntm::Connect, sqlwntm::GetDatabaseNames,
+                                               sqlwntm::BackupSnapShot, sqlwntm::Disconnect));
   EXPECT_EQ(fake::Calls()[2], Backup("ok", root + "\\ok"));
   EXPECT_THAT(Entries(root + "/ok"), IsEmpty());
   EXPECT_TRUE(fs::exists(base + "/outside"));
@@ -224,7 +231,7 @@ TEST_F(SnapshotTest, NamesThatWouldLeaveTheRootGetNoDirectoryWorkAndNoBackup) {
 
   fake::Reset();
   fake::SetDatabaseList(std::string("..\0ok\0\0", 7));
-  fake::Returns(93, {55});
+  fake::Returns(sqlwntm::BackupSnapShot, {55});
   EXPECT_EQ(AllSnapShot("srv", "pw", root.c_str()), 55) << "a later failure replaces it";
 }
 
@@ -238,8 +245,8 @@ TEST_F(SnapshotTest, PlantedLinkIsNeitherEmptiedNorBackedUpInto) {
   File(root + "/ok/old");
   fake::SetDatabaseList(std::string("STOCK\0ok\0\0", 10));
   EXPECT_EQ(AllSnapShot("srv", "pw", root.c_str()), QUILLET_ERROR_ARGUMENT);
-  EXPECT_THAT(fake::Calls(),
-              ElementsAre("98(&,srv,pw)", "99(srv,&,1024)", Backup("ok", root + "\\ok"), "106(7)"));
+  EXPECT_THAT(fake::Calls(), ElementsAre("Connect(&,srv,pw)", "GetDatabaseNames(srv,&,1024)",
+                                         Backup("ok", root + "\\ok"), "Disconnect(7)"));
   EXPECT_THAT(Entries(base + "/elsewhere"), ElementsAre("precious"));
   EXPECT_THAT(Entries(root + "/ok"), IsEmpty());
 }
@@ -263,7 +270,8 @@ TEST_F(SnapshotTest, OtherLinksAreNeverFollowed) {
   fake::Reset();
   fake::SetDatabaseList(std::string("STOCK\0ok\0\0", 10));
   EXPECT_EQ(AllSnapShot("srv", "pw", root.c_str()), QUILLET_ERROR_ARGUMENT);
-  EXPECT_THAT(fake::Ordinals(), ElementsAre(98, 99, 106));
+  EXPECT_THAT(fake::EntryPoints(),
+              ElementsAre(sqlwntm::Connect, sqlwntm::GetDatabaseNames, sqlwntm::Disconnect));
   EXPECT_FALSE(fs::exists(base + "/gone"));
   EXPECT_THAT(Entries(base + "/target"), ElementsAre("kept"));
 }
@@ -291,7 +299,9 @@ TEST_F(SnapshotTest, PathsBeyondTheirRoomAreNeverCut) {
   fake::SetDatabaseList(std::string("abcd\0", 5) + std::string(8, 'n') + std::string("\0", 1) +
                         std::string(7, 's') + std::string("\0\0", 2));
   EXPECT_EQ(AllSnapShot("srv", "pw", longRoot.c_str()), QUILLET_ERROR_ARGUMENT);
-  EXPECT_THAT(fake::Ordinals(), ElementsAre(98, 99, 93, 93, 106));
+  EXPECT_THAT(fake::EntryPoints(),
+              ElementsAre(sqlwntm::Connect, sqlwntm::GetDatabaseNames, sqlwntm::BackupSnapShot,
+                          sqlwntm::BackupSnapShot, sqlwntm::Disconnect));
   EXPECT_EQ(fake::Calls()[3], Backup(std::string(7, 's'), longRoot + "\\" + std::string(7, 's')));
   EXPECT_THAT(Entries(longRoot), UnorderedElementsAre("abcd", std::string(7, 's')));
   EXPECT_THAT(Entries(longRoot + "/abcd"), ElementsAre("kept")) << "too long to search";
@@ -304,7 +314,8 @@ TEST_F(SnapshotTest, ListWithoutItsClosingNameIsWalkedOnlyInsideItsArea) {
   list += std::string("\0last\0", 6);
   fake::SetDatabaseList(list);
   EXPECT_EQ(AllSnapShot("srv", "pw", root.c_str()), QUILLET_ERROR_ARGUMENT);
-  EXPECT_THAT(fake::Ordinals(), ElementsAre(98, 99, 93, 106));
+  EXPECT_THAT(fake::EntryPoints(), ElementsAre(sqlwntm::Connect, sqlwntm::GetDatabaseNames,
+                                               sqlwntm::BackupSnapShot, sqlwntm::Disconnect));
   EXPECT_THAT(Entries(root), ElementsAre("a")) << "the possibly cut name gets no directory";
 }
 

@@ -10,7 +10,6 @@ namespace in_memory_client {
 namespace {
 
 constexpr int32_t kMaxColumns = 255;
-constexpr int16_t kEndOfRows = 1;
 
 struct Binding {
   char* buffer;
@@ -69,55 +68,56 @@ using in_memory_client::table;
 
 extern "C" {
 
-int16_t sqlwntm_98(uint16_t* handle, const char*, const char*) {
+int16_t sqlwntm_Connect(uint16_t* handle, const char*, const char*) {
   *handle = 1;
   return 0;
 }
-int16_t sqlwntm_106(uint16_t) { return 0; }
-int16_t sqlwntm_93(uint16_t, const char*, int32_t, const char*, int32_t, int32_t, int32_t) {
+int16_t sqlwntm_Disconnect(uint16_t) { return 0; }
+int16_t sqlwntm_BackupSnapShot(uint16_t, const char*, int32_t, const char*, int32_t, int32_t,
+                               int32_t) {
   return 0;
 }
-int16_t sqlwntm_112(uint16_t, int16_t, void* buffer, int32_t size, int32_t* length) {
+int16_t sqlwntm_GetActiveCursors(uint16_t, int16_t, void* buffer, int32_t size, int32_t* length) {
   const std::size_t copied =
       std::min(in_memory_client::activeCursorsSize, static_cast<std::size_t>(std::max(size, 0)));
   std::memcpy(buffer, in_memory_client::activeCursors, copied);
   *length = static_cast<int32_t>(copied);
   return 0;
 }
-int16_t sqlwntm_125(uint16_t, int32_t) { return 0; }
-int16_t sqlwntm_99(const char*, char* buffer, int32_t size) {
+int16_t sqlwntm_KillConnection(uint16_t, int32_t) { return 0; }
+int16_t sqlwntm_GetDatabaseNames(const char*, char* buffer, int32_t size) {
   if (size >= 2) std::memset(buffer, 0, 2);
   return 0;
 }
-int16_t sqlwntm_96(uint16_t, const char*, int32_t) { return 0; }
-int16_t sqlwntm_101(uint16_t, const char*, int32_t) { return 0; }
-int16_t sqlwntm_113(uint16_t, const char*, int32_t) { return 0; }
-int16_t sqlwntm_100(uint16_t, const char*, int32_t) { return 0; }
-int16_t sqlwntm_129(uint16_t) { return 0; }
+int16_t sqlwntm_CreateDatabase(uint16_t, const char*, int32_t) { return 0; }
+int16_t sqlwntm_DropDatabase(uint16_t, const char*, int32_t) { return 0; }
+int16_t sqlwntm_InstallDatabase(uint16_t, const char*, int32_t) { return 0; }
+int16_t sqlwntm_DeinstallDatabase(uint16_t, const char*, int32_t) { return 0; }
+int16_t sqlwntm_TerminateServer(uint16_t) { return 0; }
 
-int16_t sqlwntm_80(uint16_t* handle, const char*, int32_t) {
+int16_t sqlwntm_CursorConnect(uint16_t* handle, const char*, int32_t) {
   *handle = 7;
   return 0;
 }
-int16_t sqlwntm_81(uint16_t* handle, const char*, int32_t) {
+int16_t sqlwntm_CursorConnectOtherMode(uint16_t* handle, const char*, int32_t) {
   *handle = 7;
   return 0;
 }
 // No fixed setup asked for.
-int16_t sqlwntm_110(uint16_t, int32_t, int32_t* value, int32_t*) {
+int16_t sqlwntm_GetParameter(uint16_t, int32_t, int32_t* value, int32_t*) {
   *value = 0;
   return 0;
 }
-int16_t sqlwntm_56(uint16_t, const char*) { return 0; }
-int16_t sqlwntm_128(uint16_t, int32_t, int32_t*, int32_t) { return 0; }
-int16_t sqlwntm_17(uint16_t) { return 0; }
+int16_t sqlwntm_SetIsolation(uint16_t, const char*) { return 0; }
+int16_t sqlwntm_SetParameter(uint16_t, int32_t, int32_t*, int32_t) { return 0; }
+int16_t sqlwntm_CursorDisconnect(uint16_t) { return 0; }
 
-int16_t sqlwntm_7(uint16_t, const char*, int32_t) { return 0; }
-int16_t sqlwntm_148(uint16_t, const char*, int32_t) { return 0; }
-int16_t sqlwntm_147(uint16_t, const char*, int32_t) { return 0; }
-int16_t sqlwntm_121(uint16_t) { return 0; }
+int16_t sqlwntm_CompileAndExecute(uint16_t, const char*, int32_t) { return 0; }
+int16_t sqlwntm_Load(uint16_t, const char*, int32_t) { return 0; }
+int16_t sqlwntm_Unload(uint16_t, const char*, int32_t) { return 0; }
+int16_t sqlwntm_ReleaseLog(uint16_t) { return 0; }
 
-int16_t sqlwntm_28(uint16_t) {
+int16_t sqlwntm_Execute(uint16_t) {
   table.served = 0;
   table.patternRow = 0;
   return 0;
@@ -125,8 +125,8 @@ int16_t sqlwntm_28(uint16_t) {
 
 // A string buffer takes at most its declared length, with a NUL when there is room for one; a
 // short value may bring more zero bytes, never beyond the declared length.
-int16_t sqlwntm_32(uint16_t) {
-  if (table.served == table.rowCount) return in_memory_client::kEndOfRows;
+int16_t sqlwntm_Next(uint16_t) {
+  if (table.served == table.rowCount) return sqlwntm::kNoMoreRows;
   const std::size_t first =
       static_cast<std::size_t>(table.patternRow) * static_cast<std::size_t>(table.columnCount);
   for (int32_t column = 0; column < table.columnCount; ++column) {
@@ -152,28 +152,28 @@ int16_t sqlwntm_32(uint16_t) {
   return 0;
 }
 
-int16_t sqlwntm_9(uint16_t) { return 0; }
+int16_t sqlwntm_Commit(uint16_t) { return 0; }
 
-int16_t sqlwntm_61(uint16_t, int32_t column, int32_t, char* buffer, int32_t length, int32_t,
-                   int32_t, int32_t) {
+int16_t sqlwntm_SelectBuffer(uint16_t, int32_t column, int32_t, char* buffer, int32_t length,
+                             int32_t, int32_t, int32_t) {
   if (column >= 1 && column <= table.columnCount && length >= 0) {
     table.bindings[column - 1] = {buffer, length};
   }
   return 0;
 }
 
-int16_t sqlwntm_52(uint16_t, int32_t* count) {
+int16_t sqlwntm_GetNoRows(uint16_t, int32_t* count) {
   *count = static_cast<int32_t>(table.rowCount);
   return 0;
 }
 
-int16_t sqlwntm_43(uint16_t, int32_t* count) {
+int16_t sqlwntm_GetNoSelectItems(uint16_t, int32_t* count) {
   *count = table.columnCount;
   return 0;
 }
 
-int16_t sqlwntm_14(uint16_t, int32_t column, int32_t* type, int32_t* length, char* name,
-                   uint8_t* nameLength, int32_t*, int32_t*) {
+int16_t sqlwntm_DescribeSelectItem(uint16_t, int32_t column, int32_t* type, int32_t* length,
+                                   char* name, uint8_t* nameLength, int32_t*, int32_t*) {
   if (column < 1 || column > table.columnCount) return -1;
   const in_memory_client::Column& described = table.columns[column - 1];
   const std::size_t size = std::min<std::size_t>(std::strlen(described.name), 255);

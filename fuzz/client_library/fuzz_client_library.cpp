@@ -104,71 +104,74 @@ using fuzz_client::input;
 
 extern "C" {
 
-int16_t SQLWNTM_CALL sqlwntm_98(uint16_t* handle, const char*, const char*) {
+int16_t SQLWNTM_CALL sqlwntm_Connect(uint16_t* handle, const char*, const char*) {
   return fuzz_client::Open(handle);
 }
 
-int16_t SQLWNTM_CALL sqlwntm_106(uint16_t) { return fuzz_client::Close(); }
+int16_t SQLWNTM_CALL sqlwntm_Disconnect(uint16_t) { return fuzz_client::Close(); }
 
-int16_t SQLWNTM_CALL sqlwntm_93(uint16_t, const char*, int32_t, const char*, int32_t, int32_t,
-                                int32_t) {
+int16_t SQLWNTM_CALL sqlwntm_BackupSnapShot(uint16_t, const char*, int32_t, const char*, int32_t,
+                                            int32_t, int32_t) {
   return Code();
 }
 
-int16_t SQLWNTM_CALL sqlwntm_112(uint16_t, int16_t, void* buffer, int32_t size, int32_t*) {
+int16_t SQLWNTM_CALL sqlwntm_GetActiveCursors(uint16_t, int16_t, void* buffer, int32_t size,
+                                              int32_t*) {
   const int16_t code = Code();
   if (code == 0) fuzz_client::Reply(buffer, size);
   return code;
 }
 
-int16_t SQLWNTM_CALL sqlwntm_125(uint16_t, int32_t) { return Code(); }
+int16_t SQLWNTM_CALL sqlwntm_KillConnection(uint16_t, int32_t) { return Code(); }
 
-int16_t SQLWNTM_CALL sqlwntm_99(const char*, char* buffer, int32_t size) {
+int16_t SQLWNTM_CALL sqlwntm_GetDatabaseNames(const char*, char* buffer, int32_t size) {
   const int16_t code = Code();
   if (code == 0) fuzz_client::Reply(buffer, size);
   return code;
 }
 
-int16_t SQLWNTM_CALL sqlwntm_96(uint16_t, const char*, int32_t) { return Code(); }
-int16_t SQLWNTM_CALL sqlwntm_101(uint16_t, const char*, int32_t) { return Code(); }
-int16_t SQLWNTM_CALL sqlwntm_113(uint16_t, const char*, int32_t) { return Code(); }
-int16_t SQLWNTM_CALL sqlwntm_100(uint16_t, const char*, int32_t) { return Code(); }
-int16_t SQLWNTM_CALL sqlwntm_129(uint16_t) { return Code(); }
+int16_t SQLWNTM_CALL sqlwntm_CreateDatabase(uint16_t, const char*, int32_t) { return Code(); }
+int16_t SQLWNTM_CALL sqlwntm_DropDatabase(uint16_t, const char*, int32_t) { return Code(); }
+int16_t SQLWNTM_CALL sqlwntm_InstallDatabase(uint16_t, const char*, int32_t) { return Code(); }
+int16_t SQLWNTM_CALL sqlwntm_DeinstallDatabase(uint16_t, const char*, int32_t) { return Code(); }
+int16_t SQLWNTM_CALL sqlwntm_TerminateServer(uint16_t) { return Code(); }
 
-int16_t SQLWNTM_CALL sqlwntm_80(uint16_t* handle, const char*, int32_t) {
+int16_t SQLWNTM_CALL sqlwntm_CursorConnect(uint16_t* handle, const char*, int32_t) {
   return fuzz_client::Open(handle);
 }
 
-int16_t SQLWNTM_CALL sqlwntm_81(uint16_t* handle, const char*, int32_t) {
+int16_t SQLWNTM_CALL sqlwntm_CursorConnectOtherMode(uint16_t* handle, const char*, int32_t) {
   return fuzz_client::Open(handle);
 }
 
-int16_t SQLWNTM_CALL sqlwntm_110(uint16_t, int32_t, int32_t* value, int32_t*) {
+int16_t SQLWNTM_CALL sqlwntm_GetParameter(uint16_t, int32_t, int32_t* value, int32_t*) {
   const int16_t code = Code();
   if (code == 0) *value = input.Byte();
   return code;
 }
 
-int16_t SQLWNTM_CALL sqlwntm_56(uint16_t, const char*) { return Code(); }
-int16_t SQLWNTM_CALL sqlwntm_128(uint16_t, int32_t, int32_t*, int32_t) { return Code(); }
-int16_t SQLWNTM_CALL sqlwntm_17(uint16_t) { return fuzz_client::Close(); }
+int16_t SQLWNTM_CALL sqlwntm_SetIsolation(uint16_t, const char*) { return Code(); }
+int16_t SQLWNTM_CALL sqlwntm_SetParameter(uint16_t, int32_t, int32_t*, int32_t) { return Code(); }
+int16_t SQLWNTM_CALL sqlwntm_CursorDisconnect(uint16_t) { return fuzz_client::Close(); }
 
-int16_t SQLWNTM_CALL sqlwntm_7(uint16_t, const char*, int32_t) {
+int16_t SQLWNTM_CALL sqlwntm_CompileAndExecute(uint16_t, const char*, int32_t) {
   fuzz_client::rowsFetched = 0;
   return Code();
 }
 
-int16_t SQLWNTM_CALL sqlwntm_148(uint16_t, const char*, int32_t) { return Code(); }
-int16_t SQLWNTM_CALL sqlwntm_147(uint16_t, const char*, int32_t) { return Code(); }
-int16_t SQLWNTM_CALL sqlwntm_121(uint16_t) { return Code(); }
+int16_t SQLWNTM_CALL sqlwntm_Load(uint16_t, const char*, int32_t) { return Code(); }
+int16_t SQLWNTM_CALL sqlwntm_Unload(uint16_t, const char*, int32_t) { return Code(); }
+int16_t SQLWNTM_CALL sqlwntm_ReleaseLog(uint16_t) { return Code(); }
 
-int16_t SQLWNTM_CALL sqlwntm_28(uint16_t) {
+int16_t SQLWNTM_CALL sqlwntm_Execute(uint16_t) {
   fuzz_client::rowsFetched = 0;
   return Code();
 }
 
-int16_t SQLWNTM_CALL sqlwntm_32(uint16_t) {
-  if (input.Empty() || fuzz_client::rowsFetched >= fuzz_client::kMostRows) return 1;
+int16_t SQLWNTM_CALL sqlwntm_Next(uint16_t) {
+  if (input.Empty() || fuzz_client::rowsFetched >= fuzz_client::kMostRows) {
+    return sqlwntm::kNoMoreRows;
+  }
   const int16_t code = Code();
   if (code != 0) return code;
   ++fuzz_client::rowsFetched;
@@ -181,10 +184,10 @@ int16_t SQLWNTM_CALL sqlwntm_32(uint16_t) {
   return 0;
 }
 
-int16_t SQLWNTM_CALL sqlwntm_9(uint16_t) { return Code(); }
+int16_t SQLWNTM_CALL sqlwntm_Commit(uint16_t) { return Code(); }
 
-int16_t SQLWNTM_CALL sqlwntm_61(uint16_t, int32_t column, int32_t, char* buffer, int32_t length,
-                                int32_t, int32_t, int32_t) {
+int16_t SQLWNTM_CALL sqlwntm_SelectBuffer(uint16_t, int32_t column, int32_t, char* buffer,
+                                          int32_t length, int32_t, int32_t, int32_t) {
   const int16_t code = Code();
   if (code == 0 && column >= 0 && column < 256) {
     fuzz_client::bindings[column] = fuzz_client::Binding{buffer, length};
@@ -192,13 +195,13 @@ int16_t SQLWNTM_CALL sqlwntm_61(uint16_t, int32_t column, int32_t, char* buffer,
   return code;
 }
 
-int16_t SQLWNTM_CALL sqlwntm_52(uint16_t, int32_t* count) {
+int16_t SQLWNTM_CALL sqlwntm_GetNoRows(uint16_t, int32_t* count) {
   const int16_t code = Code();
   if (code == 0) *count = static_cast<int16_t>(input.Word());
   return code;
 }
 
-int16_t SQLWNTM_CALL sqlwntm_43(uint16_t, int32_t* count) {
+int16_t SQLWNTM_CALL sqlwntm_GetNoSelectItems(uint16_t, int32_t* count) {
   const int16_t code = Code();
   if (code == 0) *count = static_cast<int16_t>(input.Word());
   return code;
@@ -206,8 +209,9 @@ int16_t SQLWNTM_CALL sqlwntm_43(uint16_t, int32_t* count) {
 
 // The client library is given no room for the name: it writes the name it has, up to 255 bytes,
 // and its length separately, and the two need not agree.
-int16_t SQLWNTM_CALL sqlwntm_14(uint16_t, int32_t, int32_t* type, int32_t* length, char* name,
-                                uint8_t* name_length, int32_t* extra1, int32_t* extra2) {
+int16_t SQLWNTM_CALL sqlwntm_DescribeSelectItem(uint16_t, int32_t, int32_t* type, int32_t* length,
+                                                char* name, uint8_t* name_length, int32_t* extra1,
+                                                int32_t* extra2) {
   const int16_t code = Code();
   if (code != 0) return code;
   *type = static_cast<int8_t>(input.Byte());

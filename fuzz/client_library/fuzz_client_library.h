@@ -1,17 +1,19 @@
 // A client library whose every reply comes from the fuzzer's input, built as libsqlwntm.so for
 // the fuzz targets. Each call takes one byte that picks its return code (mostly 0); a call that
 // hands data back then takes its data from the input as well:
-//   98, 80, 81  write handle 7
-//   99          length (2 bytes), filler byte, that many bytes; the rest of the 1024 is filler
-//   112         the same, for the 52012-byte reply
-//   110         one byte: the value of parameter 1003
-//   43          two bytes: the column count, signed
-//   52          two bytes: the row count, signed
-//   14          type (1 byte, signed), length (2), name length (1), name size (1), name bytes
-//   61          binds the buffer with its declared length
-//   32          a row: for each bound column a size (1 byte) and that many bytes, at most the
-//               declared length and with no NUL after them; the rows end when the input does
-// Once the input is used up every call succeeds and 32 reports the end of the rows.
+//   Connect, CursorConnect*  write handle 7
+//   GetDatabaseNames    length (2 bytes), filler byte, that many bytes; the rest of the list
+//                       is filler
+//   GetActiveCursors    the same, for the active-cursor reply
+//   GetParameter        one byte: the value of parameter 1003
+//   GetNoSelectItems    two bytes: the column count, signed
+//   GetNoRows           two bytes: the row count, signed
+//   DescribeSelectItem  type (1 byte, signed), length (2), name length (1), name size (1), name
+//   SelectBuffer        binds the buffer with its declared length
+//   Next                a row: for each bound column a size (1 byte) and that many bytes, at
+//                       most the declared length and with no NUL after them; the rows end when
+//                       the input does
+// Once the input is used up every call succeeds and Next reports the end of the rows.
 #ifndef QUILLET_FUZZ_CLIENT_LIBRARY_H
 #define QUILLET_FUZZ_CLIENT_LIBRARY_H
 

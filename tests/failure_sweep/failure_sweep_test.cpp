@@ -17,6 +17,7 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <map>
 #include <set>
 #include <sstream>
 #include <string>
@@ -29,6 +30,8 @@
 
 namespace {
 
+using sqlwntm::EntryPoint;
+
 // The host's side of one call: an output buffer filled with a marker, and a scratch directory.
 struct Host {
   char list[QUILLET_CONNECTION_LIST_SIZE + 64];
@@ -39,7 +42,7 @@ struct Host {
 // What one run left behind.
 struct Outcome {
   int32_t result = 0;
-  std::vector<int> ordinals;
+  std::vector<EntryPoint> entryPoints;
   std::vector<std::string> calls;
   std::string list;  // the host's buffer up to its first NUL, or all of it when it has none
   bool listUntouched = false;
@@ -49,10 +52,10 @@ struct Outcome {
 };
 
 // The call of one run that was made to fail: its position in the successful sequence, its
-// ordinal, how many calls of that ordinal came before it, and the code it returned.
+// entry point, how many calls of that entry point came before it, and the code it returned.
 struct Failure {
   std::size_t position;
-  int ordinal;
+  EntryPoint entry;
   int occurrence;
   int16_t code;
 };
@@ -64,7 +67,7 @@ struct Export {
   const char* name;
   void (*script)();
   int32_t (*call)(Host&);
-  std::set<std::pair<int, int>> silent;  // (ordinal, occurrence); occurrence -1: every one
+  std::set<std::pair<EntryPoint, int>> silent;  // (entry point, occurrence); -1: every one
   void (*checkHost)(const Outcome& success, const Outcome& failed, const Failure& failure);
 };
 
@@ -74,19 +77,26 @@ constexpr char kMarker = '#';
 constexpr int kAnyOccurrence = -1;
 const int16_t kCodes[] = {1203, -7, static_cast<int16_t>(0xFFFF)};
 
-bool IsServerOpen(int ordinal) { return ordinal == 98; }
-bool IsCursorOpen(int ordinal) { return ordinal == 80 || ordinal == 81; }
+bool IsServerOpen(EntryPoint entry) { return entry == sqlwntm::Connect; }
+bool IsCursorOpen(EntryPoint entry) {
+  return entry == sqlwntm::CursorConnect || entry == sqlwntm::CursorConnectOtherMode;
+}
 // The steps of a cursor connect after its opening: a failure closes the cursor at once.
-bool IsCursorSetup(int ordinal) { return ordinal == 110 || ordinal == 56 || ordinal == 128; }
+bool IsCursorSetup(EntryPoint entry) {
+  return entry == sqlwntm::GetParameter || entry == sqlwntm::SetIsolation ||
+         entry == sqlwntm::SetParameter;
+}
+bool IsClose(EntryPoint entry) {
+  return entry == sqlwntm::Disconnect || entry == sqlwntm::CursorDisconnect;
+}
 // Closes never change what the host is told; commits only where a load was made.
-bool IsAlwaysSilent(int ordinal) { return ordinal == 106 || ordinal == 17; }
-constexpr int kCommit = 9;
+bool IsAlwaysSilent(EntryPoint entry) { return IsClose(entry); }
 
 void ServerScript() { fake::SetDatabaseList(std::string("alpha\0beta\0\0", 12)); }
 
 void SnapshotsHost(const Outcome& success, const Outcome& failed, const Failure& failure) {
   EXPECT_EQ(success.directories, (std::vector<std::string>{"alpha", "beta"}));
-  if (failure.ordinal == 98 || failure.ordinal == 99) {
+  if (failure.entry == sqlwntm::Connect || failure.entry == sqlwntm::GetDatabaseNames) {
     EXPECT_TRUE(failed.directories.empty()) << "no directory is touched";
   } else {
     EXPECT_EQ(failed.directories, success.directories) << "every database is still tried";
@@ -119,14 +129,15 @@ void ExportCSVHost(const Outcome& success, const Outcome& failed, const Failure&
   EXPECT_TRUE(failed.fileExists) << "the file is created before anything else";
   const std::vector<std::string> lines = LinesOf(failed.file);
   std::size_t kept = all.size();
-  if (failure.ordinal == 80 || IsCursorSetup(failure.ordinal) || failure.ordinal == 7 ||
-      failure.ordinal == 43) {
+  if (failure.entry == sqlwntm::CursorConnect || IsCursorSetup(failure.entry) ||
+      failure.entry == sqlwntm::CompileAndExecute || failure.entry == sqlwntm::GetNoSelectItems) {
     kept = 0;
-  } else if (failure.ordinal == 28) {
+  } else if (failure.entry == sqlwntm::Execute) {
     kept = 1;
-  } else if (failure.ordinal == 32) {
+  } else if (failure.entry == sqlwntm::Next) {
     kept = std::min(all.size(), 1 + static_cast<std::size_t>(failure.occurrence));
-  } else if (failure.ordinal == 14 || failure.ordinal == 61) {
+  } else if (failure.entry == sqlwntm::DescribeSelectItem ||
+             failure.entry == sqlwntm::SelectBuffer) {
     EXPECT_EQ(lines.size(), all.size());
     return;
   }
@@ -144,7 +155,7 @@ void NoHostOutput(const Outcome&, const Outcome&, const Failure&) {}
 
 void DirDBHost(const Outcome& success, const Outcome& failed, const Failure& failure) {
   EXPECT_EQ(success.list, "alpha;beta;");
-  if (failure.ordinal == 98 || failure.ordinal == 99) {
+  if (failure.entry == sqlwntm::Connect || failure.entry == sqlwntm::GetDatabaseNames) {
     EXPECT_TRUE(failed.listUntouched) << "a failed connect or list leaves the buffer as it was";
   } else {
     EXPECT_EQ(failed.list, success.list);
@@ -153,7 +164,7 @@ void DirDBHost(const Outcome& success, const Outcome& failed, const Failure& fai
 
 void ListConnectionsHost(const Outcome& success, const Outcome& failed, const Failure& failure) {
   EXPECT_EQ(success.list, "3:SALES:ADMIN:REPORTS;12:STOCK:CLERK:ENTRY");
-  if (failure.ordinal == 98 || failure.ordinal == 112) {
+  if (failure.entry == sqlwntm::Connect || failure.entry == sqlwntm::GetActiveCursors) {
     EXPECT_EQ(failed.list, "") << "a failed call leaves the empty list";
   } else {
     EXPECT_EQ(failed.list, success.list);
@@ -178,18 +189,18 @@ const Export kExports[] = {
     {"KillAllConnections", CursorsScript,
      [](Host&) { return KillAllConnections("srv", "pw", ""); }, {}, NoHostOutput},
     {"UpdateStats", NoScript, [](Host&) { return UpdateStats("db", "user", "pw"); },
-     {{52, kAnyOccurrence}, {kCommit, kAnyOccurrence}}, NoHostOutput},
-    {"ReleaseLog", NoScript, [](Host&) { return ReleaseLog("db", "user", "pw"); }, {{kCommit, kAnyOccurrence}},
+     {{sqlwntm::GetNoRows, kAnyOccurrence}, {sqlwntm::Commit, kAnyOccurrence}}, NoHostOutput},
+    {"ReleaseLog", NoScript, [](Host&) { return ReleaseLog("db", "user", "pw"); }, {{sqlwntm::Commit, kAnyOccurrence}},
      NoHostOutput},
     // A commit failing after the load means the load was rolled back: the host hears of it.
     {"Load", NoScript, [](Host&) { return Load("db", "user", "pw", "LOAD x"); }, {}, NoHostOutput},
     {"Unload", NoScript, [](Host&) { return Unload("db", "user", "pw", "UNLOAD x"); }, {}, NoHostOutput},
     {"ExportCSV", SelectScript,
      [](Host& host) { return ExportCSV("db", "user", "pw", "SELECT name, age FROM t", host.File().c_str()); },
-     {{14, kAnyOccurrence}, {kCommit, kAnyOccurrence}}, ExportCSVHost},
+     {{sqlwntm::DescribeSelectItem, kAnyOccurrence}, {sqlwntm::Commit, kAnyOccurrence}}, ExportCSVHost},
     // The second statement of the reload, the unlock, never reaches the host; the commit after
     // the load does.
-    {"ReLoad", NoScript, [](Host&) { return ReLoad("db", "user", "pw", "x.sql"); }, {{7, 1}}, NoHostOutput},
+    {"ReLoad", NoScript, [](Host&) { return ReLoad("db", "user", "pw", "x.sql"); }, {{sqlwntm::CompileAndExecute, 1}}, NoHostOutput},
 };
 // clang-format on
 
@@ -265,7 +276,7 @@ class FailureSweep : public FakeClientTest, public ::testing::WithParamInterface
     if (failure != nullptr) {
       std::vector<int16_t> codes(static_cast<std::size_t>(failure->occurrence), 0);
       codes.push_back(failure->code);
-      fake::Returns(failure->ordinal, codes);
+      fake::Returns(failure->entry, codes);
     }
     std::memset(host_.list, kMarker, sizeof host_.list);
     Empty(host_.directory);
@@ -273,7 +284,7 @@ class FailureSweep : public FakeClientTest, public ::testing::WithParamInterface
     Outcome run;
     run.result = GetParam().call(host_);
     EXPECT_EQ(OpenDescriptors(), descriptors) << "a file or directory was left open";
-    run.ordinals = fake::Ordinals();
+    run.entryPoints = fake::EntryPoints();
     run.calls = fake::Calls();
     const void* end = std::memchr(host_.list, '\0', sizeof host_.list);
     const std::size_t length =
@@ -290,10 +301,10 @@ class FailureSweep : public FakeClientTest, public ::testing::WithParamInterface
   }
 
   bool ReachesHost(const Failure& failure) const {
-    if (IsAlwaysSilent(failure.ordinal)) return false;
+    if (IsAlwaysSilent(failure.entry)) return false;
     const auto& silent = GetParam().silent;
-    return silent.count({failure.ordinal, kAnyOccurrence}) == 0 &&
-           silent.count({failure.ordinal, failure.occurrence}) == 0;
+    return silent.count({failure.entry, kAnyOccurrence}) == 0 &&
+           silent.count({failure.entry, failure.occurrence}) == 0;
   }
 
   // Every successful open is closed exactly once and nothing follows the close; a failed open
@@ -301,14 +312,14 @@ class FailureSweep : public FakeClientTest, public ::testing::WithParamInterface
   static void CheckOpensAndCloses(const Outcome& run, const Failure& failure) {
     int opens = 0;
     int closes = 0;
-    for (std::size_t i = 0; i < run.ordinals.size(); ++i) {
-      const int ordinal = run.ordinals[i];
+    for (std::size_t i = 0; i < run.entryPoints.size(); ++i) {
+      const EntryPoint entry = run.entryPoints[i];
       const bool failed = i == failure.position;
-      if ((IsServerOpen(ordinal) || IsCursorOpen(ordinal)) && !failed) ++opens;
-      if (ordinal == 106 || ordinal == 17) {
+      if ((IsServerOpen(entry) || IsCursorOpen(entry)) && !failed) ++opens;
+      if (IsClose(entry)) {
         ++closes;
-        EXPECT_EQ(i + 1, run.ordinals.size()) << "a call follows the close";
-        EXPECT_EQ(ordinal == 106, IsServerOpen(run.ordinals.front()))
+        EXPECT_EQ(i + 1, run.entryPoints.size()) << "a call follows the close";
+        EXPECT_EQ(entry == sqlwntm::Disconnect, IsServerOpen(run.entryPoints.front()))
             << "closed with the wrong call";
       }
     }
@@ -322,15 +333,15 @@ class FailureSweep : public FakeClientTest, public ::testing::WithParamInterface
 TEST_P(FailureSweep, EveryCallFailingKeepsTheRules) {
   const Outcome success = RunOnce(nullptr);
   ASSERT_EQ(success.result, 0);
-  ASSERT_FALSE(success.ordinals.empty());
-  GetParam().checkHost(success, success, Failure{success.ordinals.size(), 0, 0, 0});
+  ASSERT_FALSE(success.entryPoints.empty());
+  GetParam().checkHost(success, success, Failure{success.entryPoints.size(), EntryPoint{}, 0, 0});
 
-  std::vector<int> seen(256, 0);
-  for (std::size_t position = 0; position < success.ordinals.size(); ++position) {
-    const int ordinal = success.ordinals[position];
-    const int occurrence = seen[static_cast<std::size_t>(ordinal)]++;
+  std::map<EntryPoint, int> seen;
+  for (std::size_t position = 0; position < success.entryPoints.size(); ++position) {
+    const EntryPoint entry = success.entryPoints[position];
+    const int occurrence = seen[entry]++;
     for (const int16_t code : kCodes) {
-      const Failure failure{position, ordinal, occurrence, code};
+      const Failure failure{position, entry, occurrence, code};
       SCOPED_TRACE(::testing::Message() << "call " << position << " (" << success.calls[position]
                                         << ") fails with " << code);
       const Outcome failed = RunOnce(&failure);
@@ -345,12 +356,13 @@ TEST_P(FailureSweep, EveryCallFailingKeepsTheRules) {
       const int32_t expected = ReachesHost(failure) ? static_cast<int32_t>(code) : 0;
       EXPECT_EQ(failed.result, expected);
 
-      const std::vector<int> after(failed.ordinals.begin() + static_cast<long>(position) + 1,
-                                   failed.ordinals.end());
-      if (IsServerOpen(ordinal) || IsCursorOpen(ordinal)) {
+      const std::vector<EntryPoint> after(
+          failed.entryPoints.begin() + static_cast<long>(position) + 1, failed.entryPoints.end());
+      if (IsServerOpen(entry) || IsCursorOpen(entry)) {
         EXPECT_TRUE(after.empty()) << "a call follows a failed connect";
-      } else if (IsCursorSetup(ordinal)) {
-        EXPECT_EQ(after, std::vector<int>{17}) << "a failed setup step closes and stops";
+      } else if (IsCursorSetup(entry)) {
+        EXPECT_EQ(after, std::vector<EntryPoint>{sqlwntm::CursorDisconnect})
+            << "a failed setup step closes and stops";
       }
       CheckOpensAndCloses(failed, failure);
       GetParam().checkHost(success, failed, failure);
@@ -426,13 +438,14 @@ TEST_P(FullDiskSweep, EveryPositionOfAFullDiskIsReported) {
       const auto filling = std::upper_bound(lineEnds.begin(), lineEnds.end(), failingEnd);
       fetches = static_cast<std::size_t>(filling - lineEnds.begin());  // heading not a fetch
     }
-    EXPECT_EQ(static_cast<std::size_t>(std::count(full.ordinals.begin(), full.ordinals.end(), 32)),
+    EXPECT_EQ(static_cast<std::size_t>(
+                  std::count(full.entryPoints.begin(), full.entryPoints.end(), sqlwntm::Next)),
               fetches);
     ASSERT_GE(full.calls.size(), 2U);
     EXPECT_TRUE(std::equal(full.calls.begin(), full.calls.end() - 2, success.calls.begin()))
         << "the run follows the successful one up to its last fetch";
-    EXPECT_THAT(std::vector<int>(full.ordinals.end() - 2, full.ordinals.end()),
-                ::testing::ElementsAre(kCommit, 17));
+    EXPECT_THAT(std::vector<EntryPoint>(full.entryPoints.end() - 2, full.entryPoints.end()),
+                ::testing::ElementsAre(sqlwntm::Commit, sqlwntm::CursorDisconnect));
   }
 }
 

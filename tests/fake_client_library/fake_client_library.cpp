@@ -5,9 +5,16 @@
 #include <deque>
 #include <map>
 #include <mutex>
+#include <ostream>
 #include <utility>
 
 #include "client/sqlwntm.h"
+
+namespace sqlwntm {
+
+void PrintTo(EntryPoint entry, std::ostream* out) { *out << NameOf(entry); }
+
+}  // namespace sqlwntm
 
 namespace fake {
 namespace {
@@ -18,8 +25,8 @@ struct Binding {
 };
 
 struct Script {
-  std::map<int, std::deque<int16_t>> returns;
-  std::map<int, std::function<void()>> hooks;
+  std::map<EntryPoint, std::deque<int16_t>> returns;
+  std::map<EntryPoint, std::function<void()>> hooks;
   uint16_t handle = 7;
   int32_t parameter1003 = 1;
   std::string databaseList;
@@ -32,7 +39,7 @@ struct Script {
   std::map<int32_t, Binding> bindings;
   const char* lastConnectText = nullptr;
   std::vector<std::string> calls;
-  std::vector<int> ordinals;
+  std::vector<EntryPoint> entryPoints;
 };
 
 std::mutex mutex;
@@ -45,21 +52,21 @@ std::string Address(const void* address) { return address == nullptr ? "<null>" 
 
 using Arguments = std::vector<std::string>;
 
-// Records one call and hands back its scripted return code. The ordinal's hook runs first, and
+// Records one call and hands back its scripted return code. The entry point's hook runs first, and
 // only then are the arguments read, so a hook can hold a call before it sees its texts.
 class Call {
  public:
   template <typename Describe>
-  Call(int ordinal, Describe describe) : ordinal_(ordinal) {
+  explicit Call(EntryPoint entry, Describe describe) {
     std::function<void()> hook;
     {
       std::lock_guard<std::mutex> lock(mutex);
-      auto found = script.hooks.find(ordinal);
+      auto found = script.hooks.find(entry);
       if (found != script.hooks.end()) hook = found->second;
     }
     if (hook) hook();
     lock_ = std::unique_lock<std::mutex>(mutex);
-    std::string text = Int(ordinal) + "(";
+    std::string text = std::string(sqlwntm::NameOf(entry)) + "(";
     bool first = true;
     for (const std::string& argument : describe()) {
       if (!first) text += ",";
@@ -67,8 +74,8 @@ class Call {
       first = false;
     }
     script.calls.push_back(text + ")");
-    script.ordinals.push_back(ordinal);
-    auto& queue = script.returns[ordinal];
+    script.entryPoints.push_back(entry);
+    auto& queue = script.returns[entry];
     if (!queue.empty()) {
       code_ = queue.front();
       queue.pop_front();
@@ -78,7 +85,6 @@ class Call {
   bool ok() const { return code_ == 0; }
 
  private:
-  int ordinal_;
   int16_t code_ = 0;
   std::unique_lock<std::mutex> lock_;
 };
@@ -88,20 +94,20 @@ void CopyOut(const std::string& bytes, void* buffer, int32_t size) {
   std::memcpy(buffer, bytes.data(), std::min(bytes.size(), static_cast<std::size_t>(size)));
 }
 
-int16_t Open(int ordinal, uint16_t* handle, const char* connect, int32_t zero) {
-  Call call(ordinal, [&] { return Arguments{Address(handle), Text(connect), Int(zero)}; });
+int16_t Open(EntryPoint entry, uint16_t* handle, const char* connect, int32_t zero) {
+  Call call(entry, [&] { return Arguments{Address(handle), Text(connect), Int(zero)}; });
   if (call.ok() && handle != nullptr) *handle = script.handle;
   script.bindings.clear();
   script.lastConnectText = connect;
   return call.code();
 }
 
-int16_t HandleOnly(int ordinal, uint16_t handle) {
-  return Call(ordinal, [&] { return Arguments{Int(handle)}; }).code();
+int16_t HandleOnly(EntryPoint entry, uint16_t handle) {
+  return Call(entry, [&] { return Arguments{Int(handle)}; }).code();
 }
 
-int16_t HandleText(int ordinal, uint16_t handle, const char* text, int32_t zero) {
-  return Call(ordinal, [&] { return Arguments{Int(handle), Text(text), Int(zero)}; }).code();
+int16_t HandleText(EntryPoint entry, uint16_t handle, const char* text, int32_t zero) {
+  return Call(entry, [&] { return Arguments{Int(handle), Text(text), Int(zero)}; }).code();
 }
 
 }  // namespace
@@ -111,9 +117,9 @@ void Reset() {
   script = Script{};
 }
 
-void Returns(int ordinal, std::vector<int16_t> codes) {
+void Returns(EntryPoint entry, std::vector<int16_t> codes) {
   std::lock_guard<std::mutex> lock(mutex);
-  script.returns[ordinal] = std::deque<int16_t>(codes.begin(), codes.end());
+  script.returns[entry] = std::deque<int16_t>(codes.begin(), codes.end());
 }
 
 void SetHandle(uint16_t handle) {
@@ -156,9 +162,9 @@ void SetDeliveredLength(int32_t bytes) {
   script.deliveredLength = bytes;
 }
 
-void OnCall(int ordinal, std::function<void()> hook) {
+void OnCall(EntryPoint entry, std::function<void()> hook) {
   std::lock_guard<std::mutex> lock(mutex);
-  script.hooks[ordinal] = std::move(hook);
+  script.hooks[entry] = std::move(hook);
 }
 
 const char* LastConnectTextAddress() {
@@ -171,14 +177,14 @@ std::vector<std::string> Calls() {
   return script.calls;
 }
 
-std::vector<int> Ordinals() {
+std::vector<EntryPoint> EntryPoints() {
   std::lock_guard<std::mutex> lock(mutex);
-  return script.ordinals;
+  return script.entryPoints;
 }
 
-int CountOf(int ordinal) {
+int CountOf(EntryPoint entry) {
   std::lock_guard<std::mutex> lock(mutex);
-  return static_cast<int>(std::count(script.ordinals.begin(), script.ordinals.end(), ordinal));
+  return static_cast<int>(std::count(script.entryPoints.begin(), script.entryPoints.end(), entry));
 }
 
 }  // namespace fake
@@ -193,17 +199,22 @@ using fake::Text;
 
 extern "C" {
 
-int16_t SQLWNTM_CALL sqlwntm_98(uint16_t* handle, const char* server, const char* password) {
-  Call call(98, [&] { return Arguments{Address(handle), Text(server), Text(password)}; });
+int16_t SQLWNTM_CALL sqlwntm_Connect(uint16_t* handle, const char* server, const char* password) {
+  Call call(sqlwntm::Connect, [&] {
+    return Arguments{Address(handle), Text(server), Text(password)};
+  });
   if (call.ok() && handle != nullptr) *handle = script.handle;
   return call.code();
 }
 
-int16_t SQLWNTM_CALL sqlwntm_106(uint16_t handle) { return fake::HandleOnly(106, handle); }
+int16_t SQLWNTM_CALL sqlwntm_Disconnect(uint16_t handle) {
+  return fake::HandleOnly(sqlwntm::Disconnect, handle);
+}
 
-int16_t SQLWNTM_CALL sqlwntm_93(uint16_t handle, const char* database, int32_t zero1,
-                                const char* directory, int32_t zero2, int32_t flag, int32_t one) {
-  return Call(93,
+int16_t SQLWNTM_CALL sqlwntm_BackupSnapShot(uint16_t handle, const char* database, int32_t zero1,
+                                            const char* directory, int32_t zero2, int32_t flag,
+                                            int32_t one) {
+  return Call(sqlwntm::BackupSnapShot,
               [&] {
                 return Arguments{Int(handle), Text(database), Int(zero1), Text(directory),
                                  Int(zero2),  Int(flag),      Int(one)};
@@ -211,100 +222,115 @@ int16_t SQLWNTM_CALL sqlwntm_93(uint16_t handle, const char* database, int32_t z
       .code();
 }
 
-int16_t SQLWNTM_CALL sqlwntm_112(uint16_t handle, int16_t flags, void* buffer, int32_t size,
-                                 int32_t* length) {
-  Call call(112, [&] {
+int16_t SQLWNTM_CALL sqlwntm_GetActiveCursors(uint16_t handle, int16_t flags, void* buffer,
+                                              int32_t size, int32_t* length) {
+  Call call(sqlwntm::GetActiveCursors, [&] {
     return Arguments{Int(handle), Int(flags), Address(buffer), Int(size), Address(length)};
   });
   if (call.ok()) fake::CopyOut(script.activeCursorsReply, buffer, size);
   return call.code();
 }
 
-int16_t SQLWNTM_CALL sqlwntm_125(uint16_t handle, int32_t process) {
-  return Call(125, [&] { return Arguments{Int(handle), Int(process)}; }).code();
+int16_t SQLWNTM_CALL sqlwntm_KillConnection(uint16_t handle, int32_t process) {
+  return Call(sqlwntm::KillConnection, [&] { return Arguments{Int(handle), Int(process)}; }).code();
 }
 
-int16_t SQLWNTM_CALL sqlwntm_99(const char* server, char* buffer, int32_t size) {
-  Call call(99, [&] { return Arguments{Text(server), Address(buffer), Int(size)}; });
+int16_t SQLWNTM_CALL sqlwntm_GetDatabaseNames(const char* server, char* buffer, int32_t size) {
+  Call call(sqlwntm::GetDatabaseNames, [&] {
+    return Arguments{Text(server), Address(buffer), Int(size)};
+  });
   if (call.ok()) fake::CopyOut(script.databaseList, buffer, size);
   return call.code();
 }
 
-int16_t SQLWNTM_CALL sqlwntm_96(uint16_t handle, const char* database, int32_t zero) {
-  return fake::HandleText(96, handle, database, zero);
+int16_t SQLWNTM_CALL sqlwntm_CreateDatabase(uint16_t handle, const char* database, int32_t zero) {
+  return fake::HandleText(sqlwntm::CreateDatabase, handle, database, zero);
 }
 
-int16_t SQLWNTM_CALL sqlwntm_101(uint16_t handle, const char* database, int32_t zero) {
-  return fake::HandleText(101, handle, database, zero);
+int16_t SQLWNTM_CALL sqlwntm_DropDatabase(uint16_t handle, const char* database, int32_t zero) {
+  return fake::HandleText(sqlwntm::DropDatabase, handle, database, zero);
 }
 
-int16_t SQLWNTM_CALL sqlwntm_113(uint16_t handle, const char* database, int32_t zero) {
-  return fake::HandleText(113, handle, database, zero);
+int16_t SQLWNTM_CALL sqlwntm_InstallDatabase(uint16_t handle, const char* database, int32_t zero) {
+  return fake::HandleText(sqlwntm::InstallDatabase, handle, database, zero);
 }
 
-int16_t SQLWNTM_CALL sqlwntm_100(uint16_t handle, const char* database, int32_t zero) {
-  return fake::HandleText(100, handle, database, zero);
+int16_t SQLWNTM_CALL sqlwntm_DeinstallDatabase(uint16_t handle, const char* database,
+                                               int32_t zero) {
+  return fake::HandleText(sqlwntm::DeinstallDatabase, handle, database, zero);
 }
 
-int16_t SQLWNTM_CALL sqlwntm_129(uint16_t handle) { return fake::HandleOnly(129, handle); }
-
-int16_t SQLWNTM_CALL sqlwntm_80(uint16_t* handle, const char* connect, int32_t zero) {
-  return fake::Open(80, handle, connect, zero);
+int16_t SQLWNTM_CALL sqlwntm_TerminateServer(uint16_t handle) {
+  return fake::HandleOnly(sqlwntm::TerminateServer, handle);
 }
 
-int16_t SQLWNTM_CALL sqlwntm_81(uint16_t* handle, const char* connect, int32_t zero) {
-  return fake::Open(81, handle, connect, zero);
+int16_t SQLWNTM_CALL sqlwntm_CursorConnect(uint16_t* handle, const char* connect, int32_t zero) {
+  return fake::Open(sqlwntm::CursorConnect, handle, connect, zero);
 }
 
-int16_t SQLWNTM_CALL sqlwntm_110(uint16_t handle, int32_t parameter, int32_t* value,
-                                 int32_t* length) {
-  Call call(110, [&] { return Arguments{Int(handle), Int(parameter), In(value), In(length)}; });
+int16_t SQLWNTM_CALL sqlwntm_CursorConnectOtherMode(uint16_t* handle, const char* connect,
+                                                    int32_t zero) {
+  return fake::Open(sqlwntm::CursorConnectOtherMode, handle, connect, zero);
+}
+
+int16_t SQLWNTM_CALL sqlwntm_GetParameter(uint16_t handle, int32_t parameter, int32_t* value,
+                                          int32_t* length) {
+  Call call(sqlwntm::GetParameter, [&] {
+    return Arguments{Int(handle), Int(parameter), In(value), In(length)};
+  });
   if (call.ok() && value != nullptr) *value = script.parameter1003;
   return call.code();
 }
 
-int16_t SQLWNTM_CALL sqlwntm_56(uint16_t handle, const char* text) {
-  return Call(56, [&] { return Arguments{Int(handle), Text(text)}; }).code();
+int16_t SQLWNTM_CALL sqlwntm_SetIsolation(uint16_t handle, const char* text) {
+  return Call(sqlwntm::SetIsolation, [&] { return Arguments{Int(handle), Text(text)}; }).code();
 }
 
-int16_t SQLWNTM_CALL sqlwntm_128(uint16_t handle, int32_t parameter, int32_t* value, int32_t zero) {
-  return Call(128,
+int16_t SQLWNTM_CALL sqlwntm_SetParameter(uint16_t handle, int32_t parameter, int32_t* value,
+                                          int32_t zero) {
+  return Call(sqlwntm::SetParameter,
               [&] {
                 return Arguments{Int(handle), Int(parameter), In(value), Int(zero)};
               })
       .code();
 }
 
-int16_t SQLWNTM_CALL sqlwntm_17(uint16_t handle) { return fake::HandleOnly(17, handle); }
+int16_t SQLWNTM_CALL sqlwntm_CursorDisconnect(uint16_t handle) {
+  return fake::HandleOnly(sqlwntm::CursorDisconnect, handle);
+}
 
-int16_t SQLWNTM_CALL sqlwntm_7(uint16_t handle, const char* text, int32_t zero) {
-  Call call(7, [&] { return Arguments{Int(handle), Text(text), Int(zero)}; });
+int16_t SQLWNTM_CALL sqlwntm_CompileAndExecute(uint16_t handle, const char* text, int32_t zero) {
+  Call call(sqlwntm::CompileAndExecute, [&] {
+    return Arguments{Int(handle), Text(text), Int(zero)};
+  });
   script.nextRow = 0;
   return call.code();
 }
 
-int16_t SQLWNTM_CALL sqlwntm_148(uint16_t handle, const char* text, int32_t zero) {
-  return fake::HandleText(148, handle, text, zero);
+int16_t SQLWNTM_CALL sqlwntm_Load(uint16_t handle, const char* text, int32_t zero) {
+  return fake::HandleText(sqlwntm::Load, handle, text, zero);
 }
 
-int16_t SQLWNTM_CALL sqlwntm_147(uint16_t handle, const char* text, int32_t zero) {
-  return fake::HandleText(147, handle, text, zero);
+int16_t SQLWNTM_CALL sqlwntm_Unload(uint16_t handle, const char* text, int32_t zero) {
+  return fake::HandleText(sqlwntm::Unload, handle, text, zero);
 }
 
-int16_t SQLWNTM_CALL sqlwntm_121(uint16_t handle) { return fake::HandleOnly(121, handle); }
+int16_t SQLWNTM_CALL sqlwntm_ReleaseLog(uint16_t handle) {
+  return fake::HandleOnly(sqlwntm::ReleaseLog, handle);
+}
 
-int16_t SQLWNTM_CALL sqlwntm_28(uint16_t handle) {
-  Call call(28, [&] { return Arguments{Int(handle)}; });
+int16_t SQLWNTM_CALL sqlwntm_Execute(uint16_t handle) {
+  Call call(sqlwntm::Execute, [&] { return Arguments{Int(handle)}; });
   script.nextRow = 0;
   return call.code();
 }
 
 // Delivers the next row into the bound buffers: at most the declared length of each value,
 // and a NUL after it only where the buffer has room.
-int16_t SQLWNTM_CALL sqlwntm_32(uint16_t handle) {
-  Call call(32, [&] { return Arguments{Int(handle)}; });
+int16_t SQLWNTM_CALL sqlwntm_Next(uint16_t handle) {
+  Call call(sqlwntm::Next, [&] { return Arguments{Int(handle)}; });
   if (!call.ok()) return call.code();
-  if (script.nextRow >= script.rows.size()) return 1;
+  if (script.nextRow >= script.rows.size()) return sqlwntm::kNoMoreRows;
   const fake::Row& row = script.rows[script.nextRow++];
   for (const auto& [column, binding] : script.bindings) {
     if (column < 1 || static_cast<std::size_t>(column) > row.size()) continue;
@@ -318,11 +344,14 @@ int16_t SQLWNTM_CALL sqlwntm_32(uint16_t handle) {
   return 0;
 }
 
-int16_t SQLWNTM_CALL sqlwntm_9(uint16_t handle) { return fake::HandleOnly(9, handle); }
+int16_t SQLWNTM_CALL sqlwntm_Commit(uint16_t handle) {
+  return fake::HandleOnly(sqlwntm::Commit, handle);
+}
 
-int16_t SQLWNTM_CALL sqlwntm_61(uint16_t handle, int32_t column, int32_t type, char* buffer,
-                                int32_t length, int32_t zero1, int32_t zero2, int32_t zero3) {
-  Call call(61, [&] {
+int16_t SQLWNTM_CALL sqlwntm_SelectBuffer(uint16_t handle, int32_t column, int32_t type,
+                                          char* buffer, int32_t length, int32_t zero1,
+                                          int32_t zero2, int32_t zero3) {
+  Call call(sqlwntm::SelectBuffer, [&] {
     return Arguments{Int(handle), Int(column), Int(type),  Address(buffer),
                      Int(length), Int(zero1),  Int(zero2), Int(zero3)};
   });
@@ -330,24 +359,24 @@ int16_t SQLWNTM_CALL sqlwntm_61(uint16_t handle, int32_t column, int32_t type, c
   return call.code();
 }
 
-int16_t SQLWNTM_CALL sqlwntm_52(uint16_t handle, int32_t* count) {
-  Call call(52, [&] { return Arguments{Int(handle), Address(count)}; });
+int16_t SQLWNTM_CALL sqlwntm_GetNoRows(uint16_t handle, int32_t* count) {
+  Call call(sqlwntm::GetNoRows, [&] { return Arguments{Int(handle), Address(count)}; });
   if (call.ok() && count != nullptr) *count = script.rowCount;
   return call.code();
 }
 
-int16_t SQLWNTM_CALL sqlwntm_43(uint16_t handle, int32_t* count) {
-  Call call(43, [&] { return Arguments{Int(handle), In(count)}; });
+int16_t SQLWNTM_CALL sqlwntm_GetNoSelectItems(uint16_t handle, int32_t* count) {
+  Call call(sqlwntm::GetNoSelectItems, [&] { return Arguments{Int(handle), In(count)}; });
   if (call.ok() && count != nullptr) *count = static_cast<int32_t>(script.columns.size());
   return call.code();
 }
 
 // Describes a scripted column: its name is written without a NUL, as only the reported length
 // ends it.
-int16_t SQLWNTM_CALL sqlwntm_14(uint16_t handle, int32_t column, int32_t* type, int32_t* length,
-                                char* name, uint8_t* name_length, int32_t* extra1,
-                                int32_t* extra2) {
-  Call call(14, [&] {
+int16_t SQLWNTM_CALL sqlwntm_DescribeSelectItem(uint16_t handle, int32_t column, int32_t* type,
+                                                int32_t* length, char* name, uint8_t* name_length,
+                                                int32_t* extra1, int32_t* extra2) {
+  Call call(sqlwntm::DescribeSelectItem, [&] {
     return Arguments{Int(handle),   Int(column),          In(type),        In(length),
                      Address(name), Address(name_length), Address(extra1), Address(extra2)};
   });

@@ -19,7 +19,7 @@ class StandinCursorTest : public ScratchRootTest {
     cursor_ = calls::NewDatabase("SALES");
   }
   void TearDown() override {
-    sqlwntm_17(cursor_);
+    sqlwntm_CursorDisconnect(cursor_);
     ScratchRootTest::TearDown();
   }
 
@@ -30,49 +30,49 @@ using Rows = std::vector<std::vector<std::string>>;
 
 TEST_F(StandinCursorTest, ConnectingChecksTheTextTheUserAndThePassword) {
   uint16_t handle = 0;
-  EXPECT_EQ(sqlwntm_80(&handle, "SALES/SYSADM", 0), STANDIN_BAD_CONNECT_STRING);
-  EXPECT_EQ(sqlwntm_80(&handle, "SALES/SYSADM/wrong", 0), STANDIN_BAD_LOGIN);
-  EXPECT_EQ(sqlwntm_81(&handle, "SALES/NOBODY/SYSADM", 0), STANDIN_BAD_LOGIN);
-  EXPECT_EQ(sqlwntm_80(&handle, "OTHER/SYSADM/SYSADM", 0), STANDIN_NO_SUCH_DATABASE);
+  EXPECT_EQ(sqlwntm_CursorConnect(&handle, "SALES/SYSADM", 0), STANDIN_BAD_CONNECT_STRING);
+  EXPECT_EQ(sqlwntm_CursorConnect(&handle, "SALES/SYSADM/wrong", 0), STANDIN_BAD_LOGIN);
+  EXPECT_EQ(sqlwntm_CursorConnectOtherMode(&handle, "SALES/NOBODY/SYSADM", 0), STANDIN_BAD_LOGIN);
+  EXPECT_EQ(sqlwntm_CursorConnect(&handle, "OTHER/SYSADM/SYSADM", 0), STANDIN_NO_SUCH_DATABASE);
 
   calls::Run(cursor_, "GRANT CONNECT TO clerk IDENTIFIED BY a/b");
-  EXPECT_EQ(sqlwntm_81(&handle, "SALES/CLERK/a/b", 0), 0);
-  EXPECT_EQ(sqlwntm_17(handle), 0);
-  EXPECT_EQ(sqlwntm_17(handle), STANDIN_BAD_HANDLE);
+  EXPECT_EQ(sqlwntm_CursorConnectOtherMode(&handle, "SALES/CLERK/a/b", 0), 0);
+  EXPECT_EQ(sqlwntm_CursorDisconnect(handle), 0);
+  EXPECT_EQ(sqlwntm_CursorDisconnect(handle), STANDIN_BAD_HANDLE);
 }
 
 TEST_F(StandinCursorTest, ADatabaseOnTwoServersNeedsTheServerNamed) {
   ASSERT_EQ(standin_server_create("second", "pw"), 0);
   uint16_t server = calls::Server("second");
-  EXPECT_EQ(sqlwntm_96(server, "SALES", 0), 0);
-  sqlwntm_106(server);
+  EXPECT_EQ(sqlwntm_CreateDatabase(server, "SALES", 0), 0);
+  sqlwntm_Disconnect(server);
   uint16_t handle = 0;
-  EXPECT_EQ(sqlwntm_80(&handle, "SALES/SYSADM/SYSADM", 0), STANDIN_AMBIGUOUS_DATABASE);
+  EXPECT_EQ(sqlwntm_CursorConnect(&handle, "SALES/SYSADM/SYSADM", 0), STANDIN_AMBIGUOUS_DATABASE);
   setenv("QUILLET_STANDIN_SERVER", "second", 1);
-  EXPECT_EQ(sqlwntm_80(&handle, "SALES/SYSADM/SYSADM", 0), 0);
+  EXPECT_EQ(sqlwntm_CursorConnect(&handle, "SALES/SYSADM/SYSADM", 0), 0);
   server = calls::Server("second");
   EXPECT_EQ(calls::ActiveCursors(server).size(), 2u);
-  sqlwntm_17(handle);
-  sqlwntm_106(server);
+  sqlwntm_CursorDisconnect(handle);
+  sqlwntm_Disconnect(server);
 }
 
 TEST_F(StandinCursorTest, TheSessionParameterReadsOneAndTheSettingsAreKept) {
   int32_t value = 0;
   int32_t length = 0;
-  EXPECT_EQ(sqlwntm_110(cursor_, 1003, &value, &length), 0);
+  EXPECT_EQ(sqlwntm_GetParameter(cursor_, 1003, &value, &length), 0);
   EXPECT_EQ(value, 1);
   EXPECT_EQ(length, 4);
-  EXPECT_EQ(sqlwntm_56(cursor_, "RL"), 0);
-  EXPECT_EQ(sqlwntm_56(cursor_, "XX"), STANDIN_BAD_PARAMETER);
+  EXPECT_EQ(sqlwntm_SetIsolation(cursor_, "RL"), 0);
+  EXPECT_EQ(sqlwntm_SetIsolation(cursor_, "XX"), STANDIN_BAD_PARAMETER);
   int32_t one = 1;
-  EXPECT_EQ(sqlwntm_128(cursor_, 3003, &one, 0), 0);
-  EXPECT_EQ(sqlwntm_110(cursor_, 3003, &value, &length), 0);
+  EXPECT_EQ(sqlwntm_SetParameter(cursor_, 3003, &one, 0), 0);
+  EXPECT_EQ(sqlwntm_GetParameter(cursor_, 3003, &value, &length), 0);
   EXPECT_EQ(value, 1);
-  EXPECT_EQ(sqlwntm_128(cursor_, 4711, &one, 0), STANDIN_BAD_PARAMETER);
+  EXPECT_EQ(sqlwntm_SetParameter(cursor_, 4711, &one, 0), STANDIN_BAD_PARAMETER);
 
   calls::Run(cursor_, "CREATE TABLE t(a)");
-  EXPECT_EQ(sqlwntm_56(cursor_, "RO"), 0);
-  EXPECT_EQ(sqlwntm_7(cursor_, "INSERT INTO t VALUES(1)", 0), STANDIN_SQL_ERROR);
+  EXPECT_EQ(sqlwntm_SetIsolation(cursor_, "RO"), 0);
+  EXPECT_EQ(sqlwntm_CompileAndExecute(cursor_, "INSERT INTO t VALUES(1)", 0), STANDIN_SQL_ERROR);
 }
 
 TEST_F(StandinCursorTest, SelectColumnsAreDescribedWithTheirTypeCodes) {
@@ -83,7 +83,7 @@ TEST_F(StandinCursorTest, SelectColumnsAreDescribedWithTheirTypeCodes) {
              "INSERT INTO t VALUES('Smith', 42, '1980-01-02', '12:00:00', NULL, 'x', 1.5, '')");
   calls::Run(cursor_, "SELECT *, age * 2, name || '!' FROM t");
   int32_t count = 0;
-  EXPECT_EQ(sqlwntm_43(cursor_, &count), 0);
+  EXPECT_EQ(sqlwntm_GetNoSelectItems(cursor_, &count), 0);
   ASSERT_EQ(count, 10);
   const int32_t expectedTypes[] = {1, 2, 5, 6, 3, 4, 2, 4, 2, 1};
   for (int32_t column = 1; column <= count; ++column) {
@@ -94,7 +94,9 @@ TEST_F(StandinCursorTest, SelectColumnsAreDescribedWithTheirTypeCodes) {
     uint8_t nameLength = 0;
     int32_t extra1 = 7;
     int32_t extra2 = 7;
-    EXPECT_EQ(sqlwntm_14(cursor_, column, &type, &length, name, &nameLength, &extra1, &extra2), 0);
+    EXPECT_EQ(sqlwntm_DescribeSelectItem(cursor_, column, &type, &length, name, &nameLength,
+                                         &extra1, &extra2),
+              0);
     EXPECT_EQ(type, expectedTypes[column - 1]) << column;
     EXPECT_EQ(std::strlen(name), nameLength);
     if (column == 1) {
@@ -104,8 +106,9 @@ TEST_F(StandinCursorTest, SelectColumnsAreDescribedWithTheirTypeCodes) {
       EXPECT_STREQ(name, "a_rather_long_colu");
     }
   }
-  EXPECT_EQ(sqlwntm_14(cursor_, 11, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr),
-            STANDIN_BAD_COLUMN);
+  EXPECT_EQ(
+      sqlwntm_DescribeSelectItem(cursor_, 11, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr),
+      STANDIN_BAD_COLUMN);
   // Describing looked at the first row; fetching still starts there.
   EXPECT_EQ(calls::Select(cursor_, "SELECT name, seen FROM t"), (Rows{{"Smith", ""}}));
 }
@@ -114,43 +117,46 @@ TEST_F(StandinCursorTest, AStatementThatChangesDataRunsOnceWhenDescribedAndFetch
   calls::Run(cursor_, "CREATE TABLE t(a INTEGER)");
   calls::Run(cursor_, "INSERT INTO t VALUES(1) RETURNING a + 1");
   int32_t type = 0;
-  EXPECT_EQ(sqlwntm_14(cursor_, 1, &type, nullptr, nullptr, nullptr, nullptr, nullptr), 0);
+  EXPECT_EQ(
+      sqlwntm_DescribeSelectItem(cursor_, 1, &type, nullptr, nullptr, nullptr, nullptr, nullptr),
+      0);
   EXPECT_EQ(type, 1);  // not looked at: no first value to tell
-  EXPECT_EQ(sqlwntm_28(cursor_), 0);
-  EXPECT_EQ(sqlwntm_32(cursor_), 0);
-  EXPECT_EQ(sqlwntm_32(cursor_), 1);
+  EXPECT_EQ(sqlwntm_Execute(cursor_), 0);
+  EXPECT_EQ(sqlwntm_Next(cursor_), 0);
+  EXPECT_EQ(sqlwntm_Next(cursor_), 1);
   EXPECT_EQ(calls::Select(cursor_, "SELECT count(*) FROM t"), (Rows{{"1"}}));
 }
 
 TEST_F(StandinCursorTest, FetchCopiesAtMostTheBoundLengthAndEndsWithOne) {
   calls::Run(cursor_, "CREATE TABLE t(a TEXT)");
   calls::Run(cursor_, "INSERT INTO t VALUES('abcdefgh'), ('xy')");
-  EXPECT_EQ(sqlwntm_32(cursor_), STANDIN_NO_STATEMENT);
+  EXPECT_EQ(sqlwntm_Next(cursor_), STANDIN_NO_STATEMENT);
   calls::Run(cursor_, "SELECT a FROM t ORDER BY a");
   char buffer[8];
   std::memset(buffer, '#', sizeof buffer);
-  EXPECT_EQ(sqlwntm_61(cursor_, 1, 2, buffer, 4, 0, 0, 0), 0);
-  EXPECT_EQ(sqlwntm_61(cursor_, 2, 2, buffer, 4, 0, 0, 0), STANDIN_BAD_COLUMN);
-  EXPECT_EQ(sqlwntm_28(cursor_), 0);
-  EXPECT_EQ(sqlwntm_32(cursor_), 0);
+  EXPECT_EQ(sqlwntm_SelectBuffer(cursor_, 1, 2, buffer, 4, 0, 0, 0), 0);
+  EXPECT_EQ(sqlwntm_SelectBuffer(cursor_, 2, 2, buffer, 4, 0, 0, 0), STANDIN_BAD_COLUMN);
+  EXPECT_EQ(sqlwntm_Execute(cursor_), 0);
+  EXPECT_EQ(sqlwntm_Next(cursor_), 0);
   EXPECT_EQ(std::string(buffer, 5), "abcd#");
-  EXPECT_EQ(sqlwntm_32(cursor_), 0);
+  EXPECT_EQ(sqlwntm_Next(cursor_), 0);
   EXPECT_EQ(std::string(buffer, 5), std::string("xy\0d#", 5));
-  EXPECT_EQ(sqlwntm_32(cursor_), 1);
+  EXPECT_EQ(sqlwntm_Next(cursor_), 1);
   int32_t rows = 0;
-  EXPECT_EQ(sqlwntm_52(cursor_, &rows), 0);
+  EXPECT_EQ(sqlwntm_GetNoRows(cursor_, &rows), 0);
   EXPECT_EQ(rows, 2);
-  EXPECT_EQ(sqlwntm_9(cursor_), 0);
+  EXPECT_EQ(sqlwntm_Commit(cursor_), 0);
 }
 
 TEST_F(StandinCursorTest, StatementsRunOneAtATimeAndReportTheirChanges) {
   calls::Run(cursor_, "CREATE TABLE t(a)");
   calls::Run(cursor_, "INSERT INTO t VALUES(1), (2), (3);");
   int32_t rows = 0;
-  EXPECT_EQ(sqlwntm_52(cursor_, &rows), 0);
+  EXPECT_EQ(sqlwntm_GetNoRows(cursor_, &rows), 0);
   EXPECT_EQ(rows, 3);
-  EXPECT_EQ(sqlwntm_7(cursor_, "DELETE FROM t; DROP TABLE t", 0), STANDIN_SQL_ERROR);
-  EXPECT_EQ(sqlwntm_7(cursor_, "SELEKT 1", 0), STANDIN_SQL_ERROR);
+  EXPECT_EQ(sqlwntm_CompileAndExecute(cursor_, "DELETE FROM t; DROP TABLE t", 0),
+            STANDIN_SQL_ERROR);
+  EXPECT_EQ(sqlwntm_CompileAndExecute(cursor_, "SELEKT 1", 0), STANDIN_SQL_ERROR);
   EXPECT_EQ(calls::Select(cursor_, "SELECT count(*) FROM t"), (Rows{{"3"}}));
   calls::Run(cursor_, "update statistics on  database");
   EXPECT_EQ(calls::Select(cursor_, "SELECT count(*) > 0 FROM sqlite_stat1"), (Rows{{"1"}}));
@@ -160,17 +166,18 @@ TEST_F(StandinCursorTest, TheDatabaseLockShutsOutOtherConnectionsUntilUnlocked) 
   calls::Run(cursor_, "CREATE TABLE t(a)");
   const uint16_t other = calls::Cursor("SALES/SYSADM/SYSADM");
   int32_t noWait = 0;
-  EXPECT_EQ(sqlwntm_128(other, 3003, &noWait, 0), 0);
+  EXPECT_EQ(sqlwntm_SetParameter(other, 3003, &noWait, 0), 0);
   calls::Run(cursor_, "LOCK DATABASE ");
   calls::Run(cursor_, "INSERT INTO t VALUES(1)");
-  EXPECT_EQ(sqlwntm_7(other, "LOCK DATABASE ", 0), STANDIN_DATABASE_LOCKED);
-  EXPECT_EQ(sqlwntm_7(other, "INSERT INTO t VALUES(2)", 0), STANDIN_DATABASE_LOCKED);
+  EXPECT_EQ(sqlwntm_CompileAndExecute(other, "LOCK DATABASE ", 0), STANDIN_DATABASE_LOCKED);
+  EXPECT_EQ(sqlwntm_CompileAndExecute(other, "INSERT INTO t VALUES(2)", 0),
+            STANDIN_DATABASE_LOCKED);
   EXPECT_EQ(calls::Select(other, "SELECT count(*) FROM t"), (Rows{{"0"}}));
   calls::Run(cursor_, "UNLOCK DATABASE");
   EXPECT_EQ(calls::Select(other, "SELECT count(*) FROM t"), (Rows{{"1"}}));
   calls::Run(other, "LOCK DATABASE ");
   calls::Run(other, "UNLOCK DATABASE");
-  sqlwntm_17(other);
+  sqlwntm_CursorDisconnect(other);
 }
 
 TEST_F(StandinCursorTest, ALockedConnectionThatEndsWithoutUnlockingKeepsNothing) {
@@ -178,7 +185,7 @@ TEST_F(StandinCursorTest, ALockedConnectionThatEndsWithoutUnlockingKeepsNothing)
   const uint16_t locker = calls::Cursor("SALES/SYSADM/SYSADM");
   calls::Run(locker, "LOCK DATABASE ");
   calls::Run(locker, "INSERT INTO t VALUES(1)");
-  EXPECT_EQ(sqlwntm_17(locker), 0);
+  EXPECT_EQ(sqlwntm_CursorDisconnect(locker), 0);
   EXPECT_EQ(calls::Select(cursor_, "SELECT count(*) FROM t"), (Rows{{"0"}}));
   calls::Run(cursor_, "LOCK DATABASE ");
 }
@@ -192,30 +199,30 @@ TEST_F(StandinCursorTest, AnUnloadedScriptLoadsBackToTheSameData) {
   calls::Run(cursor_, "CREATE INDEX people_name ON people(name)");
   calls::Run(cursor_, "CREATE VIEW names AS SELECT name FROM people");
   const std::string script = Path("sales.sql");
-  EXPECT_EQ(sqlwntm_147(cursor_, ("UNLOAD SQL " + script).c_str(), 0), 0);
-  EXPECT_EQ(sqlwntm_147(cursor_, "UNLOAD ALL x", 0), STANDIN_BAD_COMMAND);
+  EXPECT_EQ(sqlwntm_Unload(cursor_, ("UNLOAD SQL " + script).c_str(), 0), 0);
+  EXPECT_EQ(sqlwntm_Unload(cursor_, "UNLOAD ALL x", 0), STANDIN_BAD_COMMAND);
 
   const char* everything =
       "SELECT id, quote(name), quote(score), quote(pic), typeof(score) FROM people ORDER BY id";
   const Rows before = calls::Select(cursor_, everything);
   const uint16_t copy = calls::NewDatabase("COPY");
-  EXPECT_EQ(sqlwntm_148(copy, ("load sql  " + script + " ").c_str(), 0), 0);
+  EXPECT_EQ(sqlwntm_Load(copy, ("load sql  " + script + " ").c_str(), 0), 0);
   EXPECT_EQ(calls::Select(copy, everything), before);
   EXPECT_EQ(calls::Select(copy, "SELECT count(*) FROM sqlite_schema"), (Rows{{"3"}}));
   // Loading again over the same objects replaces them.
-  EXPECT_EQ(sqlwntm_148(copy, ("LOAD SQL " + script).c_str(), 0), 0);
+  EXPECT_EQ(sqlwntm_Load(copy, ("LOAD SQL " + script).c_str(), 0), 0);
   EXPECT_EQ(calls::Select(copy, everything), before);
-  sqlwntm_17(copy);
+  sqlwntm_CursorDisconnect(copy);
 }
 
 TEST_F(StandinCursorTest, AFailingScriptLeavesTheDatabaseAsItWas) {
   calls::Run(cursor_, "CREATE TABLE t(a)");
   const std::string script = Path("bad.sql");
   std::ofstream(script) << "INSERT INTO t VALUES(1);\nINSERT INTO nosuch VALUES(2);\n";
-  EXPECT_EQ(sqlwntm_148(cursor_, ("LOAD SQL " + script).c_str(), 0), STANDIN_SQL_ERROR);
+  EXPECT_EQ(sqlwntm_Load(cursor_, ("LOAD SQL " + script).c_str(), 0), STANDIN_SQL_ERROR);
   EXPECT_EQ(calls::Select(cursor_, "SELECT count(*) FROM t"), (Rows{{"0"}}));
-  EXPECT_EQ(sqlwntm_148(cursor_, ("LOAD SQL " + Path("none.sql")).c_str(), 0), STANDIN_FILE_ERROR);
-  EXPECT_EQ(sqlwntm_148(cursor_, "LOAD CSV x", 0), STANDIN_BAD_COMMAND);
+  EXPECT_EQ(sqlwntm_Load(cursor_, ("LOAD SQL " + Path("none.sql")).c_str(), 0), STANDIN_FILE_ERROR);
+  EXPECT_EQ(sqlwntm_Load(cursor_, "LOAD CSV x", 0), STANDIN_BAD_COMMAND);
 }
 
 TEST_F(StandinCursorTest, ReleasingTheLogEmptiesIt) {
@@ -224,7 +231,7 @@ TEST_F(StandinCursorTest, ReleasingTheLogEmptiesIt) {
   struct stat log {};
   ASSERT_EQ(stat(Path("srv/SALES.db-wal").c_str(), &log), 0);
   EXPECT_GT(log.st_size, 0);
-  EXPECT_EQ(sqlwntm_121(cursor_), 0);
+  EXPECT_EQ(sqlwntm_ReleaseLog(cursor_), 0);
   ASSERT_EQ(stat(Path("srv/SALES.db-wal").c_str(), &log), 0);
   EXPECT_EQ(log.st_size, 0);
 }

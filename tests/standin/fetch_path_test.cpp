@@ -54,7 +54,7 @@ class StandinKeptRowTest : public ScratchRootTest {
                " WHERE i < 40) SELECT i, 'group ' || (i % 3), i / 8.0 FROM n");
   }
   void TearDown() override {
-    sqlwntm_17(cursor_);
+    sqlwntm_CursorDisconnect(cursor_);
     sqlite3_cancel_auto_extension(reinterpret_cast<void (*)()>(AddCounted));
     ScratchRootTest::TearDown();
   }
@@ -63,28 +63,29 @@ class StandinKeptRowTest : public ScratchRootTest {
   // describing and the rows, executes again as the library does, and fetches every row.
   Outcome Select(const char* statement, bool describe, const std::function<void()>& between) {
     Outcome outcome;
-    EXPECT_EQ(sqlwntm_7(cursor_, statement, 0), 0) << statement;
+    EXPECT_EQ(sqlwntm_CompileAndExecute(cursor_, statement, 0), 0) << statement;
     int32_t columns = 0;
-    EXPECT_EQ(sqlwntm_43(cursor_, &columns), 0);
+    EXPECT_EQ(sqlwntm_GetNoSelectItems(cursor_, &columns), 0);
     static char buffers[8][64];
     for (int32_t column = 1; column <= columns && column <= 8; ++column) {
       if (describe) {
         int32_t type = 0;
-        EXPECT_EQ(sqlwntm_14(cursor_, column, &type, nullptr, nullptr, nullptr, nullptr, nullptr),
+        EXPECT_EQ(sqlwntm_DescribeSelectItem(cursor_, column, &type, nullptr, nullptr, nullptr,
+                                             nullptr, nullptr),
                   0);
         outcome.types.push_back(type);
       }
-      EXPECT_EQ(sqlwntm_61(cursor_, column, 2, buffers[column - 1], 63, 0, 0, 0), 0);
+      EXPECT_EQ(sqlwntm_SelectBuffer(cursor_, column, 2, buffers[column - 1], 63, 0, 0, 0), 0);
     }
     between();
-    EXPECT_EQ(sqlwntm_28(cursor_), 0);
-    while ((outcome.end = sqlwntm_32(cursor_)) == 0) {
+    EXPECT_EQ(sqlwntm_Execute(cursor_), 0);
+    while ((outcome.end = sqlwntm_Next(cursor_)) == 0) {
       outcome.rows.emplace_back();
       for (int32_t column = 1; column <= columns && column <= 8; ++column) {
         outcome.rows.back().emplace_back(buffers[column - 1]);
       }
     }
-    EXPECT_EQ(sqlwntm_52(cursor_, &outcome.rowCount), 0);
+    EXPECT_EQ(sqlwntm_GetNoRows(cursor_, &outcome.rowCount), 0);
     return outcome;
   }
 
@@ -119,10 +120,10 @@ TEST_F(StandinKeptRowTest, ADescribedSelectRunsOnceWithTheRowsItAlwaysHad) {
 
 TEST_F(StandinKeptRowTest, WhatRunsBetweenDescribingAndFetchingRunsTheSelectAgain) {
   const std::vector<std::pair<const char*, std::function<void()>>> betweens = {
-      {"commit", [this] { EXPECT_EQ(sqlwntm_9(cursor_), 0); }},
-      {"isolation", [this] { EXPECT_EQ(sqlwntm_56(cursor_, "RL"), 0); }},
-      {"release log", [this] { sqlwntm_121(cursor_); }},
-      {"a fetch", [this] { EXPECT_EQ(sqlwntm_32(cursor_), 0); }},
+      {"commit", [this] { EXPECT_EQ(sqlwntm_Commit(cursor_), 0); }},
+      {"isolation", [this] { EXPECT_EQ(sqlwntm_SetIsolation(cursor_, "RL"), 0); }},
+      {"release log", [this] { sqlwntm_ReleaseLog(cursor_); }},
+      {"a fetch", [this] { EXPECT_EQ(sqlwntm_Next(cursor_), 0); }},
   };
   for (const char* statement : kStatements) {
     const Outcome expected = Select(statement, true, [] {});
@@ -136,10 +137,12 @@ TEST_F(StandinKeptRowTest, WhatRunsBetweenDescribingAndFetchingRunsTheSelectAgai
   // A setting changes nothing that the kept row depends on.
   countedCalls = 0;
   const int32_t wait = 2;
-  EXPECT_EQ(
-      Select(kStatements[0], true,
-             [&] { EXPECT_EQ(sqlwntm_128(cursor_, 3003, const_cast<int32_t*>(&wait), 0), 0); }),
-      Select(kStatements[0], true, [] {}));
+  EXPECT_EQ(Select(kStatements[0], true,
+                   [&] {
+                     EXPECT_EQ(sqlwntm_SetParameter(cursor_, 3003, const_cast<int32_t*>(&wait), 0),
+                               0);
+                   }),
+            Select(kStatements[0], true, [] {}));
   EXPECT_EQ(countedCalls, 2 * kRows);
 }
 
@@ -148,27 +151,29 @@ TEST_F(StandinKeptRowTest, AKillBetweenDescribingAndFetchingEndsTheConnectionAnd
   calls::Run(cursor_, "LOCK DATABASE");
   calls::Run(cursor_, "INSERT INTO t VALUES(0, 'locked', 0)");
   for (const char* statement : kStatements) {
-    EXPECT_EQ(sqlwntm_7(cursor_, statement, 0), 0);
-    EXPECT_EQ(sqlwntm_14(cursor_, 1, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr), 0);
+    EXPECT_EQ(sqlwntm_CompileAndExecute(cursor_, statement, 0), 0);
+    EXPECT_EQ(sqlwntm_DescribeSelectItem(cursor_, 1, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                         nullptr),
+              0);
   }
   const std::vector<calls::Record> records = calls::ActiveCursors(server);
   ASSERT_EQ(records.size(), 2u);
-  EXPECT_EQ(sqlwntm_125(server, records[1].process), 0);
+  EXPECT_EQ(sqlwntm_KillConnection(server, records[1].process), 0);
   // Rolled back while the client makes no call, with the described select still open.
   const auto start = std::chrono::steady_clock::now();
   const uint16_t writer = calls::Cursor("SALES/SYSADM/SYSADM");
   const int32_t wait = 3;
-  EXPECT_EQ(sqlwntm_128(writer, 3003, const_cast<int32_t*>(&wait), 0), 0);
-  EXPECT_EQ(sqlwntm_7(writer, "INSERT INTO t VALUES(-1, 'after', 0)", 0), 0);
+  EXPECT_EQ(sqlwntm_SetParameter(writer, 3003, const_cast<int32_t*>(&wait), 0), 0);
+  EXPECT_EQ(sqlwntm_CompileAndExecute(writer, "INSERT INTO t VALUES(-1, 'after', 0)", 0), 0);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
   EXPECT_EQ(calls::Select(writer, "SELECT count(*), min(a) FROM t"),
             (Rows{{std::to_string(kRows + 1), "-1"}}));
-  EXPECT_EQ(sqlwntm_17(writer), 0);
-  EXPECT_EQ(sqlwntm_28(cursor_), STANDIN_CONNECTION_KILLED);
-  EXPECT_EQ(sqlwntm_32(cursor_), STANDIN_CONNECTION_KILLED);
-  EXPECT_EQ(sqlwntm_17(cursor_), STANDIN_CONNECTION_KILLED);
+  EXPECT_EQ(sqlwntm_CursorDisconnect(writer), 0);
+  EXPECT_EQ(sqlwntm_Execute(cursor_), STANDIN_CONNECTION_KILLED);
+  EXPECT_EQ(sqlwntm_Next(cursor_), STANDIN_CONNECTION_KILLED);
+  EXPECT_EQ(sqlwntm_CursorDisconnect(cursor_), STANDIN_CONNECTION_KILLED);
   cursor_ = 0;
-  EXPECT_EQ(sqlwntm_106(server), 0);
+  EXPECT_EQ(sqlwntm_Disconnect(server), 0);
 }
 
 TEST_F(StandinKeptRowTest, AKillEndsTheLockOfAClientInTheMiddleOfALongCall) {
@@ -180,26 +185,26 @@ TEST_F(StandinKeptRowTest, AKillEndsTheLockOfAClientInTheMiddleOfALongCall) {
              "SELECT count(*) FROM (WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n)"
              " SELECT i FROM n)");
   int16_t fetched = 0;
-  std::thread client([&] { fetched = sqlwntm_32(cursor_); });
+  std::thread client([&] { fetched = sqlwntm_Next(cursor_); });
   // Most likely well inside the fetch by then; either way the lock must end.
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   const std::vector<calls::Record> records = calls::ActiveCursors(server);
   ASSERT_EQ(records.size(), 2u);
-  EXPECT_EQ(sqlwntm_125(server, records[1].process), 0);
+  EXPECT_EQ(sqlwntm_KillConnection(server, records[1].process), 0);
   const auto start = std::chrono::steady_clock::now();
   const uint16_t writer = calls::Cursor("SALES/SYSADM/SYSADM");
   const int32_t wait = 3;
-  EXPECT_EQ(sqlwntm_128(writer, 3003, const_cast<int32_t*>(&wait), 0), 0);
-  EXPECT_EQ(sqlwntm_7(writer, "INSERT INTO t VALUES(-1, 'after', 0)", 0), 0);
+  EXPECT_EQ(sqlwntm_SetParameter(writer, 3003, const_cast<int32_t*>(&wait), 0), 0);
+  EXPECT_EQ(sqlwntm_CompileAndExecute(writer, "INSERT INTO t VALUES(-1, 'after', 0)", 0), 0);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
   client.join();
   EXPECT_NE(fetched, 0);
   EXPECT_EQ(calls::Select(writer, "SELECT count(*) FROM t"), (Rows{{std::to_string(kRows + 1)}}));
-  EXPECT_EQ(sqlwntm_17(writer), 0);
-  EXPECT_EQ(sqlwntm_32(cursor_), STANDIN_CONNECTION_KILLED);
-  EXPECT_EQ(sqlwntm_17(cursor_), STANDIN_CONNECTION_KILLED);
+  EXPECT_EQ(sqlwntm_CursorDisconnect(writer), 0);
+  EXPECT_EQ(sqlwntm_Next(cursor_), STANDIN_CONNECTION_KILLED);
+  EXPECT_EQ(sqlwntm_CursorDisconnect(cursor_), STANDIN_CONNECTION_KILLED);
   cursor_ = 0;
-  EXPECT_EQ(sqlwntm_106(server), 0);
+  EXPECT_EQ(sqlwntm_Disconnect(server), 0);
 }
 
 // Every value arrives as the text SQLite gives it, whoever writes it.

@@ -47,7 +47,7 @@ class StandinHardeningTest : public ScratchRootTest {
   int16_t Load(uint16_t cursor, const std::string& script) {
     const std::string path = Path("script.sql");
     WriteFile(path, script);
-    return sqlwntm_148(cursor, ("LOAD SQL " + path).c_str(), 0);
+    return sqlwntm_Load(cursor, ("LOAD SQL " + path).c_str(), 0);
   }
 };
 
@@ -59,48 +59,51 @@ TEST_F(StandinHardeningTest, AConnectionOpensNothingButItsOwnDatabase) {
             STANDIN_SQL_ERROR);
   EXPECT_EQ(Load(cursor, "ATTACH 'file:" + catalogue + "?mode=ro' AS c;"), STANDIN_SQL_ERROR);
   EXPECT_EQ(Load(cursor, "ATTACH ('" + catalogue + "') AS c;"), STANDIN_SQL_ERROR);
-  EXPECT_EQ(sqlwntm_7(cursor, ("ATTACH '" + catalogue + "' AS c").c_str(), 0), STANDIN_SQL_ERROR);
-  EXPECT_EQ(sqlwntm_7(cursor, "ATTACH ':memory:' AS m", 0), STANDIN_SQL_ERROR);
-  EXPECT_EQ(sqlwntm_7(cursor, "DETACH main", 0), STANDIN_SQL_ERROR);
+  EXPECT_EQ(sqlwntm_CompileAndExecute(cursor, ("ATTACH '" + catalogue + "' AS c").c_str(), 0),
+            STANDIN_SQL_ERROR);
+  EXPECT_EQ(sqlwntm_CompileAndExecute(cursor, "ATTACH ':memory:' AS m", 0), STANDIN_SQL_ERROR);
+  EXPECT_EQ(sqlwntm_CompileAndExecute(cursor, "DETACH main", 0), STANDIN_SQL_ERROR);
   // VACUUM INTO writes anywhere the process may write.
   const std::string copy = Path("copy.db");
   EXPECT_EQ(Load(cursor, "VACUUM INTO '" + copy + "';"), STANDIN_SQL_ERROR);
   EXPECT_FALSE(Exists(copy));
-  EXPECT_EQ(sqlwntm_7(cursor, "SELECT load_extension('/tmp/nothing')", 0), STANDIN_SQL_ERROR);
-  EXPECT_EQ(sqlwntm_7(cursor, "PRAGMA temp_store_directory = '/tmp'", 0), STANDIN_SQL_ERROR);
+  EXPECT_EQ(sqlwntm_CompileAndExecute(cursor, "SELECT load_extension('/tmp/nothing')", 0),
+            STANDIN_SQL_ERROR);
+  EXPECT_EQ(sqlwntm_CompileAndExecute(cursor, "PRAGMA temp_store_directory = '/tmp'", 0),
+            STANDIN_SQL_ERROR);
   EXPECT_EQ(Load(cursor, "PRAGMA writable_schema = ON; DELETE FROM sqlite_schema;"),
             STANDIN_SQL_ERROR);
   // A plain VACUUM only uses a private temporary database.
   calls::Run(cursor, "CREATE TABLE t(a)");
   calls::Run(cursor, "VACUUM");
-  EXPECT_EQ(sqlwntm_17(cursor), 0);
+  EXPECT_EQ(sqlwntm_CursorDisconnect(cursor), 0);
 }
 
 TEST_F(StandinHardeningTest, TheCatalogueKeepsNoPasswordAsTyped) {
   const uint16_t cursor = calls::NewDatabase("SALES");
   calls::Run(cursor, "GRANT CONNECT TO clerk IDENTIFIED BY Sesame1234");
-  EXPECT_EQ(sqlwntm_17(cursor), 0);
+  EXPECT_EQ(sqlwntm_CursorDisconnect(cursor), 0);
   const std::string bytes = CatalogueBytes();
   EXPECT_EQ(bytes.find("Sesame1234"), std::string::npos);
   EXPECT_NE(bytes.find("pbkdf2-sha256$"), std::string::npos);
   ASSERT_EQ(standin_server_create("twin", "pw"), 0);
   uint16_t handle = 0;
-  EXPECT_EQ(sqlwntm_81(&handle, "SALES/CLERK/Sesame1234", 0), 0);
-  EXPECT_EQ(sqlwntm_17(handle), 0);
-  EXPECT_EQ(sqlwntm_81(&handle, "SALES/CLERK/Sesame123", 0), STANDIN_BAD_LOGIN);
-  EXPECT_EQ(sqlwntm_98(&handle, "twin", "pw"), 0);
-  EXPECT_EQ(sqlwntm_106(handle), 0);
+  EXPECT_EQ(sqlwntm_CursorConnectOtherMode(&handle, "SALES/CLERK/Sesame1234", 0), 0);
+  EXPECT_EQ(sqlwntm_CursorDisconnect(handle), 0);
+  EXPECT_EQ(sqlwntm_CursorConnectOtherMode(&handle, "SALES/CLERK/Sesame123", 0), STANDIN_BAD_LOGIN);
+  EXPECT_EQ(sqlwntm_Connect(&handle, "twin", "pw"), 0);
+  EXPECT_EQ(sqlwntm_Disconnect(handle), 0);
 }
 
 // A refusal that came sooner for an unknown user would tell which users exist.
 TEST_F(StandinHardeningTest, AnUnknownUserIsRefusedAsSlowlyAsAWrongPassword) {
-  EXPECT_EQ(sqlwntm_17(calls::NewDatabase("SALES")), 0);
+  EXPECT_EQ(sqlwntm_CursorDisconnect(calls::NewDatabase("SALES")), 0);
   auto refusal = [](const char* connect) {
     auto fastest = std::chrono::steady_clock::duration::max();
     for (int round = 0; round < 15; ++round) {
       uint16_t handle = 0;
       const auto start = std::chrono::steady_clock::now();
-      EXPECT_EQ(sqlwntm_80(&handle, connect, 0), STANDIN_BAD_LOGIN);
+      EXPECT_EQ(sqlwntm_CursorConnect(&handle, connect, 0), STANDIN_BAD_LOGIN);
       fastest = std::min(fastest, std::chrono::steady_clock::now() - start);
     }
     return fastest;
@@ -112,24 +115,24 @@ TEST_F(StandinHardeningTest, AnUnknownUserIsRefusedAsSlowlyAsAWrongPassword) {
 
 TEST_F(StandinHardeningTest, ACatalogueWithClearPasswordsIsHashedOnFirstUse) {
   const uint16_t server = calls::Server();
-  EXPECT_EQ(sqlwntm_96(server, "SALES", 0), 0);
-  EXPECT_EQ(sqlwntm_106(server), 0);
+  EXPECT_EQ(sqlwntm_CreateDatabase(server, "SALES", 0), 0);
+  EXPECT_EQ(sqlwntm_Disconnect(server), 0);
   // The catalogue as earlier versions wrote it.
   OnCatalogue(
       "UPDATE settings SET value = 'OldServerPw' WHERE key = 'password';"
       "UPDATE users SET password = 'OldUserPw';"
       "DELETE FROM settings WHERE key = 'passwords';");
   uint16_t handle = 0;
-  EXPECT_EQ(sqlwntm_98(&handle, "srv", "OldServerPw"), 0);
-  EXPECT_EQ(sqlwntm_106(handle), 0);
+  EXPECT_EQ(sqlwntm_Connect(&handle, "srv", "OldServerPw"), 0);
+  EXPECT_EQ(sqlwntm_Disconnect(handle), 0);
   EXPECT_EQ(CatalogueBytes().find("OldServerPw"), std::string::npos);
   EXPECT_EQ(CatalogueBytes().find("OldUserPw"), std::string::npos);
-  EXPECT_EQ(sqlwntm_98(&handle, "srv", "pbkdf2-sha256"), STANDIN_BAD_PASSWORD);
-  EXPECT_EQ(sqlwntm_98(&handle, "srv", "OldServerPw"), 0);
-  EXPECT_EQ(sqlwntm_106(handle), 0);
-  EXPECT_EQ(sqlwntm_80(&handle, "SALES/SYSADM/OldUserPw", 0), 0);
-  EXPECT_EQ(sqlwntm_17(handle), 0);
-  EXPECT_EQ(sqlwntm_80(&handle, "SALES/SYSADM/SYSADM", 0), STANDIN_BAD_LOGIN);
+  EXPECT_EQ(sqlwntm_Connect(&handle, "srv", "pbkdf2-sha256"), STANDIN_BAD_PASSWORD);
+  EXPECT_EQ(sqlwntm_Connect(&handle, "srv", "OldServerPw"), 0);
+  EXPECT_EQ(sqlwntm_Disconnect(handle), 0);
+  EXPECT_EQ(sqlwntm_CursorConnect(&handle, "SALES/SYSADM/OldUserPw", 0), 0);
+  EXPECT_EQ(sqlwntm_CursorDisconnect(handle), 0);
+  EXPECT_EQ(sqlwntm_CursorConnect(&handle, "SALES/SYSADM/SYSADM", 0), STANDIN_BAD_LOGIN);
 }
 
 TEST_F(StandinHardeningTest, FoldersAreTheUsersAloneAndFilesTooWhateverTheUmask) {
@@ -141,13 +144,13 @@ TEST_F(StandinHardeningTest, FoldersAreTheUsersAloneAndFilesTooWhateverTheUmask)
   const std::string script = Path("unload.sql");
   WriteFile(script, "old");
   chmod(script.c_str(), 0644);
-  EXPECT_EQ(sqlwntm_147(cursor, ("UNLOAD SQL " + script).c_str(), 0), 0);
+  EXPECT_EQ(sqlwntm_Unload(cursor, ("UNLOAD SQL " + script).c_str(), 0), 0);
   const uint16_t server = calls::Server();
   const std::string backups = Path("backups");
   ASSERT_EQ(mkdir(backups.c_str(), 0700), 0);
   WriteFile(backups + "/SALES.db", "old");
   chmod((backups + "/SALES.db").c_str(), 0644);
-  EXPECT_EQ(sqlwntm_93(server, "SALES", 0, backups.c_str(), 0, 1, 1), 0);
+  EXPECT_EQ(sqlwntm_BackupSnapShot(server, "SALES", 0, backups.c_str(), 0, 1, 1), 0);
   umask(umaskBefore);
 
   for (const char* folder : {"new", "new/root", "new/root/srv"}) {
@@ -159,20 +162,20 @@ TEST_F(StandinHardeningTest, FoldersAreTheUsersAloneAndFilesTooWhateverTheUmask)
   }
   EXPECT_EQ(ModeOf(script), 0600u);
   EXPECT_EQ(ModeOf(backups + "/SALES.db"), 0600u);
-  EXPECT_EQ(sqlwntm_17(cursor), 0);
-  EXPECT_EQ(sqlwntm_106(server), 0);
+  EXPECT_EQ(sqlwntm_CursorDisconnect(cursor), 0);
+  EXPECT_EQ(sqlwntm_Disconnect(server), 0);
 }
 
 TEST_F(StandinHardeningTest, AFolderOthersMayWriteToIsRefusedWithItsOwnCode) {
   uint16_t handle = 0;
   const uint16_t server = calls::Server();
-  EXPECT_EQ(sqlwntm_96(server, "SALES", 0), 0);
-  EXPECT_EQ(sqlwntm_106(server), 0);
+  EXPECT_EQ(sqlwntm_CreateDatabase(server, "SALES", 0), 0);
+  EXPECT_EQ(sqlwntm_Disconnect(server), 0);
   ASSERT_EQ(chmod(Path("srv").c_str(), 0777), 0);
-  EXPECT_EQ(sqlwntm_98(&handle, "srv", "pw"), STANDIN_UNSAFE_FOLDER);
-  EXPECT_EQ(sqlwntm_80(&handle, "SALES/SYSADM/SYSADM", 0), STANDIN_UNSAFE_FOLDER);
+  EXPECT_EQ(sqlwntm_Connect(&handle, "srv", "pw"), STANDIN_UNSAFE_FOLDER);
+  EXPECT_EQ(sqlwntm_CursorConnect(&handle, "SALES/SYSADM/SYSADM", 0), STANDIN_UNSAFE_FOLDER);
   char list[64];
-  EXPECT_EQ(sqlwntm_99("srv", list, sizeof list), STANDIN_UNSAFE_FOLDER);
+  EXPECT_EQ(sqlwntm_GetDatabaseNames("srv", list, sizeof list), STANDIN_UNSAFE_FOLDER);
   ASSERT_EQ(chmod(Path("srv").c_str(), 0770), 0);
   EXPECT_EQ(standin_server_state("srv", nullptr), STANDIN_BAD_PARAMETER);
   int32_t running = 0;
@@ -182,9 +185,9 @@ TEST_F(StandinHardeningTest, AFolderOthersMayWriteToIsRefusedWithItsOwnCode) {
 
   // A root that others may write to, as a shared /tmp folder someone else made would be.
   ASSERT_EQ(chmod(root_.c_str(), 0757), 0);
-  EXPECT_EQ(sqlwntm_98(&handle, "srv", "pw"), STANDIN_UNSAFE_FOLDER);
+  EXPECT_EQ(sqlwntm_Connect(&handle, "srv", "pw"), STANDIN_UNSAFE_FOLDER);
   EXPECT_EQ(standin_server_create("other", "pw"), STANDIN_UNSAFE_FOLDER);
-  EXPECT_EQ(sqlwntm_80(&handle, "SALES/SYSADM/SYSADM", 0), STANDIN_UNSAFE_FOLDER);
+  EXPECT_EQ(sqlwntm_CursorConnect(&handle, "SALES/SYSADM/SYSADM", 0), STANDIN_UNSAFE_FOLDER);
   ASSERT_EQ(chmod(root_.c_str(), 0700), 0);
   // A server folder planted as a link to a folder elsewhere is not the server's.
   ASSERT_EQ(mkdir(Path("elsewhere").c_str(), 0777), 0);
@@ -201,22 +204,22 @@ TEST_F(StandinHardeningTest, AScriptIsRunWholeOrNotAtAll) {
   EXPECT_EQ(Load(cursor, std::string("INSERT INTO t VALUES(1);\0INSERT INTO t VALUES(2);", 50)),
             STANDIN_BAD_SCRIPT);
   // A directory opens, and reads as nothing.
-  EXPECT_EQ(sqlwntm_148(cursor, ("LOAD SQL " + root_).c_str(), 0), STANDIN_FILE_ERROR);
+  EXPECT_EQ(sqlwntm_Load(cursor, ("LOAD SQL " + root_).c_str(), 0), STANDIN_FILE_ERROR);
   if (geteuid() != 0) {  // root reads any file
     WriteFile(Path("secret.sql"), "INSERT INTO t VALUES(3);");
     chmod(Path("secret.sql").c_str(), 0);
-    EXPECT_EQ(sqlwntm_148(cursor, ("LOAD SQL " + Path("secret.sql")).c_str(), 0),
+    EXPECT_EQ(sqlwntm_Load(cursor, ("LOAD SQL " + Path("secret.sql")).c_str(), 0),
               STANDIN_FILE_ERROR);
   }
   // A FIFO that no one writes to would be waited on forever.
   ASSERT_EQ(mkfifo(Path("fifo").c_str(), 0600), 0);
-  EXPECT_EQ(sqlwntm_148(cursor, ("LOAD SQL " + Path("fifo")).c_str(), 0), STANDIN_FILE_ERROR);
+  EXPECT_EQ(sqlwntm_Load(cursor, ("LOAD SQL " + Path("fifo")).c_str(), 0), STANDIN_FILE_ERROR);
   // A file that opens but fails to read.
-  EXPECT_EQ(sqlwntm_148(cursor, "LOAD SQL /proc/self/mem", 0), STANDIN_FILE_ERROR);
+  EXPECT_EQ(sqlwntm_Load(cursor, "LOAD SQL /proc/self/mem", 0), STANDIN_FILE_ERROR);
   EXPECT_TRUE(calls::Select(cursor, "SELECT a FROM t").empty());
   EXPECT_EQ(Load(cursor, "INSERT INTO t VALUES(4);"), 0);
   EXPECT_EQ(calls::Select(cursor, "SELECT a FROM t").size(), 1u);
-  EXPECT_EQ(sqlwntm_17(cursor), 0);
+  EXPECT_EQ(sqlwntm_CursorDisconnect(cursor), 0);
 }
 
 // A backup or unload there would replace the catalogue, or a database under its connections.
@@ -225,20 +228,22 @@ TEST_F(StandinHardeningTest, NothingIsWrittenIntoAServerFolder) {
   calls::Run(cursor, "CREATE TABLE t(a)");
   calls::Run(cursor, "INSERT INTO t VALUES(1)");
   const std::string catalogue = Path("srv/standin.catalogue");
-  EXPECT_EQ(sqlwntm_147(cursor, ("UNLOAD SQL " + catalogue).c_str(), 0), STANDIN_FILE_ERROR);
-  EXPECT_EQ(sqlwntm_147(cursor, ("UNLOAD DATABASE " + Path("srv/../srv/SALES.db")).c_str(), 0),
+  EXPECT_EQ(sqlwntm_Unload(cursor, ("UNLOAD SQL " + catalogue).c_str(), 0), STANDIN_FILE_ERROR);
+  EXPECT_EQ(sqlwntm_Unload(cursor, ("UNLOAD DATABASE " + Path("srv/../srv/SALES.db")).c_str(), 0),
             STANDIN_FILE_ERROR);
   const uint16_t server = calls::Server();
-  EXPECT_EQ(sqlwntm_93(server, "SALES", 0, Path("srv").c_str(), 0, 1, 1), STANDIN_FILE_ERROR);
+  EXPECT_EQ(sqlwntm_BackupSnapShot(server, "SALES", 0, Path("srv").c_str(), 0, 1, 1),
+            STANDIN_FILE_ERROR);
   ASSERT_EQ(symlink(Path("srv").c_str(), Path("link").c_str()), 0);
-  EXPECT_EQ(sqlwntm_93(server, "SALES", 0, Path("link").c_str(), 0, 1, 1), STANDIN_FILE_ERROR);
+  EXPECT_EQ(sqlwntm_BackupSnapShot(server, "SALES", 0, Path("link").c_str(), 0, 1, 1),
+            STANDIN_FILE_ERROR);
   calls::Run(cursor, "INSERT INTO t VALUES(2)");
   EXPECT_EQ(calls::Select(cursor, "SELECT count(*) FROM t"),
             (std::vector<std::vector<std::string>>{{"2"}}));
   EXPECT_EQ(calls::DatabaseNames(), std::vector<std::string>{"SALES"});
-  EXPECT_EQ(sqlwntm_147(cursor, ("UNLOAD SQL " + Path("sales.sql")).c_str(), 0), 0);
-  EXPECT_EQ(sqlwntm_17(cursor), 0);
-  EXPECT_EQ(sqlwntm_106(server), 0);
+  EXPECT_EQ(sqlwntm_Unload(cursor, ("UNLOAD SQL " + Path("sales.sql")).c_str(), 0), 0);
+  EXPECT_EQ(sqlwntm_CursorDisconnect(cursor), 0);
+  EXPECT_EQ(sqlwntm_Disconnect(server), 0);
 }
 
 // Rows that a connection wrote with success are in the installed database, never in a file
@@ -252,9 +257,9 @@ TEST_F(StandinHardeningTest, NoConnectionWritesIntoADroppedDatabase) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
     for (int round = 0; std::chrono::steady_clock::now() < end; ++round) {
       uint16_t cursor = 0;
-      if (sqlwntm_80(&cursor, "RACE/SYSADM/SYSADM", 0) != 0) continue;
+      if (sqlwntm_CursorConnect(&cursor, "RACE/SYSADM/SYSADM", 0) != 0) continue;
       const std::string insert = "INSERT INTO t VALUES(" + std::to_string(round) + ")";
-      if (sqlwntm_7(cursor, insert.c_str(), 0) == 0) {
+      if (sqlwntm_CompileAndExecute(cursor, insert.c_str(), 0) == 0) {
         // Still connected, so the database cannot have been dropped: the row is in its file.
         sqlite3* db = nullptr;
         sqlite3_stmt* select = nullptr;
@@ -265,7 +270,7 @@ TEST_F(StandinHardeningTest, NoConnectionWritesIntoADroppedDatabase) {
         sqlite3_finalize(select);
         sqlite3_close(db);
       }
-      sqlwntm_17(cursor);
+      sqlwntm_CursorDisconnect(cursor);
       usleep(2000);  // a gap for the drops
     }
     _exit(lost == 0 ? 0 : 1);
@@ -273,18 +278,18 @@ TEST_F(StandinHardeningTest, NoConnectionWritesIntoADroppedDatabase) {
   int drops = 0;
   const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
   while (std::chrono::steady_clock::now() < end) {
-    if (sqlwntm_96(server, "RACE", 0) == 0) {
+    if (sqlwntm_CreateDatabase(server, "RACE", 0) == 0) {
       uint16_t cursor = calls::Cursor("RACE/SYSADM/SYSADM");
       calls::Run(cursor, "CREATE TABLE t(a)");
-      sqlwntm_17(cursor);
+      sqlwntm_CursorDisconnect(cursor);
     }
-    drops += sqlwntm_101(server, "RACE", 0) == 0;
+    drops += sqlwntm_DropDatabase(server, "RACE", 0) == 0;
   }
   int status = -1;
   waitpid(child, &status, 0);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   EXPECT_GT(drops, 0);
-  EXPECT_EQ(sqlwntm_106(server), 0);
+  EXPECT_EQ(sqlwntm_Disconnect(server), 0);
 }
 
 TEST_F(StandinHardeningTest, AKillReleasesTheLockOfAnIdleClientWithinASecond) {
@@ -296,9 +301,9 @@ TEST_F(StandinHardeningTest, AKillReleasesTheLockOfAnIdleClientWithinASecond) {
   const pid_t child = fork();
   if (child == 0) {
     uint16_t held = 0;
-    const bool locked = sqlwntm_80(&held, "SALES/SYSADM/SYSADM", 0) == 0 &&
-                        sqlwntm_7(held, "LOCK DATABASE", 0) == 0 &&
-                        sqlwntm_7(held, "INSERT INTO t VALUES(1)", 0) == 0;
+    const bool locked = sqlwntm_CursorConnect(&held, "SALES/SYSADM/SYSADM", 0) == 0 &&
+                        sqlwntm_CompileAndExecute(held, "LOCK DATABASE", 0) == 0 &&
+                        sqlwntm_CompileAndExecute(held, "INSERT INTO t VALUES(1)", 0) == 0;
     const char answer = locked ? 'y' : 'n';
     if (write(ready[1], &answer, 1) != 1) _exit(1);
     pause();  // idle: no call ever again
@@ -307,44 +312,46 @@ TEST_F(StandinHardeningTest, AKillReleasesTheLockOfAnIdleClientWithinASecond) {
   char answer = 0;
   ASSERT_EQ(read(ready[0], &answer, 1), 1);
   ASSERT_EQ(answer, 'y');
-  EXPECT_EQ(sqlwntm_101(server, "SALES", 0), STANDIN_DATABASE_IN_USE);
+  EXPECT_EQ(sqlwntm_DropDatabase(server, "SALES", 0), STANDIN_DATABASE_IN_USE);
   const std::vector<calls::Record> records = calls::ActiveCursors(server);
   ASSERT_EQ(records.size(), 3u);
   const int32_t wait = 3;
-  EXPECT_EQ(sqlwntm_128(cursor, 3003, const_cast<int32_t*>(&wait), 0), 0);
+  EXPECT_EQ(sqlwntm_SetParameter(cursor, 3003, const_cast<int32_t*>(&wait), 0), 0);
   for (const calls::Record& record : records) {
     if (record.process > 1) {
-      EXPECT_EQ(sqlwntm_125(server, record.process), 0);
+      EXPECT_EQ(sqlwntm_KillConnection(server, record.process), 0);
     }
   }
   const auto start = std::chrono::steady_clock::now();
   // The cursor of this process was killed too: a new one writes.
   uint16_t writer = calls::Cursor("SALES/SYSADM/SYSADM");
-  EXPECT_EQ(sqlwntm_128(writer, 3003, const_cast<int32_t*>(&wait), 0), 0);
-  EXPECT_EQ(sqlwntm_7(writer, "INSERT INTO t VALUES(2)", 0), 0);
+  EXPECT_EQ(sqlwntm_SetParameter(writer, 3003, const_cast<int32_t*>(&wait), 0), 0);
+  EXPECT_EQ(sqlwntm_CompileAndExecute(writer, "INSERT INTO t VALUES(2)", 0), 0);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
   EXPECT_EQ(calls::Select(writer, "SELECT a FROM t"),
             (std::vector<std::vector<std::string>>{{"2"}}));
-  EXPECT_EQ(sqlwntm_17(writer), 0);
+  EXPECT_EQ(sqlwntm_CursorDisconnect(writer), 0);
   // The killed connections are rolled back and never write again: the drop waits for nothing.
-  EXPECT_EQ(sqlwntm_101(server, "SALES", 0), 0);
+  EXPECT_EQ(sqlwntm_DropDatabase(server, "SALES", 0), 0);
   kill(child, SIGKILL);
   waitpid(child, nullptr, 0);
-  EXPECT_EQ(sqlwntm_17(cursor), STANDIN_CONNECTION_KILLED);
-  EXPECT_EQ(sqlwntm_106(server), 0);
+  EXPECT_EQ(sqlwntm_CursorDisconnect(cursor), STANDIN_CONNECTION_KILLED);
+  EXPECT_EQ(sqlwntm_Disconnect(server), 0);
 }
 
 // Either would hold the database locked after a kill for as long as the client stays idle.
 TEST_F(StandinHardeningTest, NoConnectionHoldsALockThatAKillCannotEnd) {
   const uint16_t cursor = calls::NewDatabase("SALES");
-  EXPECT_EQ(sqlwntm_7(cursor, "PRAGMA locking_mode = EXCLUSIVE", 0), STANDIN_SQL_ERROR);
+  EXPECT_EQ(sqlwntm_CompileAndExecute(cursor, "PRAGMA locking_mode = EXCLUSIVE", 0),
+            STANDIN_SQL_ERROR);
   EXPECT_EQ(Load(cursor, "PRAGMA main.locking_mode = exclusive;"), STANDIN_SQL_ERROR);
-  EXPECT_EQ(sqlwntm_7(cursor, "PRAGMA journal_mode = DELETE", 0), STANDIN_SQL_ERROR);
+  EXPECT_EQ(sqlwntm_CompileAndExecute(cursor, "PRAGMA journal_mode = DELETE", 0),
+            STANDIN_SQL_ERROR);
   EXPECT_EQ(calls::Select(cursor, "PRAGMA journal_mode"),
             (std::vector<std::vector<std::string>>{{"wal"}}));
   EXPECT_EQ(calls::Select(cursor, "PRAGMA locking_mode"),
             (std::vector<std::vector<std::string>>{{"normal"}}));
-  EXPECT_EQ(sqlwntm_17(cursor), 0);
+  EXPECT_EQ(sqlwntm_CursorDisconnect(cursor), 0);
 }
 
 TEST_F(StandinHardeningTest, ThreadsSnapshotTogetherAndDeadWritersDraftsAreSweptAway) {
@@ -359,9 +366,9 @@ TEST_F(StandinHardeningTest, ThreadsSnapshotTogetherAndDeadWritersDraftsAreSwept
     for (int16_t& code : codes) {
       threads.emplace_back([&code, &folder] {
         uint16_t server = 0;
-        if (sqlwntm_98(&server, "srv", "pw") != 0) return;
-        code = sqlwntm_93(server, "SALES", 0, folder.c_str(), 0, 1, 1);
-        sqlwntm_106(server);
+        if (sqlwntm_Connect(&server, "srv", "pw") != 0) return;
+        code = sqlwntm_BackupSnapShot(server, "SALES", 0, folder.c_str(), 0, 1, 1);
+        sqlwntm_Disconnect(server);
       });
     }
     for (std::thread& thread : threads) thread.join();
@@ -383,36 +390,39 @@ TEST_F(StandinHardeningTest, ThreadsSnapshotTogetherAndDeadWritersDraftsAreSwept
   for (const std::string& name : stale) WriteFile(folder + "/" + name, "x");
   for (const std::string& name : kept) WriteFile(folder + "/" + name, "x");
   uint16_t server = calls::Server();
-  EXPECT_EQ(sqlwntm_93(server, "SALES", 0, folder.c_str(), 0, 1, 1), 0);
+  EXPECT_EQ(sqlwntm_BackupSnapShot(server, "SALES", 0, folder.c_str(), 0, 1, 1), 0);
   for (const std::string& name : stale) EXPECT_FALSE(Exists(folder + "/" + name)) << name;
   for (const std::string& name : kept) EXPECT_TRUE(Exists(folder + "/" + name)) << name;
   // Unload sweeps its folder the same way.
   WriteFile(folder + "/" + stale[0], "x");
-  EXPECT_EQ(sqlwntm_147(cursor, ("UNLOAD SQL " + folder + "/out.sql").c_str(), 0), 0);
+  EXPECT_EQ(sqlwntm_Unload(cursor, ("UNLOAD SQL " + folder + "/out.sql").c_str(), 0), 0);
   EXPECT_FALSE(Exists(folder + "/" + stale[0]));
-  EXPECT_EQ(sqlwntm_106(server), 0);
-  EXPECT_EQ(sqlwntm_17(cursor), 0);
+  EXPECT_EQ(sqlwntm_Disconnect(server), 0);
+  EXPECT_EQ(sqlwntm_CursorDisconnect(cursor), 0);
 }
 
 // The kill watcher runs a thread while connections are open: a child forked at any moment
 // still finds SQLite free to use.
 TEST_F(StandinHardeningTest, AChildForkedWhileConnectionsAreOpenCanConnect) {
   const uint16_t server = calls::Server();
-  EXPECT_EQ(sqlwntm_96(server, "SALES", 0), 0);
+  EXPECT_EQ(sqlwntm_CreateDatabase(server, "SALES", 0), 0);
   for (int round = 0; round < 50; ++round) {
     const uint16_t cursor = calls::Cursor("SALES/SYSADM/SYSADM");
     const pid_t child = fork();
     if (child == 0) {
       alarm(10);  // a hang ends as a failure
       uint16_t own = 0;
-      _exit(sqlwntm_80(&own, "SALES/SYSADM/SYSADM", 0) == 0 && sqlwntm_17(own) == 0 ? 0 : 1);
+      _exit(sqlwntm_CursorConnect(&own, "SALES/SYSADM/SYSADM", 0) == 0 &&
+                    sqlwntm_CursorDisconnect(own) == 0
+                ? 0
+                : 1);
     }
     int status = -1;
     waitpid(child, &status, 0);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "round " << round;
-    EXPECT_EQ(sqlwntm_17(cursor), 0);
+    EXPECT_EQ(sqlwntm_CursorDisconnect(cursor), 0);
   }
-  EXPECT_EQ(sqlwntm_106(server), 0);
+  EXPECT_EQ(sqlwntm_Disconnect(server), 0);
 }
 
 TEST_F(StandinHardeningTest, NoMoreDatabasesThanTheNamesListHolds) {
@@ -421,20 +431,20 @@ TEST_F(StandinHardeningTest, NoMoreDatabasesThanTheNamesListHolds) {
   for (int i = 0; i < 113; ++i) {
     char name[9];
     std::snprintf(name, sizeof name, "DB%06d", i);
-    ASSERT_EQ(sqlwntm_96(server, name, 0), 0) << name;
+    ASSERT_EQ(sqlwntm_CreateDatabase(server, name, 0), 0) << name;
   }
-  EXPECT_EQ(sqlwntm_96(server, "DB999999", 0), STANDIN_TOO_MANY_DATABASES);
+  EXPECT_EQ(sqlwntm_CreateDatabase(server, "DB999999", 0), STANDIN_TOO_MANY_DATABASES);
   EXPECT_FALSE(Exists(Path("srv/DB999999.db")));
-  EXPECT_EQ(sqlwntm_96(server, "ABCD", 0), 0);  // 1023 bytes
-  EXPECT_EQ(sqlwntm_96(server, "A", 0), STANDIN_TOO_MANY_DATABASES);
+  EXPECT_EQ(sqlwntm_CreateDatabase(server, "ABCD", 0), 0);  // 1023 bytes
+  EXPECT_EQ(sqlwntm_CreateDatabase(server, "A", 0), STANDIN_TOO_MANY_DATABASES);
   EXPECT_EQ(calls::DatabaseNames().size(), 114u);  // the whole list, in 1024 bytes
-  EXPECT_EQ(sqlwntm_100(server, "DB000000", 0), 0);
-  EXPECT_EQ(sqlwntm_96(server, "DB999999", 0), 0);
-  EXPECT_EQ(sqlwntm_100(server, "DB999999", 0), 0);
-  EXPECT_EQ(sqlwntm_96(server, "DB888888", 0), 0);
-  EXPECT_EQ(sqlwntm_113(server, "DB999999", 0), STANDIN_TOO_MANY_DATABASES);
+  EXPECT_EQ(sqlwntm_DeinstallDatabase(server, "DB000000", 0), 0);
+  EXPECT_EQ(sqlwntm_CreateDatabase(server, "DB999999", 0), 0);
+  EXPECT_EQ(sqlwntm_DeinstallDatabase(server, "DB999999", 0), 0);
+  EXPECT_EQ(sqlwntm_CreateDatabase(server, "DB888888", 0), 0);
+  EXPECT_EQ(sqlwntm_InstallDatabase(server, "DB999999", 0), STANDIN_TOO_MANY_DATABASES);
   EXPECT_NE(standin_code_text(STANDIN_TOO_MANY_DATABASES), nullptr);
-  EXPECT_EQ(sqlwntm_106(server), 0);
+  EXPECT_EQ(sqlwntm_Disconnect(server), 0);
 }
 
 }  // namespace

@@ -67,7 +67,7 @@ using ::testing::ElementsAre;
 // nothing.
 TEST_F(StandinJobsTest, AConnectionIsListedOnlyWhileTheProcessThatMadeItRuns) {
   const uint16_t server = calls::Server();
-  ASSERT_EQ(sqlwntm_96(server, "SALES", 0), 0);
+  ASSERT_EQ(sqlwntm_CreateDatabase(server, "SALES", 0), 0);
   HeldConnection held("SALES");
   ASSERT_TRUE(held.Connected());
 
@@ -94,41 +94,41 @@ TEST_F(StandinJobsTest, AConnectionIsListedOnlyWhileTheProcessThatMadeItRuns) {
   held.Crash();
   EXPECT_THAT(Programs(server), ElementsAre("SQLBase"));
   // Gone from the registry as well, not only from the listing.
-  EXPECT_EQ(sqlwntm_101(server, "SALES", 0), 0);
-  sqlwntm_106(server);
+  EXPECT_EQ(sqlwntm_DropDatabase(server, "SALES", 0), 0);
+  sqlwntm_Disconnect(server);
 }
 
 // The names list borrows the catalogue of a server connection that the same thread holds: it
 // must still see every change and refuse what a fresh open would refuse.
 TEST_F(StandinJobsTest, TheNamesListOverAnOpenConnectionSeesWhatAFreshOneWould) {
   const uint16_t server = calls::Server();
-  ASSERT_EQ(sqlwntm_96(server, "SALES", 0), 0);
+  ASSERT_EQ(sqlwntm_CreateDatabase(server, "SALES", 0), 0);
   EXPECT_THAT(calls::DatabaseNames(), ElementsAre("SALES"));
   // Changes of other connections, in other threads or processes.
   std::thread([] {
     const uint16_t other = calls::Server();
-    EXPECT_EQ(sqlwntm_96(other, "STOCK", 0), 0);
+    EXPECT_EQ(sqlwntm_CreateDatabase(other, "STOCK", 0), 0);
     EXPECT_THAT(calls::DatabaseNames(), ElementsAre("SALES", "STOCK"));
-    sqlwntm_106(other);
+    sqlwntm_Disconnect(other);
   }).join();
   EXPECT_THAT(calls::DatabaseNames(), ElementsAre("SALES", "STOCK"));
 
   char list[1024];
   ASSERT_EQ(chmod(Path("srv").c_str(), 0770), 0);
-  EXPECT_EQ(sqlwntm_99("srv", list, sizeof list), STANDIN_UNSAFE_FOLDER);
+  EXPECT_EQ(sqlwntm_GetDatabaseNames("srv", list, sizeof list), STANDIN_UNSAFE_FOLDER);
   ASSERT_EQ(chmod(Path("srv").c_str(), 0700), 0);
-  EXPECT_EQ(sqlwntm_99("srv", list, 10), STANDIN_BUFFER_TOO_SMALL);
+  EXPECT_EQ(sqlwntm_GetDatabaseNames("srv", list, 10), STANDIN_BUFFER_TOO_SMALL);
 
   const pid_t stopper = fork();
   if (stopper == 0) {
     uint16_t other = 0;
-    _exit(sqlwntm_98(&other, "srv", "pw") == 0 && sqlwntm_129(other) == 0 ? 0 : 1);
+    _exit(sqlwntm_Connect(&other, "srv", "pw") == 0 && sqlwntm_TerminateServer(other) == 0 ? 0 : 1);
   }
   int status = -1;
   waitpid(stopper, &status, 0);
   ASSERT_EQ(status, 0);
-  EXPECT_EQ(sqlwntm_99("srv", list, sizeof list), STANDIN_SERVER_TERMINATED);
-  sqlwntm_106(server);
+  EXPECT_EQ(sqlwntm_GetDatabaseNames("srv", list, sizeof list), STANDIN_SERVER_TERMINATED);
+  sqlwntm_Disconnect(server);
 }
 
 // A copy that spans many steps of the backup is still one committed state, whole and equal to
@@ -160,7 +160,7 @@ TEST_F(StandinJobsTest, ASnapshotIsTheWholeDatabaseAsCommittedWhileAWriterGoesOn
       calls::Run(own, "UNLOCK DATABASE");
       ++transfers;
     }
-    sqlwntm_17(own);
+    sqlwntm_CursorDisconnect(own);
   });
   const std::string folder = Path("snap");
   ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
@@ -177,7 +177,7 @@ TEST_F(StandinJobsTest, ASnapshotIsTheWholeDatabaseAsCommittedWhileAWriterGoesOn
   };
   for (int copy = 0; copy < 4; ++copy) {
     while (transfers < copy * 20) usleep(1000);
-    ASSERT_EQ(sqlwntm_93(server, "SALES", 0, folder.c_str(), 0, 1, 1), 0);
+    ASSERT_EQ(sqlwntm_BackupSnapShot(server, "SALES", 0, folder.c_str(), 0, 1, 1), 0);
     check("PRAGMA integrity_check", "ok");
     check("PRAGMA journal_mode", "delete");
     check("SELECT sum(balance) || ' ' || count(*) FROM account", "10000 100");
@@ -187,7 +187,7 @@ TEST_F(StandinJobsTest, ASnapshotIsTheWholeDatabaseAsCommittedWhileAWriterGoesOn
   writer.join();
 
   // Quiet now: the copy holds every row of the source, and nothing else.
-  ASSERT_EQ(sqlwntm_93(server, "SALES", 0, folder.c_str(), 0, 1, 1), 0);
+  ASSERT_EQ(sqlwntm_BackupSnapShot(server, "SALES", 0, folder.c_str(), 0, 1, 1), 0);
   sqlite3* db = nullptr;
   ASSERT_EQ(sqlite3_open(Path("srv/SALES.db").c_str(), &db), SQLITE_OK);
   ASSERT_EQ(sqlite3_exec(db, ("ATTACH '" + folder + "/SALES.db' AS copy").c_str(), nullptr, nullptr,
@@ -213,8 +213,8 @@ TEST_F(StandinJobsTest, ASnapshotIsTheWholeDatabaseAsCommittedWhileAWriterGoesOn
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder),
                           std::filesystem::directory_iterator()),
             1);
-  sqlwntm_17(cursor);
-  sqlwntm_106(server);
+  sqlwntm_CursorDisconnect(cursor);
+  sqlwntm_Disconnect(server);
 }
 
 // Scripts far larger than what is read at a time: statements that straddle the pieces run
@@ -241,7 +241,7 @@ TEST_F(StandinJobsTest, ALargeScriptRunsWholeOrNotAtAll) {
   const std::string path = Path("script.sql");
   const auto load = [&](const std::string& text) {
     std::ofstream(path, std::ios::binary) << text;
-    return sqlwntm_148(cursor, ("LOAD SQL " + path).c_str(), 0);
+    return sqlwntm_Load(cursor, ("LOAD SQL " + path).c_str(), 0);
   };
   const auto count = [&] { return calls::Select(cursor, "SELECT count(*) FROM t")[0][0]; };
 
@@ -266,7 +266,7 @@ TEST_F(StandinJobsTest, ALargeScriptRunsWholeOrNotAtAll) {
   EXPECT_EQ(
       calls::Select(cursor, "SELECT count(*) FROM sqlite_schema WHERE type = 'trigger'")[0][0],
       "4");
-  EXPECT_EQ(sqlwntm_17(cursor), 0);
+  EXPECT_EQ(sqlwntm_CursorDisconnect(cursor), 0);
 }
 
 }  // namespace

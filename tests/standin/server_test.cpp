@@ -20,91 +20,92 @@ using StandinServerTest = ScratchRootTest;
 
 TEST_F(StandinServerTest, ConnectingNeedsAnExistingRunningServerAndItsPassword) {
   uint16_t handle = 0;
-  EXPECT_EQ(sqlwntm_98(&handle, "nosuch", "pw"), STANDIN_NO_SUCH_SERVER);
-  EXPECT_EQ(sqlwntm_98(&handle, "../srv", "pw"), STANDIN_NO_SUCH_SERVER);
-  EXPECT_EQ(sqlwntm_98(&handle, "srv", "PW"), STANDIN_BAD_PASSWORD);
-  EXPECT_EQ(sqlwntm_98(&handle, "srv", nullptr), STANDIN_BAD_PASSWORD);
+  EXPECT_EQ(sqlwntm_Connect(&handle, "nosuch", "pw"), STANDIN_NO_SUCH_SERVER);
+  EXPECT_EQ(sqlwntm_Connect(&handle, "../srv", "pw"), STANDIN_NO_SUCH_SERVER);
+  EXPECT_EQ(sqlwntm_Connect(&handle, "srv", "PW"), STANDIN_BAD_PASSWORD);
+  EXPECT_EQ(sqlwntm_Connect(&handle, "srv", nullptr), STANDIN_BAD_PASSWORD);
   EXPECT_EQ(standin_server_create("srv", "other"), STANDIN_SERVER_EXISTS);
   EXPECT_EQ(standin_server_create("a/b", "pw"), STANDIN_BAD_NAME);
-  EXPECT_EQ(sqlwntm_98(&handle, "srv", "pw"), 0);
-  EXPECT_EQ(sqlwntm_106(handle), 0);
-  EXPECT_EQ(sqlwntm_106(handle), STANDIN_BAD_HANDLE);
+  EXPECT_EQ(sqlwntm_Connect(&handle, "srv", "pw"), 0);
+  EXPECT_EQ(sqlwntm_Disconnect(handle), 0);
+  EXPECT_EQ(sqlwntm_Disconnect(handle), STANDIN_BAD_HANDLE);
 }
 
 TEST_F(StandinServerTest, ATerminatedServerRefusesEverythingUntilStartedAgain) {
   const uint16_t server = calls::Server();
-  EXPECT_EQ(sqlwntm_96(server, "SALES", 0), 0);
+  EXPECT_EQ(sqlwntm_CreateDatabase(server, "SALES", 0), 0);
   const uint16_t cursor = calls::Cursor("SALES/SYSADM/SYSADM");
-  EXPECT_EQ(sqlwntm_129(server), 0);
-  EXPECT_EQ(sqlwntm_106(server), 0);
+  EXPECT_EQ(sqlwntm_TerminateServer(server), 0);
+  EXPECT_EQ(sqlwntm_Disconnect(server), 0);
 
   int32_t running = -1;
   EXPECT_EQ(standin_server_state("srv", &running), 0);
   EXPECT_EQ(running, 0);
   uint16_t handle = 0;
-  EXPECT_EQ(sqlwntm_98(&handle, "srv", "pw"), STANDIN_SERVER_TERMINATED);
-  EXPECT_EQ(sqlwntm_80(&handle, "SALES/SYSADM/SYSADM", 0), STANDIN_SERVER_TERMINATED);
+  EXPECT_EQ(sqlwntm_Connect(&handle, "srv", "pw"), STANDIN_SERVER_TERMINATED);
+  EXPECT_EQ(sqlwntm_CursorConnect(&handle, "SALES/SYSADM/SYSADM", 0), STANDIN_SERVER_TERMINATED);
   char list[1024];
-  EXPECT_EQ(sqlwntm_99("srv", list, sizeof list), STANDIN_SERVER_TERMINATED);
-  EXPECT_EQ(sqlwntm_7(cursor, "SELECT 1", 0), STANDIN_SERVER_TERMINATED);
+  EXPECT_EQ(sqlwntm_GetDatabaseNames("srv", list, sizeof list), STANDIN_SERVER_TERMINATED);
+  EXPECT_EQ(sqlwntm_CompileAndExecute(cursor, "SELECT 1", 0), STANDIN_SERVER_TERMINATED);
 
   EXPECT_EQ(standin_server_start("srv"), 0);
   EXPECT_EQ(standin_server_state("srv", &running), 0);
   EXPECT_EQ(running, 1);
   // The connection from before the stop stays gone.
-  EXPECT_EQ(sqlwntm_7(cursor, "SELECT 1", 0), STANDIN_SERVER_TERMINATED);
-  EXPECT_EQ(sqlwntm_17(cursor), STANDIN_SERVER_TERMINATED);
-  EXPECT_EQ(sqlwntm_17(calls::Cursor("SALES/SYSADM/SYSADM")), 0);
+  EXPECT_EQ(sqlwntm_CompileAndExecute(cursor, "SELECT 1", 0), STANDIN_SERVER_TERMINATED);
+  EXPECT_EQ(sqlwntm_CursorDisconnect(cursor), STANDIN_SERVER_TERMINATED);
+  EXPECT_EQ(sqlwntm_CursorDisconnect(calls::Cursor("SALES/SYSADM/SYSADM")), 0);
 }
 
 TEST_F(StandinServerTest, DatabasesAreCreatedDroppedInstalledAndDeinstalledAsFiles) {
   const uint16_t server = calls::Server();
   const std::string sales = Path("srv/SALES.db");
-  EXPECT_EQ(sqlwntm_96(server, "SALES", 0), 0);
-  EXPECT_EQ(sqlwntm_96(server, "STOCK", 0), 0);
+  EXPECT_EQ(sqlwntm_CreateDatabase(server, "SALES", 0), 0);
+  EXPECT_EQ(sqlwntm_CreateDatabase(server, "STOCK", 0), 0);
   EXPECT_TRUE(Exists(sales));
   EXPECT_THAT(calls::DatabaseNames(), ElementsAre("SALES", "STOCK"));
-  EXPECT_EQ(sqlwntm_96(server, "SALES", 0), STANDIN_DATABASE_EXISTS);
-  EXPECT_EQ(sqlwntm_96(server, "TOO_LONG9", 0), STANDIN_BAD_NAME);
-  EXPECT_EQ(sqlwntm_96(server, "../x", 0), STANDIN_BAD_NAME);
+  EXPECT_EQ(sqlwntm_CreateDatabase(server, "SALES", 0), STANDIN_DATABASE_EXISTS);
+  EXPECT_EQ(sqlwntm_CreateDatabase(server, "TOO_LONG9", 0), STANDIN_BAD_NAME);
+  EXPECT_EQ(sqlwntm_CreateDatabase(server, "../x", 0), STANDIN_BAD_NAME);
 
-  EXPECT_EQ(sqlwntm_100(server, "SALES", 0), 0);
+  EXPECT_EQ(sqlwntm_DeinstallDatabase(server, "SALES", 0), 0);
   EXPECT_TRUE(Exists(sales));
   EXPECT_THAT(calls::DatabaseNames(), ElementsAre("STOCK"));
-  EXPECT_EQ(sqlwntm_100(server, "SALES", 0), STANDIN_NO_SUCH_DATABASE);
-  EXPECT_EQ(sqlwntm_96(server, "SALES", 0), STANDIN_DATABASE_EXISTS);  // its file is there
-  EXPECT_EQ(sqlwntm_113(server, "SALES", 0), 0);
-  EXPECT_EQ(sqlwntm_113(server, "SALES", 0), STANDIN_DATABASE_EXISTS);
-  EXPECT_EQ(sqlwntm_113(server, "NOFILE", 0), STANDIN_NO_SUCH_DATABASE);
+  EXPECT_EQ(sqlwntm_DeinstallDatabase(server, "SALES", 0), STANDIN_NO_SUCH_DATABASE);
+  EXPECT_EQ(sqlwntm_CreateDatabase(server, "SALES", 0),
+            STANDIN_DATABASE_EXISTS);  // its file is there
+  EXPECT_EQ(sqlwntm_InstallDatabase(server, "SALES", 0), 0);
+  EXPECT_EQ(sqlwntm_InstallDatabase(server, "SALES", 0), STANDIN_DATABASE_EXISTS);
+  EXPECT_EQ(sqlwntm_InstallDatabase(server, "NOFILE", 0), STANDIN_NO_SUCH_DATABASE);
   std::ofstream(Path("srv/JUNK.db")) << "not a database at all, just some text to refuse";
-  EXPECT_EQ(sqlwntm_113(server, "JUNK", 0), STANDIN_NOT_A_DATABASE);
+  EXPECT_EQ(sqlwntm_InstallDatabase(server, "JUNK", 0), STANDIN_NOT_A_DATABASE);
 
-  EXPECT_EQ(sqlwntm_101(server, "SALES", 0), 0);
+  EXPECT_EQ(sqlwntm_DropDatabase(server, "SALES", 0), 0);
   EXPECT_FALSE(Exists(sales));
-  EXPECT_EQ(sqlwntm_101(server, "SALES", 0), STANDIN_NO_SUCH_DATABASE);
+  EXPECT_EQ(sqlwntm_DropDatabase(server, "SALES", 0), STANDIN_NO_SUCH_DATABASE);
   EXPECT_THAT(calls::DatabaseNames(), ElementsAre("STOCK"));
-  sqlwntm_106(server);
+  sqlwntm_Disconnect(server);
 }
 
 TEST_F(StandinServerTest, ADatabaseInUseIsNeitherDroppedNorDeinstalled) {
   const uint16_t server = calls::Server();
   const uint16_t cursor = calls::NewDatabase("SALES");
-  EXPECT_EQ(sqlwntm_101(server, "SALES", 0), STANDIN_DATABASE_IN_USE);
-  EXPECT_EQ(sqlwntm_100(server, "SALES", 0), STANDIN_DATABASE_IN_USE);
-  EXPECT_EQ(sqlwntm_17(cursor), 0);
-  EXPECT_EQ(sqlwntm_101(server, "SALES", 0), 0);
-  sqlwntm_106(server);
+  EXPECT_EQ(sqlwntm_DropDatabase(server, "SALES", 0), STANDIN_DATABASE_IN_USE);
+  EXPECT_EQ(sqlwntm_DeinstallDatabase(server, "SALES", 0), STANDIN_DATABASE_IN_USE);
+  EXPECT_EQ(sqlwntm_CursorDisconnect(cursor), 0);
+  EXPECT_EQ(sqlwntm_DropDatabase(server, "SALES", 0), 0);
+  sqlwntm_Disconnect(server);
 }
 
 TEST_F(StandinServerTest, TheDatabaseListNeedsRoomForItsClosingEmptyName) {
   const uint16_t server = calls::Server();
   EXPECT_THAT(calls::DatabaseNames(), IsEmpty());
-  EXPECT_EQ(sqlwntm_96(server, "AB", 0), 0);
+  EXPECT_EQ(sqlwntm_CreateDatabase(server, "AB", 0), 0);
   char list[4] = {'x', 'x', 'x', 'x'};
-  EXPECT_EQ(sqlwntm_99("srv", list, 3), STANDIN_BUFFER_TOO_SMALL);
-  EXPECT_EQ(sqlwntm_99("srv", list, 4), 0);
+  EXPECT_EQ(sqlwntm_GetDatabaseNames("srv", list, 3), STANDIN_BUFFER_TOO_SMALL);
+  EXPECT_EQ(sqlwntm_GetDatabaseNames("srv", list, 4), 0);
   EXPECT_EQ(std::string(list, 4), std::string("AB\0\0", 4));
-  sqlwntm_106(server);
+  sqlwntm_Disconnect(server);
 }
 
 TEST_F(StandinServerTest, ActiveCursorsListEveryConnectionAndTheServerInTheReplyLayout) {
@@ -126,12 +127,15 @@ TEST_F(StandinServerTest, ActiveCursorsListEveryConnectionAndTheServerInTheReply
   EXPECT_EQ(processes.size(), 2u);
   unsigned char small[100];
   int32_t length = 0;
-  EXPECT_EQ(sqlwntm_112(server, -32766, small, sizeof small, &length), STANDIN_BUFFER_TOO_SMALL);
-  EXPECT_EQ(sqlwntm_112(server, 0, small, sizeof small, &length), STANDIN_BAD_PARAMETER);
-  sqlwntm_17(first);
-  sqlwntm_17(second);
+  EXPECT_EQ(sqlwntm_GetActiveCursors(server, sqlwntm::active_cursors::kRequestAll, small,
+                                     sizeof small, &length),
+            STANDIN_BUFFER_TOO_SMALL);
+  EXPECT_EQ(sqlwntm_GetActiveCursors(server, 0, small, sizeof small, &length),
+            STANDIN_BAD_PARAMETER);
+  sqlwntm_CursorDisconnect(first);
+  sqlwntm_CursorDisconnect(second);
   EXPECT_EQ(calls::ActiveCursors(server).size(), 1u);
-  sqlwntm_106(server);
+  sqlwntm_Disconnect(server);
 }
 
 TEST_F(StandinServerTest, AKilledConnectionFailsAtItsNextCallAndIsGoneFromTheList) {
@@ -141,31 +145,31 @@ TEST_F(StandinServerTest, AKilledConnectionFailsAtItsNextCallAndIsGoneFromTheLis
   calls::Run(victim, "CREATE TABLE t(a)");
   const int process = calls::ActiveCursors(server)[1].process;
 
-  EXPECT_EQ(sqlwntm_125(server, process), 0);
+  EXPECT_EQ(sqlwntm_KillConnection(server, process), 0);
   EXPECT_EQ(calls::ActiveCursors(server).size(), 2u);
-  EXPECT_EQ(sqlwntm_7(victim, "SELECT 1", 0), STANDIN_CONNECTION_KILLED);
-  EXPECT_EQ(sqlwntm_32(victim), STANDIN_CONNECTION_KILLED);
-  EXPECT_EQ(sqlwntm_17(victim), STANDIN_CONNECTION_KILLED);
-  EXPECT_EQ(sqlwntm_125(server, process), STANDIN_NO_SUCH_PROCESS);
-  EXPECT_EQ(sqlwntm_125(server, 0), STANDIN_NO_SUCH_PROCESS);
-  EXPECT_EQ(sqlwntm_125(server, 999), STANDIN_NO_SUCH_PROCESS);
-  EXPECT_EQ(sqlwntm_125(server, 1), STANDIN_SERVER_PROCESS);
+  EXPECT_EQ(sqlwntm_CompileAndExecute(victim, "SELECT 1", 0), STANDIN_CONNECTION_KILLED);
+  EXPECT_EQ(sqlwntm_Next(victim), STANDIN_CONNECTION_KILLED);
+  EXPECT_EQ(sqlwntm_CursorDisconnect(victim), STANDIN_CONNECTION_KILLED);
+  EXPECT_EQ(sqlwntm_KillConnection(server, process), STANDIN_NO_SUCH_PROCESS);
+  EXPECT_EQ(sqlwntm_KillConnection(server, 0), STANDIN_NO_SUCH_PROCESS);
+  EXPECT_EQ(sqlwntm_KillConnection(server, 999), STANDIN_NO_SUCH_PROCESS);
+  EXPECT_EQ(sqlwntm_KillConnection(server, 1), STANDIN_SERVER_PROCESS);
   calls::Run(bystander, "SELECT 1");
   // Disconnecting is a call like any other.
-  EXPECT_EQ(sqlwntm_125(server, calls::ActiveCursors(server)[1].process), 0);
-  EXPECT_EQ(sqlwntm_17(bystander), STANDIN_CONNECTION_KILLED);
-  sqlwntm_106(server);
+  EXPECT_EQ(sqlwntm_KillConnection(server, calls::ActiveCursors(server)[1].process), 0);
+  EXPECT_EQ(sqlwntm_CursorDisconnect(bystander), STANDIN_CONNECTION_KILLED);
+  sqlwntm_Disconnect(server);
 }
 
 TEST_F(StandinServerTest, ConnectionsOfAnotherProcessAreListedKilledAndForgottenWhenItCrashes) {
   const uint16_t server = calls::Server();
-  EXPECT_EQ(sqlwntm_96(server, "SALES", 0), 0);
+  EXPECT_EQ(sqlwntm_CreateDatabase(server, "SALES", 0), 0);
   HeldConnection held("SALES");
   ASSERT_TRUE(held.Connected());
   std::vector<calls::Record> records = calls::ActiveCursors(server);
   ASSERT_EQ(records.size(), 2u);
   EXPECT_EQ(records[1].program, "hold-connection");
-  EXPECT_EQ(sqlwntm_125(server, records[1].process), 0);
+  EXPECT_EQ(sqlwntm_KillConnection(server, records[1].process), 0);
   EXPECT_EQ(held.EndingCode(), STANDIN_CONNECTION_KILLED);
   EXPECT_EQ(held.Wait(), 0);
 
@@ -174,8 +178,8 @@ TEST_F(StandinServerTest, ConnectionsOfAnotherProcessAreListedKilledAndForgotten
   EXPECT_EQ(calls::ActiveCursors(server).size(), 2u);
   crashing.Crash();
   EXPECT_EQ(calls::ActiveCursors(server).size(), 1u);
-  EXPECT_EQ(sqlwntm_101(server, "SALES", 0), 0);
-  sqlwntm_106(server);
+  EXPECT_EQ(sqlwntm_DropDatabase(server, "SALES", 0), 0);
+  sqlwntm_Disconnect(server);
 }
 
 TEST_F(StandinServerTest, ParallelProcessesShareTheCatalogueAndTheProcessNumbers) {
@@ -190,12 +194,12 @@ TEST_F(StandinServerTest, ParallelProcessesShareTheCatalogueAndTheProcessNumbers
         const std::string name = "D" + std::to_string(child) + "_" + std::to_string(round);
         uint16_t server = 0;
         uint16_t cursor = 0;
-        failures += sqlwntm_98(&server, "srv", "pw") != 0;
-        failures += sqlwntm_96(server, name.c_str(), 0) != 0;
-        failures += sqlwntm_80(&cursor, (name + "/SYSADM/SYSADM").c_str(), 0) != 0;
-        failures += sqlwntm_7(cursor, "CREATE TABLE t(a)", 0) != 0;
-        failures += sqlwntm_17(cursor) != 0;
-        failures += sqlwntm_106(server) != 0;
+        failures += sqlwntm_Connect(&server, "srv", "pw") != 0;
+        failures += sqlwntm_CreateDatabase(server, name.c_str(), 0) != 0;
+        failures += sqlwntm_CursorConnect(&cursor, (name + "/SYSADM/SYSADM").c_str(), 0) != 0;
+        failures += sqlwntm_CompileAndExecute(cursor, "CREATE TABLE t(a)", 0) != 0;
+        failures += sqlwntm_CursorDisconnect(cursor) != 0;
+        failures += sqlwntm_Disconnect(server) != 0;
       }
       _exit(failures == 0 ? 0 : 1);
     }
@@ -217,10 +221,12 @@ TEST_F(StandinServerTest, ABackupIsAConsistentCopyTakenWhileOthersWrite) {
   calls::Run(writer, "INSERT INTO t VALUES(3)");
 
   const std::string folder = Path("snap");
-  EXPECT_EQ(sqlwntm_93(server, "SALES", 0, folder.c_str(), 0, 1, 1), STANDIN_FILE_ERROR);
+  EXPECT_EQ(sqlwntm_BackupSnapShot(server, "SALES", 0, folder.c_str(), 0, 1, 1),
+            STANDIN_FILE_ERROR);
   std::filesystem::create_directory(folder);
-  EXPECT_EQ(sqlwntm_93(server, "SALES", 0, folder.c_str(), 0, 1, 1), 0);
-  EXPECT_EQ(sqlwntm_93(server, "NOSUCH", 0, folder.c_str(), 0, 1, 1), STANDIN_NO_SUCH_DATABASE);
+  EXPECT_EQ(sqlwntm_BackupSnapShot(server, "SALES", 0, folder.c_str(), 0, 1, 1), 0);
+  EXPECT_EQ(sqlwntm_BackupSnapShot(server, "NOSUCH", 0, folder.c_str(), 0, 1, 1),
+            STANDIN_NO_SUCH_DATABASE);
   EXPECT_THAT(std::vector<std::filesystem::path>(std::filesystem::directory_iterator(folder),
                                                  std::filesystem::directory_iterator()),
               ElementsAre(folder + "/SALES.db"));
@@ -234,8 +240,8 @@ TEST_F(StandinServerTest, ABackupIsAConsistentCopyTakenWhileOthersWrite) {
   EXPECT_EQ(sqlite3_column_int(count, 0), 2);  // the uncommitted row is not in it
   sqlite3_finalize(count);
   sqlite3_close(copy);
-  sqlwntm_17(writer);
-  sqlwntm_106(server);
+  sqlwntm_CursorDisconnect(writer);
+  sqlwntm_Disconnect(server);
 }
 
 TEST_F(StandinServerTest, EveryCodeHasAText) {

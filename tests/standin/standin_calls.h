@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "client/reply_layouts.h"
 #include "client/sqlwntm.h"
 #include "standin_admin.h"
 
@@ -15,27 +16,27 @@ namespace calls {
 
 inline uint16_t Server(const char* server = "srv", const char* password = "pw") {
   uint16_t handle = 0;
-  EXPECT_EQ(sqlwntm_98(&handle, server, password), 0);
+  EXPECT_EQ(sqlwntm_Connect(&handle, server, password), 0);
   return handle;
 }
 
 inline uint16_t Cursor(const char* connect) {
   uint16_t handle = 0;
-  EXPECT_EQ(sqlwntm_80(&handle, connect, 0), 0) << connect;
+  EXPECT_EQ(sqlwntm_CursorConnect(&handle, connect, 0), 0) << connect;
   return handle;
 }
 
 inline uint16_t NewDatabase(const char* database) {
   const uint16_t server = Server();
-  EXPECT_EQ(sqlwntm_96(server, database, 0), 0);
-  sqlwntm_106(server);
+  EXPECT_EQ(sqlwntm_CreateDatabase(server, database, 0), 0);
+  sqlwntm_Disconnect(server);
   return Cursor((std::string(database) + "/SYSADM/SYSADM").c_str());
 }
 
 inline std::vector<std::string> DatabaseNames(const char* server = "srv") {
-  char list[1024];
+  char list[sqlwntm::database_names::kListSize];
   std::memset(list, 'x', sizeof list);
-  EXPECT_EQ(sqlwntm_99(server, list, sizeof list), 0);
+  EXPECT_EQ(sqlwntm_GetDatabaseNames(server, list, sizeof list), 0);
   std::vector<std::string> names;
   for (const char* name = list; *name != '\0'; name += std::strlen(name) + 1) {
     names.emplace_back(name);
@@ -51,32 +52,33 @@ struct Record {
 };
 
 inline std::vector<Record> ActiveCursors(uint16_t server) {
-  static unsigned char reply[52012];
+  namespace layout = sqlwntm::active_cursors;
+  static unsigned char reply[layout::kReplySize];
   int32_t length = 0;
-  EXPECT_EQ(sqlwntm_112(server, -32766, reply, sizeof reply, &length), 0);
-  const int count = reply[8] | reply[9] << 8;
+  EXPECT_EQ(sqlwntm_GetActiveCursors(server, layout::kRequestAll, reply, sizeof reply, &length), 0);
   std::vector<Record> records;
-  for (int i = 0; i < count; ++i) {
-    const unsigned char* record = reply + 12 + 104 * i;
-    records.push_back({record[17], reinterpret_cast<const char*>(record + 21),
-                       reinterpret_cast<const char*>(record + 40),
-                       reinterpret_cast<const char*>(record + 70)});
+  for (std::size_t i = 0; i < layout::ReadCount(reply); ++i) {
+    const unsigned char* record = reply + layout::RecordOffset(i);
+    records.push_back({record[layout::kProcessOffset],
+                       reinterpret_cast<const char*>(record + layout::kUserOffset),
+                       reinterpret_cast<const char*>(record + layout::kDatabaseOffset),
+                       reinterpret_cast<const char*>(record + layout::kProgramOffset)});
   }
   return records;
 }
 
 // Runs a select and fetches every row as text through 256-byte bindings.
 inline std::vector<std::vector<std::string>> Select(uint16_t cursor, const char* statement) {
-  EXPECT_EQ(sqlwntm_7(cursor, statement, 0), 0) << statement;
+  EXPECT_EQ(sqlwntm_CompileAndExecute(cursor, statement, 0), 0) << statement;
   int32_t columns = 0;
-  EXPECT_EQ(sqlwntm_43(cursor, &columns), 0);
+  EXPECT_EQ(sqlwntm_GetNoSelectItems(cursor, &columns), 0);
   static char buffers[16][256];
   for (int32_t column = 1; column <= columns && column <= 16; ++column) {
-    EXPECT_EQ(sqlwntm_61(cursor, column, 2, buffers[column - 1], 255, 0, 0, 0), 0);
+    EXPECT_EQ(sqlwntm_SelectBuffer(cursor, column, 2, buffers[column - 1], 255, 0, 0, 0), 0);
   }
   std::vector<std::vector<std::string>> rows;
   int16_t code;
-  while ((code = sqlwntm_32(cursor)) == 0) {
+  while ((code = sqlwntm_Next(cursor)) == 0) {
     rows.emplace_back();
     for (int32_t column = 0; column < columns && column < 16; ++column) {
       rows.back().emplace_back(buffers[column]);
@@ -87,7 +89,7 @@ inline std::vector<std::vector<std::string>> Select(uint16_t cursor, const char*
 }
 
 inline void Run(uint16_t cursor, const char* statement) {
-  EXPECT_EQ(sqlwntm_7(cursor, statement, 0), 0) << statement;
+  EXPECT_EQ(sqlwntm_CompileAndExecute(cursor, statement, 0), 0) << statement;
 }
 
 }  // namespace calls

@@ -2,10 +2,10 @@
 # against what a 32-bit host and the client library expect:
 #   - exports: exactly the names and ordinals of the module's export list, which holds all
 #     seventeen at 1 to 17 in alphabetical order; no nameless export;
-#   - imports: SQLWNTM.dll by ordinal alone, exactly the ordinals the library's sources call,
-#     each one listed for the client library; otherwise only the system DLLs in
+#   - imports: SQLWNTM.dll by ordinal alone, exactly the ordinals of the entry points the
+#     library's sources call, each one in the entry-point table; otherwise only the system DLLs in
 #     ALLOWED_DLLS, so no compiler runtime DLL.
-# cmake -DOBJDUMP=... -DMODULE=Quillet.dll -DEXPORT_LIST=quillet.def -DIMPORT_LIST=sqlwntm.def
+# cmake -DOBJDUMP=... -DMODULE=Quillet.dll -DEXPORT_LIST=quillet.def -DENTRY_POINTS=sqlwntm.h
 #       -DSOURCE_DIRS=dir,dir -DALLOWED_DLLS=KERNEL32.dll,msvcrt.dll -P check_pe_tables.cmake
 cmake_minimum_required(VERSION 3.25)
 string(REPLACE "," ";" SOURCE_DIRS "${SOURCE_DIRS}")
@@ -22,6 +22,7 @@ function(join out)
 endfunction()
 
 include(${CMAKE_CURRENT_LIST_DIR}/../../cmake/ReadDefFile.cmake)
+include(${CMAKE_CURRENT_LIST_DIR}/../../cmake/SqlwntmEntryPoints.cmake)
 
 execute_process(COMMAND ${OBJDUMP} -p ${MODULE} OUTPUT_VARIABLE dump RESULT_VARIABLE result)
 if(NOT result EQUAL 0)
@@ -117,7 +118,15 @@ foreach(imported IN LISTS dlls)
   endif()
 endforeach()
 
-# Imports from SQLWNTM.dll: by ordinal alone, exactly those the library calls.
+# Imports from SQLWNTM.dll: by ordinal alone, exactly those the library calls. The sources call
+# the entry points by name; the table in the entry-point header gives each name its ordinal.
+read_entry_points(${ENTRY_POINTS} client_entries)
+set(client_names "")
+foreach(entry IN LISTS client_entries)
+  string(REGEX MATCH "^([0-9]+):([A-Za-z]+):" _ "${entry}")
+  set(ordinal_of_${CMAKE_MATCH_2} ${CMAKE_MATCH_1})
+  list(APPEND client_names ${CMAKE_MATCH_2})
+endforeach()
 set(called "")
 foreach(directory IN LISTS SOURCE_DIRS)
   file(GLOB_RECURSE sources ${directory}/*.cpp ${directory}/*.h)
@@ -125,29 +134,22 @@ foreach(directory IN LISTS SOURCE_DIRS)
     if(source MATCHES "/sqlwntm\\.h$")
       continue()
     endif()
-    file(STRINGS ${source} calls REGEX "sqlwntm_[0-9]+\\(")
+    file(STRINGS ${source} calls REGEX "sqlwntm_[A-Za-z0-9]+\\(")
     foreach(call IN LISTS calls)
-      string(REGEX MATCHALL "sqlwntm_[0-9]+\\(" found "${call}")
+      string(REGEX MATCHALL "sqlwntm_[A-Za-z0-9]+\\(" found "${call}")
       foreach(item IN LISTS found)
-        string(REGEX MATCH "[0-9]+" ordinal "${item}")
-        list(APPEND called ${ordinal})
+        string(REGEX MATCH "sqlwntm_([A-Za-z0-9]+)" _ "${item}")
+        if(NOT CMAKE_MATCH_1 IN_LIST client_names)
+          fail("the library calls sqlwntm_${CMAKE_MATCH_1}, which the client library list lacks")
+        else()
+          list(APPEND called ${ordinal_of_${CMAKE_MATCH_1}})
+        endif()
       endforeach()
     endforeach()
   endforeach()
 endforeach()
 list(REMOVE_DUPLICATES called)
 list(SORT called COMPARE NATURAL)
-set(client_ordinals "")
-read_def(${IMPORT_LIST} client_entries)
-foreach(entry IN LISTS client_entries)
-  string(REGEX MATCH "^[0-9]+" ordinal "${entry}")
-  list(APPEND client_ordinals ${ordinal})
-endforeach()
-foreach(ordinal IN LISTS called)
-  if(NOT ordinal IN_LIST client_ordinals)
-    fail("the library calls sqlwntm_${ordinal}, which the client library list lacks")
-  endif()
-endforeach()
 
 set(sqlwntm "")
 foreach(imported IN LISTS dlls)

@@ -55,7 +55,8 @@ TEST_F(LoadedModuleTest, AnOrdinalCalledWithTheCCallingConventionDoesItsJob) {
       reinterpret_cast<decltype(&CreateDB)>(reinterpret_cast<void (*)()>(ByOrdinal(2)));
   ASSERT_NE(createDB, nullptr);
   EXPECT_EQ(createDB("srv", "pw", "db"), 0);
-  EXPECT_THAT(fake::Calls(), ElementsAre("98(&,srv,pw)", "96(7,db,0)", "106(7)"));
+  EXPECT_THAT(fake::Calls(),
+              ElementsAre("Connect(&,srv,pw)", "CreateDatabase(7,db,0)", "Disconnect(7)"));
 }
 
 TEST_F(LoadedModuleTest, CarriesAVersionResourceWithTheProjectVersion) {
