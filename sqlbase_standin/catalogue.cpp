@@ -58,7 +58,7 @@ int16_t Failed(int sqliteCode) {
 }  // namespace
 
 Catalogue::~Catalogue() {
-  if (signals_ != nullptr) munmap(signals_, sizeof *signals_);
+  if (signals_ != nullptr) munmap(signals_, kSharedSize);
   sqlite3_close(db_);
 }
 
@@ -175,10 +175,10 @@ void Catalogue::MapSignals() {
   if (file < 0) return;
   fchmod(file, 0600);
   struct stat info {};
-  // Growing the empty file to the counter's size zeroes it; a grown one is left as it is.
-  if (fstat(file, &info) == 0 && (info.st_size >= static_cast<off_t>(sizeof *signals_) ||
-                                  ftruncate(file, sizeof *signals_) == 0)) {
-    void* mapped = mmap(nullptr, sizeof *signals_, PROT_READ | PROT_WRITE, MAP_SHARED, file, 0);
+  // Growing the file to the counters' size zeroes what is new; a grown one is left as it is.
+  if (fstat(file, &info) == 0 &&
+      (info.st_size >= static_cast<off_t>(kSharedSize) || ftruncate(file, kSharedSize) == 0)) {
+    void* mapped = mmap(nullptr, kSharedSize, PROT_READ | PROT_WRITE, MAP_SHARED, file, 0);
     if (mapped != MAP_FAILED) signals_ = static_cast<uint64_t*>(mapped);
   }
   close(file);
@@ -189,6 +189,14 @@ bool Catalogue::ReadSignals(uint64_t* signals) const {
   *signals = __atomic_load_n(signals_, __ATOMIC_ACQUIRE);
   return true;
 }
+
+bool Catalogue::ReadCommits(uint64_t* commits) const {
+  if (signals_ == nullptr) return false;
+  *commits = __atomic_load_n(signals_ + 1, __ATOMIC_ACQUIRE);
+  return true;
+}
+
+uint64_t* Catalogue::CommitCounter() const { return signals_ == nullptr ? nullptr : signals_ + 1; }
 
 // Raised after the change is committed, so that whoever sees the new count finds the change.
 void Catalogue::RaiseSignals() {

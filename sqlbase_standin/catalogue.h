@@ -84,6 +84,11 @@ class Catalogue {
   // a connection need not read the catalogue before every call. False when it is not to be
   // had; then every call must look.
   bool ReadSignals(uint64_t* signals) const;
+  // A second shared counter, raised after each commit to any database of the server: while it
+  // stands still, no database of the server has changed. False when it is not to be had.
+  bool ReadCommits(uint64_t* commits) const;
+  // The counter itself, for the connections that raise it; null when it is not to be had.
+  uint64_t* CommitCounter() const;
   // Live connections in process-number order.
   int16_t Connections(std::vector<ConnectionRecord>* connections);
   int16_t Kill(int process);
@@ -96,6 +101,8 @@ class Catalogue {
   void RaiseSignals();
 
   sqlite3* db_ = nullptr;
+  // The signals counter, then the commits counter, in the server's shared file.
+  static constexpr std::size_t kSharedSize = 2 * sizeof(uint64_t);
   uint64_t* signals_ = nullptr;
   std::string server_;
 };

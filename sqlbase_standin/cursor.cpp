@@ -130,6 +130,14 @@ int Authorize(void*, int action, const char* first, const char* second, const ch
                                    sqlite3_stricmp(first, "journal_mode") == 0)
                  ? SQLITE_DENY
                  : SQLITE_OK;
+    case SQLITE_TRANSACTION:
+      // A script's COMMIT would keep what ran before a later failure, and run the rest
+      // outside the unit that a failure rolls back.
+      return RunningScript() ? SQLITE_DENY : SQLITE_OK;
+    case SQLITE_SAVEPOINT:
+      return RunningScript() && second != nullptr && sqlite3_stricmp(second, kScriptSavepoint) == 0
+                 ? SQLITE_DENY
+                 : SQLITE_OK;
     case SQLITE_FUNCTION:
       return second != nullptr && sqlite3_stricmp(second, "load_extension") == 0 ? SQLITE_DENY
                                                                                  : SQLITE_OK;
@@ -145,6 +153,15 @@ void Confine(sqlite3* db) {
   // Room for the one temporary database of a VACUUM; the authorizer refuses every other.
   sqlite3_limit(db, SQLITE_LIMIT_ATTACHED, 1);
   sqlite3_set_authorizer(db, Authorize, nullptr);
+}
+
+// After each commit: raises the server's commit counter, and checkpoints the log as SQLite's
+// own hook, which this one replaces, would.
+int CountCommit(void* counter, sqlite3* db, const char* name, int pages) {
+  constexpr int kCheckpointPages = 1000;
+  if (counter != nullptr) __atomic_add_fetch(static_cast<uint64_t*>(counter), 1, __ATOMIC_ACQ_REL);
+  if (pages >= kCheckpointPages) sqlite3_wal_checkpoint(db, name);
+  return SQLITE_OK;
 }
 
 }  // namespace
@@ -206,6 +223,7 @@ int16_t Cursor::OpenDatabase(const std::string& path) {
     return STANDIN_NO_SUCH_DATABASE;
   }
   Confine(db_);
+  sqlite3_wal_hook(db_, CountCommit, catalogue_.CommitCounter());
   parameters_ = kSessionDefaults;
   ApplyLockWait();
   // Reading once attaches the connection to the database and its log for as long as it is
@@ -404,8 +422,12 @@ int16_t Cursor::Execute() {
   rowCount_ = 0;
   fetching_ = false;
   // Described and not fetched from: the statement stands at its first row, which is where
-  // running it again would bring it, and nothing has run on the connection since.
-  if (kept_ != Kept::kNothing) return 0;
+  // running it again would bring it, unless a database of the server has had a commit since.
+  uint64_t commits = 0;
+  if (kept_ != Kept::kNothing && catalogue_.ReadCommits(&commits) && commits == keptCommits_) {
+    return 0;
+  }
+  kept_ = Kept::kNothing;
   sqlite3_reset(statement_);
   return isSelect_ ? int16_t{0} : Step();
 }
@@ -554,6 +576,8 @@ int16_t Cursor::Describe(int32_t column, int32_t* type, int32_t* length, char* n
     // so that a grouping, a sort or a search that finds nothing is not done twice.
     storageClasses_.assign(static_cast<std::size_t>(columns), SQLITE_NULL);
     if (!fetching_ && sqlite3_stmt_readonly(statement_) != 0) {
+      // Read before the look: a commit that the look does not see raises it afterwards.
+      const bool mayKeep = catalogue_.ReadCommits(&keptCommits_);
       const int step = sqlite3_step(statement_);
       if (step == SQLITE_ROW) {
         for (int i = 0; i < columns; ++i) {
@@ -566,6 +590,7 @@ int16_t Cursor::Describe(int32_t column, int32_t* type, int32_t* length, char* n
         // A failure is left for the fetch to meet and report.
         sqlite3_reset(statement_);
       }
+      if (!mayKeep) DropKept();
     }
   }
   const ColumnType columnType = TypeOfColumn(sqlite3_column_decltype(statement_, column - 1),

@@ -80,6 +80,8 @@ class Cursor {
   bool isSelect_ = false;
   bool fetching_ = false;
   Kept kept_ = Kept::kNothing;
+  // The server's commit counter before the look: the kept row stands while it does.
+  uint64_t keptCommits_ = 0;
   std::vector<int> storageClasses_;
   int32_t rowCount_ = 0;
   // By column, from the first; an unbound column has no buffer.

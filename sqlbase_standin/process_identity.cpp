@@ -25,8 +25,8 @@ struct ProcessStatus {
   int64_t started = 0;
 };
 
-// Fields 3 (state) and 22 (start time) of /proc/<pid>/stat; the fields are counted after the
-// parenthesised command name, which may itself hold blanks and parentheses.
+// Fields 3 (state), 20 (threads) and 22 (start time) of /proc/<pid>/stat; the fields are counted
+// after the parenthesised command name, which may itself hold blanks and parentheses.
 ProcessStatus StatusOf(int64_t pid) {
   ProcessStatus status;
   const std::string path = "/proc/" + std::to_string(pid) + "/stat";
@@ -45,13 +45,19 @@ ProcessStatus StatusOf(int64_t pid) {
   if (close == nullptr) return status;
   status.exists = true;
   const char* field = close + 1;
+  char state = ' ';
+  long long threads = 0;
   for (int index = 3; index <= 22; ++index) {
     while (*field == ' ') ++field;
     if (*field == '\0') break;
-    if (index == 3) status.zombie = *field == 'Z' || *field == 'X';
+    if (index == 3) state = *field;
+    if (index == 20) threads = std::strtoll(field, nullptr, 10);
     if (index == 22) status.started = std::strtoll(field, nullptr, 10);
     while (*field != ' ' && *field != '\0') ++field;
   }
+  // A main thread that ended while others run shows as a zombie too: the process lives on
+  // until its last thread has ended.
+  status.zombie = (state == 'Z' || state == 'X') && threads <= 1;
   return status;
 }
 

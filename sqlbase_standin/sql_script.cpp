@@ -140,6 +140,22 @@ int16_t WriteScript(sqlite3* db, std::ostream& out) {
   return out ? 0 : STANDIN_FILE_ERROR;
 }
 
+// Whether the window from `at` holds a whole statement: whether the text up to its last
+// semicolon ends where SQLite takes a statement to end (not in a string, a comment or a
+// trigger's body). One pass, from the last semicolon only: a whole statement followed by a cut
+// one whose string holds a semicolon is taken for cut, and more of the file is read first.
+bool HoldsWholeStatement(std::string* window, std::size_t at) {
+  const std::size_t semicolon = window->rfind(';');
+  if (semicolon == std::string::npos || semicolon < at) return false;
+  // The text up to the semicolon, ended for the moment by a NUL after it.
+  char& after = (*window)[semicolon + 1];
+  const char saved = after;
+  after = '\0';
+  const bool complete = sqlite3_complete(window->c_str() + at) != 0;
+  after = saved;
+  return complete;
+}
+
 // A script file read twice: once whole to check it, then again piece by piece as its statements
 // run, so that it is never held in memory whole. The second reading must find what the first
 // did, or what ran is rolled back.
@@ -193,7 +209,11 @@ class ScriptFile {
       int code = SQLITE_OK;
       if (!wantMore) {
         code = sqlite3_prepare_v2(db, window.c_str() + at, -1, &statement, &tail);
-        const bool cut = code != SQLITE_OK || tail == window.c_str() + window.size();
+        // A statement that fails or reaches the window's end may be cut there, and more of the
+        // file decides; one that ends inside the window failed on its own, and is reported now
+        // rather than after reading the rest of the file into the window.
+        const bool cut = (code != SQLITE_OK || tail == window.c_str() + window.size()) &&
+                         !HoldsWholeStatement(&window, at);
         if (cut && !ended) {
           sqlite3_finalize(statement);
           wantMore = true;
@@ -300,6 +320,12 @@ bool ParseUnloadCommand(const char* text, std::string* file) {
   return TakeFile(rest, file);
 }
 
+namespace {
+thread_local bool runningScript = false;
+}  // namespace
+
+bool RunningScript() { return runningScript; }
+
 int16_t RunScript(sqlite3* db, const std::string& file) {
   ScriptFile script(file);
   if (const int16_t code = script.Check()) return code;
@@ -310,7 +336,9 @@ int16_t RunScript(sqlite3* db, const std::string& file) {
   }
   std::string where;
   int16_t fileCode = 0;
+  runningScript = true;
   const int code = script.Run(db, &where, &fileCode);
+  runningScript = false;
   if (code != SQLITE_OK) {
     const int16_t failed = fileCode != 0 ? fileCode : Failed(code, db, where);
     sqlite3_exec(db, "ROLLBACK TO standin_load; RELEASE standin_load", nullptr, nullptr, nullptr);

@@ -17,6 +17,11 @@ bool ParseUnloadCommand(const char* text, std::string* file);
 
 // Runs every statement of the script as one unit: all of them or, after a failing one, none.
 int16_t RunScript(sqlite3* db, const std::string& file);
+// The savepoint that makes a script one unit; a script may not name it.
+constexpr const char* kScriptSavepoint = "standin_load";
+// Whether this thread is running a script's statements: the authorizer then refuses whatever
+// would end the unit early (COMMIT, END, ROLLBACK, BEGIN, and the unit's own savepoint).
+bool RunningScript();
 // Writes a script that, loaded into any database, makes its tables, rows, indexes, views and
 // triggers those of db: each object is dropped first, then made again.
 int16_t WriteUnloadScript(sqlite3* db, const std::string& file);

@@ -146,6 +146,17 @@ TEST_F(StandinKeptRowTest, WhatRunsBetweenDescribingAndFetchingRunsTheSelectAgai
   EXPECT_EQ(countedCalls, 2 * kRows);
 }
 
+// The rows are those of the execute: a commit by another connection after describing counts.
+TEST_F(StandinKeptRowTest, ACommitElsewhereBetweenDescribingAndExecutingIsSeen) {
+  const uint16_t other = calls::Cursor("SALES/SYSADM/SYSADM");
+  const char* const statement = "SELECT count(*) FROM t";
+  EXPECT_EQ(Select(statement, true, [&] { calls::Run(other, "INSERT INTO t(a) VALUES(41)"); }).rows,
+            Rows{{"41"}});
+  EXPECT_EQ(Select(statement, true, [&] { calls::Run(other, "DELETE FROM t WHERE a > 40"); }).rows,
+            Rows{{"40"}});
+  EXPECT_EQ(sqlwntm_CursorDisconnect(other), 0);
+}
+
 TEST_F(StandinKeptRowTest, AKillBetweenDescribingAndFetchingEndsTheConnectionAndItsLock) {
   const uint16_t server = calls::Server();
   calls::Run(cursor_, "LOCK DATABASE");

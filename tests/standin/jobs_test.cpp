@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -94,6 +95,42 @@ TEST_F(StandinJobsTest, AConnectionIsListedOnlyWhileTheProcessThatMadeItRuns) {
   held.Crash();
   EXPECT_THAT(Programs(server), ElementsAre("SQLBase"));
   // Gone from the registry as well, not only from the listing.
+  EXPECT_EQ(sqlwntm_DropDatabase(server, "SALES", 0), 0);
+  sqlwntm_Disconnect(server);
+}
+
+// A process whose main thread has ended shows as a zombie while its other threads run: their
+// connections are still held, and the database is still in use.
+TEST_F(StandinJobsTest, AConnectionOutlivesTheMainThreadOfItsProcess) {
+  const uint16_t server = calls::Server();
+  ASSERT_EQ(sqlwntm_CreateDatabase(server, "SALES", 0), 0);
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  const pid_t owner = fork();
+  if (owner == 0) {
+    close(ready[0]);
+    std::thread([&] {
+      uint16_t cursor = 0;
+      const char connected = sqlwntm_CursorConnect(&cursor, "SALES/SYSADM/SYSADM", 0) == 0;
+      (void)!write(ready[1], &connected, 1);
+      pause();
+    }).detach();
+    // The main thread alone ends, without the unwinding pthread_exit would do through the
+    // test framework.
+    syscall(SYS_exit, 0);
+  }
+  close(ready[1]);
+  char connected = 0;
+  ASSERT_EQ(read(ready[0], &connected, 1), 1);
+  close(ready[0]);
+  ASSERT_TRUE(connected);
+  for (int wait = 0; wait < 5000 && StatusField(owner, 3) != "Z"; ++wait) usleep(1000);
+  ASSERT_EQ(StatusField(owner, 3), "Z");
+
+  EXPECT_EQ(Programs(server).size(), 2U);
+  EXPECT_EQ(sqlwntm_DropDatabase(server, "SALES", 0), STANDIN_DATABASE_IN_USE);
+  kill(owner, SIGKILL);
+  waitpid(owner, nullptr, 0);
   EXPECT_EQ(sqlwntm_DropDatabase(server, "SALES", 0), 0);
   sqlwntm_Disconnect(server);
 }
@@ -258,6 +295,19 @@ TEST_F(StandinJobsTest, ALargeScriptRunsWholeOrNotAtAll) {
   EXPECT_THAT(standin_last_message(STANDIN_SQL_ERROR),
               ::testing::HasSubstr("line " + std::to_string(lines + 1) + ")"));
   EXPECT_EQ(count(), "0");
+
+  // A script cannot end the unit it runs in: what ran before a later failure is not kept.
+  for (const char* ending : {"COMMIT;", "END;", "ROLLBACK;", "RELEASE standin_load;",
+                             "ROLLBACK TO standin_load; RELEASE standin_load;"}) {
+    EXPECT_EQ(load("INSERT INTO t VALUES(1, 'kept?');\n" + std::string(ending) +
+                   "\nINSERT INTO t VALUES(2, 'kept?');\nINSERT INTO nosuch VALUES(1);\n"),
+              STANDIN_SQL_ERROR)
+        << ending;
+    EXPECT_EQ(count(), "0") << ending;
+  }
+  // A failing first statement is reported without the rest of the file being read in.
+  EXPECT_EQ(load("INSERT INTO nosuch VALUES(1);\n" + script), STANDIN_SQL_ERROR);
+  EXPECT_THAT(standin_last_message(STANDIN_SQL_ERROR), ::testing::HasSubstr("line 1)"));
 
   // The last statement needs no semicolon; a comment may follow it.
   EXPECT_EQ(load(script + "INSERT INTO t VALUES(1, 'last') -- the end"), 0);
