@@ -115,6 +115,8 @@ int16_t Catalogue::Open(const std::string& server) {
   for (const char* suffix : {"", "-wal", "-shm"}) chmod((path + suffix).c_str(), 0600);
   db_ = OpenFile(path, SQLITE_OPEN_READWRITE);
   if (db_ == nullptr) return STANDIN_CATALOGUE_ERROR;
+  struct stat info {};
+  if (stat(path.c_str(), &info) == 0) opened_ = {info.st_dev, info.st_ino};
   server_ = server;
   MapSignals();
   return HashClearPasswords();
@@ -188,6 +190,12 @@ bool Catalogue::ReadSignals(uint64_t* signals) const {
   if (signals_ == nullptr) return false;
   *signals = __atomic_load_n(signals_, __ATOMIC_ACQUIRE);
   return true;
+}
+
+bool Catalogue::StillInPlace() const {
+  struct stat info {};
+  return db_ != nullptr && stat(CataloguePath(server_).c_str(), &info) == 0 &&
+         opened_ == std::make_pair(info.st_dev, info.st_ino);
 }
 
 bool Catalogue::ReadCommits(uint64_t* commits) const {

@@ -6,9 +6,11 @@
 #define QUILLET_SQLBASE_STANDIN_CATALOGUE_H
 
 #include <sqlite3.h>
+#include <sys/types.h>
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace standin {
@@ -84,6 +86,8 @@ class Catalogue {
   // a connection need not read the catalogue before every call. False when it is not to be
   // had; then every call must look.
   bool ReadSignals(uint64_t* signals) const;
+  // Whether the file open is still the server's catalogue, not one removed or replaced since.
+  bool StillInPlace() const;
   // A second shared counter, raised after each commit to any database of the server: while it
   // stands still, no database of the server has changed. False when it is not to be had.
   bool ReadCommits(uint64_t* commits) const;
@@ -104,6 +108,8 @@ class Catalogue {
   // The signals counter, then the commits counter, in the server's shared file.
   static constexpr std::size_t kSharedSize = 2 * sizeof(uint64_t);
   uint64_t* signals_ = nullptr;
+  // Device and file number of the catalogue when it was opened.
+  std::pair<dev_t, ino_t> opened_{};
   std::string server_;
 };
 

@@ -296,7 +296,8 @@ int16_t ServerSession::DatabaseNames(const char* server, char* buffer, int32_t s
   // Hosts ask for the names over a server connection of their own: its catalogue is open
   // already, and opening it again would cost more than the list.
   ServerSession* connected = FindServerOfThisThread(server);
-  if (connected != nullptr) {
+  // A server removed and made again since that connection opened has a catalogue of its own.
+  if (connected != nullptr && connected->catalogue_.StillInPlace()) {
     if (const int16_t code = Catalogue::CheckServer(server)) return code;
     return NamesOf(connected->catalogue_, buffer, size);
   }

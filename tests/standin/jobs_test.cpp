@@ -165,6 +165,14 @@ TEST_F(StandinJobsTest, TheNamesListOverAnOpenConnectionSeesWhatAFreshOneWould) 
   waitpid(stopper, &status, 0);
   ASSERT_EQ(status, 0);
   EXPECT_EQ(sqlwntm_GetDatabaseNames("srv", list, sizeof list), STANDIN_SERVER_TERMINATED);
+
+  // A server removed and made again under the open connection is the new one.
+  std::filesystem::remove_all(Path("srv"));
+  ASSERT_EQ(standin_server_create("srv", "pw"), 0);
+  const uint16_t fresh = calls::Server();
+  ASSERT_EQ(sqlwntm_CreateDatabase(fresh, "NEW1", 0), 0);
+  sqlwntm_Disconnect(fresh);
+  EXPECT_THAT(calls::DatabaseNames(), ElementsAre("NEW1"));
   sqlwntm_Disconnect(server);
 }
 
