@@ -35,7 +35,7 @@ done
 
 cmake -DOBJDUMP=$objdump -DMODULE="$top/bin/Quillet.dll" -DEXPORT_LIST=exports/quillet.def \
   -DENTRY_POINTS=client/sqlwntm.h \
-  -DSOURCE_DIRS=client,server_admin,database_admin -DALLOWED_DLLS=KERNEL32.dll,msvcrt.dll \
+  -DSOURCE_DIRS=client,server_admin,database_admin,exports -DALLOWED_DLLS=KERNEL32.dll,msvcrt.dll \
   -P tests/windows/check_pe_tables.cmake
 if $objdump -p "$top/bin/quillet.exe" | grep -i 'DLL Name: *quillet.dll'; then
   fail "quillet.exe imports Quillet.dll at start"

@@ -3,7 +3,8 @@
 #   - exports: exactly the names and ordinals of the module's export list, which holds all
 #     seventeen at 1 to 17 in alphabetical order; no nameless export;
 #   - imports: SQLWNTM.dll by ordinal alone, exactly the ordinals of the entry points the
-#     library's sources call, each one in the entry-point table; otherwise only the system DLLs in
+#     library's sources call, each one in the entry-point table, and the table holding the
+#     client library's own ordinals and argument sizes; otherwise only the system DLLs in
 #     ALLOWED_DLLS, so no compiler runtime DLL.
 # cmake -DOBJDUMP=... -DMODULE=Quillet.dll -DEXPORT_LIST=quillet.def -DENTRY_POINTS=sqlwntm.h
 #       -DSOURCE_DIRS=dir,dir -DALLOWED_DLLS=KERNEL32.dll,msvcrt.dll -P check_pe_tables.cmake
@@ -121,9 +122,31 @@ endforeach()
 # Imports from SQLWNTM.dll: by ordinal alone, exactly those the library calls. The sources call
 # the entry points by name; the table in the entry-point header gives each name its ordinal.
 read_entry_points(${ENTRY_POINTS} client_entries)
+# What SQLWNTM.dll has at each ordinal, and the argument bytes it pops there: written out here as
+# well as in the table, so that a slip in the table (a mistyped ordinal, two swapped) fails this
+# check instead of being built into both the import list and the calls.
+set(client_library_ordinals
+    7:CompileAndExecute:12 9:Commit:4 14:DescribeSelectItem:32 17:CursorDisconnect:4 28:Execute:4
+    32:Next:4 43:GetNoSelectItems:8 52:GetNoRows:8 56:SetIsolation:8 61:SelectBuffer:32
+    80:CursorConnect:12 81:CursorConnectOtherMode:12 93:BackupSnapShot:28 96:CreateDatabase:12
+    98:Connect:12 99:GetDatabaseNames:12 100:DeinstallDatabase:12 101:DropDatabase:12
+    106:Disconnect:4 110:GetParameter:16 112:GetActiveCursors:20 113:InstallDatabase:12
+    121:ReleaseLog:4 125:KillConnection:8 128:SetParameter:16 129:TerminateServer:4 147:Unload:12
+    148:Load:12)
+set(tabled ${client_entries})
+list(SORT tabled COMPARE NATURAL)
+if(NOT tabled STREQUAL client_library_ordinals)
+  set(unexpected ${tabled})
+  list(REMOVE_ITEM unexpected ${client_library_ordinals})
+  set(missing ${client_library_ordinals})
+  list(REMOVE_ITEM missing ${tabled})
+  join(unexpected_text ${unexpected})
+  join(missing_text ${missing})
+  fail("the entry-point table has ${unexpected_text} where SQLWNTM.dll has ${missing_text}")
+endif()
 set(client_names "")
 foreach(entry IN LISTS client_entries)
-  string(REGEX MATCH "^([0-9]+):([A-Za-z]+):" _ "${entry}")
+  string(REGEX MATCH "^([0-9]+):([A-Za-z0-9_]+):" _ "${entry}")
   set(ordinal_of_${CMAKE_MATCH_2} ${CMAKE_MATCH_1})
   list(APPEND client_names ${CMAKE_MATCH_2})
 endforeach()
@@ -134,11 +157,11 @@ foreach(directory IN LISTS SOURCE_DIRS)
     if(source MATCHES "/sqlwntm\\.h$")
       continue()
     endif()
-    file(STRINGS ${source} calls REGEX "sqlwntm_[A-Za-z0-9]+\\(")
+    file(STRINGS ${source} calls REGEX "sqlwntm_[A-Za-z0-9_]+\\(")
     foreach(call IN LISTS calls)
-      string(REGEX MATCHALL "sqlwntm_[A-Za-z0-9]+\\(" found "${call}")
+      string(REGEX MATCHALL "sqlwntm_[A-Za-z0-9_]+\\(" found "${call}")
       foreach(item IN LISTS found)
-        string(REGEX MATCH "sqlwntm_([A-Za-z0-9]+)" _ "${item}")
+        string(REGEX MATCH "sqlwntm_([A-Za-z0-9_]+)" _ "${item}")
         if(NOT CMAKE_MATCH_1 IN_LIST client_names)
           fail("the library calls sqlwntm_${CMAKE_MATCH_1}, which the client library list lacks")
         else()
