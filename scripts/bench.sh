@@ -13,6 +13,8 @@
 # Exit status: 0 when every case ran (met or not), 1 when one could not be run or wrote the
 # wrong bytes.
 set -euo pipefail
+# A relative scratch directory is the caller's, not the project's.
+caller=$PWD
 cd "$(dirname "$0")/.."
 
 runs=5
@@ -24,7 +26,7 @@ while [ $# -gt 0 ]; do
     --quick) snapshot_mb=${snapshot_mb:-108} reload_statements=${reload_statements:-20000} ;;
     --runs) runs=$2; shift ;;
     -*) echo "usage: scripts/bench.sh [--quick] [--runs N] [scratch-directory]" >&2; exit 2 ;;
-    *) root=$1 ;;
+    *) case "$1" in /*) root=$1 ;; *) root=$caller/$1 ;; esac ;;
   esac
   shift
 done
