@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "client/reply_layouts.h"
+#include "combining_vfs.h"
 #include "handle_table.h"
 #include "last_message.h"
 #include "sqlite_statement.h"
@@ -67,6 +68,9 @@ bool SyncFile(const std::string& path) {
 // read transaction, so the copy is consistent while other connections write; the draft needs
 // neither a journal nor syncs of its own, since it is synced once, whole, before it is renamed
 // into place, and thrown away when anything fails.
+// The draft's pages are handed to the system in large runs rather than one page per write, and
+// its page cache is kept small (256 KiB): pages already written are reused while still in the
+// processor's cache instead of fresh memory being touched for every step.
 // file: the draft, open for the writes to be started on their way to the disk as each step ends,
 // so that the one sync at the end has little left to wait for.
 int16_t CopyDatabase(const std::string& from, const std::string& draft, int file) {
@@ -74,9 +78,10 @@ int16_t CopyDatabase(const std::string& from, const std::string& draft, int file
   sqlite3* copy = nullptr;
   int16_t code = 0;
   if (sqlite3_open_v2(from.c_str(), &source, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK ||
-      sqlite3_open_v2(draft.c_str(), &copy, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK ||
-      sqlite3_exec(copy, "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF", nullptr, nullptr,
-                   nullptr) != SQLITE_OK) {
+      sqlite3_open_v2(draft.c_str(), &copy, SQLITE_OPEN_READWRITE, CombiningVfsName()) !=
+          SQLITE_OK ||
+      sqlite3_exec(copy, "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF; PRAGMA cache_size=-256",
+                   nullptr, nullptr, nullptr) != SQLITE_OK) {
     code = STANDIN_FILE_ERROR;
   }
   int step = SQLITE_ERROR;

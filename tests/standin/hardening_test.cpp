@@ -1,8 +1,10 @@
 // The stand-in as a hostile database user, a second local account or a careless operator
 // would try it: what a connection may open, what lies on disk, what a kill or a drop leaves.
+#include <dirent.h>
 #include <gmock/gmock.h>
 #include <signal.h>
 #include <sqlite3.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -242,6 +244,49 @@ TEST_F(StandinHardeningTest, NothingIsWrittenIntoAServerFolder) {
             (std::vector<std::vector<std::string>>{{"2"}}));
   EXPECT_EQ(calls::DatabaseNames(), std::vector<std::string>{"SALES"});
   EXPECT_EQ(sqlwntm_Unload(cursor, ("UNLOAD SQL " + Path("sales.sql")).c_str(), 0), 0);
+  EXPECT_EQ(sqlwntm_CursorDisconnect(cursor), 0);
+  EXPECT_EQ(sqlwntm_Disconnect(server), 0);
+}
+
+// The draft's pages are gathered before they reach the file: a write that fails when they are
+// handed on still fails the backup, and the earlier copy stays as it was.
+TEST_F(StandinHardeningTest, ABackupThatCannotWriteEverythingFailsAndLeavesTheEarlierCopy) {
+  const uint16_t cursor = calls::NewDatabase("SALES");
+  calls::Run(cursor, "CREATE TABLE t(a)");
+  calls::Run(cursor, "INSERT INTO t VALUES(1)");
+  const std::string folder = Path("backups");
+  ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+  const uint16_t server = calls::Server();
+  ASSERT_EQ(sqlwntm_BackupSnapShot(server, "SALES", 0, folder.c_str(), 0, 1, 1), 0);
+  std::ifstream earlier(folder + "/SALES.db", std::ios::binary);
+  const std::string earlierBytes((std::istreambuf_iterator<char>(earlier)),
+                                 std::istreambuf_iterator<char>());
+  calls::Run(cursor,
+             "INSERT INTO t WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n "
+             "WHERE i < 500) SELECT randomblob(4000) FROM n");
+
+  // No file of this process grows past 512 KiB while the copy of 2 MB is made.
+  rlimit before{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &before), 0);
+  rlimit small = before;
+  small.rlim_cur = 512 * 1024;
+  void (*signalBefore)(int) = signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  const int16_t code = sqlwntm_BackupSnapShot(server, "SALES", 0, folder.c_str(), 0, 1, 1);
+  setrlimit(RLIMIT_FSIZE, &before);
+  signal(SIGXFSZ, signalBefore);
+
+  EXPECT_EQ(code, STANDIN_FILE_ERROR);
+  std::ifstream kept(folder + "/SALES.db", std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), std::istreambuf_iterator<char>()),
+            earlierBytes);
+  std::vector<std::string> names;
+  if (DIR* listing = opendir(folder.c_str())) {
+    while (const dirent* entry = readdir(listing)) names.emplace_back(entry->d_name);
+    closedir(listing);
+  }
+  EXPECT_THAT(names, ::testing::UnorderedElementsAre(".", "..", "SALES.db"));
+  EXPECT_EQ(sqlwntm_BackupSnapShot(server, "SALES", 0, folder.c_str(), 0, 1, 1), 0);
   EXPECT_EQ(sqlwntm_CursorDisconnect(cursor), 0);
   EXPECT_EQ(sqlwntm_Disconnect(server), 0);
 }
