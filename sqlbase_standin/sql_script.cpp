@@ -331,7 +331,9 @@ int16_t RunScript(sqlite3* db, const std::string& file) {
   if (const int16_t code = script.Check()) return code;
   // A savepoint nests inside the transaction of a database lock and is a transaction of its
   // own outside one.
-  if (sqlite3_exec(db, "SAVEPOINT standin_load", nullptr, nullptr, nullptr) != SQLITE_OK) {
+  const std::string savepoint = kScriptSavepoint;
+  if (sqlite3_exec(db, ("SAVEPOINT " + savepoint).c_str(), nullptr, nullptr, nullptr) !=
+      SQLITE_OK) {
     return Failed(sqlite3_errcode(db), db);
   }
   std::string where;
@@ -341,10 +343,11 @@ int16_t RunScript(sqlite3* db, const std::string& file) {
   runningScript = false;
   if (code != SQLITE_OK) {
     const int16_t failed = fileCode != 0 ? fileCode : Failed(code, db, where);
-    sqlite3_exec(db, "ROLLBACK TO standin_load; RELEASE standin_load", nullptr, nullptr, nullptr);
+    sqlite3_exec(db, ("ROLLBACK TO " + savepoint + "; RELEASE " + savepoint).c_str(), nullptr,
+                 nullptr, nullptr);
     return failed;
   }
-  const int release = sqlite3_exec(db, "RELEASE standin_load", nullptr, nullptr, nullptr);
+  const int release = sqlite3_exec(db, ("RELEASE " + savepoint).c_str(), nullptr, nullptr, nullptr);
   return release == SQLITE_OK ? int16_t{0} : Failed(release, db);
 }
 
