@@ -125,9 +125,12 @@ int Authorize(void*, int action, const char* first, const char* second, const ch
         return SQLITE_DENY;
       }
       // An exclusive locking mode, or a rollback journal under an open read, holds a lock that
-      // no rollback of a killed connection ends: only the database lock locks.
+      // no rollback of a killed connection ends: only the database lock locks. Setting the
+      // automatic checkpoint replaces the hook that counts commits, and other connections'
+      // kept rows would outlive this one's writes.
       return second != nullptr && (sqlite3_stricmp(first, "locking_mode") == 0 ||
-                                   sqlite3_stricmp(first, "journal_mode") == 0)
+                                   sqlite3_stricmp(first, "journal_mode") == 0 ||
+                                   sqlite3_stricmp(first, "wal_autocheckpoint") == 0)
                  ? SQLITE_DENY
                  : SQLITE_OK;
     case SQLITE_TRANSACTION:

@@ -172,6 +172,13 @@ TEST_F(StandinKeptRowTest, ACommitElsewhereBetweenDescribingAndExecutingIsSeen) 
             Rows{{"41"}});
   EXPECT_EQ(Select(statement, true, [&] { calls::Run(other, "DELETE FROM t WHERE a > 40"); }).rows,
             Rows{{"40"}});
+  // The hook that counts commits stays in place: a setting that would replace it is refused.
+  EXPECT_EQ(sqlwntm_CompileAndExecute(other, "PRAGMA wal_autocheckpoint = 100", 0),
+            STANDIN_SQL_ERROR);
+  EXPECT_EQ(sqlwntm_CompileAndExecute(other, "PRAGMA main.wal_autocheckpoint(0)", 0),
+            STANDIN_SQL_ERROR);
+  EXPECT_EQ(Select(statement, true, [&] { calls::Run(other, "INSERT INTO t(a) VALUES(41)"); }).rows,
+            Rows{{"41"}});
   EXPECT_EQ(sqlwntm_CursorDisconnect(other), 0);
 }
 
