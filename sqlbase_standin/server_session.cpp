@@ -110,9 +110,13 @@ int16_t CopyDatabase(const std::string& from, const std::string& draft, int file
                                         nullptr) != SQLITE_OK)) {
     code = STANDIN_FILE_ERROR;
   }
+  // Its own words, so that an earlier failure's text is not taken for this one's (a full disk).
+  const std::string message = "cannot copy " + from + " into " + draft +
+                              ": SQLite: " + sqlite3_errmsg(copy) +
+                              " (reading: " + sqlite3_errmsg(source) + ")";
   sqlite3_close(source);
   if (sqlite3_close(copy) != SQLITE_OK && code == 0) code = STANDIN_FILE_ERROR;
-  return code;
+  return code == 0 ? code : Report(code, message);
 }
 
 // Not a return code: a killed connection has yet to let go of the database.
