@@ -111,11 +111,16 @@ int16_t CopyDatabase(const std::string& from, const std::string& draft, int file
     code = STANDIN_FILE_ERROR;
   }
   // Its own words, so that an earlier failure's text is not taken for this one's (a full disk).
-  const std::string message = "cannot copy " + from + " into " + draft +
-                              ": SQLite: " + sqlite3_errmsg(copy) +
-                              " (reading: " + sqlite3_errmsg(source) + ")";
+  std::string message;
+  if (code != 0) {
+    message = "cannot copy " + from + " into " + draft + ": SQLite: " + sqlite3_errmsg(copy) +
+              " (reading: " + sqlite3_errmsg(source) + ")";
+  }
   sqlite3_close(source);
-  if (sqlite3_close(copy) != SQLITE_OK && code == 0) code = STANDIN_FILE_ERROR;
+  if (sqlite3_close(copy) != SQLITE_OK && code == 0) {
+    code = STANDIN_FILE_ERROR;
+    message = "cannot close the copy " + draft;
+  }
   return code == 0 ? code : Report(code, message);
 }
 
