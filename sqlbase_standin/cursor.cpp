@@ -125,9 +125,12 @@ int Authorize(void*, int action, const char* first, const char* second, const ch
         return SQLITE_DENY;
       }
       // An exclusive locking mode, or a rollback journal under an open read, holds a lock that
-      // no rollback of a killed connection ends: only the database lock locks.
+      // no rollback of a killed connection ends: only the database lock locks. Setting the
+      // automatic checkpoint replaces the hook that counts commits, and other connections'
+      // kept rows would outlive this one's writes.
       return second != nullptr && (sqlite3_stricmp(first, "locking_mode") == 0 ||
-                                   sqlite3_stricmp(first, "journal_mode") == 0)
+                                   sqlite3_stricmp(first, "journal_mode") == 0 ||
+                                   sqlite3_stricmp(first, "wal_autocheckpoint") == 0)
                  ? SQLITE_DENY
                  : SQLITE_OK;
     case SQLITE_TRANSACTION:
@@ -237,8 +240,7 @@ int16_t Cursor::OpenDatabase(const std::string& path) {
 
 void Cursor::CloseDatabase() {
   StopWatching(this);
-  sqlite3_finalize(statement_);
-  statement_ = nullptr;
+  ResetStatement(true);
   isSelect_ = false;
   kept_ = Kept::kNothing;
   bindings_.clear();
@@ -354,8 +356,7 @@ int16_t Cursor::CompileAndExecute(const char* text) {
   const std::lock_guard<std::mutex> lock(calls_);
   if (const int16_t code = Alive()) return code;
   if (text == nullptr) return STANDIN_SQL_ERROR;
-  sqlite3_finalize(statement_);
-  statement_ = nullptr;
+  ResetStatement(true);
   isSelect_ = false;
   kept_ = Kept::kNothing;
   bindings_.clear();
@@ -409,6 +410,20 @@ int16_t Cursor::Step() {
   return 0;
 }
 
+void Cursor::ResetStatement(bool finalize) {
+  if (statement_ == nullptr) return;
+  const bool mayCommit =
+      sqlite3_stmt_busy(statement_) != 0 && sqlite3_stmt_readonly(statement_) == 0;
+  if (finalize) {
+    sqlite3_finalize(statement_);
+    statement_ = nullptr;
+  } else {
+    sqlite3_reset(statement_);
+  }
+  uint64_t* const commits = catalogue_.CommitCounter();
+  if (mayCommit && commits != nullptr) __atomic_add_fetch(commits, 1, __ATOMIC_ACQ_REL);
+}
+
 void Cursor::DropKept() {
   if (kept_ == Kept::kNothing) return;
   kept_ = Kept::kNothing;
@@ -428,7 +443,7 @@ int16_t Cursor::Execute() {
     return 0;
   }
   kept_ = Kept::kNothing;
-  sqlite3_reset(statement_);
+  ResetStatement(false);
   return isSelect_ ? int16_t{0} : Step();
 }
 
@@ -486,7 +501,7 @@ int16_t Cursor::Commit() {
   const std::lock_guard<std::mutex> lock(calls_);
   if (const int16_t code = Alive()) return code;
   kept_ = Kept::kNothing;
-  if (statement_ != nullptr) sqlite3_reset(statement_);
+  ResetStatement(false);
   if (sqlite3_get_autocommit(db_) != 0) return 0;
   const int code = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
   return code == SQLITE_OK ? int16_t{0} : Failed(code, db_);
@@ -498,7 +513,7 @@ int16_t Cursor::Load(const char* command) {
   std::string file;
   if (!ParseLoadCommand(command, &file)) return Report(STANDIN_BAD_COMMAND, kCommandForms);
   kept_ = Kept::kNothing;
-  if (statement_ != nullptr) sqlite3_reset(statement_);
+  ResetStatement(false);
   return RunScript(db_, file);
 }
 
@@ -508,7 +523,7 @@ int16_t Cursor::Unload(const char* command) {
   std::string file;
   if (!ParseUnloadCommand(command, &file)) return Report(STANDIN_BAD_COMMAND, kCommandForms);
   kept_ = Kept::kNothing;
-  if (statement_ != nullptr) sqlite3_reset(statement_);
+  ResetStatement(false);
   return WriteUnloadScript(db_, file);
 }
 
@@ -516,7 +531,7 @@ int16_t Cursor::ReleaseLog() {
   const std::lock_guard<std::mutex> lock(calls_);
   if (const int16_t code = Alive()) return code;
   kept_ = Kept::kNothing;
-  if (statement_ != nullptr) sqlite3_reset(statement_);
+  ResetStatement(false);
   sqlite3_stmt* checkpoint = nullptr;
   if (sqlite3_prepare_v2(db_, "PRAGMA wal_checkpoint(TRUNCATE)", -1, &checkpoint, nullptr) !=
       SQLITE_OK) {

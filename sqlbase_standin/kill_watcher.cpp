@@ -61,16 +61,20 @@ Catalogue* CatalogueOf(Watcher& self, const std::string& server) {
 // next look: the watcher never waits for a connection, which may be waiting for the watcher
 // to let it go. A busy client needs none of this anyway: its next call finds the kill and
 // closes the connection. False when it has to be tried again.
-bool RollBack(const Watched& connection) {
+bool RollBack(const Watched& connection, uint64_t* commits) {
   if (!connection.calls->try_lock()) {
     sqlite3_interrupt(connection.db);
     return false;
   }
   // Statements go back to their start first: an interrupt aimed at one of them is forgotten
-  // only once none runs, and the rollback must not meet it.
+  // only once none runs, and the rollback must not meet it. A write whose rows were fetched in
+  // part commits here, where SQLite calls no WAL hook: it is counted as the hook would.
   for (sqlite3_stmt* statement = nullptr;
        (statement = sqlite3_next_stmt(connection.db, statement)) != nullptr;) {
+    const bool mayCommit =
+        sqlite3_stmt_busy(statement) != 0 && sqlite3_stmt_readonly(statement) == 0;
     sqlite3_reset(statement);
+    if (mayCommit && commits != nullptr) __atomic_add_fetch(commits, 1, __ATOMIC_ACQ_REL);
   }
   if (sqlite3_get_autocommit(connection.db) == 0) {
     sqlite3_exec(connection.db, "ROLLBACK", nullptr, nullptr, nullptr);
@@ -88,7 +92,7 @@ void Look(Watcher& self, Watched& connection) {
   if (signalled && signals == connection.seenSignals) return;
   const int16_t state = catalogue->StateOf(connection.id);
   if (state == STANDIN_CONNECTION_KILLED || state == STANDIN_SERVER_TERMINATED) {
-    if (!RollBack(connection)) return;
+    if (!RollBack(connection, catalogue->CommitCounter())) return;
     // A drop need no longer wait for it: the connection will never write again, as its next
     // call finds the counter moved and fails.
     if (state == STANDIN_CONNECTION_KILLED) catalogue->Released(connection.id);

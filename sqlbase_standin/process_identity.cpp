@@ -6,6 +6,7 @@
 #include <pthread.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -68,7 +69,24 @@ using Key = std::pair<int64_t, int64_t>;
 struct Watch {
   int descriptor;
   uint64_t wanted;  // the last call that asked about it
+  // What the descriptor was when opened: a host that closes a descriptor it does not own may
+  // find the number reused by its next file, which would read as a process that ended.
+  dev_t device;
+  ino_t inode;
 };
+
+// Whether the descriptor is still the one opened for the watch; only then may it be closed, and
+// its readiness taken for the process's end.
+bool StillOurs(const Watch& watch) {
+  struct stat info {};
+  return fstat(watch.descriptor, &info) == 0 && info.st_dev == watch.device &&
+         info.st_ino == watch.inode;
+}
+
+// Forgets a watch, closing its descriptor only while it is still ours.
+void CloseWatch(const Watch& watch) {
+  if (StillOurs(watch)) close(watch.descriptor);
+}
 
 // More than one server has connections, but never more than a quarter of the descriptors the
 // host may open: the host's own files come first.
@@ -134,7 +152,7 @@ void ForgetUnwanted() {
     if (watch->second.wanted == calls) {
       ++watch;
     } else {
-      close(watch->second.descriptor);
+      CloseWatch(watch->second);
       watch = watches.erase(watch);
     }
   }
@@ -195,7 +213,13 @@ std::vector<bool> AreAlive(const std::vector<ProcessIdentity>& processes) {
         verdicts[key] = true;
         continue;
       }
-      watch = watches.emplace(key, Watch{descriptor, calls}).first;
+      struct stat info {};
+      if (fstat(descriptor, &info) != 0) {
+        close(descriptor);
+        verdicts[key] = IsAlive(process);
+        continue;
+      }
+      watch = watches.emplace(key, Watch{descriptor, calls, info.st_dev, info.st_ino}).first;
     }
     watch->second.wanted = calls;
     verdicts[key] = true;
@@ -207,11 +231,18 @@ std::vector<bool> AreAlive(const std::vector<ProcessIdentity>& processes) {
     ready = polled.empty() ? 0 : poll(polled.data(), polled.size(), 0);
   } while (ready < 0 && errno == EINTR);
   for (std::size_t i = 0; i < polled.size(); ++i) {
-    const bool ended =
-        ready < 0 ? !IsAlive({polledKeys[i].first, polledKeys[i].second}) : polled[i].revents != 0;
+    const ProcessIdentity process{polledKeys[i].first, polledKeys[i].second};
+    const bool ended = ready < 0 ? !IsAlive(process) : polled[i].revents != 0;
     if (!ended) continue;
-    verdicts[polledKeys[i]] = false;
-    close(polled[i].fd);
+    // An end is rare and worth one look at /proc: a descriptor that a host closed and whose
+    // number went to another file of its own may read as ended too (where process descriptors
+    // share their inode with other such files, even one that seems ours). Without a start time
+    // to compare, the descriptor's word stands.
+    const Watch& watch = watches.at(polledKeys[i]);
+    const bool ours = StillOurs(watch);
+    const bool alive = ours && process.started == 0 ? false : IsAlive(process);
+    verdicts[polledKeys[i]] = alive;
+    if (ours && !alive) close(watch.descriptor);
     watches.erase(polledKeys[i]);
   }
   std::vector<bool> alive;

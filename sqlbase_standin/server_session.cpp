@@ -110,9 +110,18 @@ int16_t CopyDatabase(const std::string& from, const std::string& draft, int file
                                         nullptr) != SQLITE_OK)) {
     code = STANDIN_FILE_ERROR;
   }
+  // Its own words, so that an earlier failure's text is not taken for this one's (a full disk).
+  std::string message;
+  if (code != 0) {
+    message = "cannot copy " + from + " into " + draft + ": SQLite: " + sqlite3_errmsg(copy) +
+              " (reading: " + sqlite3_errmsg(source) + ")";
+  }
   sqlite3_close(source);
-  if (sqlite3_close(copy) != SQLITE_OK && code == 0) code = STANDIN_FILE_ERROR;
-  return code;
+  if (sqlite3_close(copy) != SQLITE_OK && code == 0) {
+    code = STANDIN_FILE_ERROR;
+    message = "cannot close the copy " + draft;
+  }
+  return code == 0 ? code : Report(code, message);
 }
 
 // Not a return code: a killed connection has yet to let go of the database.

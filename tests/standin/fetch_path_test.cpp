@@ -172,6 +172,26 @@ TEST_F(StandinKeptRowTest, ACommitElsewhereBetweenDescribingAndExecutingIsSeen) 
             Rows{{"41"}});
   EXPECT_EQ(Select(statement, true, [&] { calls::Run(other, "DELETE FROM t WHERE a > 40"); }).rows,
             Rows{{"40"}});
+  // The hook that counts commits stays in place: a setting that would replace it is refused.
+  EXPECT_EQ(sqlwntm_CompileAndExecute(other, "PRAGMA wal_autocheckpoint = 100", 0),
+            STANDIN_SQL_ERROR);
+  EXPECT_EQ(sqlwntm_CompileAndExecute(other, "PRAGMA main.wal_autocheckpoint(0)", 0),
+            STANDIN_SQL_ERROR);
+  EXPECT_EQ(Select(statement, true, [&] { calls::Run(other, "INSERT INTO t(a) VALUES(41)"); }).rows,
+            Rows{{"41"}});
+  // A write whose rows are fetched in part commits when it is put back to its start.
+  EXPECT_EQ(Select(statement, true,
+                   [&] {
+                     char value[64];
+                     EXPECT_EQ(sqlwntm_CompileAndExecute(
+                                   other, "INSERT INTO t(a) VALUES(42), (43) RETURNING a", 0),
+                               0);
+                     EXPECT_EQ(sqlwntm_SelectBuffer(other, 1, 2, value, 63, 0, 0, 0), 0);
+                     EXPECT_EQ(sqlwntm_Next(other), 0);
+                     EXPECT_EQ(sqlwntm_Commit(other), 0);
+                   })
+                .rows,
+            Rows{{"43"}});
   EXPECT_EQ(sqlwntm_CursorDisconnect(other), 0);
 }
 

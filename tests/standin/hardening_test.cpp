@@ -271,12 +271,17 @@ TEST_F(StandinHardeningTest, ABackupThatCannotWriteEverythingFailsAndLeavesTheEa
   rlimit small = before;
   small.rlim_cur = 512 * 1024;
   void (*signalBefore)(int) = signal(SIGXFSZ, SIG_IGN);
+  EXPECT_EQ(sqlwntm_BackupSnapShot(server, "SALES", 0, Path("none").c_str(), 0, 1, 1),
+            STANDIN_FILE_ERROR);
   ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
   const int16_t code = sqlwntm_BackupSnapShot(server, "SALES", 0, folder.c_str(), 0, 1, 1);
   setrlimit(RLIMIT_FSIZE, &before);
   signal(SIGXFSZ, signalBefore);
 
   EXPECT_EQ(code, STANDIN_FILE_ERROR);
+  // Its own words, not those of the thread's failure before it.
+  const char* message = standin_last_message(STANDIN_FILE_ERROR);
+  EXPECT_THAT(message == nullptr ? "" : message, ::testing::HasSubstr("cannot copy"));
   std::ifstream kept(folder + "/SALES.db", std::ios::binary);
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), std::istreambuf_iterator<char>()),
             earlierBytes);

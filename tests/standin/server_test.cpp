@@ -1,9 +1,11 @@
 // The stand-in's servers, catalogue and connection registry, called directly.
+#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <sqlite3.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <set>
 
@@ -17,6 +19,19 @@ using ::testing::IsEmpty;
 namespace {
 
 using StandinServerTest = ScratchRootTest;
+
+// The lowest descriptor of this process that watches a running process (its information has
+// a "Pid:" line with a process id; one that ended reads -1), or -1.
+int WatchOfARunningProcess() {
+  for (int descriptor = 3; descriptor < 1024; ++descriptor) {
+    std::ifstream information("/proc/self/fdinfo/" + std::to_string(descriptor));
+    std::string line;
+    while (std::getline(information, line)) {
+      if (line.rfind("Pid:", 0) == 0 && std::atoi(line.c_str() + 4) > 0) return descriptor;
+    }
+  }
+  return -1;
+}
 
 TEST_F(StandinServerTest, ConnectingNeedsAnExistingRunningServerAndItsPassword) {
   uint16_t handle = 0;
@@ -175,6 +190,17 @@ TEST_F(StandinServerTest, ConnectionsOfAnotherProcessAreListedKilledAndForgotten
 
   HeldConnection crashing("SALES");
   ASSERT_TRUE(crashing.Connected());
+  EXPECT_EQ(calls::ActiveCursors(server).size(), 2u);
+  // A host that closes a descriptor it does not own (the stand-in's watch of that process),
+  // whose next file takes the number, still sees the process's connection, and keeps its file.
+  const int descriptor = WatchOfARunningProcess();
+  ASSERT_GE(descriptor, 0);
+  close(descriptor);
+  const int file = open(Path("host-file").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  EXPECT_EQ(file, descriptor);
+  EXPECT_EQ(calls::ActiveCursors(server).size(), 2u);
+  EXPECT_EQ(fcntl(file, F_GETFD), FD_CLOEXEC);
+  close(file);
   EXPECT_EQ(calls::ActiveCursors(server).size(), 2u);
   crashing.Crash();
   EXPECT_EQ(calls::ActiveCursors(server).size(), 1u);
