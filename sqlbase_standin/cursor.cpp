@@ -363,6 +363,7 @@ int16_t Cursor::CompileAndExecute(const char* text) {
   storageClasses_.clear();
   rowCount_ = 0;
   fetching_ = false;
+  ended_ = false;
 
   bool handled = false;
   std::string normalised = Normalised(text);
@@ -436,6 +437,7 @@ int16_t Cursor::Execute() {
   if (statement_ == nullptr) return STANDIN_NO_STATEMENT;
   rowCount_ = 0;
   fetching_ = false;
+  ended_ = false;
   // Described and not fetched from: the statement stands at its first row, which is where
   // running it again would bring it, unless a database of the server has had a commit since.
   uint64_t commits = 0;
@@ -455,9 +457,13 @@ int16_t Cursor::Fetch() {
   const Kept kept = kept_;
   kept_ = Kept::kNothing;
   // The statement is left at its end, as a step that found no more rows leaves it.
-  if (kept == Kept::kNoRows) return 1;
+  if (kept == Kept::kNoRows) ended_ = true;
+  if (ended_) return 1;
   const int step = kept == Kept::kFirstRow ? SQLITE_ROW : sqlite3_step(statement_);
-  if (step == SQLITE_DONE) return 1;
+  if (step == SQLITE_DONE) {
+    ended_ = true;
+    return 1;
+  }
   if (step != SQLITE_ROW) {
     sqlite3_reset(statement_);
     return Failed(step, db_);

@@ -84,6 +84,9 @@ class Cursor {
   sqlite3_stmt* statement_ = nullptr;
   bool isSelect_ = false;
   bool fetching_ = false;
+  // The rows have run out: later fetches find the end again rather than stepping the statement,
+  // which SQLite would put back to its start and run afresh.
+  bool ended_ = false;
   Kept kept_ = Kept::kNothing;
   // The server's commit counter before the look: the kept row stands while it does.
   uint64_t keptCommits_ = 0;

@@ -129,6 +129,9 @@ TEST_F(StandinKeptRowTest, ADescribedSelectRunsOnceWithTheRowsItAlwaysHad) {
     described.types.clear();
     EXPECT_EQ(described, plain) << statement;
     EXPECT_EQ(described.end, 1);
+    // Past the end the end stays: the select does not start over.
+    EXPECT_EQ(sqlwntm_Next(cursor_), 1) << statement;
+    EXPECT_EQ(countedCalls, kRows) << statement;
   }
   // Without the execute in between as well.
   countedCalls = 0;
