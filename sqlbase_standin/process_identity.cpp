@@ -242,7 +242,8 @@ std::vector<bool> AreAlive(const std::vector<ProcessIdentity>& processes) {
     const bool ours = StillOurs(watch);
     const bool alive = ours && process.started == 0 ? false : IsAlive(process);
     verdicts[polledKeys[i]] = alive;
-    if (ours && !alive) close(watch.descriptor);
+    // Forgotten either way; one that lives is watched afresh when next asked about.
+    if (ours) close(watch.descriptor);
     watches.erase(polledKeys[i]);
   }
   std::vector<bool> alive;
