@@ -449,4 +449,18 @@ int16_t Catalogue::Kill(int process) {
   return code;
 }
 
+void RaiseCommits(uint64_t* counter) {
+  if (counter != nullptr) __atomic_add_fetch(counter, 1, __ATOMIC_ACQ_REL);
+}
+
+void EndStatement(sqlite3_stmt* statement, bool finalize, uint64_t* counter) {
+  const bool mayCommit = sqlite3_stmt_busy(statement) != 0 && sqlite3_stmt_readonly(statement) == 0;
+  if (finalize) {
+    sqlite3_finalize(statement);
+  } else {
+    sqlite3_reset(statement);
+  }
+  if (mayCommit) RaiseCommits(counter);
+}
+
 }  // namespace standin

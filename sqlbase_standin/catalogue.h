@@ -113,6 +113,14 @@ class Catalogue {
   std::string server_;
 };
 
+// Raises a server's commit counter (Catalogue::CommitCounter); a null one is none to raise.
+void RaiseCommits(uint64_t* counter);
+
+// Puts a statement back to its start, or finalizes it. A write stopped part way (the rows of
+// INSERT ... RETURNING fetched in part) commits here, where SQLite calls no WAL hook, so the
+// counter is raised for it as the hook would: kept rows elsewhere see it.
+void EndStatement(sqlite3_stmt* statement, bool finalize, uint64_t* counter);
+
 }  // namespace standin
 
 #endif  // QUILLET_SQLBASE_STANDIN_CATALOGUE_H

@@ -162,7 +162,7 @@ void Confine(sqlite3* db) {
 // own hook, which this one replaces, would.
 int CountCommit(void* counter, sqlite3* db, const char* name, int pages) {
   constexpr int kCheckpointPages = 1000;
-  if (counter != nullptr) __atomic_add_fetch(static_cast<uint64_t*>(counter), 1, __ATOMIC_ACQ_REL);
+  RaiseCommits(static_cast<uint64_t*>(counter));
   if (pages >= kCheckpointPages) sqlite3_wal_checkpoint(db, name);
   return SQLITE_OK;
 }
@@ -413,16 +413,8 @@ int16_t Cursor::Step() {
 
 void Cursor::ResetStatement(bool finalize) {
   if (statement_ == nullptr) return;
-  const bool mayCommit =
-      sqlite3_stmt_busy(statement_) != 0 && sqlite3_stmt_readonly(statement_) == 0;
-  if (finalize) {
-    sqlite3_finalize(statement_);
-    statement_ = nullptr;
-  } else {
-    sqlite3_reset(statement_);
-  }
-  uint64_t* const commits = catalogue_.CommitCounter();
-  if (mayCommit && commits != nullptr) __atomic_add_fetch(commits, 1, __ATOMIC_ACQ_REL);
+  EndStatement(statement_, finalize, catalogue_.CommitCounter());
+  if (finalize) statement_ = nullptr;
 }
 
 void Cursor::DropKept() {

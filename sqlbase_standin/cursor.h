@@ -67,9 +67,7 @@ class Cursor {
   // once: the first row (its values still in the statement), or the end when it had none.
   enum class Kept { kNothing, kFirstRow, kNoRows };
 
-  // Puts the statement back to its start, or finalizes it. A write stopped part way (the rows
-  // of INSERT ... RETURNING fetched in part) commits here, where SQLite calls no WAL hook, so
-  // the server's commit counter is raised for it as the hook would: kept rows elsewhere see it.
+  // EndStatement on the connection's statement, if it has one.
   void ResetStatement(bool finalize);
 
   // Before anything else runs on the connection: the statement goes back to its start and

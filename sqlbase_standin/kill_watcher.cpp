@@ -67,14 +67,10 @@ bool RollBack(const Watched& connection, uint64_t* commits) {
     return false;
   }
   // Statements go back to their start first: an interrupt aimed at one of them is forgotten
-  // only once none runs, and the rollback must not meet it. A write whose rows were fetched in
-  // part commits here, where SQLite calls no WAL hook: it is counted as the hook would.
+  // only once none runs, and the rollback must not meet it.
   for (sqlite3_stmt* statement = nullptr;
        (statement = sqlite3_next_stmt(connection.db, statement)) != nullptr;) {
-    const bool mayCommit =
-        sqlite3_stmt_busy(statement) != 0 && sqlite3_stmt_readonly(statement) == 0;
-    sqlite3_reset(statement);
-    if (mayCommit && commits != nullptr) __atomic_add_fetch(commits, 1, __ATOMIC_ACQ_REL);
+    EndStatement(statement, false, commits);
   }
   if (sqlite3_get_autocommit(connection.db) == 0) {
     sqlite3_exec(connection.db, "ROLLBACK", nullptr, nullptr, nullptr);
