@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <gmock/gmock.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -206,6 +207,15 @@ TEST_F(StandinServerTest, ConnectionsOfAnotherProcessAreListedKilledAndForgotten
   EXPECT_EQ(calls::ActiveCursors(server).size(), 1u);
   EXPECT_EQ(sqlwntm_DropDatabase(server, "SALES", 0), 0);
   sqlwntm_Disconnect(server);
+}
+
+TEST_F(StandinServerTest, TheCataloguesLogStaysSmallWhileAConnectionIsHeld) {
+  const uint16_t held = calls::NewDatabase("SALES");
+  for (int i = 0; i < 300; ++i) sqlwntm_CursorDisconnect(calls::Cursor("SALES/SYSADM/SYSADM"));
+  struct stat log {};
+  ASSERT_EQ(stat(Path("srv/standin.catalogue-wal").c_str(), &log), 0);
+  EXPECT_LE(log.st_size, 512 * 1024);
+  sqlwntm_CursorDisconnect(held);
 }
 
 TEST_F(StandinServerTest, ParallelProcessesShareTheCatalogueAndTheProcessNumbers) {
