@@ -38,6 +38,10 @@ int16_t Failed(int sqliteCode, sqlite3* db) {
                 std::string("SQLite: ") + sqlite3_errmsg(db));
 }
 
+bool IsEnd(int16_t code) {
+  return code == STANDIN_CONNECTION_KILLED || code == STANDIN_SERVER_TERMINATED;
+}
+
 // Upper case, blanks folded to one, no trailing semicolon: the form the fixed statements are
 // recognised in.
 std::string Normalised(const char* text) {
@@ -214,7 +218,8 @@ int16_t Cursor::Connect(const char* connectText) {
   }
   registered_ = true;
   database_ = database;
-  WatchForKill(this, db_, &calls_, server, registryId_, seenSignals_);
+  stopped_ = false;
+  WatchForKill(this, db_, &calls_, &stopped_, server, registryId_, seenSignals_);
   return 0;
 }
 
@@ -227,6 +232,7 @@ int16_t Cursor::OpenDatabase(const std::string& path) {
   }
   Confine(db_);
   sqlite3_wal_hook(db_, CountCommit, catalogue_.CommitCounter());
+  sqlite3_commit_hook(db_, RefuseEndedCommit, this);
   parameters_ = kSessionDefaults;
   ApplyLockWait();
   // Reading once attaches the connection to the database and its log for as long as it is
@@ -270,20 +276,39 @@ int16_t Cursor::Disconnect() {
 int16_t Cursor::Alive() {
   if (endCode_ != 0) return endCode_;
   if (db_ == nullptr) return STANDIN_BAD_HANDLE;
+  const int16_t code = Ended();
+  return IsEnd(code) ? Finish(code) : code;
+}
+
+int16_t Cursor::Ended() {
   uint64_t signals = 0;
   const bool signalled = catalogue_.ReadSignals(&signals);
-  if (signalled && signals == seenSignals_) return 0;
-  if (const int16_t code = catalogue_.StateOf(registryId_)) {
-    if (code == STANDIN_CONNECTION_KILLED || code == STANDIN_SERVER_TERMINATED) {
-      endCode_ = code;
-      CloseDatabase();
-      // From now on the killed connection no longer keeps its database from being dropped.
-      if (code == STANDIN_CONNECTION_KILLED) catalogue_.Released(registryId_);
-    }
-    return code;
-  }
-  if (signalled) seenSignals_ = signals;
-  return 0;
+  if (!stopped_ && signalled && signals == seenSignals_) return 0;
+  const int16_t code = catalogue_.StateOf(registryId_);
+  if (IsEnd(code)) stopped_ = true;
+  if (code == 0 && signalled) seenSignals_ = signals;
+  return code;
+}
+
+int16_t Cursor::Finish(int16_t code) {
+  endCode_ = code;
+  CloseDatabase();
+  // From now on the killed connection no longer keeps its database from being dropped.
+  if (code == STANDIN_CONNECTION_KILLED) catalogue_.Released(registryId_);
+  return code;
+}
+
+int16_t Cursor::FailedCall(int sqliteCode) {
+  // SQLite's message first: looking at the catalogue does not touch it, but closing would.
+  const int16_t failed = Failed(sqliteCode, db_);
+  const int16_t code = Ended();
+  return IsEnd(code) ? Finish(code) : failed;
+}
+
+int Cursor::RefuseEndedCommit(void* self) {
+  auto* cursor = static_cast<Cursor*>(self);
+  // The watcher, rolling the connection back, has set the flag before it resets anything.
+  return cursor->stopped_ || IsEnd(cursor->Ended()) ? 1 : 0;
 }
 
 void Cursor::ApplyLockWait() {
@@ -334,19 +359,20 @@ int16_t Cursor::RunSpecial(const std::string& statement, bool* handled) {
   *handled = true;
   if (statement == "UPDATE STATISTICS ON DATABASE") {
     const int code = sqlite3_exec(db_, "ANALYZE", nullptr, nullptr, nullptr);
-    return code == SQLITE_OK ? int16_t{0} : Failed(code, db_);
+    return code == SQLITE_OK ? int16_t{0} : FailedCall(code);
   }
   if (statement == "LOCK DATABASE") {
     // The lock is a write transaction that no other connection, in any process, can start
     // until it ends: their writes and locks wait for the lock wait, then fail.
     if (sqlite3_get_autocommit(db_) == 0) return STANDIN_SQL_ERROR;
     const int code = sqlite3_exec(db_, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr);
-    return code == SQLITE_OK ? int16_t{0} : Failed(code, db_);
+    return code == SQLITE_OK ? int16_t{0} : FailedCall(code);
   }
   if (statement == "UNLOCK DATABASE") {
-    if (sqlite3_get_autocommit(db_) != 0) return 0;
-    const int code = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
-    return code == SQLITE_OK ? int16_t{0} : Failed(code, db_);
+    // The lock ends with the unit it guards, at the commit that follows: committing here
+    // would let a kill or a full disk between the two make the commit's report untrue (a
+    // failure for work that stays, or success for work that is gone).
+    return 0;
   }
   *handled = false;
   return 0;
@@ -406,7 +432,7 @@ int16_t Cursor::Step() {
   while ((code = sqlite3_step(statement_)) == SQLITE_ROW) {
   }
   sqlite3_reset(statement_);
-  if (code != SQLITE_DONE) return Failed(code, db_);
+  if (code != SQLITE_DONE) return FailedCall(code);
   rowCount_ = sqlite3_changes(db_);
   return 0;
 }
@@ -458,7 +484,7 @@ int16_t Cursor::Fetch() {
   }
   if (step != SQLITE_ROW) {
     sqlite3_reset(statement_);
-    return Failed(step, db_);
+    return FailedCall(step);
   }
   ++rowCount_;
   const int bound = static_cast<int>(bindings_.size());
@@ -502,7 +528,14 @@ int16_t Cursor::Commit() {
   ResetStatement(false);
   if (sqlite3_get_autocommit(db_) != 0) return 0;
   const int code = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
-  return code == SQLITE_OK ? int16_t{0} : Failed(code, db_);
+  if (code == SQLITE_OK) return 0;
+  const int16_t failed = FailedCall(code);
+  // A unit whose commit failed is gone whole, its lock too: nothing of it may be committed
+  // later by a call that reports something else.
+  if (db_ != nullptr && sqlite3_get_autocommit(db_) == 0) {
+    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+  }
+  return failed;
 }
 
 int16_t Cursor::Load(const char* command) {
@@ -512,7 +545,13 @@ int16_t Cursor::Load(const char* command) {
   if (!ParseLoadCommand(command, &file)) return Report(STANDIN_BAD_COMMAND, kCommandForms);
   kept_ = Kept::kNothing;
   ResetStatement(false);
-  return RunScript(db_, file);
+  const int16_t code = RunScript(db_, file, [this] {
+    const int16_t end = Ended();
+    return IsEnd(end) ? end : int16_t{0};
+  });
+  if (code == 0) return 0;
+  const int16_t end = Ended();
+  return IsEnd(end) ? Finish(end) : code;
 }
 
 int16_t Cursor::Unload(const char* command) {

@@ -4,6 +4,7 @@
 
 #include <sqlite3.h>
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <mutex>
@@ -57,6 +58,18 @@ class Cursor {
   // Every call but Disconnect starts here: a killed connection, or one of a server that was
   // terminated, lets go of its database and fails from then on.
   int16_t Alive();
+  // 0 while the connection may go on, else STANDIN_CONNECTION_KILLED or
+  // STANDIN_SERVER_TERMINATED (or the catalogue's failure to tell); closes nothing.
+  int16_t Ended();
+  // The end of a killed or terminated connection: it lets go of its database, and every call
+  // from now on fails with code.
+  int16_t Finish(int16_t code);
+  // What a failed SQLite call reports: the connection's end when it was killed meanwhile (the
+  // failure was the kill's interrupt or its refused commit), else SQLite's failure.
+  int16_t FailedCall(int sqliteCode);
+  // SQLite's commit hook: no commit of a killed connection, or of a terminated server's, goes
+  // through, however late the kill came in its call.
+  static int RefuseEndedCommit(void* self);
   int16_t RunSpecial(const std::string& statement, bool* handled);
   int16_t Step();
   int16_t OpenDatabase(const std::string& path);
@@ -100,6 +113,9 @@ class Cursor {
   uint64_t seenSignals_ = 0;
   bool registered_ = false;
   int16_t endCode_ = 0;
+  // Set for good, by the connection itself or by the kill watcher, once it was found killed
+  // or its server terminated.
+  std::atomic<bool> stopped_{false};
 };
 
 }  // namespace standin

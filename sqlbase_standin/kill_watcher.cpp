@@ -20,6 +20,7 @@ constexpr std::chrono::milliseconds kLookEvery{100};
 struct Watched {
   sqlite3* db;
   std::mutex* calls;
+  std::atomic<bool>* ended;
   std::string server;
   int64_t id;
   uint64_t seenSignals;
@@ -88,6 +89,9 @@ void Look(Watcher& self, Watched& connection) {
   if (signalled && signals == connection.seenSignals) return;
   const int16_t state = catalogue->StateOf(connection.id);
   if (state == STANDIN_CONNECTION_KILLED || state == STANDIN_SERVER_TERMINATED) {
+    // Before the rollback: from here on no commit of the connection goes through, not even
+    // the one that resetting a write stopped part way would make.
+    connection.ended->store(true);
     if (!RollBack(connection, catalogue->CommitCounter())) return;
     // A drop need no longer wait for it: the connection will never write again, as its next
     // call finds the counter moved and fails.
@@ -136,11 +140,11 @@ Watcher& TheWatcher() {
 
 }  // namespace
 
-void WatchForKill(const void* connection, sqlite3* db, std::mutex* calls, const std::string& server,
-                  int64_t id, uint64_t seenSignals) {
+void WatchForKill(const void* connection, sqlite3* db, std::mutex* calls, std::atomic<bool>* ended,
+                  const std::string& server, int64_t id, uint64_t seenSignals) {
   Watcher& self = TheWatcher();
   std::lock_guard<std::mutex> lock(self.mutex);
-  self.watched[connection] = {db, calls, server, id, seenSignals, false};
+  self.watched[connection] = {db, calls, ended, server, id, seenSignals, false};
   if (self.running) return;
   // The thread of an earlier round has ended or is about to: it only returns from here on.
   if (self.thread.joinable()) self.thread.join();

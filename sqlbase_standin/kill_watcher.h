@@ -10,6 +10,7 @@
 
 #include <sqlite3.h>
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -18,9 +19,12 @@ namespace standin {
 
 // From the end of a successful connect on. calls is held by the connection through every call
 // on db, and never while it waits for anything but itself; seenSignals is the kill counter the
-// connection read before registering as id.
-void WatchForKill(const void* connection, sqlite3* db, std::mutex* calls, const std::string& server,
-                  int64_t id, uint64_t seenSignals);
+// connection read before registering as id. ended is set, for good, as soon as the watcher
+// finds the connection killed or its server terminated: unlike an interrupt, which SQLite
+// forgets when the next statement starts, the connection meets it at its next statement and
+// at every commit.
+void WatchForKill(const void* connection, sqlite3* db, std::mutex* calls, std::atomic<bool>* ended,
+                  const std::string& server, int64_t id, uint64_t seenSignals);
 // Before the connection's database closes (calls may be held); once it returns, the watcher
 // no longer touches the connection, its database or its mutex.
 void StopWatching(const void* connection);

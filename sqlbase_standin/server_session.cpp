@@ -12,6 +12,7 @@
 
 #include "client/reply_layouts.h"
 #include "combining_vfs.h"
+#include "database_file.h"
 #include "handle_table.h"
 #include "last_message.h"
 #include "sqlite_statement.h"
@@ -38,10 +39,11 @@ void RemoveDatabaseFiles(const std::string& path) {
 // Opens an existing database file and makes sure it is one; the log goes to a separate file
 // so that readers and backups go on while one connection writes.
 int16_t PrepareDatabaseFile(const std::string& path, int flags) {
+  int16_t code = CheckNoForeignLog(path);
+  if (code != 0) return code;
   sqlite3* db = nullptr;
-  int16_t code = 0;
   // An installed file may come from anywhere: it becomes the user's alone, as a created one.
-  for (const char* suffix : {"", "-wal", "-shm"}) chmod((path + suffix).c_str(), 0600);
+  chmod(path.c_str(), 0600);
   if (sqlite3_open_v2(path.c_str(), &db, flags, nullptr) != SQLITE_OK) {
     code = STANDIN_FILE_ERROR;
   } else if (sqlite3_exec(db, "PRAGMA schema_version; PRAGMA journal_mode=WAL", nullptr, nullptr,
@@ -226,8 +228,11 @@ int16_t ServerSession::TryRemoveFromCatalogue(const char* database, bool removeF
   if (code == 0 && releasing) code = kReleasing;
   if (code == 0) code = catalogue_.RemoveDatabase(database);
   // Inside the transaction: no connection can open the file, nor install take it back, between
-  // its leaving the catalogue and its removal.
-  if (code == 0 && removeFiles) RemoveDatabaseFiles(DatabasePath(catalogue_.Server(), database));
+  // its leaving the catalogue and its removal. A deinstalled file is whole on its own, with no
+  // log left to be replayed over whatever is later put in its place.
+  const std::string path = DatabasePath(catalogue_.Server(), database);
+  if (code == 0 && removeFiles) RemoveDatabaseFiles(path);
+  if (code == 0 && !removeFiles) code = FoldLogIn(path);
   return catalogue_.End(code);
 }
 
@@ -301,7 +306,14 @@ int16_t ServerSession::Kill(int32_t process) {
 
 int16_t ServerSession::Terminate() {
   if (const int16_t code = Running()) return code;
-  return catalogue_.SetRunning(false);
+  if (const int16_t code = catalogue_.SetRunning(false)) return code;
+  // From the state's change on, no commit of the server's connections goes through; one that
+  // was under way holds its database's write lock, and is waited out here, so that once the
+  // call returns no database of the server changes.
+  std::vector<std::string> names;
+  catalogue_.DatabaseNames(&names);
+  for (const std::string& name : names) WaitOutWriters(DatabasePath(catalogue_.Server(), name));
+  return 0;
 }
 
 int16_t ServerSession::DatabaseNames(const char* server, char* buffer, int32_t size) {

@@ -189,7 +189,7 @@ class ScriptFile {
   }
 
   // Runs the statements in order; on a failure says which line of the file it was on.
-  int Run(sqlite3* db, std::string* where, int16_t* fileCode) {
+  int Run(sqlite3* db, const ScriptStop& stop, std::string* where, int16_t* fileCode) {
     if (lseek(in_, 0, SEEK_SET) != 0) {
       *fileCode = Report(STANDIN_FILE_ERROR, "cannot read the script " + SystemReason(file_));
       return SQLITE_ERROR;
@@ -246,6 +246,13 @@ class ScriptFile {
       const char* statementStart = base;
       while (std::isspace(static_cast<unsigned char>(*statementStart))) ++statementStart;
       if (code == SQLITE_OK && statement != nullptr) {
+        // A kill between two statements is met here: SQLite forgets an interrupt once the
+        // statement it was aimed at has ended.
+        if (const int16_t stopped = stop()) {
+          sqlite3_finalize(statement);
+          *fileCode = stopped;
+          return SQLITE_ABORT;
+        }
         while ((code = sqlite3_step(statement)) == SQLITE_ROW) {
         }
         if (code == SQLITE_DONE) code = SQLITE_OK;
@@ -326,29 +333,42 @@ thread_local bool runningScript = false;
 
 bool RunningScript() { return runningScript; }
 
-int16_t RunScript(sqlite3* db, const std::string& file) {
+int16_t RunScript(sqlite3* db, const std::string& file, const ScriptStop& stop) {
   ScriptFile script(file);
   if (const int16_t code = script.Check()) return code;
-  // A savepoint nests inside the transaction of a database lock and is a transaction of its
-  // own outside one.
-  const std::string savepoint = kScriptSavepoint;
-  if (sqlite3_exec(db, ("SAVEPOINT " + savepoint).c_str(), nullptr, nullptr, nullptr) !=
-      SQLITE_OK) {
+  // Taken as a writer from the start, so that it waits for other writers as any write does:
+  // a script that read first would fail at once once another connection had written.
+  const bool ownUnit = sqlite3_get_autocommit(db) != 0;
+  if (ownUnit && sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) {
     return Failed(sqlite3_errcode(db), db);
   }
-  std::string where;
-  int16_t fileCode = 0;
-  runningScript = true;
-  const int code = script.Run(db, &where, &fileCode);
-  runningScript = false;
-  if (code != SQLITE_OK) {
-    const int16_t failed = fileCode != 0 ? fileCode : Failed(code, db, where);
-    sqlite3_exec(db, ("ROLLBACK TO " + savepoint + "; RELEASE " + savepoint).c_str(), nullptr,
-                 nullptr, nullptr);
-    return failed;
+  // Inside the transaction of a database lock or of a unit still open, the savepoint is what
+  // a failure rolls back to.
+  const std::string savepoint = kScriptSavepoint;
+  int code = sqlite3_exec(db, ("SAVEPOINT " + savepoint).c_str(), nullptr, nullptr, nullptr);
+  int16_t failed = 0;
+  if (code == SQLITE_OK) {
+    std::string where;
+    int16_t fileCode = 0;
+    runningScript = true;
+    code = script.Run(db, stop, &where, &fileCode);
+    runningScript = false;
+    // Said before the rollback, which would replace SQLite's message.
+    if (code != SQLITE_OK) {
+      failed = fileCode != 0 ? fileCode : Failed(code, db, where);
+      sqlite3_exec(db, ("ROLLBACK TO " + savepoint).c_str(), nullptr, nullptr, nullptr);
+    }
+    const int release =
+        sqlite3_exec(db, ("RELEASE " + savepoint).c_str(), nullptr, nullptr, nullptr);
+    if (code == SQLITE_OK) code = release;
   }
-  const int release = sqlite3_exec(db, ("RELEASE " + savepoint).c_str(), nullptr, nullptr, nullptr);
-  return release == SQLITE_OK ? int16_t{0} : Failed(release, db);
+  if (code == SQLITE_OK) return 0;
+  if (failed == 0) failed = Failed(code, db);
+  // Nothing of it stays, and no write lock outlives it.
+  if (ownUnit && sqlite3_get_autocommit(db) == 0) {
+    sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+  }
+  return failed;
 }
 
 int16_t WriteUnloadScript(sqlite3* db, const std::string& file) {

@@ -5,6 +5,7 @@
 #include <sqlite3.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace standin {
@@ -15,8 +16,13 @@ bool ParseLoadCommand(const char* text, std::string* file);
 // "UNLOAD SQL <file>" or "UNLOAD DATABASE <file>", read the same way.
 bool ParseUnloadCommand(const char* text, std::string* file);
 
-// Runs every statement of the script as one unit: all of them or, after a failing one, none.
-int16_t RunScript(sqlite3* db, const std::string& file);
+// Asked before each statement of a script: 0 to go on, else the code the script stops with.
+using ScriptStop = std::function<int16_t()>;
+// Runs every statement of the script as one unit: all of them or, after a failing one or a
+// stop, none. Outside an open transaction the unit is one of its own, begun as a writer's and
+// left open on success: only the commit that follows makes it permanent, so that whoever
+// reports that commit reports what happened.
+int16_t RunScript(sqlite3* db, const std::string& file, const ScriptStop& stop);
 // The savepoint that makes a script one unit; a script may not name it.
 constexpr const char* kScriptSavepoint = "standin_load";
 // Whether this thread is running a script's statements: the authorizer then refuses whatever

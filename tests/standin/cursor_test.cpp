@@ -174,6 +174,9 @@ TEST_F(StandinCursorTest, TheDatabaseLockShutsOutOtherConnectionsUntilUnlocked) 
             STANDIN_DATABASE_LOCKED);
   EXPECT_EQ(calls::Select(other, "SELECT count(*) FROM t"), (Rows{{"0"}}));
   calls::Run(cursor_, "UNLOCK DATABASE");
+  // The lock, and the work under it, end with the commit that follows the unlock.
+  EXPECT_EQ(calls::Select(other, "SELECT count(*) FROM t"), (Rows{{"0"}}));
+  EXPECT_EQ(sqlwntm_Commit(cursor_), 0);
   EXPECT_EQ(calls::Select(other, "SELECT count(*) FROM t"), (Rows{{"1"}}));
   calls::Run(other, "LOCK DATABASE ");
   calls::Run(other, "UNLOCK DATABASE");

@@ -203,6 +203,7 @@ TEST_F(StandinJobsTest, ASnapshotIsTheWholeDatabaseAsCommittedWhileAWriterGoesOn
       calls::Run(own, ("UPDATE account SET balance = balance + 1 WHERE id = " + to).c_str());
       calls::Run(own, ("UPDATE pad SET b = randomblob(3000) WHERE rowid = " + to).c_str());
       calls::Run(own, "UNLOCK DATABASE");
+      EXPECT_EQ(sqlwntm_Commit(own), 0);
       ++transfers;
     }
     sqlwntm_CursorDisconnect(own);
