@@ -204,7 +204,11 @@ int16_t Cursor::Connect(const char* connectText) {
   // installed, and a database in use is never dropped.
   if (const int16_t code = catalogue_.Begin()) return code;
   bool installed = false;
-  int16_t code = catalogue_.HasDatabase(database, &installed);
+  // Again inside the transaction: a terminate committed since the first look would otherwise
+  // be missed, its raise of the kill counter read below as the connection's starting point.
+  int16_t code = catalogue_.IsRunning(&running);
+  if (code == 0 && !running) code = STANDIN_SERVER_TERMINATED;
+  if (code == 0) code = catalogue_.HasDatabase(database, &installed);
   if (code == 0 && !installed) code = STANDIN_NO_SUCH_DATABASE;
   if (code == 0) code = OpenDatabase(DatabasePath(server, database));
   int process = 0;
