@@ -90,8 +90,10 @@ std::string CheckDatabaseOrAll(const Invocation& invocation) {
   return "";
 }
 
-// The stand-in keeps each server as a folder under its root: with that root as ROOT, a
-// database's directory could be a server's folder, emptied of its catalogue and databases.
+// Only an early word for the plain spelling: the library itself refuses, however ROOT is
+// spelled, to empty or write anything in the stand-in's folder of servers or in a server's
+// folder (where a database named like a server would have that server's folder emptied), and
+// then fails each backup; this says why before anything is tried.
 std::string CheckSnapshotRoot(const Invocation& invocation) {
   const StandinAdminApi* standin = FindStandinAdminApi();
   if (standin == nullptr) return "";

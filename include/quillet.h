@@ -30,7 +30,7 @@ extern "C" {
 /* An argument the library must read itself was null or longer than its fixed room (or, for
    AllSnapShot's root, empty); nothing was sent to the server and nothing was written. From
    AllSnapShot also: the last database that failed was skipped because its name cannot safely
-   become its directory, or its directory is a link. */
+   become its directory, or its directory is a link, or its backup could not be moved in. */
 #define QUILLET_ERROR_ARGUMENT (-30001)
 /* ExportCSV: the statement selects more than 255 columns; the file was left empty. */
 #define QUILLET_ERROR_TOO_MANY_COLUMNS (-30002)
@@ -61,12 +61,16 @@ QUILLET_API int32_t QUILLET_CALL DirDB(const char* server, const char* password,
 /* directory is handed to the server as it is: it is neither created nor emptied. */
 QUILLET_API int32_t QUILLET_CALL SnapShot(int32_t flag, const char* server, const char* password,
                                           const char* database, const char* directory);
-/* Each database goes into root_directory\name, emptied or created (one level) just before its
-   backup; every database is tried, and the last failure is the result. An empty
-   root_directory is refused. A database whose name cannot safely become a directory there (a
-   separator, "..", a Windows device name such as NUL or com1.db, ...) or whose directory is a
-   symbolic link, junction or other reparse point is skipped, counting as a failure with
-   QUILLET_ERROR_ARGUMENT. */
+/* Each database goes into root_directory\name: the backup is made in root_directory\name.partial
+   (emptied or created, one level, just before it), and only when it succeeded is
+   root_directory\name emptied or created and the new files moved in; a failed backup removes
+   the .partial directory and leaves the previous backup as it was. Every database is tried,
+   and the last failure is the result. An empty root_directory is refused. A database whose
+   name cannot safely become a directory there (a separator, "..", a Windows device name such
+   as NUL or com1.db, a name ending in ".partial", ...) or whose directory is a symbolic link,
+   junction or other reparse point is skipped, counting as a failure with
+   QUILLET_ERROR_ARGUMENT; so does a backup that could not be moved in whole, whose rest stays
+   in the .partial directory. */
 QUILLET_API int32_t QUILLET_CALL AllSnapShot(const char* server, const char* password,
                                              const char* root_directory);
 /* list: at least QUILLET_CONNECTION_LIST_SIZE bytes; receives "%d:%s:%s:%s" lines joined

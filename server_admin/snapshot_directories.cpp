@@ -8,28 +8,33 @@ namespace quillet {
 
 static_assert(kPathSize == MAX_PATH, "paths are Win32 paths");
 
-bool ComposePath(char (&path)[kPathSize], const char* directory, const char* name) {
+bool ComposePath(char (&path)[kPathSize], const char* directory, const char* name,
+                 const char* suffix) {
   path[0] = '\0';
   const std::size_t directoryLength = std::strlen(directory);
   const std::size_t nameLength = std::strlen(name);
-  if (directoryLength + 1 + nameLength >= kPathSize) return false;
+  const std::size_t suffixLength = std::strlen(suffix);
+  if (directoryLength + 1 + nameLength + suffixLength >= kPathSize) return false;
   std::memcpy(path, directory, directoryLength);
   path[directoryLength] = '\\';
-  std::memcpy(path + directoryLength + 1, name, nameLength + 1);
+  std::memcpy(path + directoryLength + 1, name, nameLength);
+  std::memcpy(path + directoryLength + 1 + nameLength, suffix, suffixLength + 1);
   return true;
-}
-
-bool IsPlainDirectoryName(const char* name) {
-  const std::size_t length = std::strlen(name);
-  if (length == 0 || std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) return false;
-  if (std::strpbrk(name, "\\/:") != nullptr) return false;
-  if (name[length - 1] == '.' || name[length - 1] == ' ') return false;
-  return !IsDeviceName(name);
 }
 
 namespace {
 
 char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+// Windows compares names without regard to case, so "A.PARTIAL" is database A's backup too.
+bool EndsInPartialSuffix(const char* name, std::size_t length) {
+  const std::size_t suffixLength = std::strlen(kPartialSuffix);
+  if (length < suffixLength) return false;
+  for (std::size_t i = 0; i < suffixLength; ++i) {
+    if (Upper(name[length - suffixLength + i]) != Upper(kPartialSuffix[i])) return false;
+  }
+  return true;
+}
 
 // A port number: a digit, or the superscripts one, two and three of the ANSI code page.
 bool IsPortDigit(char c) {
@@ -38,6 +43,14 @@ bool IsPortDigit(char c) {
 }
 
 }  // namespace
+
+bool IsPlainDirectoryName(const char* name) {
+  const std::size_t length = std::strlen(name);
+  if (length == 0 || std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) return false;
+  if (std::strpbrk(name, "\\/:") != nullptr) return false;
+  if (name[length - 1] == '.' || name[length - 1] == ' ') return false;
+  return !EndsInPartialSuffix(name, length) && !IsDeviceName(name);
+}
 
 bool IsDeviceName(const char* name) {
   // The base name: up to the first dot, without the blanks that end it.
@@ -132,6 +145,62 @@ bool ResetDirectory(const char* directory) {
   CreateDirectoryA(directory, nullptr);
   // Someone may have put a link in the removed directory's place before it was made again.
   return !IsLink(directory);
+}
+
+void RemoveDirectoryAndFiles(const char* directory) {
+  ClearDirectory(directory);
+  RemoveDirectoryA(directory);
+}
+
+namespace {
+
+// Moves every file directly inside `from` into `to`, both held on Windows as while emptying;
+// subdirectories stay. False when a file could not be moved.
+bool MoveFiles(const char* from, const char* to) {
+  char pattern[kPathSize];
+  if (!ComposePath(pattern, from, "*.*")) return false;
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA(pattern, &found);
+  // Nothing there to move (the backup wrote nothing the search can reach).
+  if (search == INVALID_HANDLE_VALUE) return true;
+  const DirectoryHold heldFrom(from);
+  const DirectoryHold heldTo(to);
+  bool moved = true;
+  do {
+    const char* name = found.cFileName;
+    // Not an entry of this directory, as in ClearDirectory: never composed, never the backup's.
+    if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0 ||
+        std::strpbrk(name, "\\/:") != nullptr) {
+      continue;
+    }
+    char source[kPathSize];
+    char target[kPathSize];
+    if (!ComposePath(source, from, name) || !ComposePath(target, to, name)) {
+      moved = false;
+      continue;
+    }
+    const DWORD attributes = GetFileAttributesA(source);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+        (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+      continue;
+    }
+    if (!heldFrom.Held() || !heldTo.Held() ||
+        !MoveFileExA(source, target, MOVEFILE_REPLACE_EXISTING)) {
+      moved = false;
+    }
+  } while (FindNextFileA(search, &found));
+  FindClose(search);
+  return moved;
+}
+
+}  // namespace
+
+bool MoveBackupIntoPlace(const char* partial, const char* directory) {
+  if (IsLink(partial) || !ResetDirectory(directory)) return false;
+  const bool moved = MoveFiles(partial, directory);
+  // Only when empty: a file that was not moved is the only copy of its part of the backup.
+  RemoveDirectoryA(partial);
+  return moved;
 }
 
 }  // namespace quillet

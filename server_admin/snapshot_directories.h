@@ -9,13 +9,18 @@ namespace quillet {
 // Room for one file-system path, terminating NUL included (the Win32 MAX_PATH).
 constexpr std::size_t kPathSize = 260;
 
-// Writes "<directory>\<name>" into path. False, with path left empty, when it would not fit:
-// a cut path could name some other file.
-bool ComposePath(char (&path)[kPathSize], const char* directory, const char* name);
+// What a database's directory is called while its next backup is made, beside it.
+constexpr const char* kPartialSuffix = ".partial";
+
+// Writes "<directory>\<name><suffix>" into path. False, with path left empty, when it would not
+// fit: a cut path could name some other file.
+bool ComposePath(char (&path)[kPathSize], const char* directory, const char* name,
+                 const char* suffix = "");
 
 // Whether a name the server reports may become one directory directly under the root: it must
 // not be empty, ".", "..", hold a separator or drive colon, or end in '.' or ' ', which Win32
-// drops from a path (so "..." would name the root itself), nor name a device.
+// drops from a path (so "..." would name the root itself), nor name a device, nor end in
+// ".partial" in any case (it would be another database's backup in the making).
 bool IsPlainDirectoryName(const char* name);
 
 // Whether Windows takes the name for a device wherever it stands in a path: CON, PRN, AUX, NUL,
@@ -37,6 +42,15 @@ void ClearDirectory(const char* directory);
 // the directory is a link, and false too when a link stands there afterwards: either way a
 // backup must not go into it.
 bool ResetDirectory(const char* directory);
+
+// Clears the directory and removes it; what could not be deleted stays, and the directory with it.
+void RemoveDirectoryAndFiles(const char* directory);
+
+// Puts a backup made in `partial` in place of `directory`'s content: resets the directory, moves
+// every file of `partial` into it, replacing one of the same name, then removes `partial`. False,
+// with `partial` left holding what was not moved, when the directory is or became a link or a
+// file could not be moved.
+bool MoveBackupIntoPlace(const char* partial, const char* directory);
 
 }  // namespace quillet
 

@@ -1,5 +1,5 @@
 // The snapshot jobs: one database into the host's directory, or every database of the server
-// into a freshly emptied directory of its own under a root directory.
+// into a directory of its own under a root directory, replaced only by a backup that succeeded.
 #include <cstddef>
 
 #include "quillet.h"
@@ -14,17 +14,30 @@ namespace {
 // Every backup of AllSnapShot hands the client library this flag.
 constexpr int32_t kAllSnapShotFlag = 1;
 
-// Resets the database's directory under the root, then backs the database up into it. A name
-// that cannot safely become that directory, or a directory that is a link to somewhere else,
-// gets neither and counts as failed.
+// Makes the backup in "<root>\<name>.partial", emptied first, and only once it succeeded
+// empties the database's directory and moves the new files in: a failed backup leaves the
+// previous one as it was. A name that cannot safely become those directories, or a directory
+// that is a link to somewhere else, gets no backup and counts as failed; so does a backup that
+// could not be put in place, which stays in the .partial directory.
 int32_t BackUpIntoOwnDirectory(ServerConnection& connection, const char* root,
                                const char* database) {
   char directory[kPathSize];
-  if (!IsPlainDirectoryName(database) || !ComposePath(directory, root, database)) {
+  char partial[kPathSize];
+  // The longer of the two must leave room for its search pattern, or a crashed run's leftovers
+  // could be neither emptied nor the new files found to move.
+  char pattern[kPathSize];
+  if (!IsPlainDirectoryName(database) || !ComposePath(directory, root, database) ||
+      !ComposePath(partial, root, database, kPartialSuffix) ||
+      !ComposePath(pattern, partial, "*.*")) {
     return QUILLET_ERROR_ARGUMENT;
   }
-  if (!ResetDirectory(directory)) return QUILLET_ERROR_ARGUMENT;
-  return ResultOf(connection.BackupSnapShot(database, directory, kAllSnapShotFlag), connection);
+  if (IsLink(directory) || !ResetDirectory(partial)) return QUILLET_ERROR_ARGUMENT;
+  if (!connection.BackupSnapShot(database, partial, kAllSnapShotFlag)) {
+    const int32_t failed = ResultOf(false, connection);
+    RemoveDirectoryAndFiles(partial);
+    return failed;
+  }
+  return MoveBackupIntoPlace(partial, directory) ? 0 : QUILLET_ERROR_ARGUMENT;
 }
 
 // Backs up each name of the list in order; the last failure is the result. A name that may

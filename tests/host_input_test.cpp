@@ -231,34 +231,34 @@ class SnapshotPathTest : public FakeClientTest {
   std::vector<std::string> made_;
 };
 
-// root\name has 260 bytes of room with its NUL: 259 characters are backed up, 260 are refused.
-TEST_F(SnapshotPathTest, SnapshotPathMayTake259Characters) {
-  const std::string fits = NameFor(259, 'a');
-  const std::string over = NameFor(260, 'b');
+// The backup is made in root\name.partial, which with its search pattern "\\*.*" has 260 bytes
+// of room with its NUL: root\name may take 247 characters, and 248 are refused.
+TEST_F(SnapshotPathTest, SnapshotPathMayTake247Characters) {
+  const std::string fits = NameFor(247, 'a');
+  const std::string over = NameFor(248, 'b');
   fake::SetDatabaseList(fits + '\0' + over + '\0' + '\0');
   EXPECT_EQ(AllSnapShot("srv", "pw", root_.c_str()), QUILLET_ERROR_ARGUMENT);
-  EXPECT_THAT(fake::Calls(),
-              Contains("BackupSnapShot(7," + fits + ",0," + root_ + "\\" + fits + ",0,1,1)"));
+  EXPECT_THAT(fake::Calls(), Contains("BackupSnapShot(7," + fits + ",0," + root_ + "\\" + fits +
+                                      ".partial,0,1,1)"));
   EXPECT_EQ(fake::CountOf(sqlwntm::BackupSnapShot), 1)
       << "the name one past the limit is not backed up";
   EXPECT_TRUE(Exists(DirectoryOf(fits)));
   EXPECT_FALSE(Exists(DirectoryOf(over)));
+  EXPECT_FALSE(Exists(DirectoryOf(over + ".partial")));
 }
 
-// The search pattern adds "\\*.*" to the directory: 255 characters are searched, 256 are not.
-TEST_F(SnapshotPathTest, DirectoryOf255CharactersIsEmptiedAndOneOf256IsNotSearched) {
-  const std::string searched = NameFor(255, 'c');
-  const std::string unsearched = NameFor(256, 'd');
-  for (const std::string& name : {searched, unsearched}) {
-    ASSERT_EQ(mkdir(DirectoryOf(name).c_str(), 0777), 0);
-    std::fclose(std::fopen((DirectoryOf(name) + "/old").c_str(), "w"));
+// At that limit both directories are still searched: a crashed run's leftover in the .partial
+// one of 255 characters is emptied, and the previous backup once the new one succeeded.
+TEST_F(SnapshotPathTest, LongestDirectoriesAreStillEmptied) {
+  const std::string name = NameFor(247, 'c');
+  for (const std::string& directory : {DirectoryOf(name), DirectoryOf(name + ".partial")}) {
+    ASSERT_EQ(mkdir(directory.c_str(), 0777), 0);
+    std::fclose(std::fopen((directory + "/old").c_str(), "w"));
   }
-  fake::SetDatabaseList(searched + '\0' + unsearched + '\0' + '\0');
+  fake::SetDatabaseList(name + '\0' + '\0');
   EXPECT_EQ(AllSnapShot("srv", "pw", root_.c_str()), 0);
-  EXPECT_EQ(fake::CountOf(sqlwntm::BackupSnapShot), 2) << "both are backed up";
-  EXPECT_TRUE(Exists(DirectoryOf(searched)));
-  EXPECT_FALSE(Exists(DirectoryOf(searched) + "/old"));
-  EXPECT_TRUE(Exists(DirectoryOf(unsearched) + "/old"));
+  EXPECT_FALSE(Exists(DirectoryOf(name) + "/old"));
+  EXPECT_FALSE(Exists(DirectoryOf(name + ".partial")));
 }
 #endif  // !defined(_WIN32)
 

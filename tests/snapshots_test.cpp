@@ -94,24 +94,50 @@ TEST_F(SnapshotTest, ServerWithoutDatabasesTouchesNoDirectory) {
   EXPECT_THAT(Entries(root + "/a"), ElementsAre("kept"));
 }
 
-TEST_F(SnapshotTest, ResetsEachDirectoryJustBeforeItsBackupAndReturnsTheLastFailure) {
+TEST_F(SnapshotTest, ReplacesEachDirectoryJustAfterItsBackupAndReturnsTheLastFailure) {
   for (const char* name : {"a", "b", "c"}) File(root + "/" + name + "/old");
   fake::SetDatabaseList(std::string("a\0b\0c\0\0", 7));
   fake::Returns(sqlwntm::BackupSnapShot, {-5, 0, 812});
-  std::vector<bool> laterDirectoryStillFull;
+  std::vector<bool> secondDirectoryStillFull;
   fake::OnCall(sqlwntm::BackupSnapShot,
-               [&] { laterDirectoryStillFull.push_back(fs::exists(root + "/c/old")); });
+               [&] { secondDirectoryStillFull.push_back(fs::exists(root + "/b/old")); });
   EXPECT_EQ(AllSnapShot("srv", "pw", root.c_str()), 812);
-  EXPECT_THAT(fake::Calls(), ElementsAre("Connect(&,srv,pw)", "GetDatabaseNames(srv,&,1024)",
-                                         Backup("a", root + "\\a"), Backup("b", root + "\\b"),
-                                         Backup("c", root + "\\c"), "Disconnect(7)"));
-  EXPECT_THAT(laterDirectoryStillFull, ElementsAre(true, true, false));
-  for (const char* name : {"a", "b", "c"}) EXPECT_THAT(Entries(root + "/" + name), IsEmpty());
+  EXPECT_THAT(fake::Calls(),
+              ElementsAre("Connect(&,srv,pw)", "GetDatabaseNames(srv,&,1024)",
+                          Backup("a", root + "\\a.partial"), Backup("b", root + "\\b.partial"),
+                          Backup("c", root + "\\c.partial"), "Disconnect(7)"));
+  EXPECT_THAT(secondDirectoryStillFull, ElementsAre(true, true, false));
+  EXPECT_THAT(Entries(root + "/a"), ElementsAre("old")) << "its backup failed";
+  EXPECT_THAT(Entries(root + "/b"), IsEmpty());
+  EXPECT_THAT(Entries(root + "/c"), ElementsAre("old"));
+  EXPECT_THAT(Entries(root), UnorderedElementsAre("a", "b", "c"));
 
   fake::Reset();
   fake::SetDatabaseList(std::string("a\0b\0c\0\0", 7));
   fake::Returns(sqlwntm::BackupSnapShot, {-5});
   EXPECT_EQ(AllSnapShot("srv", "pw", root.c_str()), -5) << "a later success does not clear it";
+}
+
+// A backup is made beside the previous one and takes its place only once it succeeded: a full
+// disk, or any other failure, leaves the previous backup whole. A crashed run's leftover is
+// emptied first, and a database named like such a directory is skipped.
+TEST_F(SnapshotTest, OnlyASuccessfulBackupReplacesThePreviousOne) {
+  for (const char* name : {"a", "b"}) File(root + "/" + name + "/old");
+  File(root + "/b.partial/stale");
+  fake::SetDatabaseList(std::string("a.Partial\0a\0b\0\0", 15));
+  fake::Returns(sqlwntm::BackupSnapShot, {-5, 0});
+  std::string written = "ab";
+  fake::OnCall(sqlwntm::BackupSnapShot, [&] {
+    std::ofstream(root + "/" + written.front() + ".partial/db") << "new";
+    written.erase(0, 1);
+  });
+  EXPECT_EQ(AllSnapShot("srv", "pw", root.c_str()), -5);
+  EXPECT_THAT(fake::Calls(), ElementsAre("Connect(&,srv,pw)", "GetDatabaseNames(srv,&,1024)",
+                                         Backup("a", root + "\\a.partial"),
+                                         Backup("b", root + "\\b.partial"), "Disconnect(7)"));
+  EXPECT_THAT(Entries(root), UnorderedElementsAre("a", "b"));
+  EXPECT_THAT(Entries(root + "/a"), ElementsAre("old"));
+  EXPECT_THAT(Entries(root + "/b"), ElementsAre("db"));
 }
 
 TEST_F(SnapshotTest, FailedConnectOrListTouchesNoDirectory) {
@@ -131,7 +157,7 @@ TEST_F(SnapshotTest, FailedConnectOrListTouchesNoDirectory) {
 TEST_F(SnapshotTest, RootEndingInABackslashGivesADoubledSeparator) {
   fake::SetDatabaseList(std::string("a\0\0", 3));
   EXPECT_EQ(AllSnapShot("srv", "pw", (root + "\\").c_str()), 0);
-  EXPECT_EQ(fake::Calls()[2], Backup("a", root + "\\\\a"));
+  EXPECT_EQ(fake::Calls()[2], Backup("a", root + "\\\\a.partial"));
   EXPECT_TRUE(fs::is_directory(root + "/a"));
 }
 
@@ -203,7 +229,7 @@ TEST_F(SnapshotTest, DeviceNamesGetNoDirectoryWorkAndNoBackupOnEveryPlatform) {
   fake::Returns(sqlwntm::BackupSnapShot, {0, 0, 0, 0, 0});
   EXPECT_EQ(AllSnapShot("srv", "pw", root.c_str()), QUILLET_ERROR_ARGUMENT);
   std::vector<std::string> backups;
-  for (const auto& name : plain) backups.push_back(Backup(name, root + "\\" + name));
+  for (const auto& name : plain) backups.push_back(Backup(name, root + "\\" + name + ".partial"));
   const std::vector<std::string> calls = fake::Calls();
   EXPECT_EQ(std::vector<std::string>(calls.begin() + 2, calls.end() - 1), backups);
   EXPECT_THAT(Entries(root), UnorderedElementsAre("CONSOLE", "com10", "LPT", "nul_", "xcon"));
@@ -224,7 +250,7 @@ TEST_F(SnapshotTest, NamesThatWouldLeaveTheRootGetNoDirectoryWorkAndNoBackup) {
   EXPECT_EQ(AllSnapShot("srv", "pw", root.c_str()), QUILLET_ERROR_ARGUMENT);
   EXPECT_THAT(fake::EntryPoints(), ElementsAre(sqlwntm::Connect, sqlwntm::GetDatabaseNames,
                                                sqlwntm::BackupSnapShot, sqlwntm::Disconnect));
-  EXPECT_EQ(fake::Calls()[2], Backup("ok", root + "\\ok"));
+  EXPECT_EQ(fake::Calls()[2], Backup("ok", root + "\\ok.partial"));
   EXPECT_THAT(Entries(root + "/ok"), IsEmpty());
   EXPECT_TRUE(fs::exists(base + "/outside"));
   EXPECT_TRUE(fs::exists(root + "/inside"));
@@ -246,7 +272,7 @@ TEST_F(SnapshotTest, PlantedLinkIsNeitherEmptiedNorBackedUpInto) {
   fake::SetDatabaseList(std::string("STOCK\0ok\0\0", 10));
   EXPECT_EQ(AllSnapShot("srv", "pw", root.c_str()), QUILLET_ERROR_ARGUMENT);
   EXPECT_THAT(fake::Calls(), ElementsAre("Connect(&,srv,pw)", "GetDatabaseNames(srv,&,1024)",
-                                         Backup("ok", root + "\\ok"), "Disconnect(7)"));
+                                         Backup("ok", root + "\\ok.partial"), "Disconnect(7)"));
   EXPECT_THAT(Entries(base + "/elsewhere"), ElementsAre("precious"));
   EXPECT_THAT(Entries(root + "/ok"), IsEmpty());
 }
@@ -292,19 +318,16 @@ TEST_F(SnapshotTest, FoundNamesWithSeparatorsAreNotDeleted) {
 #endif
 
 TEST_F(SnapshotTest, PathsBeyondTheirRoomAreNeverCut) {
-  // root\abcd takes 256 characters, one too many for its search pattern; with names of 8 and 7
-  // characters the paths take 260 (no room for the NUL) and 259.
-  const std::string longRoot = root + "/" + std::string(251 - root.size() - 1, 'r');
-  File(longRoot + "/abcd/kept");
-  fake::SetDatabaseList(std::string("abcd\0", 5) + std::string(8, 'n') + std::string("\0", 1) +
-                        std::string(7, 's') + std::string("\0\0", 2));
+  // root\name.partial with its search pattern "\*.*" must fit 259 characters: a name of 4
+  // characters takes 259, one of 5 takes 260 (no room for the NUL).
+  const std::string longRoot = root + "/" + std::string(242 - root.size() - 1, 'r');
+  fs::create_directory(longRoot);
+  fake::SetDatabaseList(std::string("nnnnn\0ssss\0\0", 12));
   EXPECT_EQ(AllSnapShot("srv", "pw", longRoot.c_str()), QUILLET_ERROR_ARGUMENT);
-  EXPECT_THAT(fake::EntryPoints(),
-              ElementsAre(sqlwntm::Connect, sqlwntm::GetDatabaseNames, sqlwntm::BackupSnapShot,
-                          sqlwntm::BackupSnapShot, sqlwntm::Disconnect));
-  EXPECT_EQ(fake::Calls()[3], Backup(std::string(7, 's'), longRoot + "\\" + std::string(7, 's')));
-  EXPECT_THAT(Entries(longRoot), UnorderedElementsAre("abcd", std::string(7, 's')));
-  EXPECT_THAT(Entries(longRoot + "/abcd"), ElementsAre("kept")) << "too long to search";
+  EXPECT_THAT(fake::EntryPoints(), ElementsAre(sqlwntm::Connect, sqlwntm::GetDatabaseNames,
+                                               sqlwntm::BackupSnapShot, sqlwntm::Disconnect));
+  EXPECT_EQ(fake::Calls()[2], Backup("ssss", longRoot + "\\ssss.partial"));
+  EXPECT_THAT(Entries(longRoot), ElementsAre("ssss"));
 }
 
 TEST_F(SnapshotTest, ListWithoutItsClosingNameIsWalkedOnlyInsideItsArea) {

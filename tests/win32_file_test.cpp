@@ -26,4 +26,33 @@ TEST(Win32FileTest, DeleteFileGoesThroughNoLinkInTheDirectorysPlace) {
   fs::remove_all(base);
 }
 
+// A stand-in server's folder, and the root of such folders, take no change from these calls,
+// however the path is spelled; elsewhere a file is moved, but onto no read-only file.
+TEST(Win32FileTest, ServerFoldersAndTheirRootTakeNoChange) {
+  char pattern[] = "/tmp/quillet-win32-file-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::string base = pattern;
+  fs::create_directories(base + "/servers/srv");
+  fs::create_directory(base + "/plain");
+  for (const char* file : {"/servers/srv/standin.catalogue", "/plain/a", "/plain/b"}) {
+    std::ofstream(base + file) << "kept";
+  }
+  const auto move = [](const std::string& from, const std::string& to) {
+    return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING);
+  };
+  const std::string server = base + "/plain/..\\servers//srv\\";
+  const std::string plain = base + "\\plain\\";
+  EXPECT_EQ(DeleteFileA((server + "standin.catalogue").c_str()), 0);
+  EXPECT_EQ(move(plain + "a", server + "a"), 0);
+  EXPECT_EQ(move(server + "standin.catalogue", plain + "c"), 0);
+  EXPECT_EQ(CreateDirectoryA((base + "\\servers\\new").c_str(), nullptr), 0);
+  EXPECT_EQ(CreateDirectoryA((plain + "new").c_str(), nullptr), 1);
+  fs::permissions(base + "/plain/b", fs::perms::owner_write, fs::perm_options::remove);
+  EXPECT_EQ(move(plain + "a", plain + "b"), 0);
+  EXPECT_EQ(move(plain + "a", plain + "new\\a"), 1);
+  EXPECT_TRUE(fs::exists(base + "/servers/srv/standin.catalogue"));
+  EXPECT_FALSE(fs::exists(base + "/servers/new"));
+  fs::remove_all(base);
+}
+
 }  // namespace

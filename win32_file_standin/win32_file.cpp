@@ -5,7 +5,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <climits>
 #include <cstddef>
+#include <cstdio>
 #include <cstring>
 #include <new>
 
@@ -47,30 +50,103 @@ bool FindNext(Search* search, WIN32_FIND_DATAA* found) {
   return false;
 }
 
+// An entry's directory, opened, and the entry's name in it.
+struct EntryPlace {
+  int directory;
+  const char* name;
+};
+
+// Opens the directory of the entry that posix names (cut there: posix then holds the
+// directory), without following a link in the directory's place when noFollow says so. False
+// with nothing open when it cannot be opened.
+bool OpenEntryPlace(char (&posix)[MAX_PATH], bool noFollow, EntryPlace* place) {
+  char* separator = std::strrchr(posix, '/');
+  const char* directoryPath = ".";
+  place->name = posix;
+  if (separator == posix) {
+    directoryPath = "/";
+    place->name = posix + 1;
+  } else if (separator != nullptr) {
+    *separator = '\0';
+    directoryPath = posix;
+    place->name = separator + 1;
+  }
+  place->directory =
+      open(directoryPath, O_RDONLY | O_DIRECTORY | O_CLOEXEC | (noFollow ? O_NOFOLLOW : 0));
+  return place->directory >= 0;
+}
+
+// The stand-in server keeps each server as a folder that holds this file, all under one root.
+constexpr const char kServerCatalogue[] = "standin.catalogue";
+
+bool HoldsCatalogue(int directory, const char* path) {
+  struct stat status {};
+  return fstatat(directory, path, &status, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+// A stand-in server's folder, or the root that holds such folders: no snapshot may delete,
+// create or move anything there, or a database named like a server would have the server's
+// catalogue and databases emptied. The folder is judged as opened, so no spelling of its path
+// (backslashes, "..", links, doubled or trailing separators) leads past it.
+bool IsServerFolderOrRoot(int directory) {
+  if (HoldsCatalogue(directory, kServerCatalogue)) return true;
+  const int listing = openat(directory, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (listing < 0) return true;
+  DIR* entries = fdopendir(listing);
+  if (entries == nullptr) {
+    close(listing);
+    return true;
+  }
+  bool found = false;
+  // An entry's name, a separator and the catalogue's name.
+  char inner[NAME_MAX + sizeof kServerCatalogue + 1];
+  while (const dirent* entry = readdir(entries)) {
+    if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+    const int length = std::snprintf(inner, sizeof inner, "%s/%s", entry->d_name, kServerCatalogue);
+    if (length > 0 && static_cast<std::size_t>(length) < sizeof inner &&
+        HoldsCatalogue(directory, inner)) {
+      found = true;
+      break;
+    }
+  }
+  closedir(entries);
+  return found;
+}
+
+// A file Win32 would delete or replace: no directory, and the owner-write bit set. Without
+// the bit a file is read-only to Win32, even for an administrator; the bit is what counts, not
+// access(), which a root process always passes.
+bool IsDeletable(const struct stat& status) {
+  return !S_ISDIR(status.st_mode) && (status.st_mode & S_IWUSR) != 0;
+}
+
+// Opens the entry's directory for a change in it: refused, like a folder one may not write to,
+// in a server's folder or their root.
+bool OpenPlaceToChange(LPCSTR path, char (&posix)[MAX_PATH], bool noFollow, EntryPlace* place) {
+  if (!ToPosixPath(path, posix) || !OpenEntryPlace(posix, noFollow, place)) return false;
+  if (!IsServerFolderOrRoot(place->directory)) return true;
+  close(place->directory);
+  errno = EACCES;
+  return false;
+}
+
 }  // namespace
 
 HANDLE FindFirstFileA(LPCSTR pattern, WIN32_FIND_DATAA* found) {
   char path[MAX_PATH];
+  EntryPlace place{};
   if (!ToPosixPath(pattern, path)) return INVALID_HANDLE_VALUE;
-  char* separator = std::strrchr(path, '/');
-  const char* wildcard = separator == nullptr ? path : separator + 1;
   // Only whole-directory searches are ever made.
+  const char* separator = std::strrchr(path, '/');
+  const char* wildcard = separator == nullptr ? path : separator + 1;
   if (std::strcmp(wildcard, "*.*") != 0 && std::strcmp(wildcard, "*") != 0) {
     return INVALID_HANDLE_VALUE;
   }
-  const char* directoryPath = ".";
-  if (separator == path) {
-    directoryPath = "/";
-  } else if (separator != nullptr) {
-    *separator = '\0';
-    directoryPath = path;
-  }
-  // O_NOFOLLOW: a link put in the directory's place is not searched, and so not emptied.
-  const int descriptor = open(directoryPath, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (descriptor < 0) return INVALID_HANDLE_VALUE;
-  DIR* directory = fdopendir(descriptor);
+  // A link put in the directory's place is not searched, and so not emptied.
+  if (!OpenEntryPlace(path, true, &place)) return INVALID_HANDLE_VALUE;
+  DIR* directory = fdopendir(place.directory);
   if (directory == nullptr) {
-    close(descriptor);
+    close(place.directory);
     return INVALID_HANDLE_VALUE;
   }
   Search* search = new (std::nothrow) Search{directory, 0};
@@ -113,40 +189,60 @@ DWORD GetFileAttributesA(LPCSTR path) {
 
 BOOL DeleteFileA(LPCSTR path) {
   char posix[MAX_PATH];
-  if (!ToPosixPath(path, posix)) return 0;
+  EntryPlace place{};
   // The entry is deleted inside its directory as opened without following a link: a link
   // swapped in for the directory while it is being emptied must not lead the deletion into its
   // target, where a file of the same name would go.
-  char* separator = std::strrchr(posix, '/');
-  const char* name = posix;
-  const char* directoryPath = ".";
-  if (separator == posix) {
-    directoryPath = "/";
-    name = posix + 1;
-  } else if (separator != nullptr) {
-    *separator = '\0';
-    directoryPath = posix;
-    name = separator + 1;
-  }
-  const int directory = open(directoryPath, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (directory < 0) return 0;
+  if (!OpenPlaceToChange(path, posix, true, &place)) return 0;
   struct stat status {};
-  // Without the write bit a file is read-only to Win32, even for an administrator; the bit is
-  // what counts, not access(), which a root process always passes.
-  const bool deleted = fstatat(directory, name, &status, AT_SYMLINK_NOFOLLOW) == 0 &&
-                       !S_ISDIR(status.st_mode) && (status.st_mode & S_IWUSR) != 0 &&
-                       unlinkat(directory, name, 0) == 0;
-  close(directory);
+  const bool deleted = fstatat(place.directory, place.name, &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+                       IsDeletable(status) && unlinkat(place.directory, place.name, 0) == 0;
+  close(place.directory);
   return deleted ? 1 : 0;
 }
 
 BOOL RemoveDirectoryA(LPCSTR path) {
   char posix[MAX_PATH];
-  return ToPosixPath(path, posix) && rmdir(posix) == 0 ? 1 : 0;
+  EntryPlace place{};
+  if (!OpenPlaceToChange(path, posix, false, &place)) return 0;
+  const bool removed = unlinkat(place.directory, place.name, AT_REMOVEDIR) == 0;
+  close(place.directory);
+  return removed ? 1 : 0;
 }
 
 BOOL CreateDirectoryA(LPCSTR path, SECURITY_ATTRIBUTES*) {
   char posix[MAX_PATH];
+  EntryPlace place{};
+  if (!OpenPlaceToChange(path, posix, false, &place)) return 0;
   // Private to the user, as the backups it will hold.
-  return ToPosixPath(path, posix) && mkdir(posix, 0700) == 0 && chmod(posix, 0700) == 0 ? 1 : 0;
+  const bool created = mkdirat(place.directory, place.name, 0700) == 0 &&
+                       fchmodat(place.directory, place.name, 0700, 0) == 0;
+  close(place.directory);
+  return created ? 1 : 0;
+}
+
+BOOL MoveFileExA(LPCSTR existing, LPCSTR target, DWORD flags) {
+  if (flags != MOVEFILE_REPLACE_EXISTING) return 0;
+  char fromPosix[MAX_PATH];
+  char toPosix[MAX_PATH];
+  EntryPlace from{};
+  EntryPlace to{};
+  // Both directories as opened without following a link, as when deleting.
+  if (!OpenPlaceToChange(existing, fromPosix, true, &from)) return 0;
+  if (!OpenPlaceToChange(target, toPosix, true, &to)) {
+    close(from.directory);
+    return 0;
+  }
+  struct stat source {};
+  struct stat replaced {};
+  // Files only, as the library moves; and Windows replaces no directory nor read-only file.
+  const bool replaceable = fstatat(to.directory, to.name, &replaced, AT_SYMLINK_NOFOLLOW) == 0
+                               ? IsDeletable(replaced)
+                               : errno == ENOENT;
+  const bool moved = fstatat(from.directory, from.name, &source, AT_SYMLINK_NOFOLLOW) == 0 &&
+                     !S_ISDIR(source.st_mode) && replaceable &&
+                     renameat(from.directory, from.name, to.directory, to.name) == 0;
+  close(from.directory);
+  close(to.directory);
+  return moved ? 1 : 0;
 }

@@ -28,12 +28,16 @@ struct SECURITY_ATTRIBUTES;
 #define FILE_ATTRIBUTE_DIRECTORY 0x10U
 #define FILE_ATTRIBUTE_NORMAL 0x80U
 #define FILE_ATTRIBUTE_REPARSE_POINT 0x400U
+#define MOVEFILE_REPLACE_EXISTING 0x1U
 
 #define QUILLET_WIN32_FILE_STANDIN __attribute__((visibility("hidden")))
 
-// Paths use '\' as separator. The search pattern must be "<directory>\*.*" (or "\*"): every
-// entry of the directory is found, "." and ".." first. A directory that is a symbolic link is
-// not searched: nothing that empties a directory goes through a link.
+// Paths use '\' as separator. Nothing is deleted, created or moved in a stand-in server's folder
+// (one that holds "standin.catalogue") nor in a folder that holds one, however the path is
+// spelled: those calls fail there, as for a folder one may not write to.
+// The search pattern must be "<directory>\*.*" (or "\*"): every entry of the directory is found,
+// "." and ".." first. A directory that is a symbolic link is not searched: nothing that empties
+// a directory goes through a link.
 QUILLET_WIN32_FILE_STANDIN HANDLE FindFirstFileA(LPCSTR pattern, WIN32_FIND_DATAA* found);
 QUILLET_WIN32_FILE_STANDIN BOOL FindNextFileA(HANDLE search, WIN32_FIND_DATAA* found);
 QUILLET_WIN32_FILE_STANDIN BOOL FindClose(HANDLE search);
@@ -49,6 +53,10 @@ QUILLET_WIN32_FILE_STANDIN BOOL DeleteFileA(LPCSTR path);
 QUILLET_WIN32_FILE_STANDIN BOOL RemoveDirectoryA(LPCSTR path);
 // Creates one level: the parent must exist. The attributes are not used.
 QUILLET_WIN32_FILE_STANDIN BOOL CreateDirectoryA(LPCSTR path, SECURITY_ATTRIBUTES* attributes);
+// Moves a file (a link as itself) into another directory of the same file system, replacing a
+// file but no directory nor read-only file; flags must be MOVEFILE_REPLACE_EXISTING, the one
+// form the library uses. Goes through no link that stands as either directory.
+QUILLET_WIN32_FILE_STANDIN BOOL MoveFileExA(LPCSTR existing, LPCSTR target, DWORD flags);
 
 #endif
 

@@ -1,6 +1,11 @@
 // Snapshots that open as databases and hold the rows, taken while others are connected.
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
 #include "end_to_end_test.h"
 #include "held_connection.h"
 
@@ -43,6 +48,30 @@ TEST_F(SnapshotsEndToEndTest, AllSnapShotCopiesEveryDatabaseIntoAFolderOfItsOwn)
   EXPECT_EQ(copy.st_mode & 07777, 0600u);
   EXPECT_EQ(RowsOf(root + "/SALES/SALES.db", kRows), (Rows{{"1"}}));
   EXPECT_EQ(RowsOf(root + "/STOCK/STOCK.db", kRows), (Rows{{"2"}, {"3"}}));
+}
+
+// However the root is spelled, a snapshot neither empties nor writes into the stand-in's
+// folders; there a database named like the server would have the server's folder emptied.
+TEST_F(SnapshotsEndToEndTest, NoSpellingOfTheServersFoldersLetsASnapshotIn) {
+  CreateFilled("srv", "CREATE TABLE t(a); INSERT INTO t VALUES(1);");
+  std::filesystem::create_directory_symlink(root_ + "/srv", Path("link"));
+  const auto listing = [this] {
+    std::vector<std::string> entries;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root_)) {
+      entries.push_back(entry.path().string());
+    }
+    std::sort(entries.begin(), entries.end());
+    return entries;
+  };
+  const std::vector<std::string> before = listing();
+  std::string backslashed = root_;
+  backslashed[backslashed.rfind('/')] = '\\';
+  for (const std::string& spelled :
+       {backslashed, root_ + "/srv/..", root_ + "\\srv", Path("link"), root_ + "\\", root_ + "/"}) {
+    EXPECT_EQ(AllSnapShot("srv", "pw", spelled.c_str()), STANDIN_FILE_ERROR) << spelled;
+  }
+  EXPECT_EQ(listing(), before);
+  EXPECT_EQ(RowsOf(DatabaseFile("srv"), kRows), (Rows{{"1"}}));
 }
 
 }  // namespace

@@ -98,6 +98,10 @@ void SnapshotsHost(const Outcome& success, const Outcome& failed, const Failure&
   EXPECT_EQ(success.directories, (std::vector<std::string>{"alpha", "beta"}));
   if (failure.entry == sqlwntm::Connect || failure.entry == sqlwntm::GetDatabaseNames) {
     EXPECT_TRUE(failed.directories.empty()) << "no directory is touched";
+  } else if (failure.entry == sqlwntm::BackupSnapShot) {
+    std::vector<std::string> kept = success.directories;
+    kept.erase(kept.begin() + failure.occurrence);
+    EXPECT_EQ(failed.directories, kept) << "a failed backup replaces no directory, leaves none";
   } else {
     EXPECT_EQ(failed.directories, success.directories) << "every database is still tried";
   }
