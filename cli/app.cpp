@@ -152,6 +152,7 @@ int Run(const Subcommand& subcommand, const std::vector<std::string>& arguments,
   invocation.flag = parsed.flag.value_or(1);
   invocation.all = parsed.all;
   invocation.keepPartial = parsed.keepPartial;
+  invocation.forUser = parsed.forUser.value_or("");
   invocation.out = &environment.out;
   // The library joins database, user and password with "/": a "/" in either name would smuggle
   // a password (or a wrong one) into the connect text.
@@ -201,6 +202,19 @@ int Run(const Subcommand& subcommand, const std::vector<std::string>& arguments,
       return kExitUsage;
     }
   }
+  if ((subcommand.options & kOptionNewPasswordFile) != 0) {
+    const std::string& user =
+        invocation.forUser.empty() ? invocation.arguments[1] : invocation.forUser;
+    PasswordOutcome found = FindNewPassword(
+        parsed.newPasswordFile, "user " + user + " on database " + invocation.arguments[0],
+        environment.passwords);
+    if (!found.password) {
+      environment.err << prefix << ": " << found.error << "\n";
+      return kExitUsage;
+    }
+    invocation.newPassword = *found.password;
+    WipePassword(*found.password);
+  }
   const bool terminal = environment.errorIsTerminal && environment.errorIsTerminal();
   // Asked only of a person: a script that runs the job meant it.
   if (subcommand.confirm != nullptr && !parsed.yes && environment.passwords.inputIsTerminal()) {
@@ -230,6 +244,7 @@ int Run(const Subcommand& subcommand, const std::vector<std::string>& arguments,
     }
     result = subcommand.run(invocation);
     WipePassword(invocation.password);
+    WipePassword(invocation.newPassword);
   }
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

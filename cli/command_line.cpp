@@ -9,6 +9,7 @@ namespace quillet::cli {
 namespace {
 
 constexpr std::string_view kPasswordFile = "--password-file";
+constexpr std::string_view kNewPasswordFile = "--new-password-file";
 
 // The option's name without any "=value", so that an error message never repeats a value
 // that might be a secret.
@@ -19,13 +20,16 @@ std::string_view NameOf(std::string_view argument) {
 }  // namespace
 
 bool TakesValue(std::string_view option) {
-  return option == kPasswordFile || option == "--server" || option == "--flag" ||
-         option == "--format";
+  return option == kPasswordFile || option == kNewPasswordFile || option == "--for" ||
+         option == "--server" || option == "--flag" || option == "--format";
 }
 
 bool LooksLikePasswordArgument(std::string_view argument) {
-  if (NameOf(argument) == kPasswordFile) return false;
-  if (argument.substr(0, 6) == "--pass" || argument.substr(0, 4) == "--pw") return true;
+  if (NameOf(argument) == kPasswordFile || NameOf(argument) == kNewPasswordFile) return false;
+  if (argument.substr(0, 6) == "--pass" || argument.substr(0, 4) == "--pw" ||
+      argument.substr(0, 10) == "--new-pass") {
+    return true;
+  }
   return argument.size() >= 2 && argument.substr(0, 2) == "-p";
 }
 
@@ -80,7 +84,8 @@ ParsedArguments ParseArguments(const std::vector<std::string>& arguments, unsign
       parsed.error =
           "passwords are never taken on the command line, where other users and the shell "
           "history see them; set QUILLET_SERVER_PASSWORD (server jobs) or QUILLET_PASSWORD "
-          "(database jobs), pass --password-file FILE, or type it at the prompt";
+          "(database jobs), pass --password-file FILE (--new-password-file FILE for a new "
+          "one), or type it at the prompt";
       return parsed;
     }
     if (argument == "--") {
@@ -93,6 +98,16 @@ ParsedArguments ParseArguments(const std::vector<std::string>& arguments, unsign
       auto file = value();
       if (!file) return parsed;
       parsed.passwordFile = *file;
+    } else if (name == kNewPasswordFile) {
+      if (!allowed(kOptionNewPasswordFile)) return parsed;
+      auto file = value();
+      if (!file) return parsed;
+      parsed.newPasswordFile = *file;
+    } else if (name == "--for") {
+      if (!allowed(kOptionFor)) return parsed;
+      auto user = value();
+      if (!user) return parsed;
+      parsed.forUser = *user;
     } else if (name == "--server") {
       if (!allowed(kOptionServer)) return parsed;
       auto server = value();

@@ -20,6 +20,8 @@ struct ParsedArguments {
   bool quiet = false;
   bool verbose = false;
   std::optional<std::string> passwordFile;
+  std::optional<std::string> newPasswordFile;
+  std::optional<std::string> forUser;
   std::optional<std::string> server;
   std::optional<ListFormat> format;
   std::optional<int32_t> flag;

@@ -78,6 +78,17 @@ std::string OptionLines(unsigned options) {
         "  --password-file FILE  read the password from the first line of FILE, which\n"
         "                        only its owner may read; - reads standard input\n";
   }
+  if ((options & kOptionNewPasswordFile) != 0) {
+    text +=
+        "  --new-password-file FILE\n"
+        "                        read the new password from the first line of FILE,\n"
+        "                        which only its owner may read; - reads standard input\n"
+        "                        (the line after the current password's, when both come\n"
+        "                        from it)\n";
+  }
+  if ((options & kOptionFor) != 0) {
+    text += "  --for USER            set USER's password instead, adding USER when missing\n";
+  }
   if ((options & kOptionServer) != 0) {
     text += "  --server NAME         the stand-in server that holds DATABASE\n";
   }

@@ -1,7 +1,14 @@
 #include "library_subcommands.h"
 
+#if !defined(_WIN32)
+#include <sys/mman.h>
+#include <unistd.h>
+#endif
+
 #include <algorithm>
 #include <array>
+#include <cctype>
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -9,6 +16,7 @@
 #include <optional>
 
 #include "command_line.h"
+#include "password_source.h"
 #include "progress.h"
 #include "quillet.h"
 #include "safe_output.h"
@@ -154,11 +162,88 @@ JobResult ExportToFile(const Invocation& i) {
 
 constexpr unsigned kPassword = kOptionPasswordFile;
 
+#if !defined(_WIN32)
+const std::string& PasswordUser(const Invocation& i) {
+  return i.forUser.empty() ? i.arguments[1] : i.forUser;
+}
+
+// The user's name goes into the statement: one word of letters, digits and "_", so that
+// nothing can ride along with it. The server applies its own rule for user names.
+std::string CheckSetPassword(const Invocation& i) {
+  const std::string& user = PasswordUser(i);
+  const bool word = !user.empty() && std::all_of(user.begin(), user.end(), [](char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_';
+  });
+  if (word) return "";
+  return std::string(i.forUser.empty() ? "USER" : "--for USER") +
+         " must be letters, digits and _ only";
+}
+
+std::string NewPasswordProblem(const Invocation& i) {
+  // What the library joins into a connect text, as every database job of the user will.
+  constexpr std::size_t kMaxLogin = 125;
+  const std::string& password = i.newPassword;
+  if (password.empty()) return "the new password cannot be empty";
+  if (std::any_of(password.begin(), password.end(), [](char c) {
+        return std::isspace(static_cast<unsigned char>(c)) != 0 || c == ';';
+      })) {
+    return "the new password cannot hold blanks or \";\": it goes into the statement as one word";
+  }
+  if (i.arguments[0].size() + PasswordUser(i).size() + password.size() > kMaxLogin) {
+    return "the new password is too long: database name, user name and password together take "
+           "at most 125 characters";
+  }
+  return "";
+}
+
+// The grant reaches the server as a load script of one statement in an anonymous file in this
+// process's memory (memfd_create), which the stand-in, running in this process, reads through
+// its /proc/self/fd name: no folder ever holds it, it is gone when closed, and the password is
+// on no command line. Load runs it as a unit and commits, so its result says whether the
+// password changed. A server of another client library would look for that name on its own
+// machine, so the job needs the stand-in.
+JobResult SetPassword(const Invocation& i) {
+  JobResult result;
+  result.problem = NewPasswordProblem(i);
+  if (!result.problem.empty()) return result;
+  if (FindStandinAdminApi() == nullptr) {
+    result.problem =
+        "set-password hands the stand-in server a script held in this process's memory; the "
+        "client library that libquillet.so loaded is not the stand-in, so use the server's own "
+        "tools";
+    return result;
+  }
+  const int script = memfd_create("quillet-set-password", MFD_CLOEXEC);
+  if (script < 0) {
+    result.problem = std::string("cannot make the script in memory: ") + std::strerror(errno);
+    return result;
+  }
+  // Appended in place, into room reserved first: no copy of the password is left behind.
+  std::string text;
+  text.reserve(64 + PasswordUser(i).size() + i.newPassword.size());
+  text.append("GRANT CONNECT TO ").append(PasswordUser(i));
+  text.append(" IDENTIFIED BY ").append(i.newPassword).append(";\n");
+  const std::size_t size = text.size();
+  const bool written = write(script, text.data(), size) == static_cast<ssize_t>(size);
+  WipePassword(text);
+  if (written) {
+    const std::string command = "LOAD SQL /proc/self/fd/" + std::to_string(script);
+    result.code = Load(Argument(i, 0), Argument(i, 1), Password(i), command.c_str());
+  } else {
+    result.problem = std::string("cannot write the script in memory: ") + std::strerror(errno);
+  }
+  const std::string zeros(size, '\0');
+  (void)!pwrite(script, zeros.data(), size, 0);
+  close(script);
+  return result;
+}
+#endif
+
 }  // namespace
 
 SubcommandTable LibrarySubcommands() {
   constexpr unsigned kDatabaseJob = kPassword | kOptionServer;
-  return {
+  SubcommandTable table = {
       {"install-db", "SERVER DATABASE", "install an existing database on the server",
        "Installs the database DATABASE on SERVER, making it known to the server again. With "
        "the stand-in, this is how a snapshot is restored: copy the backup DATABASE.db into "
@@ -314,6 +399,23 @@ SubcommandTable LibrarySubcommands() {
        "quillet export-csv STOCK SYSADM \"SELECT * FROM stock\" stock.csv", "ExportCSV", nullptr,
        Progress::kExport},
   };
+#if !defined(_WIN32)
+  // Only the stand-in takes it, and Windows has none.
+  table.push_back(
+      {"set-password", "DATABASE USER", "change a user's password, or add a user",
+       "Connects to DATABASE as USER and sets USER's password, or with --for OTHER_USER that of "
+       "OTHER_USER, adding OTHER_USER when the database has no such user. The new password "
+       "comes from --new-password-file FILE (- for standard input), else from a prompt "
+       "without echo, asked twice, when standard input is a terminal; never from an argument "
+       "or the environment. It holds no blanks and no \";\". It reaches the stand-in server as "
+       "GRANT CONNECT TO USER IDENTIFIED BY PASSWORD in a load script held in memory only, "
+       "never in a file. Every new database has the user SYSADM with the password SYSADM: "
+       "change it first.",
+       2, 2, Credential::kDatabaseUser, Listing::kNone,
+       kDatabaseJob | kOptionNewPasswordFile | kOptionFor, CheckSetPassword, SetPassword,
+       "quillet set-password STOCK SYSADM --for CLERK", "Load", nullptr, Progress::kNone});
+#endif
+  return table;
 }
 
 }  // namespace quillet::cli

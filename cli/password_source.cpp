@@ -75,4 +75,29 @@ PasswordOutcome FindPassword(const std::optional<std::string>& passwordFile,
                             "a terminal to be asked"};
 }
 
+PasswordOutcome FindNewPassword(const std::optional<std::string>& newPasswordFile,
+                                const std::string& whose, const PasswordSources& sources) {
+  if (newPasswordFile && !(*newPasswordFile == "-" && sources.inputIsTerminal())) {
+    return ReadPasswordFile(*newPasswordFile);
+  }
+  if (!sources.inputIsTerminal()) {
+    return {std::nullopt, "needs the new password for " + whose +
+                              ": pass --new-password-file FILE (- for standard input), or run "
+                              "it on a terminal to be asked"};
+  }
+  std::optional<std::string> typed = sources.readHidden("New password for " + whose + ": ");
+  if (!typed) return {std::nullopt, "no new password was typed for " + whose};
+  // Typed unseen: a slip of a finger would lock the user out.
+  std::optional<std::string> again = sources.readHidden("The new password again: ");
+  const bool same = again && *again == *typed;
+  if (again) WipePassword(*again);
+  if (!same) {
+    WipePassword(*typed);
+    return {std::nullopt, "the new passwords typed differ; nothing was changed"};
+  }
+  PasswordOutcome outcome{typed, ""};
+  WipePassword(*typed);
+  return outcome;
+}
+
 }  // namespace quillet::cli

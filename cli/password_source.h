@@ -36,6 +36,12 @@ PasswordOutcome FindPassword(const std::optional<std::string>& passwordFile,
                              const std::string& whose, const PasswordSources& sources,
                              const std::vector<std::string>& variables = {kPasswordVariable});
 
+// The new password that set-password sets: from the file that --new-password-file names
+// ("-": standard input), else typed twice at a prompt without echo. Never from the
+// environment, which the processes the shell starts later would inherit.
+PasswordOutcome FindNewPassword(const std::optional<std::string>& newPasswordFile,
+                                const std::string& whose, const PasswordSources& sources);
+
 // Overwrites the text so that the password does not linger in memory (or a core dump).
 void WipePassword(std::string& password);
 

@@ -52,6 +52,8 @@ const std::vector<OptionName>& OptionNames() {
       {kOptionKeepPartial, "--keep-partial", false},
       {kOptionServer, "--server", true},
       {kOptionYes, "--yes", false},
+      {kOptionNewPasswordFile, "--new-password-file", true},
+      {kOptionFor, "--for", true},
   };
   return names;
 }

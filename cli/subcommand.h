@@ -31,6 +31,8 @@ enum Option : unsigned {
   kOptionKeepPartial = 1U << 4,
   kOptionServer = 1U << 5,
   kOptionYes = 1U << 6,
+  kOptionNewPasswordFile = 1U << 7,
+  kOptionFor = 1U << 8,
 };
 
 // What a job shows on a terminal while it runs.
@@ -46,6 +48,9 @@ class ProgressDisplay;
 struct Invocation {
   std::vector<std::string> arguments;
   std::string password;
+  // set-password: the new password, and the user it is for (empty: the one connecting).
+  std::string newPassword;
+  std::string forUser;
   int32_t flag = 1;
   bool all = false;
   bool keepPartial = false;

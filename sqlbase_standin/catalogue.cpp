@@ -332,6 +332,22 @@ int16_t Catalogue::SetUser(const std::string& database, const std::string& user,
   return step == SQLITE_DONE ? int16_t{0} : Failed(step);
 }
 
+int16_t Catalogue::RemoveUser(const std::string& database, const std::string& user) {
+  SqliteStatement remove(db_, "DELETE FROM users WHERE database = ? AND name = ?");
+  const int step = remove.Bind(1, database).Bind(2, user).Step();
+  if (step != SQLITE_DONE) return Failed(step);
+  if (sqlite3_changes(db_) == 0) {
+    return Report(STANDIN_SQL_ERROR, "the database " + database + " has no user " + user);
+  }
+  SqliteStatement left(db_, "SELECT 1 FROM users WHERE database = ? LIMIT 1");
+  const int found = left.Bind(1, database).Step();
+  if (found == SQLITE_DONE) {
+    return Report(STANDIN_SQL_ERROR, "REVOKE CONNECT FROM " + user + " would leave the database " +
+                                         database + " without users; nothing was revoked");
+  }
+  return found == SQLITE_ROW ? int16_t{0} : Failed(found);
+}
+
 int16_t Catalogue::ForgetDeadConnections() {
   std::vector<int64_t> ids;
   std::vector<ProcessIdentity> owners;

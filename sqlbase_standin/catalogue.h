@@ -70,6 +70,9 @@ class Catalogue {
                      const std::string& password);
   int16_t SetUser(const std::string& database, const std::string& user,
                   const std::string& password);
+  // Refuses, with STANDIN_SQL_ERROR, a user the database does not have and its last user, so
+  // that no database is left that nobody can connect to.
+  int16_t RemoveUser(const std::string& database, const std::string& user);
 
   // Takes a free process number for a new connection of this process; runs inside Begin and
   // End, with the check that the database is installed.

@@ -59,15 +59,6 @@ std::string Normalised(const char* text) {
   return normalised;
 }
 
-std::vector<std::string> Words(const char* text) {
-  std::istringstream stream(text);
-  std::vector<std::string> words;
-  std::string word;
-  while (stream >> word) words.push_back(word);
-  if (!words.empty() && words.back().back() == ';') words.back().pop_back();
-  return words;
-}
-
 // The server of a database: the one named by QUILLET_STANDIN_SERVER, else the one server
 // under the root that has the database installed.
 int16_t FindServer(const std::string& database, std::string* server) {
@@ -222,6 +213,7 @@ int16_t Cursor::Connect(const char* connectText) {
   }
   registered_ = true;
   database_ = database;
+  user_ = user;
   stopped_ = false;
   WatchForKill(this, db_, &calls_, &stopped_, server, registryId_, seenSignals_);
   return 0;
@@ -237,6 +229,7 @@ int16_t Cursor::OpenDatabase(const std::string& path) {
   Confine(db_);
   sqlite3_wal_hook(db_, CountCommit, catalogue_.CommitCounter());
   sqlite3_commit_hook(db_, RefuseEndedCommit, this);
+  sqlite3_rollback_hook(db_, DropUserChanges, this);
   parameters_ = kSessionDefaults;
   ApplyLockWait();
   // Reading once attaches the connection to the database and its log for as long as it is
@@ -255,6 +248,7 @@ void Cursor::CloseDatabase() {
   kept_ = Kept::kNothing;
   bindings_.clear();
   storageClasses_.clear();
+  userChanges_.clear();
   // Closing rolls back whatever was not committed, the transaction of a database lock too.
   sqlite3_close(db_);
   db_ = nullptr;
@@ -312,7 +306,28 @@ int16_t Cursor::FailedCall(int sqliteCode) {
 int Cursor::RefuseEndedCommit(void* self) {
   auto* cursor = static_cast<Cursor*>(self);
   // The watcher, rolling the connection back, has set the flag before it resets anything.
-  return cursor->stopped_ || IsEnd(cursor->Ended()) ? 1 : 0;
+  return cursor->stopped_ || !cursor->userChanges_.empty() || IsEnd(cursor->Ended()) ? 1 : 0;
+}
+
+void Cursor::DropUserChanges(void* self) { static_cast<Cursor*>(self)->userChanges_.clear(); }
+
+int16_t Cursor::ReadUserChange(const char* start, const char* end, const std::string& where,
+                               UserChange* change) {
+  if (const int16_t code = ReadUserStatement(start, end, where, change)) return code;
+  // The user connected is the one known to remain: revoking it could leave nobody who may
+  // connect, and would take away the connection's own way back in.
+  if (change->revoke && change->user == user_) {
+    return Report(STANDIN_SQL_ERROR, "REVOKE CONNECT FROM " + user_ +
+                                         ": that is the user of this connection; connect as "
+                                         "another user to revoke it" +
+                                         where);
+  }
+  return 0;
+}
+
+int16_t Cursor::ApplyUserChange(const UserChange& change) {
+  return change.revoke ? catalogue_.RemoveUser(database_, change.user)
+                       : catalogue_.SetUser(database_, change.user, change.password);
 }
 
 void Cursor::ApplyLockWait() {
@@ -395,24 +410,17 @@ int16_t Cursor::CompileAndExecute(const char* text) {
   fetching_ = false;
   ended_ = false;
 
-  bool handled = false;
-  std::string normalised = Normalised(text);
-  const int16_t special = RunSpecial(normalised, &handled);
-  if (handled) return special;
-  if (normalised.rfind("GRANT CONNECT TO ", 0) == 0) {
-    // The text holds a password: no copy of it stays behind.
-    const WipeOnExit wipeNormalised(normalised);
-    std::vector<std::string> words = Words(text);
-    int16_t code = STANDIN_SQL_ERROR;
-    if (words.size() == 7 && Normalised(words[4].c_str()) == "IDENTIFIED" &&
-        Normalised(words[5].c_str()) == "BY") {
-      code = IsUserName(words[3].c_str())
-                 ? catalogue_.SetUser(database_, words[3], words[6])
-                 : Report(STANDIN_BAD_NAME, UserNameRule(words[3].c_str()));
-    }
-    for (std::string& word : words) Wipe(word);
-    if (code != STANDIN_SQL_ERROR) return code;
+  // A user statement holds a password: read before any copy of the text is made, and never
+  // prepared. On its own, outside a script, it takes effect at once.
+  if (const char* start = UserStatementStart(text)) {
+    UserChange change;
+    int16_t code = ReadUserChange(start, start + std::strlen(start), "", &change);
+    if (code == 0) code = catalogue_.Begin();
+    return code == 0 ? catalogue_.End(ApplyUserChange(change)) : code;
   }
+  bool handled = false;
+  const int16_t special = RunSpecial(Normalised(text), &handled);
+  if (handled) return special;
 
   const char* tail = nullptr;
   const int prepared = sqlite3_prepare_v2(db_, text, -1, &statement_, &tail);
@@ -531,8 +539,25 @@ int16_t Cursor::Commit() {
   kept_ = Kept::kNothing;
   ResetStatement(false);
   if (sqlite3_get_autocommit(db_) != 0) return 0;
+  // The unit's user statements change the catalogue with it: in a catalogue transaction begun
+  // before the database commits and ended after it, as the commit went.
+  const bool users = !userChanges_.empty();
+  if (users) {
+    int16_t code = catalogue_.Begin();
+    for (const UserChange& change : userChanges_) {
+      if (code == 0) code = ApplyUserChange(change);
+    }
+    userChanges_.clear();
+    if (code != 0) {
+      catalogue_.End(code);
+      sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+      return code;
+    }
+  }
   const int code = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
-  if (code == SQLITE_OK) return 0;
+  if (code == SQLITE_OK) return users ? catalogue_.End(0) : int16_t{0};
+  // Before anything else looks at the catalogue: the connection's end is recorded there.
+  if (users) catalogue_.End(STANDIN_SQL_ERROR);
   const int16_t failed = FailedCall(code);
   // A unit whose commit failed is gone whole, its lock too: nothing of it may be committed
   // later by a call that reports something else.
@@ -549,11 +574,20 @@ int16_t Cursor::Load(const char* command) {
   if (!ParseLoadCommand(command, &file)) return Report(STANDIN_BAD_COMMAND, kCommandForms);
   kept_ = Kept::kNothing;
   ResetStatement(false);
-  const int16_t code = RunScript(db_, file, [this] {
-    const int16_t end = Ended();
-    return IsEnd(end) ? end : int16_t{0};
-  });
+  // Kept for the commit that follows; a failed script takes its own back with what it ran.
+  const std::size_t before = userChanges_.size();
+  const int16_t code = RunScript(
+      db_, file,
+      [this] {
+        const int16_t end = Ended();
+        return IsEnd(end) ? end : int16_t{0};
+      },
+      [this](const char* start, const char* end, const std::string& where) {
+        userChanges_.emplace_back();
+        return ReadUserChange(start, end, where, &userChanges_.back());
+      });
   if (code == 0) return 0;
+  while (userChanges_.size() > before) userChanges_.pop_back();
   const int16_t end = Ended();
   return IsEnd(end) ? Finish(end) : code;
 }

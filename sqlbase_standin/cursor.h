@@ -6,12 +6,14 @@
 
 #include <atomic>
 #include <cstdint>
+#include <list>
 #include <map>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "catalogue.h"
+#include "user_statements.h"
 
 namespace standin {
 
@@ -68,8 +70,16 @@ class Cursor {
   // failure was the kill's interrupt or its refused commit), else SQLite's failure.
   int16_t FailedCall(int sqliteCode);
   // SQLite's commit hook: no commit of a killed connection, or of a terminated server's, goes
-  // through, however late the kill came in its call.
+  // through, however late the kill came in its call; nor one that would leave behind the user
+  // statements of its unit, which only Commit makes permanent with it.
   static int RefuseEndedCommit(void* self);
+  // SQLite's rollback hook: the user statements of a unit rolled back are gone with it.
+  static void DropUserChanges(void* self);
+  // A user statement of this connection; where, for a refusal's words.
+  int16_t ReadUserChange(const char* start, const char* end, const std::string& where,
+                         UserChange* change);
+  // Inside a catalogue transaction.
+  int16_t ApplyUserChange(const UserChange& change);
   int16_t RunSpecial(const std::string& statement, bool* handled);
   int16_t Step();
   int16_t OpenDatabase(const std::string& path);
@@ -108,6 +118,10 @@ class Cursor {
   std::map<int32_t, int32_t> parameters_;
   std::string isolation_ = "RR";
   std::string database_;
+  std::string user_;
+  // The user statements of the open unit's scripts, in order, for its commit to apply. A list,
+  // so that a change holding a password is never moved and copied.
+  std::list<UserChange> userChanges_;
   int64_t registryId_ = 0;
   // The catalogue's signal count when this connection last found itself alive.
   uint64_t seenSignals_ = 0;

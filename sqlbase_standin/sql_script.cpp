@@ -15,9 +15,11 @@
 #include <vector>
 
 #include "last_message.h"
+#include "password_hash.h"
 #include "sqlite_statement.h"
 #include "standin_admin.h"
 #include "standin_paths.h"
+#include "user_statements.h"
 
 namespace standin {
 namespace {
@@ -189,7 +191,8 @@ class ScriptFile {
   }
 
   // Runs the statements in order; on a failure says which line of the file it was on.
-  int Run(sqlite3* db, const ScriptStop& stop, std::string* where, int16_t* fileCode) {
+  int Run(sqlite3* db, const ScriptStop& stop, const ServerStatement& serverStatement,
+          std::string* where, int16_t* fileCode) {
     if (lseek(in_, 0, SEEK_SET) != 0) {
       *fileCode = Report(STANDIN_FILE_ERROR, "cannot read the script " + SystemReason(file_));
       return SQLITE_ERROR;
@@ -197,6 +200,8 @@ class ScriptFile {
     hash_ = kHashStart;
     offset_ = 0;
     std::string window;
+    // A user statement's password passes through it.
+    const WipeOnExit wipeWindow(window);
     std::size_t at = 0;  // the next statement's first byte in the window
     int64_t lines = 0;   // line breaks before it
     bool ended = false;
@@ -207,7 +212,13 @@ class ScriptFile {
       sqlite3_stmt* statement = nullptr;
       const char* tail = nullptr;
       int code = SQLITE_OK;
-      if (!wantMore) {
+      // The server's own statements go to the callback, whole, up to their ";".
+      const char* user = wantMore ? nullptr : UserStatementStart(window.c_str() + at);
+      if (user != nullptr) {
+        tail = std::strchr(user, ';');
+        wantMore = tail == nullptr && !ended;
+        tail = tail == nullptr ? window.c_str() + window.size() : tail + 1;
+      } else if (!wantMore) {
         code = sqlite3_prepare_v2(db, window.c_str() + at, -1, &statement, &tail);
         // A statement that fails or reaches the window's end may be cut there, and more of the
         // file decides; one that ends inside the window failed on its own, and is reported now
@@ -245,6 +256,14 @@ class ScriptFile {
       const char* const base = window.c_str() + at;
       const char* statementStart = base;
       while (std::isspace(static_cast<unsigned char>(*statementStart))) ++statementStart;
+      if (user != nullptr) {
+        const std::string place = " (" + file_ + ", line " +
+                                  std::to_string(1 + lines + std::count(base, user, '\n')) + ")";
+        if (const int16_t refused = serverStatement(user, tail, place)) {
+          *fileCode = refused;
+          return SQLITE_ERROR;
+        }
+      }
       if (code == SQLITE_OK && statement != nullptr) {
         // A kill between two statements is met here: SQLite forgets an interrupt once the
         // statement it was aimed at has ended.
@@ -333,7 +352,8 @@ thread_local bool runningScript = false;
 
 bool RunningScript() { return runningScript; }
 
-int16_t RunScript(sqlite3* db, const std::string& file, const ScriptStop& stop) {
+int16_t RunScript(sqlite3* db, const std::string& file, const ScriptStop& stop,
+                  const ServerStatement& serverStatement) {
   ScriptFile script(file);
   if (const int16_t code = script.Check()) return code;
   // Taken as a writer from the start, so that it waits for other writers as any write does:
@@ -351,7 +371,7 @@ int16_t RunScript(sqlite3* db, const std::string& file, const ScriptStop& stop) 
     std::string where;
     int16_t fileCode = 0;
     runningScript = true;
-    code = script.Run(db, stop, &where, &fileCode);
+    code = script.Run(db, stop, serverStatement, &where, &fileCode);
     runningScript = false;
     // Said before the rollback, which would replace SQLite's message.
     if (code != SQLITE_OK) {

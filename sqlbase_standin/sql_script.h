@@ -18,11 +18,18 @@ bool ParseUnloadCommand(const char* text, std::string* file);
 
 // Asked before each statement of a script: 0 to go on, else the code the script stops with.
 using ScriptStop = std::function<int16_t()>;
+// Given each statement of a script that is the server's own (user_statements.h) rather than
+// SQLite's, from its first word to its ";", and where it stands (" (stock.sql, line 3)") for
+// the words of a refusal: 0 to go on, else the code the script fails with. Such a text, which
+// holds a password, never reaches SQLite.
+using ServerStatement =
+    std::function<int16_t(const char* start, const char* end, const std::string& where)>;
 // Runs every statement of the script as one unit: all of them or, after a failing one or a
 // stop, none. Outside an open transaction the unit is one of its own, begun as a writer's and
 // left open on success: only the commit that follows makes it permanent, so that whoever
 // reports that commit reports what happened.
-int16_t RunScript(sqlite3* db, const std::string& file, const ScriptStop& stop);
+int16_t RunScript(sqlite3* db, const std::string& file, const ScriptStop& stop,
+                  const ServerStatement& serverStatement);
 // The savepoint that makes a script one unit; a script may not name it.
 constexpr const char* kScriptSavepoint = "standin_load";
 // Whether this thread is running a script's statements: the authorizer then refuses whatever

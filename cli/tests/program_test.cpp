@@ -27,7 +27,7 @@ namespace {
 const char* const kSubcommands[] = {
     "install-db", "deinstall-db", "create-db", "drop-db", "terminate-server", "kill-connection",
     "dir-db", "snapshot", "all-snapshot", "list-connections", "kill-all-connections",
-    "update-stats", "release-log", "load", "unload", "reload", "export-csv",
+    "update-stats", "release-log", "load", "unload", "reload", "export-csv", "set-password",
     "server create", "server start", "server status", "server list", "server root"};
 // clang-format on
 
@@ -643,6 +643,34 @@ TEST_F(ProgramTest, SnapshotsAreWrittenIntoTheirDirectories) {
   EXPECT_EQ(intoServers.status, 2);
   EXPECT_THAT(intoServers.err, HasSubstr("ROOT must not be the stand-in's folder of servers"));
   EXPECT_EQ(stat((root_ + "/ACME/standin.catalogue").c_str(), &info), 0);
+}
+
+TEST_F(ProgramTest, SetPasswordReplacesAPasswordAndAddsAUserFromAPrivateFile) {
+  CreateServerWithDatabase();
+  const std::string file = root_ + "/new-password";
+  std::ofstream(file) << "Quill-2;x\n";
+  ASSERT_EQ(chmod(file.c_str(), 0600), 0);
+  const std::vector<std::string> set = {"set-password", "DEMO", "SYSADM", "--new-password-file",
+                                        file};
+  const ProgramRun refused = QuilletArguments(set, WithPassword("SYSADM"));
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_THAT(refused.err, HasSubstr("cannot hold blanks or \";\""));
+
+  std::ofstream(file, std::ios::trunc) << "Quill-2\n";
+  const ProgramRun changed = QuilletArguments(set, WithPassword("SYSADM"));
+  ASSERT_EQ(changed.status, 0) << changed.err;
+  const ProgramRun old = Quillet("update-stats DEMO SYSADM", WithPassword("SYSADM"));
+  EXPECT_EQ(old.status, 1);
+  EXPECT_THAT(old.err, HasSubstr("return code 9121 ("));
+  EXPECT_EQ(Quillet("update-stats DEMO SYSADM", WithPassword("Quill-2")).status, 0);
+
+  std::vector<std::string> clerk = set;
+  clerk.insert(clerk.end(), {"--for", "clerk"});
+  EXPECT_EQ(QuilletArguments(clerk, WithPassword("Quill-2")).status, 0);
+  EXPECT_EQ(Quillet("update-stats DEMO CLERK", WithPassword("Quill-2")).status, 0);
+  // Nothing but a name may ride into the statement.
+  clerk.back() = "X IDENTIFIED BY y; --";
+  EXPECT_EQ(QuilletArguments(clerk, WithPassword("Quill-2")).status, 2);
 }
 
 TEST_F(ProgramTest, MaintenanceJobsRunOnADatabase) {

@@ -8,7 +8,10 @@
 #include "scratch_root.h"
 #include "standin_calls.h"
 
+using ::testing::AllOf;
 using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::Not;
 
 namespace {
 
@@ -226,6 +229,67 @@ TEST_F(StandinCursorTest, AFailingScriptLeavesTheDatabaseAsItWas) {
   EXPECT_EQ(calls::Select(cursor_, "SELECT count(*) FROM t"), (Rows{{"0"}}));
   EXPECT_EQ(sqlwntm_Load(cursor_, ("LOAD SQL " + Path("none.sql")).c_str(), 0), STANDIN_FILE_ERROR);
   EXPECT_EQ(sqlwntm_Load(cursor_, "LOAD CSV x", 0), STANDIN_BAD_COMMAND);
+}
+
+// Users change with the script's unit: at its commit, and not at all when the script fails,
+// its connection is killed before the commit, or the commit fails.
+TEST_F(StandinCursorTest, ScriptsGrantAndRevokeUsersOnlyWhenTheirUnitCommits) {
+  auto load = [this](uint16_t cursor, const std::string& text) {
+    std::ofstream(Path("users.sql"), std::ios::trunc) << text;
+    return sqlwntm_Load(cursor, ("LOAD SQL " + Path("users.sql")).c_str(), 0);
+  };
+  auto logsIn = [](const char* connect) {
+    uint16_t handle = 0;
+    const int16_t code = sqlwntm_CursorConnect(&handle, connect, 0);
+    if (code == 0) sqlwntm_CursorDisconnect(handle);
+    return code == 0;
+  };
+  // Only the commit (9) applies them: a COMMIT statement fails and takes them back.
+  EXPECT_EQ(load(cursor_, "GRANT CONNECT TO clerk IDENTIFIED BY Quill1;"), 0);
+  EXPECT_EQ(sqlwntm_CompileAndExecute(cursor_, "COMMIT", 0), STANDIN_SQL_ERROR);
+  EXPECT_EQ(load(cursor_, "CREATE TABLE t(a);"), 0);
+  EXPECT_EQ(sqlwntm_Commit(cursor_), 0);
+  EXPECT_EQ(load(cursor_,
+                 "INSERT INTO t VALUES(1);\n/* clerk */ GRANT CONNECT TO clerk\n"
+                 "  IDENTIFIED BY Quill1;\nINSERT INTO nosuch VALUES(2);\n"),
+            STANDIN_SQL_ERROR);
+  EXPECT_EQ(sqlwntm_Commit(cursor_), 0);
+  EXPECT_FALSE(logsIn("SALES/CLERK/Quill1"));
+  // A malformed grant fails the script in words that never repeat the password.
+  EXPECT_EQ(load(cursor_, "\nGRANT CONNECT TO clerk IDENTIFIED BY Quill1 now;"), STANDIN_SQL_ERROR);
+  EXPECT_THAT(standin_last_message(STANDIN_SQL_ERROR),
+              AllOf(HasSubstr("users.sql, line 2"), Not(HasSubstr("Quill1"))));
+  EXPECT_EQ(load(cursor_, "GRANT CONNECT TO 9clerk IDENTIFIED BY Quill1;"), STANDIN_BAD_NAME);
+  EXPECT_EQ(load(cursor_, "REVOKE CONNECT FROM sysadm"), STANDIN_SQL_ERROR);
+
+  EXPECT_EQ(load(cursor_, "INSERT INTO t VALUES(3); grant connect to clerk identified by Quill1"),
+            0);
+  EXPECT_FALSE(logsIn("SALES/CLERK/Quill1"));
+  EXPECT_EQ(sqlwntm_Commit(cursor_), 0);
+  EXPECT_TRUE(logsIn("SALES/CLERK/Quill1"));
+
+  uint16_t clerk = calls::Cursor("SALES/CLERK/Quill1");
+  EXPECT_EQ(load(clerk, "REVOKE CONNECT FROM SYSADM;"), 0);
+  const uint16_t server = calls::Server();
+  for (const calls::Record& record : calls::ActiveCursors(server)) {
+    if (record.user == "CLERK") {
+      EXPECT_EQ(sqlwntm_KillConnection(server, record.process), 0);
+    }
+  }
+  sqlwntm_Disconnect(server);
+  EXPECT_EQ(sqlwntm_Commit(clerk), STANDIN_CONNECTION_KILLED);
+  sqlwntm_CursorDisconnect(clerk);
+  EXPECT_TRUE(logsIn("SALES/SYSADM/SYSADM"));
+
+  // Revoked meanwhile, SYSADM's connection cannot take the last user left with its unit.
+  clerk = calls::Cursor("SALES/CLERK/Quill1");
+  calls::Run(clerk, "REVOKE CONNECT FROM SYSADM");
+  EXPECT_FALSE(logsIn("SALES/SYSADM/SYSADM"));
+  EXPECT_EQ(load(cursor_, "INSERT INTO t VALUES(4); REVOKE CONNECT FROM clerk;"), 0);
+  EXPECT_EQ(sqlwntm_Commit(cursor_), STANDIN_SQL_ERROR);
+  EXPECT_TRUE(logsIn("SALES/CLERK/Quill1"));
+  EXPECT_EQ(calls::Select(clerk, "SELECT a FROM t"), (Rows{{"3"}}));
+  sqlwntm_CursorDisconnect(clerk);
 }
 
 TEST_F(StandinCursorTest, ReleasingTheLogEmptiesIt) {
