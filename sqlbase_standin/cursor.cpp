@@ -17,6 +17,7 @@
 #include "standin_admin.h"
 #include "standin_paths.h"
 #include "type_codes.h"
+#include "value_cuts.h"
 
 namespace standin {
 namespace {
@@ -38,8 +39,8 @@ int16_t Failed(int sqliteCode, sqlite3* db) {
                 std::string("SQLite: ") + sqlite3_errmsg(db));
 }
 
-// Upper case, blanks folded to one, no trailing semicolon: the form the fixed statements are
-// recognised in.
+}  // namespace
+
 std::string Normalised(const char* text) {
   std::istringstream words(text);
   std::string word;
@@ -55,6 +56,8 @@ std::string Normalised(const char* text) {
   return normalised;
 }
 
+namespace {
+
 std::vector<std::string> Words(const char* text) {
   std::istringstream stream(text);
   std::vector<std::string> words;
@@ -63,6 +66,8 @@ std::vector<std::string> Words(const char* text) {
   if (!words.empty() && words.back().back() == ';') words.back().pop_back();
   return words;
 }
+
+}  // namespace
 
 // The server of a database: the one named by QUILLET_STANDIN_SERVER, else the one server
 // under the root that has the database installed.
@@ -108,6 +113,8 @@ int16_t FindServer(const std::string& database, std::string* server) {
   }
   return found == 1 ? 0 : STANDIN_AMBIGUOUS_DATABASE;
 }
+
+namespace {
 
 // A database user reaches its own database and nothing else: no other file (ATTACH, and VACUUM
 // INTO, which attaches its target), no extension, no process-wide setting. A plain VACUUM
@@ -362,6 +369,7 @@ int16_t Cursor::CompileAndExecute(const char* text) {
   bindings_.clear();
   storageClasses_.clear();
   rowCount_ = 0;
+  ForgetCuts();
   fetching_ = false;
   ended_ = false;
 
@@ -428,6 +436,7 @@ int16_t Cursor::Execute() {
   if (const int16_t code = Alive()) return code;
   if (statement_ == nullptr) return STANDIN_NO_STATEMENT;
   rowCount_ = 0;
+  ForgetCuts();
   fetching_ = false;
   ended_ = false;
   // Described and not fetched from: the statement stands at its first row, which is where
@@ -486,9 +495,9 @@ int16_t Cursor::Fetch() {
       size =
           value == nullptr ? 0 : static_cast<std::size_t>(sqlite3_column_bytes(statement_, column));
     }
-    // At most the declared length; a NUL follows when there is room for it.
+    // At most the declared length, cut between characters; a NUL follows when there is room.
     const std::size_t room = static_cast<std::size_t>(binding.length);
-    const std::size_t copied = std::min(size, room);
+    const std::size_t copied = size > room ? CutValue(statement_, column, value, size, room) : size;
     if (copied > 0) std::memcpy(binding.buffer, value, copied);
     if (copied < room) binding.buffer[copied] = '\0';
   }

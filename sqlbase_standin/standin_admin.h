@@ -105,6 +105,25 @@ STANDIN_API const char* standin_code_text(int32_t code);
    thread's next call. */
 STANDIN_API const char* standin_last_message(int32_t code);
 
+/* What a statement would do on the database, told by preparing it on a read-only connection
+   to the database's server (found as a connection finds it) without running it. */
+#define STANDIN_STATEMENT_QUERY 0 /* reads rows and changes nothing */
+#define STANDIN_STATEMENT_CHANGES                                                              \
+  1                                 /* changes data, the schema or the server (also INSERT ... \
+                                       RETURNING, and the server's own statements) */
+#define STANDIN_STATEMENT_NO_ROWS 2 /* changes nothing and reads no rows (BEGIN, ATTACH) */
+#define STANDIN_STATEMENT_UNKNOWN                             \
+  -1 /* cannot be told: no such database or server, or SQLite \
+        cannot prepare it; running it says why */
+STANDIN_API int32_t standin_statement_kind(const char* database, const char* statement);
+
+/* How many values the fetches on the calling thread cut to the length they were bound with,
+   since its last statement was compiled or run again: in the column (from 1), or in all of
+   them for 0. A UTF-8 text is cut between characters, so it may be shorter than that length.
+   When name is not NULL, *name is the column's name, or NULL when nothing was cut there; it
+   lives until the thread's next statement. */
+STANDIN_API int64_t standin_cut_values(int32_t column, const char** name);
+
 #ifdef __cplusplus
 }
 #endif
