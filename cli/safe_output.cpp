@@ -73,7 +73,7 @@ bool AllDigits(const std::string& text) {
 // Whether the file name is a temporary file's of this machine whose process has ended.
 bool LeftByEndedProcess(const std::string& name, const std::string& machine) {
   const std::size_t mark = name.rfind(kTemporaryMark);
-  if (name[0] != '.' || mark == std::string::npos) return false;
+  if (name.empty() || name[0] != '.' || mark == std::string::npos) return false;
   std::istringstream tag(name.substr(mark + kTemporaryMark.size()));
   std::string host, process, start, random;
   if (!std::getline(tag, host, '-') || !std::getline(tag, process, '-') ||

@@ -106,15 +106,17 @@ STANDIN_API const char* standin_code_text(int32_t code);
 STANDIN_API const char* standin_last_message(int32_t code);
 
 /* What a statement would do on the database, told by preparing it on a read-only connection
-   to the database's server (found as a connection finds it) without running it. */
-#define STANDIN_STATEMENT_QUERY 0 /* reads rows and changes nothing */
-#define STANDIN_STATEMENT_CHANGES                                                              \
-  1                                 /* changes data, the schema or the server (also INSERT ... \
-                                       RETURNING, and the server's own statements) */
-#define STANDIN_STATEMENT_NO_ROWS 2 /* changes nothing and reads no rows (BEGIN, ATTACH) */
-#define STANDIN_STATEMENT_UNKNOWN                             \
-  -1 /* cannot be told: no such database or server, or SQLite \
-        cannot prepare it; running it says why */
+   to the database's server (found as a connection finds it) without running it: */
+/* it reads rows and changes nothing; */
+#define STANDIN_STATEMENT_QUERY 0
+/* it changes data, the schema or the server (INSERT ... RETURNING and the server's own
+   statements too); */
+#define STANDIN_STATEMENT_CHANGES 1
+/* it changes nothing and reads no rows (BEGIN, ATTACH); */
+#define STANDIN_STATEMENT_NO_ROWS 2
+/* it cannot be told: no such database or server, or SQLite cannot prepare it (running it
+   says why). */
+#define STANDIN_STATEMENT_UNKNOWN (-1)
 STANDIN_API int32_t standin_statement_kind(const char* database, const char* statement);
 
 /* How many values the fetches on the calling thread cut to the length they were bound with,
