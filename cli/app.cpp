@@ -168,13 +168,16 @@ int Run(const Subcommand& subcommand, const std::vector<std::string>& arguments,
   }
   if (subcommand.credential == Credential::kDatabaseUser) {
     std::optional<std::string> server = parsed.server;
+    std::string namedBy = "--server";
     if (!server) {
       if (const char* named = environment.passwords.environment(kServerVariable)) {
         if (*named != '\0') server = named;
+        namedBy = kServerVariable;
       }
     }
     if (server) {
-      const std::string problem = environment.selectServer ? environment.selectServer(*server) : "";
+      const std::string problem =
+          environment.selectServer ? environment.selectServer(*server, namedBy) : "";
       if (!problem.empty()) {
         environment.err << prefix << ": " << problem << "\n";
         return kExitUsage;
@@ -251,12 +254,13 @@ int Run(const Subcommand& subcommand, const std::vector<std::string>& arguments,
   if (parsed.verbose) {
     environment.err << "quillet: " << subcommand.call << " returned " << result.code << "\n";
   }
+  if (!result.warning.empty()) environment.err << prefix << ": " << result.warning << "\n";
   if (!result.problem.empty()) {
     environment.err << prefix << ": " << result.problem << "\n";
     if (!result.note.empty()) environment.err << prefix << ": " << result.note << "\n";
     return kExitJobFailed;
   }
-  if (result.code != 0) {
+  if (result.code != 0 && !result.workDone) {
     const char* meaning = QuilletResultMeaning(result.code);
     if (meaning == nullptr && environment.codeMeaning)
       meaning = environment.codeMeaning(result.code);
@@ -264,6 +268,9 @@ int Run(const Subcommand& subcommand, const std::vector<std::string>& arguments,
     environment.err << FailureMessage(subcommand.name, result.code, meaning, detail);
     if (!result.note.empty()) environment.err << prefix << ": " << result.note << "\n";
     return kExitJobFailed;
+  }
+  if (!result.notice.empty() && !parsed.quiet) {
+    environment.err << prefix << ": " << result.notice << "\n";
   }
   const ListFormat format = parsed.format.value_or(ListFormat::kTable);
   const std::string shown = Shown(subcommand, result.text, format);

@@ -31,8 +31,9 @@ struct Environment {
   std::function<const char*(int32_t code)> lastMessage;
   std::ostream& out;
   std::ostream& err;
-  // Makes the database jobs use the named server; empty, or why that cannot be done.
-  std::function<std::string(const std::string& server)> selectServer;
+  // Makes the database jobs use the named server; empty, or why that cannot be done. namedBy:
+  // what named it, "--server" or the variable, for the messages.
+  std::function<std::string(const std::string& server, const std::string& namedBy)> selectServer;
   // Whether standard error is a terminal: notes and progress are shown only there.
   std::function<bool()> errorIsTerminal;
   // Shows the question and reads the answer, seen as typed; nullopt at end of input.

@@ -1,7 +1,10 @@
 #include "library_subcommands.h"
 
-#if !defined(_WIN32)
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -14,6 +17,8 @@
 #include <fstream>
 #include <iostream>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "command_line.h"
 #include "password_source.h"
@@ -114,6 +119,147 @@ std::string CheckSnapshotRoot(const Invocation& invocation) {
          "): emptying a database's directory there could empty a server";
 }
 
+// The names of a DirDB list, "name;name;".
+std::vector<std::string> DatabaseNames(const char* list) {
+  std::vector<std::string> names;
+  std::string name;
+  for (const char* at = list; *at != '\0'; ++at) {
+    if (*at != ';') {
+      name += *at;
+    } else if (!name.empty()) {
+      names.push_back(name);
+      name.clear();
+    }
+  }
+  return names;
+}
+
+std::optional<std::vector<std::string>> ListDatabases(const Invocation& i) {
+  std::array<char, QUILLET_DATABASE_LIST_SIZE> list{};
+  if (DirDB(Argument(i, 0), Password(i), list.data()) != 0) return std::nullopt;
+  list.back() = '\0';
+  return DatabaseNames(list.data());
+}
+
+// The library kills the processes of a database it does not check for: a mistyped name kills
+// nothing and succeeds.
+JobResult KillAll(const Invocation& i) {
+  JobResult result =
+      Code(KillAllConnections(Argument(i, 0), Password(i), i.all ? "" : Argument(i, 1)));
+  if (i.all || result.code != 0) return result;
+  const std::optional<std::vector<std::string>> names = ListDatabases(i);
+  if (names && std::find(names->begin(), names->end(), i.arguments[1]) == names->end()) {
+    result.problem = "server " + i.arguments[0] + " has no database " + i.arguments[1] +
+                     ": no process was killed";
+  }
+  return result;
+}
+
+// Windows takes these for devices wherever they stand in a path: CON, PRN, AUX, NUL, and COM
+// or LPT with a digit or a superscript 1 to 3 of the ANSI code page, before any extension.
+bool IsDeviceName(const std::string& name) {
+  std::string base = name.substr(0, name.find('.'));
+  while (!base.empty() && base.back() == ' ') base.pop_back();
+  for (char& c : base) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  if (base == "CON" || base == "PRN" || base == "AUX" || base == "NUL") return true;
+  const auto digit = static_cast<unsigned char>(base.size() == 4 ? base[3] : 'X');
+  return (base.rfind("COM", 0) == 0 || base.rfind("LPT", 0) == 0) &&
+         ((digit >= '0' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3);
+}
+
+bool IsLinkPath(const std::string& path) {
+#if defined(_WIN32)
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+#else
+  struct stat info {};
+  return lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
+#endif
+}
+
+// Why AllSnapShot skips a database, by the library's rules (the README's "Deliberate
+// deviations"); empty when it backs it up. The library gives the skip no more than
+// QUILLET_ERROR_ARGUMENT.
+std::string SkipReason(const std::string& root, const std::string& name) {
+  constexpr std::size_t kLongestPath = 259;  // the library's Win32 paths, less their NUL
+  if (name.empty() || name == "." || name == "..") return "the name cannot be a directory";
+  if (name.find_first_of("\\/:") != std::string::npos) return "the name holds \\, / or :";
+  if (name.back() == '.' || name.back() == ' ') return "the name ends in a dot or a blank";
+  if (IsDeviceName(name)) return "Windows takes the name for a device";
+  if (root.size() + 1 + name.size() > kLongestPath) {
+    return "its directory's path would be longer than " + std::to_string(kLongestPath) + " bytes";
+  }
+  const std::string directory = root + "/" + name;
+  if (IsLinkPath(directory)) return directory + " is a symbolic link";
+  return "";
+}
+
+// A failed all-snapshot names the databases it skipped and why, which its code cannot say.
+JobResult SnapshotAll(const Invocation& i) {
+  JobResult result = Code(AllSnapShot(Argument(i, 0), Password(i), Argument(i, 1)));
+  if (result.code == 0) return result;
+  std::string skipped;
+  for (const std::string& name : ListDatabases(i).value_or(std::vector<std::string>{})) {
+    const std::string reason = SkipReason(i.arguments[1], name);
+    if (!reason.empty()) skipped += (skipped.empty() ? "" : ", ") + name + " (" + reason + ")";
+  }
+  if (!skipped.empty()) result.note = "skipped, so not backed up: " + skipped;
+  return result;
+}
+
+// By the library's design a failed LOCK DATABASE does not stop the load, and its code is the
+// result when the load and the commit succeed. The stand-in's last words with that code are
+// the lock's only when nothing failed with it after the lock: the load and its commit went
+// through.
+JobResult Reload(const Invocation& i) {
+  JobResult result = Code(ReLoad(Argument(i, 0), Argument(i, 1), Password(i), Argument(i, 2)));
+  if (result.code != STANDIN_DATABASE_LOCKED) return result;
+  const char* detail = StandinLastMessage(result.code);
+  if (detail == nullptr || std::string_view(detail).rfind(STANDIN_LOCK_NOT_TAKEN, 0) != 0) {
+    return result;
+  }
+  result.workDone = true;
+  const char* meaning = StandinCodeText(result.code);
+  result.warning =
+      "loaded and committed without the database lock: LOCK DATABASE failed with "
+      "return code " +
+      std::to_string(result.code) + (meaning != nullptr ? " (" + std::string(meaning) + ")" : "") +
+      ": " + detail + "; the script's changes are in, do not run it again";
+  return result;
+}
+
+// ExportCSV runs whatever it is given, runs it again after binding its columns and commits:
+// a change is made, twice, before the export fails for want of rows. The stand-in tells a
+// change without running it.
+std::string RefuseNonQuery(const Invocation& i) {
+  const std::optional<int32_t> kind = StandinStatementKind(i.arguments[0], i.arguments[2]);
+  if (kind == STANDIN_STATEMENT_CHANGES) {
+    return "STATEMENT would change the database, and export-csv takes a query (reload runs "
+           "changes, from a script): nothing was run";
+  }
+  if (kind == STANDIN_STATEMENT_NO_ROWS) {
+    return "STATEMENT reads no rows, and export-csv takes a query: nothing was run";
+  }
+  return "";
+}
+
+// The columns ExportCSV takes at most; it refuses a statement of more.
+constexpr int32_t kMostColumns = 255;
+
+// Values are bound with 50 bytes, the library's design: the stand-in says how many it cut.
+std::string CutNotice() {
+  const std::optional<CutValues> cut = StandinCutValues(kMostColumns);
+  if (!cut || cut->total == 0) return "";
+  std::string text = std::to_string(cut->total) +
+                     (cut->total == 1 ? " value was" : " values were") +
+                     " longer than 50 bytes and cut to at most 50, the most the library takes: ";
+  for (std::size_t k = 0; k < cut->columns.size(); ++k) {
+    text += (k == 0 ? "" : ", ") + std::to_string(cut->columns[k].second) + " in column \"" +
+            cut->columns[k].first + "\"";
+  }
+  return text;
+}
+
 std::string CheckExport(const Invocation& invocation) {
   if (invocation.arguments[3].empty()) return "FILE must not be empty";
   if (invocation.keepPartial && invocation.arguments[3] == kStandardOutput) {
@@ -127,14 +273,22 @@ std::string CheckExport(const Invocation& invocation) {
 JobResult ExportToFile(const Invocation& i) {
   const std::string& target = i.arguments[3];
   JobResult result;
+  result.problem = RefuseNonQuery(i);
+  if (!result.problem.empty()) return result;
   std::optional<SafeOutput> output = SafeOutput::Create(target, &result.problem);
   if (!output) return result;
+  if (!output->InPlace().empty()) {
+    result.warning = target + " is written in place, as its folder takes no temporary file (" +
+                     output->InPlace() + "): a failed export leaves it incomplete";
+  }
   if (i.progress != nullptr) i.progress->WatchFile(output->TemporaryPath());
   result.code = ExportCSV(Argument(i, 0), Argument(i, 1), Password(i), Argument(i, 2),
                           output->TemporaryPath().c_str());
   if (result.code != 0) {
     result.problem = output->Abandon(i.keepPartial);
-    if (output->Direct()) {
+    if (!output->InPlace().empty()) {
+      result.note = target + " holds the rows written before the failure";
+    } else if (output->Direct()) {
       result.note = "the rows written before the failure went to " + target +
                     ", which is no regular file that could be kept";
     } else if (target == kStandardOutput) {
@@ -151,11 +305,20 @@ JobResult ExportToFile(const Invocation& i) {
       result.note = result.problem;
       result.problem.clear();
     }
+    if (FindStandinAdminApi() == nullptr && result.code != QUILLET_ERROR_FILE &&
+        result.code != QUILLET_ERROR_ARGUMENT) {
+      result.note += std::string(result.note.empty() ? "" : "; ") +
+                     "the library ran STATEMENT, ran it again and committed: if it was not a "
+                     "query, its changes were made, up to twice";
+    }
     return result;
   }
   if (i.progress != nullptr) i.progress->WatchFile("");
   // A device or a pipe cannot be read back for the count.
-  if (!output->Direct()) result.summary = ExportSummary(output->TemporaryPath());
+  if (!output->Direct() || !output->InPlace().empty()) {
+    result.summary = ExportSummary(output->TemporaryPath());
+  }
+  result.notice = CutNotice();
   result.problem = output->Commit(i.out != nullptr ? *i.out : std::cout);
   return result;
 }
@@ -313,11 +476,8 @@ SubcommandTable LibrarySubcommands() {
       {"all-snapshot", "SERVER ROOT", "back up every database, one directory each",
        "Backs up every database of SERVER into ROOT/DATABASE, emptying or creating each "
        "directory first. ROOT must exist. On failures the others are still backed up and the "
-       "last failure is reported.",
-       2, 2, Credential::kServer, Listing::kNone, kPassword, CheckSnapshotRoot,
-       [](const Invocation& i) {
-         return Code(AllSnapShot(Argument(i, 0), Password(i), Argument(i, 1)));
-       },
+       "last failure is reported, with the databases the library skipped and why.",
+       2, 2, Credential::kServer, Listing::kNone, kPassword, CheckSnapshotRoot, SnapshotAll,
        "quillet all-snapshot ACME /backups/tonight", "AllSnapShot", nullptr, Progress::kSnapshots},
       {"list-connections", "SERVER", "list the connected client processes",
        "Lists the client processes connected to SERVER as a table (process, database, user, "
@@ -336,14 +496,11 @@ SubcommandTable LibrarySubcommands() {
       {"kill-all-connections", "SERVER [DATABASE]", "kill every process of one or all databases",
        "Kills every client process of SERVER attached to DATABASE (the name compared exactly), "
        "or with --all every client process of the server. Processes already gone do not count "
-       "as failures. With --all it asks first on a terminal, unless -y is given.",
+       "as failures; a DATABASE the server does not have does. With --all it asks first on a "
+       "terminal, unless -y is given.",
        1, 2, Credential::kServer, Listing::kNone, kPassword | kOptionAll | kOptionYes,
-       CheckDatabaseOrAll,
-       [](const Invocation& i) {
-         return Code(KillAllConnections(Argument(i, 0), Password(i), i.all ? "" : Argument(i, 1)));
-       },
-       "quillet kill-all-connections ACME STOCK", "KillAllConnections", AskKillAll,
-       Progress::kNone},
+       CheckDatabaseOrAll, KillAll, "quillet kill-all-connections ACME STOCK", "KillAllConnections",
+       AskKillAll, Progress::kNone},
       {"update-stats", "DATABASE USER", "update the optimizer statistics",
        "Runs UPDATE STATISTICS ON DATABASE on DATABASE as USER.", 2, 2, Credential::kDatabaseUser,
        Listing::kNone, kDatabaseJob, nullptr,
@@ -381,16 +538,19 @@ SubcommandTable LibrarySubcommands() {
        Progress::kElapsed},
       {"reload", "DATABASE USER SCRIPT", "load a SQL script under a database lock",
        "Locks DATABASE, loads the SQL script file SCRIPT into it and unlocks it, connected as "
-       "USER. The server reads SCRIPT: a path on the server's machine.",
-       3, 3, Credential::kDatabaseUser, Listing::kNone, kDatabaseJob, nullptr,
-       [](const Invocation& i) {
-         return Code(ReLoad(Argument(i, 0), Argument(i, 1), Password(i), Argument(i, 2)));
-       },
+       "USER. The server reads SCRIPT: a path on the server's machine. When the lock cannot be "
+       "had, the library still loads and commits the script, without it; with the stand-in "
+       "that is said, and the exit status is 0.",
+       3, 3, Credential::kDatabaseUser, Listing::kNone, kDatabaseJob, nullptr, Reload,
        "quillet reload STOCK SYSADM /srv/stock.sql", "ReLoad", nullptr, Progress::kElapsed},
       {"export-csv", "DATABASE USER STATEMENT FILE", "export a query's rows to a CSV file",
        "Runs the SELECT STATEMENT on DATABASE as USER and writes its rows to FILE as "
        "comma-separated text: a heading line of quoted column names, text quoted, numbers and "
-       "dates bare, every line ended by CR LF. Values reach the file as at most 50 bytes. "
+       "dates bare, every line ended by CR LF. Values reach the file as at most 50 bytes (with "
+       "the stand-in, how many were cut, and in which columns, is said after the export). "
+       "STATEMENT must be a query: the library runs it twice and commits, so with the stand-in "
+       "a statement that would change the database is refused before it runs (reload runs "
+       "changes). "
        "The rows go to a temporary file beside FILE that replaces FILE only when the export "
        "succeeds, so a failed export leaves a previous FILE as it was. FILE \"-\" writes the "
        "rows to standard output, once the export has succeeded.",

@@ -49,7 +49,8 @@ int main(int argc, char** argv) {
   const int status = RunQuillet(arguments, table, environment);
   std::cout.flush();
   if (!std::cout) {
-    std::cerr << "quillet: could not write to standard output\n";
+    // A job that failed has said so already, standard output included.
+    if (status == kExitSuccess) std::cerr << "quillet: could not write to standard output\n";
     return kExitJobFailed;
   }
   return status;

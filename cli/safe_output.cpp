@@ -3,22 +3,112 @@
 #include <fcntl.h>
 #if defined(_WIN32)
 #include <io.h>
+#include <process.h>
 #include <windows.h>
 #else
+#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
 
 #include <cerrno>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <sstream>
+#include <string_view>
+#include <vector>
 
 namespace quillet::cli {
 namespace {
+
+// The longest file name, in bytes, that the systems take in a folder.
+constexpr std::size_t kMaxNameBytes = 255;
+// Between the target's name and the writer's tag in a temporary file's name.
+constexpr std::string_view kTemporaryMark = ".quillet-";
+// The random end of the tag, which keeps the names of one process's files apart.
+constexpr std::size_t kRandomDigits = 6;
+
+#if !defined(_WIN32)
+// A process's start in clock ticks after boot, which tells it from a later process that got
+// the same number; nullopt when /proc does not show the process.
+std::optional<unsigned long long> StartTime(long process) {
+  std::ifstream file("/proc/" + std::to_string(process) + "/stat");
+  std::string text;
+  if (!std::getline(file, text)) return std::nullopt;
+  // The fields after the name in parentheses, which may hold anything, from the third on.
+  const std::size_t close = text.rfind(')');
+  if (close == std::string::npos) return std::nullopt;
+  std::istringstream fields(text.substr(close + 1));
+  std::string field;
+  for (int number = 3; fields >> field; ++number) {
+    if (number == 22) return std::strtoull(field.c_str(), nullptr, 10);
+  }
+  return std::nullopt;
+}
+
+// The machine, so that a folder shared with other machines keeps their files: a hash of the
+// host name (FNV-1a), as eight hex digits.
+std::string MachineTag() {
+  char host[256] = "";
+  (void)gethostname(host, sizeof host - 1);
+  uint32_t hash = 2166136261U;
+  for (const char* c = host; *c != '\0'; ++c) {
+    hash = (hash ^ static_cast<unsigned char>(*c)) * 16777619U;
+  }
+  char tag[9];
+  (void)std::snprintf(tag, sizeof tag, "%08x", static_cast<unsigned>(hash));
+  return tag;
+}
+
+bool AllDigits(const std::string& text) {
+  return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
+}
+
+// Whether the file name is a temporary file's of this machine whose process has ended.
+bool LeftByEndedProcess(const std::string& name, const std::string& machine) {
+  const std::size_t mark = name.rfind(kTemporaryMark);
+  if (name.empty() || name[0] != '.' || mark == std::string::npos) return false;
+  std::istringstream tag(name.substr(mark + kTemporaryMark.size()));
+  std::string host, process, start, random;
+  if (!std::getline(tag, host, '-') || !std::getline(tag, process, '-') ||
+      !std::getline(tag, start, '-') || !std::getline(tag, random) || host != machine ||
+      !AllDigits(process) || !AllDigits(start) || !AllDigits(random) ||
+      random.size() != kRandomDigits) {
+    return false;
+  }
+  const long number = std::strtol(process.c_str(), nullptr, 10);
+  if (number == static_cast<long>(getpid())) return false;
+  if (const std::optional<unsigned long long> started = StartTime(number)) {
+    return *started != std::strtoull(start.c_str(), nullptr, 10);
+  }
+  return kill(static_cast<pid_t>(number), 0) != 0 && errno == ESRCH;
+}
+#endif
+
+// "<machine>-<process>-<start>": who writes the temporary files of this process.
+const std::string& WriterTag() {
+#if defined(_WIN32)
+  static const std::string tag = "00000000-" + std::to_string(_getpid()) + "-0";
+#else
+  static const std::string tag = MachineTag() + "-" + std::to_string(getpid()) + "-" +
+                                 std::to_string(StartTime(getpid()).value_or(0));
+#endif
+  return tag;
+}
+
+// Cut to at most that many bytes, not inside a UTF-8 character.
+std::string CutName(const std::string& name, std::size_t most) {
+  if (name.size() <= most) return name;
+  std::size_t end = most;
+  while (end > 0 && (static_cast<unsigned char>(name[end]) & 0xC0) == 0x80) --end;
+  return name.substr(0, end);
+}
 
 bool Replace(const std::string& from, const std::string& to) {
 #if defined(_WIN32)
@@ -80,6 +170,36 @@ void Disarm() {}
 
 std::string SystemReason(const std::string& path) { return path + ": " + std::strerror(errno); }
 
+std::string TemporaryName(const std::string& name) {
+  static std::mt19937 random{std::random_device{}()};
+  std::string digits = std::to_string(random() % 1000000);
+  digits.insert(0, kRandomDigits - digits.size(), '0');
+  const std::string tag = std::string(kTemporaryMark) + WriterTag() + "-" + digits;
+  // Hidden, and named after the target, so that a left-over one is recognised.
+  return "." + CutName(name, kMaxNameBytes - 1 - tag.size()) + tag;
+}
+
+void RemoveStaleTemporaries(const std::string& folder) {
+#if !defined(_WIN32)
+  DIR* entries = opendir(folder.c_str());
+  if (entries == nullptr) return;
+  const std::string machine = MachineTag();
+  while (const dirent* entry = readdir(entries)) {
+    const std::string name = entry->d_name;
+    if (!LeftByEndedProcess(name, machine)) continue;
+    // Only this user's own plain files: never someone else's, never through a link.
+    const std::string path = folder + "/" + name;
+    struct stat info {};
+    if (lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == geteuid()) {
+      (void)unlink(path.c_str());
+    }
+  }
+  closedir(entries);
+#else
+  (void)folder;
+#endif
+}
+
 std::optional<SafeOutput> SafeOutput::Create(const std::string& given, std::string* error) {
   std::string target = given;
   std::optional<Previous> previous;
@@ -104,11 +224,9 @@ std::optional<SafeOutput> SafeOutput::Create(const std::string& given, std::stri
   const std::string name = target == kStandardOutput
                                ? std::string("quillet-export")
                                : std::filesystem::path(target).filename().string();
-  std::random_device random;
+  RemoveStaleTemporaries(folder);
   for (int attempt = 0; attempt < 100; ++attempt) {
-    // Hidden, and named after the target so that a left-over one is recognised.
-    const std::string temporary =
-        folder + "/." + name + ".quillet-" + std::to_string(random() % 1000000);
+    const std::string temporary = folder + "/" + TemporaryName(name);
     // Created exclusively: never someone else's file, nor one that a link points to. Private
     // while it fills when it replaces a file (which may be private) or is only passing
     // through on its way to standard output.
@@ -122,7 +240,18 @@ std::optional<SafeOutput> SafeOutput::Create(const std::string& given, std::stri
     }
     if (errno != EEXIST) break;
   }
-  *error = "cannot create a file in the folder " + SystemReason(folder);
+  const int failure = errno;
+  const std::string reason = "cannot create a file in the folder " + SystemReason(folder);
+#if !defined(_WIN32)
+  // A file its user may write in a folder that takes no new file (someone else's): the file
+  // is written as the library always wrote it, and the caller says so.
+  if (previous && failure != EEXIST && access(given.c_str(), W_OK) == 0) {
+    return SafeOutput(given, given, std::nullopt, true, reason);
+  }
+#else
+  (void)failure;
+#endif
+  *error = reason;
   return std::nullopt;
 }
 
@@ -131,6 +260,7 @@ SafeOutput::SafeOutput(SafeOutput&& other) noexcept
       temporary_(std::move(other.temporary_)),
       previous_(other.previous_),
       direct_(other.direct_),
+      inPlace_(std::move(other.inPlace_)),
       settled_(other.settled_) {
   other.settled_ = true;
 }
@@ -162,11 +292,19 @@ std::string SafeOutput::Commit(std::ostream& out) {
       (void)std::remove(temporary_.c_str());
       return reason;
     }
-    out << file.rdbuf();
+    // Block by block, each write checked: a reader that went away while SIGPIPE is ignored
+    // fails a write, and the rows it did not get must not pass for an export.
+    std::vector<char> block(1 << 16);
+    errno = 0;
+    while (out && (file.read(block.data(), static_cast<std::streamsize>(block.size())) ||
+                   file.gcount() > 0)) {
+      out.write(block.data(), file.gcount());
+    }
     out.flush();
+    const std::string reason = errno != 0 ? std::string(": ") + std::strerror(errno) : "";
     (void)std::remove(temporary_.c_str());
     Disarm();
-    return out ? "" : "could not write to standard output";
+    return out ? "" : "could not write to standard output" + reason;
   }
   TakePreviousMode();
   if (!Replace(temporary_, target_)) {

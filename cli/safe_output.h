@@ -18,10 +18,12 @@ inline constexpr const char* kStandardOutput = "-";
 
 class SafeOutput {
  public:
-  // Creates the empty temporary file (for "-" in the system's temporary folder); nullopt and
-  // the reason, naming the folder, when it cannot be created or the target is a directory.
-  // A target that is a device or a pipe gets no temporary file: see Direct. Until the
-  // temporary file is settled, a terminating signal removes it.
+  // Creates the empty temporary file (for "-" in the system's temporary folder), after removing
+  // the temporary files that ended processes left in that folder; nullopt and the reason,
+  // naming the folder, when it cannot be created or the target is a directory. A target that
+  // is a device or a pipe gets no temporary file (see Direct), nor does a writable file in a
+  // folder that cannot take one (see InPlace). Until the temporary file is settled, a
+  // terminating signal removes it.
   static std::optional<SafeOutput> Create(const std::string& target, std::string* error);
 
   SafeOutput(SafeOutput&& other) noexcept;
@@ -36,6 +38,9 @@ class SafeOutput {
   // The target is no regular file (a device, a pipe): written directly, nothing to replace
   // or keep, and Commit and Abandon do nothing.
   bool Direct() const { return direct_; }
+  // Why the target is written directly although it is a regular file: its folder cannot take
+  // the temporary file. Empty otherwise.
+  const std::string& InPlace() const { return inPlace_; }
 
   // Puts the finished file in place: renamed over the target, or for "-" copied to out.
   // Empty, or the reason with the path when that failed.
@@ -57,11 +62,12 @@ class SafeOutput {
 #endif
 
   SafeOutput(std::string target, std::string temporary, std::optional<Previous> previous,
-             bool direct)
+             bool direct, std::string inPlace = "")
       : target_(std::move(target)),
         temporary_(std::move(temporary)),
         previous_(previous),
-        direct_(direct) {}
+        direct_(direct),
+        inPlace_(std::move(inPlace)) {}
 
   void TakePreviousMode() const;
 
@@ -69,8 +75,18 @@ class SafeOutput {
   std::string temporary_;
   std::optional<Previous> previous_;
   bool direct_ = false;
+  std::string inPlace_;
   bool settled_ = false;
 };
+
+// The name of a temporary file for the target's file name in its folder: hidden, no longer
+// than the longest file name when the target's name is not, and telling the machine and the
+// process that writes it.
+std::string TemporaryName(const std::string& name);
+
+// Removes from the folder the temporary files of this user that ended processes of this
+// machine left behind (a kill -9, a crash).
+void RemoveStaleTemporaries(const std::string& folder);
 
 // "path: reason" from the system's last error number.
 std::string SystemReason(const std::string& path);

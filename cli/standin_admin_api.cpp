@@ -41,11 +41,23 @@ const StandinAdminApi* FindStandinAdminApi() {
   return found ? &api : nullptr;
 }
 
-std::string SelectStandinServer(const std::string& server) {
-  if (FindStandinAdminApi() == nullptr) {
+namespace {
+// What named the server this process selected, for the stand-in's messages; empty when the
+// command line selected none.
+std::string selectedBy;
+}  // namespace
+
+std::string SelectStandinServer(const std::string& server, const std::string& namedBy) {
+  const StandinAdminApi* standin = FindStandinAdminApi();
+  if (standin == nullptr) {
     return "--server and QUILLET_SERVER pick among stand-in servers, and the client library "
            "is not the stand-in: the client library's own configuration picks the server";
   }
+  if (("\n" + std::string(standin->list())).find("\n" + server + "\n") == std::string::npos) {
+    return "there is no stand-in server " + server + " (named by " + namedBy + ") in " +
+           standin->root() + "; 'quillet server list' shows them";
+  }
+  selectedBy = namedBy;
 #if defined(_WIN32)
   _putenv_s("QUILLET_STANDIN_SERVER", server.c_str());
 #else
@@ -67,7 +79,35 @@ const char* StandinLastMessage(int32_t code) {
   if (message == nullptr && found && code == STANDIN_AMBIGUOUS_DATABASE) {
     return "name the server with --server NAME or QUILLET_SERVER";
   }
-  return message;
+  // The stand-in names the variable it reads, which the command line set for the user.
+  static std::string rewritten;
+  const std::string variable = "(QUILLET_STANDIN_SERVER)";
+  const std::size_t at =
+      message == nullptr ? std::string::npos : std::string(message).find(variable);
+  if (selectedBy.empty() || at == std::string::npos) return message;
+  rewritten = std::string(message).replace(at, variable.size(), "(named by " + selectedBy + ")");
+  return rewritten.c_str();
+}
+
+std::optional<int32_t> StandinStatementKind(const std::string& database,
+                                            const std::string& statement) {
+  static decltype(&standin_statement_kind) kind = nullptr;
+  static const bool found = Lookup("standin_statement_kind", kind);
+  if (!found) return std::nullopt;
+  return kind(database.c_str(), statement.c_str());
+}
+
+std::optional<CutValues> StandinCutValues(int32_t columns) {
+  static decltype(&standin_cut_values) cutValues = nullptr;
+  static const bool found = Lookup("standin_cut_values", cutValues);
+  if (!found) return std::nullopt;
+  CutValues cut;
+  cut.total = cutValues(0, nullptr);
+  for (int32_t column = 1; cut.total > 0 && column <= columns; ++column) {
+    const char* name = nullptr;
+    if (const int64_t count = cutValues(column, &name)) cut.columns.emplace_back(name, count);
+  }
+  return cut;
 }
 
 std::string LibraryDescription() {

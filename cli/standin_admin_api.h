@@ -5,7 +5,10 @@
 #define QUILLET_CLI_STANDIN_ADMIN_API_H
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "standin_admin.h"
 
@@ -23,8 +26,23 @@ struct StandinAdminApi {
 const StandinAdminApi* FindStandinAdminApi();
 
 // Makes the database jobs of this process use the stand-in server of that name, as the
-// stand-in reads it from QUILLET_STANDIN_SERVER; empty, or why it cannot.
-std::string SelectStandinServer(const std::string& server);
+// stand-in reads it from QUILLET_STANDIN_SERVER; empty, or why it cannot (no stand-in, no
+// such server). namedBy: the option or variable that named it, which the messages name.
+std::string SelectStandinServer(const std::string& server, const std::string& namedBy);
+
+// What the stand-in tells of the statement on the database without running it: one of the
+// STANDIN_STATEMENT_ kinds; nullopt when the client library is not the stand-in.
+std::optional<int32_t> StandinStatementKind(const std::string& database,
+                                            const std::string& statement);
+
+// The values that the stand-in cut to their bound length in the calling thread's last
+// statement: how many, and by column (name and count) in column order.
+struct CutValues {
+  int64_t total = 0;
+  std::vector<std::pair<std::string, int64_t>> columns;
+};
+// nullopt when the client library is not the stand-in. columns: how many to look at.
+std::optional<CutValues> StandinCutValues(int32_t columns);
 
 // The stand-in's text for a return code; null when unknown or when there is no stand-in.
 const char* StandinCodeText(int32_t code);

@@ -73,6 +73,15 @@ struct JobResult {
   int status = 0;
   // What the job did, for the closing line on a terminal, e.g. "3 rows, 12 bytes".
   std::string summary;
+  // Said on standard error once the job has run, whatever its outcome and -q or not: how it
+  // had to go about its work (a file written in place).
+  std::string warning;
+  // Said on standard error after a success, terminal or not, unless -q: what the user might
+  // not expect of the result (values cut short).
+  std::string notice;
+  // The code is the library's, but the job's work was done (a reload loaded and committed
+  // without its lock): the warning says what the code means, and the exit status is 0.
+  bool workDone = false;
 };
 
 struct Subcommand {

@@ -17,6 +17,7 @@
 #include "standin_admin.h"
 #include "standin_paths.h"
 #include "type_codes.h"
+#include "value_cuts.h"
 
 namespace standin {
 namespace {
@@ -42,8 +43,8 @@ bool IsEnd(int16_t code) {
   return code == STANDIN_CONNECTION_KILLED || code == STANDIN_SERVER_TERMINATED;
 }
 
-// Upper case, blanks folded to one, no trailing semicolon: the form the fixed statements are
-// recognised in.
+}  // namespace
+
 std::string Normalised(const char* text) {
   std::istringstream words(text);
   std::string word;
@@ -103,6 +104,8 @@ int16_t FindServer(const std::string& database, std::string* server) {
   }
   return found == 1 ? 0 : STANDIN_AMBIGUOUS_DATABASE;
 }
+
+namespace {
 
 // A database user reaches its own database and nothing else: no other file (ATTACH, and VACUUM
 // INTO, which attaches its target), no extension, no process-wide setting. A plain VACUUM
@@ -385,7 +388,11 @@ int16_t Cursor::RunSpecial(const std::string& statement, bool* handled) {
     // until it ends: their writes and locks wait for the lock wait, then fail.
     if (sqlite3_get_autocommit(db_) == 0) return STANDIN_SQL_ERROR;
     const int code = sqlite3_exec(db_, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr);
-    return code == SQLITE_OK ? int16_t{0} : FailedCall(code);
+    if (code == SQLITE_OK) return 0;
+    const std::string words =
+        std::string(STANDIN_LOCK_NOT_TAKEN ": SQLite: ") + sqlite3_errmsg(db_);
+    const int16_t failed = FailedCall(code);
+    return IsEnd(failed) ? failed : Report(failed, words);
   }
   if (statement == "UNLOCK DATABASE") {
     // The lock ends with the unit it guards, at the commit that follows: committing here
@@ -407,6 +414,7 @@ int16_t Cursor::CompileAndExecute(const char* text) {
   bindings_.clear();
   storageClasses_.clear();
   rowCount_ = 0;
+  ForgetCuts();
   fetching_ = false;
   ended_ = false;
 
@@ -466,6 +474,7 @@ int16_t Cursor::Execute() {
   if (const int16_t code = Alive()) return code;
   if (statement_ == nullptr) return STANDIN_NO_STATEMENT;
   rowCount_ = 0;
+  ForgetCuts();
   fetching_ = false;
   ended_ = false;
   // Described and not fetched from: the statement stands at its first row, which is where
@@ -524,9 +533,9 @@ int16_t Cursor::Fetch() {
       size =
           value == nullptr ? 0 : static_cast<std::size_t>(sqlite3_column_bytes(statement_, column));
     }
-    // At most the declared length; a NUL follows when there is room for it.
+    // At most the declared length, cut between characters; a NUL follows when there is room.
     const std::size_t room = static_cast<std::size_t>(binding.length);
-    const std::size_t copied = std::min(size, room);
+    const std::size_t copied = size > room ? CutValue(statement_, column, value, size, room) : size;
     if (copied > 0) std::memcpy(binding.buffer, value, copied);
     if (copied < room) binding.buffer[copied] = '\0';
   }

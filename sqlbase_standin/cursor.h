@@ -24,6 +24,14 @@ constexpr int32_t kLockWaitParameter = 3003;
 // Column names are cut to this many bytes, the longest name a caller must have room for.
 constexpr std::size_t kMaxColumnName = 18;
 
+// Upper case, blanks folded to one, no trailing semicolon: the form the server's own
+// statements (LOCK DATABASE and the like) are recognised in.
+std::string Normalised(const char* text);
+
+// The server a connection to the database goes to: the one QUILLET_STANDIN_SERVER names,
+// else the one server under the root that has the database installed.
+int16_t FindServer(const std::string& database, std::string* server);
+
 class Cursor {
  public:
   Cursor() = default;

@@ -104,6 +104,30 @@ STANDIN_API const char* standin_code_text(int32_t code);
    when the last failure on this thread had another code or no text. The text lives until the
    thread's next call. */
 STANDIN_API const char* standin_last_message(int32_t code);
+/* How the last message begins when LOCK DATABASE did not get the lock, and only then: a host
+   can tell that failure from a load's with the same code. */
+#define STANDIN_LOCK_NOT_TAKEN "LOCK DATABASE did not get the lock"
+
+/* What a statement would do on the database, told by preparing it on a read-only connection
+   to the database's server (found as a connection finds it) without running it: */
+/* it reads rows and changes nothing; */
+#define STANDIN_STATEMENT_QUERY 0
+/* it changes data, the schema or the server (INSERT ... RETURNING and the server's own
+   statements too); */
+#define STANDIN_STATEMENT_CHANGES 1
+/* it changes nothing and reads no rows (BEGIN, ATTACH); */
+#define STANDIN_STATEMENT_NO_ROWS 2
+/* it cannot be told: no such database or server, or SQLite cannot prepare it (running it
+   says why). */
+#define STANDIN_STATEMENT_UNKNOWN (-1)
+STANDIN_API int32_t standin_statement_kind(const char* database, const char* statement);
+
+/* How many values the fetches on the calling thread cut to the length they were bound with,
+   since its last statement was compiled or run again: in the column (from 1), or in all of
+   them for 0. A UTF-8 text is cut between characters, so it may be shorter than that length.
+   When name is not NULL, *name is the column's name, or NULL when nothing was cut there; it
+   lives until the thread's next statement. */
+STANDIN_API int64_t standin_cut_values(int32_t column, const char** name);
 
 #ifdef __cplusplus
 }

@@ -3,14 +3,19 @@
 #include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <linux/fs.h>
+#include <sqlite3.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <csignal>
 
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "program_runner.h"
 
@@ -680,6 +685,189 @@ TEST_F(ProgramTest, MaintenanceJobsRunOnADatabase) {
   const ProgramRun unknown = Quillet("update-stats NOPE SYSADM", WithPassword("SYSADM"));
   EXPECT_EQ(unknown.status, 1);
   EXPECT_THAT(unknown.err, HasSubstr("return code 9112 ("));
+}
+
+TEST_F(ProgramTest, AnExportRunsQueriesOnlyAndSaysWhichValuesItCut) {
+  CreateServerWithDatabase();
+  // "a" and 40 two-byte characters: a cut at 50 bytes would end inside the 25th.
+  std::string accents;
+  for (int k = 0; k < 40; ++k) accents += "\xC3\xA9";
+  const std::string script = root_ + "/notes.sql";
+  std::ofstream(script) << "CREATE TABLE notes (id INTEGER, body TEXT);\n"
+                           "INSERT INTO notes VALUES (1, 'a"
+                        << accents << "'), (2, 'short');\n";
+  ASSERT_EQ(QuilletArguments({"reload", "DEMO", "SYSADM", script}, WithPassword("SYSADM")).status,
+            0);
+  auto exportTo = [&](const std::string& statement, const std::string& file) {
+    return QuilletArguments({"export-csv", "DEMO", "SYSADM", statement, file},
+                            WithPassword("SYSADM"));
+  };
+  for (const char* change :
+       {"INSERT INTO notes VALUES (3, 'x')", "DROP TABLE notes", "update statistics on database"}) {
+    const ProgramRun refused = exportTo(change, "-");
+    EXPECT_EQ(refused.status, 1) << change;
+    EXPECT_THAT(refused.err, HasSubstr("export-csv takes a query")) << change;
+  }
+  const std::string csv = root_ + "/notes.csv";
+  const ProgramRun rows = exportTo("SELECT id, body FROM notes ORDER BY id", csv);
+  EXPECT_EQ(rows.status, 0) << rows.err;
+  EXPECT_EQ(ReadFile(csv),
+            "\"id\",\"body\"\r\n1,\"a" + accents.substr(0, 48) + "\"\r\n2,\"short\"\r\n");
+  EXPECT_EQ(rows.err,
+            "quillet export-csv: 1 value was longer than 50 bytes and cut to at most 50, the most "
+            "the library takes: 1 in column \"body\"\n");
+  EXPECT_EQ(QuilletArguments({"export-csv", "-q", "DEMO", "SYSADM", "SELECT body FROM notes", csv},
+                             WithPassword("SYSADM"))
+                .err,
+            "");
+}
+
+TEST_F(ProgramTest, AnExportFailsWhenItsReaderWentAwayWithBrokenPipesIgnored) {
+  CreateServerWithDatabase();
+  // More rows than a pipe holds, to a reader that stops after one byte.
+  const ProgramRun run = RunProgram(
+      "/bin/sh",
+      {"-c", "trap '' PIPE; (\"$0\" \"$@\"; echo \"exit $?\" >&2) | head -c 1 >/dev/null",
+       QUILLET_PROGRAM, "export-csv", "DEMO", "SYSADM",
+       "WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c WHERE x < 200000) "
+       "SELECT x FROM c",
+       "-"},
+      {{"QUILLET_STANDIN_ROOT", root_}, {"QUILLET_PASSWORD", "SYSADM"}});
+  EXPECT_EQ(run.err,
+            "quillet export-csv: could not write to standard output: Broken pipe\nexit 1\n");
+}
+
+TEST_F(ProgramTest, TemporaryFilesFitLongNamesAndThoseOfKilledExportsAreRemoved) {
+  CreateServerWithDatabase();
+  EnvironmentChanges environment = environment_;
+  environment["QUILLET_PASSWORD"] = "SYSADM";
+  const std::string longName = root_ + "/" + std::string(250, 'n') + ".csv";
+  const ProgramRun run = QuilletArguments(
+      {"export-csv", "DEMO", "SYSADM", "SELECT 1 AS n", longName}, WithPassword("SYSADM"));
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(ReadFile(longName), "\"n\"\r\n1\r\n");
+
+  auto hidden = [&] {
+    int count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(root_)) {
+      count += entry.path().filename().string().rfind(".rows.csv.", 0) == 0 ? 1 : 0;
+    }
+    return count;
+  };
+  const std::string csv = root_ + "/rows.csv";
+  const int process = StartInBackground(
+      QUILLET_PROGRAM,
+      {"export-csv", "DEMO", "SYSADM",
+       "WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c) SELECT x FROM c", csv},
+      environment, root_ + "/output.txt");
+  for (int wait = 0; wait < 200 && hidden() == 0; ++wait) usleep(50000);
+  ASSERT_EQ(hidden(), 1);
+  kill(process, SIGKILL);
+  EXPECT_EQ(WaitFor(process, 20), 128 + SIGKILL);
+  EXPECT_EQ(hidden(), 1);
+  EXPECT_EQ(QuilletArguments({"export-csv", "DEMO", "SYSADM", "SELECT 2 AS n", csv},
+                             WithPassword("SYSADM"))
+                .status,
+            0);
+  EXPECT_EQ(hidden(), 0);
+}
+
+TEST_F(ProgramTest, AFileInAFolderThatTakesNoNewFileIsWrittenInPlaceAfterSayingSo) {
+  CreateServerWithDatabase();
+  const std::string folder = root_ + "/locked";
+  ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+  const std::string csv = folder + "/rows.csv";
+  std::ofstream(csv) << "old\n";
+  // No new file in the folder: for root, which passes over modes, the folder is immutable.
+  const int descriptor = open(folder.c_str(), O_RDONLY | O_DIRECTORY);
+  int flags = 0;
+  const bool root = geteuid() == 0;
+  const bool locked =
+      root ? ioctl(descriptor, FS_IOC_GETFLAGS, &flags) == 0 &&
+                 (flags |= FS_IMMUTABLE_FL, ioctl(descriptor, FS_IOC_SETFLAGS, &flags) == 0)
+           : chmod(folder.c_str(), 0555) == 0;
+  const ProgramRun run = QuilletArguments({"export-csv", "DEMO", "SYSADM", "SELECT 5 AS n", csv},
+                                          WithPassword("SYSADM"));
+  if (root) {
+    flags &= ~FS_IMMUTABLE_FL;
+    ioctl(descriptor, FS_IOC_SETFLAGS, &flags);
+  } else {
+    chmod(folder.c_str(), 0755);
+  }
+  close(descriptor);
+  if (!locked) GTEST_SKIP() << "this file system cannot refuse new files to this user";
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_THAT(run.err, StartsWith("quillet export-csv: " + csv +
+                                  " is written in place, as its folder takes no temporary "
+                                  "file (cannot create a file in the folder " +
+                                  folder + ": "));
+  EXPECT_EQ(ReadFile(csv), "\"n\"\r\n5\r\n");
+}
+
+TEST_F(ProgramTest, FailuresNameTheDatabaseAndTheServerThatWereMeant) {
+  CreateServerWithDatabase();
+  const ProgramRun nope = Quillet("kill-all-connections ACME NOPE", WithPassword("acme-pw"));
+  EXPECT_EQ(nope.status, 1);
+  EXPECT_EQ(nope.err,
+            "quillet kill-all-connections: server ACME has no database NOPE: no process was "
+            "killed\n");
+  EXPECT_EQ(Quillet("kill-all-connections ACME DEMO", WithPassword("acme-pw")).status, 0);
+
+  const ProgramRun server =
+      Quillet("--server NOPE update-stats DEMO SYSADM", WithPassword("SYSADM"));
+  EXPECT_EQ(server.status, 2);
+  EXPECT_EQ(server.err,
+            "quillet update-stats: there is no stand-in server NOPE (named by "
+            "--server) in " +
+                root_ + "; 'quillet server list' shows them\n");
+  ASSERT_EQ(Quillet("server create BETA", WithPassword("b")).status, 0);
+  EXPECT_THAT(Quillet("update-stats DEMO SYSADM",
+                      {{"QUILLET_PASSWORD", "SYSADM"}, {"QUILLET_SERVER", "BETA"}})
+                  .err,
+              HasSubstr("the server BETA (named by QUILLET_SERVER) has no database DEMO"));
+
+  // A device name and a directory that is a link are skipped by the library.
+  ASSERT_EQ(Quillet("create-db ACME NUL", WithPassword("acme-pw")).status, 0);
+  const std::string all = root_ + "/all";
+  ASSERT_EQ(mkdir(all.c_str(), 0755), 0);
+  std::filesystem::create_directory_symlink(root_, all + "/DEMO");
+  const ProgramRun skipped =
+      QuilletArguments({"all-snapshot", "ACME", all}, WithPassword("acme-pw"));
+  EXPECT_EQ(skipped.status, 1);
+  EXPECT_THAT(skipped.err,
+              HasSubstr("\nquillet all-snapshot: skipped, so not backed up: DEMO (" + all +
+                        "/DEMO is a symbolic link), NUL (Windows takes the "
+                        "name for a device)\n"));
+}
+
+TEST_F(ProgramTest, AReloadWhoseLockTimedOutSaysItsScriptWasCommittedWithoutIt) {
+  CreateServerWithDatabase();
+  const std::string script = root_ + "/read.sql";
+  std::ofstream(script) << "SELECT 1;\n";
+  // Another connection holds the write lock: the reload's lock times out after its second of
+  // lock wait. Held throughout, the load times out too and nothing is claimed; let go half a
+  // second after the lock's failure, the load gets in and commits.
+  for (const int heldMilliseconds : {4000, 1500}) {
+    sqlite3* holder = nullptr;
+    ASSERT_EQ(sqlite3_open((root_ + "/ACME/DEMO.db").c_str(), &holder), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(holder, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+    std::thread release([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(heldMilliseconds));
+      sqlite3_exec(holder, "COMMIT", nullptr, nullptr, nullptr);
+    });
+    const ProgramRun run =
+        QuilletArguments({"reload", "DEMO", "SYSADM", script}, WithPassword("SYSADM"));
+    release.join();
+    sqlite3_close(holder);
+    if (heldMilliseconds > 2000) {
+      EXPECT_EQ(run.status, 1);
+      EXPECT_THAT(run.err, Not(HasSubstr("committed")));
+    } else {
+      EXPECT_EQ(run.status, 0);
+      EXPECT_THAT(run.err, StartsWith("quillet reload: loaded and committed without the database "
+                                      "lock: LOCK DATABASE failed with return code 9116"));
+    }
+  }
 }
 
 }  // namespace

@@ -9,9 +9,9 @@ import os
 import sys
 from dataclasses import dataclass
 from pathlib import Path
-from typing import List, Optional, Tuple, Union
+from typing import Any, Dict, List, Optional, Tuple, Union
 
-from . import _header
+from . import _header, _output
 
 __all__ = ["Connection", "Database", "QuilletError", "Server", "result_text", "library_candidates"]
 __version__ = "1.0.0"
@@ -30,18 +30,29 @@ def result_text(code: int) -> Optional[str]:
 
 
 class QuilletError(Exception):
-    """A job that returned a non-zero result; code is that result, signed."""
+    """A job that returned a non-zero result; code is that result, signed. The message says
+    what the command line says: the code's meaning and, from the stand-in server, its own words
+    on the failure (detail), such as SQLite's message or a path and the system's reason."""
 
-    def __init__(self, function: str, code: int) -> None:
-        text = result_text(code)
-        meaning = text if text is not None else "a return code of the SQLBase client library"
-        super().__init__(f"{function} failed with return code {code}: {meaning}")
+    def __init__(self, function: str, code: int, meaning: Optional[str] = None,
+                 detail: Optional[str] = None) -> None:
+        own = result_text(code)
+        self.meaning = own if own is not None else meaning
+        message = f"{function} failed with return code {code}"
+        if own is not None:
+            message += f" ({own})"
+        elif meaning:
+            message += f", a client library code ({meaning})"
+        else:
+            message += ", a return code of the SQLBase client library"
+        super().__init__(message + (f": {detail}" if detail else ""))
         self.function = function
         self.code = code
+        self.detail = detail
 
-    def __reduce__(self) -> Tuple[type, Tuple[str, int]]:
+    def __reduce__(self) -> Tuple[type, Tuple[str, int, Optional[str], Optional[str]]]:
         # Rebuilt from its arguments, so that it crosses process boundaries (multiprocessing).
-        return (QuilletError, (self.function, self.code))
+        return (QuilletError, (self.function, self.code, self.meaning, self.detail))
 
 
 @dataclass(frozen=True)
@@ -115,8 +126,25 @@ def _load() -> ctypes.CDLL:
             raise OSError(f"{candidate} is not the Quillet library: it has no {name}") from None
         function.argtypes = arguments
         function.restype = ctypes.c_int32
+    # The stand-in server's texts, found through the library's own client library; a real
+    # client library has none.
+    for name in ("standin_code_text", "standin_last_message"):
+        function = getattr(library, name, None)
+        if function is not None:
+            function.argtypes = [ctypes.c_int32]
+            function.restype = ctypes.c_char_p
+            _standin_texts[name] = function
     _library = library
     return library
+
+
+_standin_texts: Dict[str, Any] = {}
+
+
+def _standin_text(name: str, code: int) -> Optional[str]:
+    function = _standin_texts.get(name)
+    text = function(code) if function is not None else None
+    return text.decode(_ENCODING, errors="replace") if text else None
 
 
 def _encode(value: Text, what: str) -> bytes:
@@ -144,7 +172,9 @@ def _int32(value: int, what: str) -> int:
 def _call(name: str, *arguments: object) -> None:
     code = getattr(_load(), name)(*arguments)
     if code != 0:
-        raise QuilletError(name, code)
+        # The stand-in keeps its words per thread: read on the thread that made the call.
+        raise QuilletError(name, code, _standin_text("standin_code_text", code),
+                           _standin_text("standin_last_message", code))
 
 
 def _listing(name: str, size: int, *arguments: bytes) -> str:
@@ -236,5 +266,12 @@ class Database:
         _call("ReLoad", *self._credentials, _encode(script_file, "the script file"))
 
     def export_csv(self, statement: Text, output_file: Text) -> None:
-        _call("ExportCSV", *self._credentials, _encode(statement, "the statement"),
-              _encode(output_file, "the output file"))
+        """Writes into a temporary file beside output_file, which replaces it only when the
+        export succeeded: a failed export leaves a previous file as it was."""
+        text = _encode(statement, "the statement")
+        output = _output.Output(_encode(output_file, "the output file"))
+        try:
+            _call("ExportCSV", *self._credentials, text, output.path)
+            output.commit()
+        finally:
+            output.abandon()

@@ -131,3 +131,20 @@ def test_undecodable_paths_and_errors_travel_as_python_expects(server: quillet.S
     copy = pickle.loads(pickle.dumps(refused.value))
     assert (copy.function, copy.code, str(copy)) == ("CreateDB", refused.value.code,
                                                      str(refused.value))
+
+
+def test_a_failed_export_keeps_the_previous_file_and_says_why(server: quillet.Server,
+                                                              tmp_path: Path) -> None:
+    server.create_db("STOCK")
+    database = quillet.Database("STOCK", user="SYSADM", password="SYSADM")
+    output = tmp_path / "stock.csv"
+    output.write_bytes(b"yesterday\n")
+    with pytest.raises(quillet.QuilletError) as failed:
+        database.export_csv("SELECT * FROM nope", output)
+    assert output.read_bytes() == b"yesterday\n"
+    assert sorted(entry.name for entry in tmp_path.iterdir()) == ["servers", "stock.csv"]
+    assert str(failed.value).endswith("(SQL error): SQLite: no such table: nope")
+    # The temporary name fits beside a target whose name is near the longest there is.
+    long_name = tmp_path / ("n" * 250)
+    database.export_csv("SELECT 1 AS n", long_name)
+    assert long_name.read_bytes() == b'"n"\r\n1\r\n'

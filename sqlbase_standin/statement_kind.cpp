@@ -1,0 +1,63 @@
+// Whether a statement would change anything, told without running it: for hosts that take
+// queries only (an export), which must not run a change to learn that it was one.
+#include <sqlite3.h>
+
+#include <cctype>
+#include <string>
+
+#include "cursor.h"
+#include "standin_admin.h"
+#include "standin_paths.h"
+
+namespace {
+
+// The server's own statements, which never reach SQLite: each changes something (the
+// statistics, a password, the database lock).
+bool IsServerStatement(const char* statement) {
+  const std::string normalised = standin::Normalised(statement);
+  return normalised == "UPDATE STATISTICS ON DATABASE" || normalised == "LOCK DATABASE" ||
+         normalised == "UNLOCK DATABASE" || normalised.rfind("GRANT CONNECT TO ", 0) == 0;
+}
+
+// How long preparing waits for a schema that another connection is changing.
+constexpr int kBusyMilliseconds = 2000;
+
+}  // namespace
+
+extern "C" int32_t standin_statement_kind(const char* database, const char* statement) {
+  if (database == nullptr || statement == nullptr || !standin::IsDatabaseName(database)) {
+    return STANDIN_STATEMENT_UNKNOWN;
+  }
+  if (IsServerStatement(statement)) return STANDIN_STATEMENT_CHANGES;
+  std::string server;
+  if (standin::FindServer(database, &server) != 0) return STANDIN_STATEMENT_UNKNOWN;
+  // Read-only, and the statement is prepared, never stepped: nothing can change here.
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(standin::DatabasePath(server, database).c_str(), &db,
+                      SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
+    sqlite3_close(db);
+    return STANDIN_STATEMENT_UNKNOWN;
+  }
+  sqlite3_busy_timeout(db, kBusyMilliseconds);
+  sqlite3_stmt* prepared = nullptr;
+  const char* tail = nullptr;
+  int32_t kind = STANDIN_STATEMENT_UNKNOWN;
+  if (sqlite3_prepare_v2(db, statement, -1, &prepared, &tail) == SQLITE_OK && prepared != nullptr) {
+    // A second statement is the connection's to refuse; it is not judged here.
+    while (*tail != '\0' &&
+           (std::isspace(static_cast<unsigned char>(*tail)) != 0 || *tail == ';')) {
+      ++tail;
+    }
+    if (*tail == '\0') {
+      if (sqlite3_stmt_readonly(prepared) == 0) {
+        kind = STANDIN_STATEMENT_CHANGES;
+      } else {
+        kind = sqlite3_column_count(prepared) > 0 ? STANDIN_STATEMENT_QUERY
+                                                  : STANDIN_STATEMENT_NO_ROWS;
+      }
+    }
+  }
+  sqlite3_finalize(prepared);
+  sqlite3_close(db);
+  return kind;
+}

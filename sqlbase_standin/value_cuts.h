@@ -1,0 +1,23 @@
+// Values longer than the length a host bound them with: where a fetch cuts them, and how many
+// it cut in each column, for hosts that tell their users (standin_cut_values).
+#ifndef QUILLET_SQLBASE_STANDIN_VALUE_CUTS_H
+#define QUILLET_SQLBASE_STANDIN_VALUE_CUTS_H
+
+#include <sqlite3.h>
+
+#include <cstddef>
+
+namespace standin {
+
+// How many of the value's size bytes, more than room, a fetch copies: room, or fewer when the
+// value is UTF-8 and room would end it inside a character. Counts the cut for the statement's
+// column (from 0) on the calling thread.
+std::size_t CutValue(sqlite3_stmt* statement, int column, const char* value, std::size_t size,
+                     std::size_t room);
+
+// The statement is about to run (again): its fetches count afresh.
+void ForgetCuts();
+
+}  // namespace standin
+
+#endif  // QUILLET_SQLBASE_STANDIN_VALUE_CUTS_H
