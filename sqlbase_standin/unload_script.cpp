@@ -2,8 +2,7 @@
 
 #include <unistd.h>
 
-#include <cstdio>
-#include <fstream>
+#include <cerrno>
 #include <string>
 #include <vector>
 
@@ -66,7 +65,44 @@ struct SchemaObject {
   std::string sql;
 };
 
-int16_t WriteScript(sqlite3* db, std::ostream& out) {
+// The script, written through the draft's descriptor in pieces of 64 KiB.
+class ScriptOutput {
+ public:
+  explicit ScriptOutput(int file) : file_(file) {}
+  ScriptOutput(const ScriptOutput&) = delete;
+  ScriptOutput& operator=(const ScriptOutput&) = delete;
+
+  ScriptOutput& operator<<(const std::string& text) {
+    pending_ += text;
+    if (pending_.size() >= kPiece) Flush();
+    return *this;
+  }
+  ScriptOutput& operator<<(char c) {
+    pending_.push_back(c);
+    return *this;
+  }
+  // Writes what is pending; false once any write failed, with errno as that write left it.
+  bool Flush() {
+    for (std::size_t done = 0; error_ == 0 && done < pending_.size();) {
+      const ssize_t written = write(file_, pending_.data() + done, pending_.size() - done);
+      if (written < 0 && errno == EINTR) continue;
+      if (written <= 0) error_ = written < 0 ? errno : ENOSPC;
+      if (written > 0) done += static_cast<std::size_t>(written);
+    }
+    pending_.clear();
+    errno = error_;
+    return error_ == 0;
+  }
+  bool Failed() const { return error_ != 0; }
+
+ private:
+  static constexpr std::size_t kPiece = 65536;
+  int file_;
+  std::string pending_;
+  int error_ = 0;
+};
+
+int16_t WriteScript(sqlite3* db, ScriptOutput& out) {
   std::vector<SchemaObject> objects;
   {
     SqliteStatement select(db,
@@ -108,7 +144,7 @@ int16_t WriteScript(sqlite3* db, std::ostream& out) {
   for (const SchemaObject& object : objects) {
     if (object.type != "table") out << object.sql << ";\n";
   }
-  return out ? 0 : STANDIN_FILE_ERROR;
+  return 0;
 }
 
 }  // namespace
@@ -119,29 +155,35 @@ int16_t WriteUnloadScript(sqlite3* db, const std::string& file) {
   const std::string folder = slash == std::string::npos ? "."
                              : slash == 0               ? "/"
                                                         : file.substr(0, slash);
+  const std::string name = slash == std::string::npos ? file : file.substr(slash + 1);
+  // The folder is opened once: what is checked is where the script is written.
+  Draft draft;
+  if (!draft.OpenFolder(folder)) {
+    return Report(STANDIN_FILE_ERROR,
+                  "cannot write the unload file " + file + ": " + SystemReason(folder));
+  }
   // A database user must not replace the catalogue or another database with a script.
-  if (IsServerFolder(folder)) {
+  if (draft.InServerFolder()) {
     return Report(STANDIN_FILE_ERROR, "the unload file " + file +
                                           " would be in a stand-in server's folder; write it "
                                           "elsewhere");
   }
-  RemoveStaleDrafts(folder);
-  const std::string draft = DraftName(file);
-  // Made 0600 first: the stream would make it as the umask lets it.
-  if (!MakePrivateFile(draft)) return STANDIN_FILE_ERROR;
-  std::ofstream out(draft, std::ios::binary | std::ios::trunc);
-  if (!out)
-    return Report(STANDIN_FILE_ERROR, "cannot write the unload file " + SystemReason(draft));
+  if (name.empty() || name == "." || name == "..") {
+    return Report(STANDIN_FILE_ERROR, "the unload file " + file + " names a folder, not a file");
+  }
+  if (!draft.Create(name)) {
+    return Report(STANDIN_FILE_ERROR, "cannot write the unload file " + SystemReason(draft.Path()));
+  }
+  ScriptOutput out(draft.Descriptor());
   // Every table is read in one read transaction, so the script shows one state of the database.
   const bool ownTransaction = sqlite3_get_autocommit(db) != 0;
   if (ownTransaction) sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
   int16_t code = WriteScript(db, out);
   if (ownTransaction) sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
-  out.close();
-  if (code == 0 && !out) code = STANDIN_FILE_ERROR;
-  if (code == 0 && std::rename(draft.c_str(), file.c_str()) != 0) code = STANDIN_FILE_ERROR;
-  if (code != 0) unlink(draft.c_str());
-  return code;
+  if (code == 0 && !out.Flush()) {
+    code = Report(STANDIN_FILE_ERROR, "cannot write the unload file " + SystemReason(draft.Path()));
+  }
+  return code == 0 ? draft.Install("the unload file") : code;
 }
 
 }  // namespace standin
