@@ -1,10 +1,17 @@
 #include "combining_vfs.h"
 
 #include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <climits>
 #include <cstddef>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <string>
 
 namespace standin {
 namespace {
@@ -24,6 +31,132 @@ struct CombiningFile {
 
 // The wrapped file sits right after ours, aligned as SQLite aligns its own.
 constexpr std::size_t kRealOffset = (sizeof(CombiningFile) + 7) & ~std::size_t{7};
+
+// A file that the caller opened already, reached through its descriptor alone: SQLite never
+// opens it, nor anything beside it, by a path, which another user may have swapped meanwhile
+// for a link to some other file. Nothing else opens the file, so locks are only recorded.
+struct DescriptorFile {
+  sqlite3_file base;
+  int descriptor;
+  int lock;
+};
+
+constexpr const char* kDescriptorPrefix = ":standin-descriptor:";
+
+bool HasDescriptorPrefix(const char* name) {
+  return name != nullptr &&
+         std::strncmp(name, kDescriptorPrefix, std::strlen(kDescriptorPrefix)) == 0;
+}
+
+// The descriptor that a name of DescriptorFileName gives; -1 for any other name, a journal's or
+// a log's made from it among them.
+int DescriptorOf(const char* name) {
+  if (!HasDescriptorPrefix(name)) return -1;
+  const char* digits = name + std::strlen(kDescriptorPrefix);
+  if (*digits < '0' || *digits > '9') return -1;
+  char* end = nullptr;
+  errno = 0;
+  const long descriptor = std::strtol(digits, &end, 10);
+  return errno == 0 && *end == '\0' && descriptor <= INT_MAX ? static_cast<int>(descriptor) : -1;
+}
+
+DescriptorFile* Described(sqlite3_file* file) { return reinterpret_cast<DescriptorFile*>(file); }
+
+int DescriptorClose(sqlite3_file*) { return SQLITE_OK; }  // the descriptor is the caller's
+
+int DescriptorRead(sqlite3_file* file, void* buffer, int amount, sqlite3_int64 offset) {
+  auto* bytes = static_cast<unsigned char*>(buffer);
+  std::size_t got = 0;
+  const auto wanted = static_cast<std::size_t>(amount);
+  while (got < wanted) {
+    const ssize_t read = pread(Described(file)->descriptor, bytes + got, wanted - got,
+                               static_cast<off_t>(offset + static_cast<sqlite3_int64>(got)));
+    if (read < 0 && errno == EINTR) continue;
+    if (read < 0) return SQLITE_IOERR_READ;
+    if (read == 0) break;
+    got += static_cast<std::size_t>(read);
+  }
+  if (got == wanted) return SQLITE_OK;
+  // SQLite reads past the end of a file as zeros, and expects them filled in.
+  std::memset(bytes + got, 0, wanted - got);
+  return SQLITE_IOERR_SHORT_READ;
+}
+
+int DescriptorWrite(sqlite3_file* file, const void* data, int amount, sqlite3_int64 offset) {
+  const auto* bytes = static_cast<const unsigned char*>(data);
+  std::size_t put = 0;
+  const auto wanted = static_cast<std::size_t>(amount);
+  while (put < wanted) {
+    const ssize_t written = pwrite(Described(file)->descriptor, bytes + put, wanted - put,
+                                   static_cast<off_t>(offset + static_cast<sqlite3_int64>(put)));
+    if (written < 0 && errno == EINTR) continue;
+    // A file that may not grow (a full disk, a size limit) is full, as the default VFS says.
+    if (written == 0 || (written < 0 && (errno == ENOSPC || errno == EFBIG))) return SQLITE_FULL;
+    if (written < 0) return SQLITE_IOERR_WRITE;
+    put += static_cast<std::size_t>(written);
+  }
+  return SQLITE_OK;
+}
+
+int DescriptorTruncate(sqlite3_file* file, sqlite3_int64 size) {
+  return ftruncate(Described(file)->descriptor, static_cast<off_t>(size)) == 0
+             ? SQLITE_OK
+             : SQLITE_IOERR_TRUNCATE;
+}
+
+int DescriptorSync(sqlite3_file* file, int) {
+  return fsync(Described(file)->descriptor) == 0 ? SQLITE_OK : SQLITE_IOERR_FSYNC;
+}
+
+int DescriptorFileSize(sqlite3_file* file, sqlite3_int64* size) {
+  struct stat info {};
+  if (fstat(Described(file)->descriptor, &info) != 0) return SQLITE_IOERR_FSTAT;
+  *size = info.st_size;
+  return SQLITE_OK;
+}
+
+int DescriptorLock(sqlite3_file* file, int level) {
+  Described(file)->lock = std::max(Described(file)->lock, level);
+  return SQLITE_OK;
+}
+
+int DescriptorUnlock(sqlite3_file* file, int level) {
+  Described(file)->lock = std::min(Described(file)->lock, level);
+  return SQLITE_OK;
+}
+
+int DescriptorCheckReservedLock(sqlite3_file*, int* reserved) {
+  *reserved = 0;
+  return SQLITE_OK;
+}
+
+int DescriptorFileControl(sqlite3_file*, int, void*) { return SQLITE_NOTFOUND; }
+
+// As the default VFS says of a local file.
+int DescriptorSectorSize(sqlite3_file*) { return 4096; }
+
+int DescriptorDeviceCharacteristics(sqlite3_file*) { return SQLITE_IOCAP_POWERSAFE_OVERWRITE; }
+
+// Version 1: no shared memory, so no log, and no mapping.
+const sqlite3_io_methods kDescriptorMethods = {1,
+                                               DescriptorClose,
+                                               DescriptorRead,
+                                               DescriptorWrite,
+                                               DescriptorTruncate,
+                                               DescriptorSync,
+                                               DescriptorFileSize,
+                                               DescriptorLock,
+                                               DescriptorUnlock,
+                                               DescriptorCheckReservedLock,
+                                               DescriptorFileControl,
+                                               DescriptorSectorSize,
+                                               DescriptorDeviceCharacteristics,
+                                               nullptr,
+                                               nullptr,
+                                               nullptr,
+                                               nullptr,
+                                               nullptr,
+                                               nullptr};
 
 sqlite3_vfs* Wrapped(sqlite3_vfs* vfs) { return static_cast<sqlite3_vfs*>(vfs->pAppData); }
 
@@ -176,21 +309,47 @@ int Open(sqlite3_vfs* vfs, const char* name, sqlite3_file* file, int flags, int*
   self->run = nullptr;
   self->runStart = 0;
   self->runLength = 0;
+  if (HasDescriptorPrefix(name)) {
+    // The database itself, and nothing beside it: a journal or a log would be opened by a path.
+    const int descriptor = DescriptorOf(name);
+    if (descriptor < 0 || (flags & SQLITE_OPEN_MAIN_DB) == 0) return SQLITE_CANTOPEN;
+    DescriptorFile* described = Described(self->real);
+    described->descriptor = descriptor;
+    described->lock = SQLITE_LOCK_NONE;
+    described->base.pMethods = &kDescriptorMethods;
+    self->base.pMethods = &kMethods;
+    if (outFlags != nullptr) *outFlags = flags;
+    return SQLITE_OK;
+  }
   const int code = Wrapped(vfs)->xOpen(Wrapped(vfs), name, self->real, flags, outFlags);
   // SQLite closes a file whose methods are set even when its open failed.
   if (self->real->pMethods != nullptr) self->base.pMethods = &kMethods;
   return code;
 }
 
+// Names made from a descriptor's name (its journal's, its log's) are no paths: no such file
+// exists, and none is looked for or removed.
 int Delete(sqlite3_vfs* vfs, const char* name, int syncFolder) {
+  if (HasDescriptorPrefix(name)) return SQLITE_OK;
   return Wrapped(vfs)->xDelete(Wrapped(vfs), name, syncFolder);
 }
 
 int Access(sqlite3_vfs* vfs, const char* name, int flags, int* result) {
+  if (HasDescriptorPrefix(name)) {
+    *result = 0;
+    return SQLITE_OK;
+  }
   return Wrapped(vfs)->xAccess(Wrapped(vfs), name, flags, result);
 }
 
+// The default VFS would resolve the name against the working folder and follow links.
 int FullPathname(sqlite3_vfs* vfs, const char* name, int size, char* full) {
+  if (HasDescriptorPrefix(name)) {
+    const std::size_t length = std::strlen(name);
+    if (length + 1 > static_cast<std::size_t>(size)) return SQLITE_CANTOPEN;
+    std::memcpy(full, name, length + 1);
+    return SQLITE_OK;
+  }
   return Wrapped(vfs)->xFullPathname(Wrapped(vfs), name, size, full);
 }
 
@@ -247,7 +406,8 @@ const char* CombiningVfsName() {
     if (wrapped == nullptr) wrapped = sqlite3_vfs_find(nullptr);
     if (wrapped == nullptr) return;
     combining.iVersion = 2;
-    combining.szOsFile = static_cast<int>(kRealOffset) + wrapped->szOsFile;
+    combining.szOsFile = static_cast<int>(kRealOffset) +
+                         std::max(wrapped->szOsFile, static_cast<int>(sizeof(DescriptorFile)));
     combining.mxPathname = wrapped->mxPathname;
     combining.zName = "standin-combining";
     combining.pAppData = wrapped;
@@ -267,6 +427,10 @@ const char* CombiningVfsName() {
     if (sqlite3_vfs_register(&combining, 0) == SQLITE_OK) name = combining.zName;
   });
   return name;
+}
+
+std::string DescriptorFileName(int descriptor) {
+  return kDescriptorPrefix + std::to_string(descriptor);
 }
 
 }  // namespace standin

@@ -17,6 +17,7 @@
 #include "standin_admin.h"
 #include "standin_paths.h"
 #include "type_codes.h"
+#include "unload_script.h"
 #include "value_cuts.h"
 
 namespace standin {

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -25,11 +26,6 @@ namespace {
 bool FileExists(const std::string& path) {
   struct stat info {};
   return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
-}
-
-bool FolderExists(const std::string& path) {
-  struct stat info {};
-  return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 void RemoveDatabaseFiles(const std::string& path) {
@@ -58,12 +54,21 @@ int16_t PrepareDatabaseFile(const std::string& path, int flags) {
 // copy holds in memory to its page cache.
 constexpr int kBackupStepPages = 1024;
 
-bool SyncFile(const std::string& path) {
-  const int file = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (file < 0) return false;
-  const bool synced = fsync(file) == 0;
-  close(file);
-  return synced;
+// Bytes 18 and 19 of a database's header: 2 for a database in WAL mode, 1 for one with a
+// rollback journal.
+constexpr off_t kFormatVersionsOffset = 18;
+
+// A copy of a database in WAL mode says so in its header, and would look for a log beside it.
+// Its connection is closed by now, so nothing reads the header again before it says 1: the copy
+// is a plain file, which opens on its own, as SQLite makes one leaving WAL mode.
+bool MakeRollbackMode(int file) {
+  unsigned char versions[2] = {0, 0};
+  if (pread(file, versions, sizeof versions, kFormatVersionsOffset) != sizeof versions) {
+    return false;
+  }
+  if (versions[0] != 2 && versions[1] != 2) return true;
+  const unsigned char rollback[2] = {1, 1};
+  return pwrite(file, rollback, sizeof rollback, kFormatVersionsOffset) == sizeof rollback;
 }
 
 // Copies the committed state of a database into an empty draft file. All of it is read in one
@@ -73,14 +78,21 @@ bool SyncFile(const std::string& path) {
 // The draft's pages are handed to the system in large runs rather than one page per write, and
 // its page cache is kept small (256 KiB): pages already written are reused while still in the
 // processor's cache instead of fresh memory being touched for every step.
-// file: the draft, open for the writes to be started on their way to the disk as each step ends,
-// so that the one sync at the end has little left to wait for.
+// file: the draft, open for reading and writing, which SQLite reaches through this descriptor
+// alone (never by its path, which another user may swap); its writes are started on their way
+// to the disk as each step ends, so that the one sync at the end has little left to wait for.
+// draft: its path, for messages.
 int16_t CopyDatabase(const std::string& from, const std::string& draft, int file) {
   sqlite3* source = nullptr;
   sqlite3* copy = nullptr;
   int16_t code = 0;
+  const char* vfs = CombiningVfsName();
+  if (vfs == nullptr) {
+    return Report(STANDIN_FILE_ERROR, "cannot copy " + from + " into " + draft +
+                                          ": the stand-in's file layer could not be registered");
+  }
   if (sqlite3_open_v2(from.c_str(), &source, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK ||
-      sqlite3_open_v2(draft.c_str(), &copy, SQLITE_OPEN_READWRITE, CombiningVfsName()) !=
+      sqlite3_open_v2(DescriptorFileName(file).c_str(), &copy, SQLITE_OPEN_READWRITE, vfs) !=
           SQLITE_OK ||
       sqlite3_exec(copy, "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF; PRAGMA cache_size=-256",
                    nullptr, nullptr, nullptr) != SQLITE_OK) {
@@ -106,10 +118,7 @@ int16_t CopyDatabase(const std::string& from, const std::string& draft, int file
   }
   if (code == 0 && ((step & 0xff) == SQLITE_BUSY || (step & 0xff) == SQLITE_LOCKED)) {
     code = STANDIN_DATABASE_LOCKED;
-  } else if (code == 0 && (step != SQLITE_DONE ||
-                           // A plain file that opens on its own, without a log beside it.
-                           sqlite3_exec(copy, "PRAGMA journal_mode=DELETE", nullptr, nullptr,
-                                        nullptr) != SQLITE_OK)) {
+  } else if (code == 0 && step != SQLITE_DONE) {
     code = STANDIN_FILE_ERROR;
   }
   // Its own words, so that an earlier failure's text is not taken for this one's (a full disk).
@@ -122,6 +131,10 @@ int16_t CopyDatabase(const std::string& from, const std::string& draft, int file
   if (sqlite3_close(copy) != SQLITE_OK && code == 0) {
     code = STANDIN_FILE_ERROR;
     message = "cannot close the copy " + draft;
+  }
+  if (code == 0 && !MakeRollbackMode(file)) {
+    code = STANDIN_FILE_ERROR;
+    message = "cannot write the copy " + SystemReason(draft);
   }
   return code == 0 ? code : Report(code, message);
 }
@@ -244,32 +257,27 @@ int16_t ServerSession::Backup(const char* database, const char* directory) {
   if (const int16_t code = catalogue_.HasDatabase(database, &installed)) return code;
   if (!installed) return STANDIN_NO_SUCH_DATABASE;
   const std::string folder = NativePath(directory);
-  if (!FolderExists(folder)) {
-    return Report(STANDIN_FILE_ERROR, "the backup directory " + folder + " does not exist");
+  // The folder is opened once: what is checked is where the copy is written.
+  Draft draft;
+  if (!draft.OpenFolder(folder)) {
+    return Report(STANDIN_FILE_ERROR,
+                  errno == ENOENT || errno == ENOTDIR
+                      ? "the backup directory " + folder + " does not exist"
+                      : "cannot write into the backup directory " + SystemReason(folder));
   }
-
-  if (IsServerFolder(folder)) {
+  if (draft.InServerFolder()) {
     return Report(STANDIN_FILE_ERROR, "the backup directory " + folder +
                                           " is a stand-in server's folder; back up elsewhere");
   }
   // Written aside and renamed into place, so that the directory never holds half a copy.
-  const std::string target = folder + "/" + database + ".db";
-  RemoveStaleDrafts(folder);
-  const std::string draft = DraftName(target);
-  // Open until SQLite has closed the draft too: closing a descriptor of a file drops every lock
-  // that the process holds on it.
-  const int file = MakePrivateFile(draft) ? open(draft.c_str(), O_RDONLY | O_CLOEXEC) : -1;
-  int16_t code = file >= 0 ? CopyDatabase(DatabasePath(catalogue_.Server(), database), draft, file)
-                           : int16_t{STANDIN_FILE_ERROR};
-  // Only a copy that is whole on disk takes the place of an earlier one, and the rename is
-  // made to last as well.
-  if (code == 0 &&
-      (fsync(file) != 0 || rename(draft.c_str(), target.c_str()) != 0 || !SyncFile(folder))) {
-    code = Report(STANDIN_FILE_ERROR, "cannot write the backup " + SystemReason(target));
+  if (!draft.Create(std::string(database) + ".db")) {
+    return Report(STANDIN_FILE_ERROR, "cannot write the backup " + SystemReason(draft.Path()));
   }
-  if (file >= 0) close(file);
-  RemoveDatabaseFiles(draft);
-  return code;
+  const int16_t code =
+      CopyDatabase(DatabasePath(catalogue_.Server(), database), draft.Path(), draft.Descriptor());
+  // Only a copy that is whole on disk takes the place of an earlier one, and the rename is
+  // made to last as well; a draft that does not is removed.
+  return code == 0 ? draft.Install("the backup") : code;
 }
 
 int16_t ServerSession::ActiveCursors(int16_t request, void* buffer, int32_t size, int32_t* length) {

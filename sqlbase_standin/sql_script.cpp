@@ -53,95 +53,6 @@ int16_t Failed(int sqliteCode, sqlite3* db, const std::string& where = "") {
                 std::string("SQLite: ") + sqlite3_errmsg(db) + where);
 }
 
-std::string Quoted(const char* format, const std::string& name) {
-  char* text = sqlite3_mprintf(format, name.c_str());
-  std::string quoted = text == nullptr ? std::string() : text;
-  sqlite3_free(text);
-  return quoted;
-}
-
-// The value of one column as an SQL literal that reads back as the same value and type.
-std::string Literal(sqlite3_stmt* row, int column) {
-  switch (sqlite3_column_type(row, column)) {
-    case SQLITE_NULL:
-      return "NULL";
-    case SQLITE_INTEGER:
-      return std::to_string(sqlite3_column_int64(row, column));
-    case SQLITE_FLOAT: {
-      char* text = sqlite3_mprintf("%!.17g", sqlite3_column_double(row, column));
-      std::string literal = text == nullptr ? "NULL" : text;
-      sqlite3_free(text);
-      return literal;
-    }
-    case SQLITE_BLOB: {
-      static const char kHex[] = "0123456789ABCDEF";
-      const auto* bytes = static_cast<const unsigned char*>(sqlite3_column_blob(row, column));
-      const int size = sqlite3_column_bytes(row, column);
-      std::string literal = "X'";
-      for (int i = 0; i < size; ++i) {
-        literal.push_back(kHex[bytes[i] >> 4]);
-        literal.push_back(kHex[bytes[i] & 0xf]);
-      }
-      return literal + "'";
-    }
-    default: {
-      const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(row, column));
-      return Quoted("%Q", text == nullptr ? "" : text);
-    }
-  }
-}
-
-struct SchemaObject {
-  std::string type;
-  std::string name;
-  std::string sql;
-};
-
-int16_t WriteScript(sqlite3* db, std::ostream& out) {
-  std::vector<SchemaObject> objects;
-  {
-    SqliteStatement select(db,
-                           "SELECT type, name, sql FROM sqlite_schema"
-                           " WHERE sql IS NOT NULL AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\'"
-                           " ORDER BY CASE type WHEN 'table' THEN 0 WHEN 'index' THEN 1"
-                           " WHEN 'trigger' THEN 2 ELSE 3 END, rowid");
-    int step;
-    while ((step = select.Step()) == SQLITE_ROW) {
-      objects.push_back({select.Text(0), select.Text(1), select.Text(2)});
-    }
-    if (step != SQLITE_DONE) return Failed(step, db);
-  }
-  out << "-- Unloaded database: load it with LOAD SQL <this file>.\n";
-  for (const SchemaObject& object : objects) {
-    if (object.type == "view") out << Quoted("DROP VIEW IF EXISTS \"%w\";\n", object.name);
-  }
-  for (const SchemaObject& object : objects) {
-    if (object.type == "table") out << Quoted("DROP TABLE IF EXISTS \"%w\";\n", object.name);
-  }
-  for (const SchemaObject& object : objects) {
-    if (object.type != "table") continue;
-    out << object.sql << ";\n";
-    const std::string insert = Quoted("INSERT INTO \"%w\" VALUES(", object.name);
-    SqliteStatement rows(db, Quoted("SELECT * FROM \"%w\"", object.name).c_str());
-    if (!rows.Prepared()) return STANDIN_SQL_ERROR;
-    const int columns = sqlite3_column_count(rows.Raw());
-    int step;
-    while ((step = rows.Step()) == SQLITE_ROW) {
-      out << insert;
-      for (int column = 0; column < columns; ++column) {
-        if (column > 0) out << ',';
-        out << Literal(rows.Raw(), column);
-      }
-      out << ");\n";
-    }
-    if (step != SQLITE_DONE) return Failed(step, db);
-  }
-  for (const SchemaObject& object : objects) {
-    if (object.type != "table") out << object.sql << ";\n";
-  }
-  return out ? 0 : STANDIN_FILE_ERROR;
-}
-
 // Whether the window from `at` holds a whole statement: whether the text up to its last
 // semicolon ends where SQLite takes a statement to end (not in a string, a comment or a
 // trigger's body). One pass, from the last semicolon only: a whole statement followed by a cut
@@ -380,6 +291,13 @@ int16_t RunScript(sqlite3* db, const std::string& file, const ScriptStop& stop,
     }
     const int release =
         sqlite3_exec(db, ("RELEASE " + savepoint).c_str(), nullptr, nullptr, nullptr);
+    // A release refused (a deferred constraint) leaves the savepoint open: nothing of the
+    // script may stay in a lock's transaction either.
+    if (release != SQLITE_OK) {
+      if (failed == 0) failed = Failed(release, db);
+      sqlite3_exec(db, ("ROLLBACK TO " + savepoint + "; RELEASE " + savepoint).c_str(), nullptr,
+                   nullptr, nullptr);
+    }
     if (code == SQLITE_OK) code = release;
   }
   if (code == SQLITE_OK) return 0;
@@ -389,37 +307,6 @@ int16_t RunScript(sqlite3* db, const std::string& file, const ScriptStop& stop,
     sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
   }
   return failed;
-}
-
-int16_t WriteUnloadScript(sqlite3* db, const std::string& file) {
-  // Written aside and renamed into place: a failed unload leaves no partial script behind.
-  const std::size_t slash = file.rfind('/');
-  const std::string folder = slash == std::string::npos ? "."
-                             : slash == 0               ? "/"
-                                                        : file.substr(0, slash);
-  // A database user must not replace the catalogue or another database with a script.
-  if (IsServerFolder(folder)) {
-    return Report(STANDIN_FILE_ERROR, "the unload file " + file +
-                                          " would be in a stand-in server's folder; write it "
-                                          "elsewhere");
-  }
-  RemoveStaleDrafts(folder);
-  const std::string draft = DraftName(file);
-  // Made 0600 first: the stream would make it as the umask lets it.
-  if (!MakePrivateFile(draft)) return STANDIN_FILE_ERROR;
-  std::ofstream out(draft, std::ios::binary | std::ios::trunc);
-  if (!out)
-    return Report(STANDIN_FILE_ERROR, "cannot write the unload file " + SystemReason(draft));
-  // Every table is read in one read transaction, so the script shows one state of the database.
-  const bool ownTransaction = sqlite3_get_autocommit(db) != 0;
-  if (ownTransaction) sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
-  int16_t code = WriteScript(db, out);
-  if (ownTransaction) sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
-  out.close();
-  if (code == 0 && !out) code = STANDIN_FILE_ERROR;
-  if (code == 0 && std::rename(draft.c_str(), file.c_str()) != 0) code = STANDIN_FILE_ERROR;
-  if (code != 0) unlink(draft.c_str());
-  return code;
 }
 
 }  // namespace standin

@@ -35,9 +35,6 @@ constexpr const char* kScriptSavepoint = "standin_load";
 // Whether this thread is running a script's statements: the authorizer then refuses whatever
 // would end the unit early (COMMIT, END, ROLLBACK, BEGIN, and the unit's own savepoint).
 bool RunningScript();
-// Writes a script that, loaded into any database, makes its tables, rows, indexes, views and
-// triggers those of db: each object is dropped first, then made again.
-int16_t WriteUnloadScript(sqlite3* db, const std::string& file);
 
 }  // namespace standin
 

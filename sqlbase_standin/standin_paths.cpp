@@ -136,11 +136,6 @@ int16_t CheckFolder(const std::string& folder) {
   return 0;
 }
 
-bool IsServerFolder(const std::string& folder) {
-  struct stat info {};
-  return lstat((folder + "/standin.catalogue").c_str(), &info) == 0;
-}
-
 std::string DraftName(const std::string& target) {
   static std::atomic<uint64_t> calls{0};
   const ProcessIdentity self = ThisProcess();
@@ -149,15 +144,108 @@ std::string DraftName(const std::string& target) {
 }
 
 void RemoveStaleDrafts(const std::string& folder) {
-  DIR* directory = opendir(folder.c_str());
-  if (directory == nullptr) return;
+  const int opened = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (opened < 0) return;
+  RemoveStaleDrafts(opened);
+  close(opened);
+}
+
+void RemoveStaleDrafts(int folder) {
+  // A listing of its own, which closes its own descriptor.
+  const int listed = fcntl(folder, F_DUPFD_CLOEXEC, 0);
+  if (listed < 0) return;
+  DIR* directory = fdopendir(listed);
+  if (directory == nullptr) {
+    close(listed);
+    return;
+  }
+  rewinddir(directory);
+  const uid_t self = geteuid();
   while (const dirent* entry = readdir(directory)) {
     ProcessIdentity writer{};
-    if (DraftWriter(entry->d_name, &writer) && !IsAlive(writer)) {
-      unlink((folder + "/" + entry->d_name).c_str());
+    struct stat info {};
+    if (DraftWriter(entry->d_name, &writer) && !IsAlive(writer) &&
+        fstatat(folder, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode) &&
+        info.st_uid == self) {
+      unlinkat(folder, entry->d_name, 0);
     }
   }
   closedir(directory);
+}
+
+Draft::~Draft() {
+  if (file_ >= 0 && !installed_ && NameIsDraft(draftName_))
+    unlinkat(folder_, draftName_.c_str(), 0);
+  if (file_ >= 0) close(file_);
+  if (folder_ >= 0) close(folder_);
+}
+
+bool Draft::OpenFolder(const std::string& folder) {
+  folderPath_ = folder;
+  folder_ = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  return folder_ >= 0;
+}
+
+bool Draft::InServerFolder() const {
+  struct stat info {};
+  return fstatat(folder_, "standin.catalogue", &info, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+bool Draft::Create(const std::string& name) {
+  RemoveStaleDrafts(folder_);
+  name_ = name;
+  draftName_ = DraftName(name);
+  file_ =
+      openat(folder_, draftName_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (file_ < 0) return false;
+  struct stat info {};
+  if (fchmod(file_, 0600) != 0 || fstat(file_, &info) != 0) {
+    const int reason = errno;
+    unlinkat(folder_, draftName_.c_str(), 0);
+    close(file_);
+    file_ = -1;
+    errno = reason;
+    return false;
+  }
+  device_ = info.st_dev;
+  inode_ = info.st_ino;
+  return true;
+}
+
+bool Draft::NameIsDraft(const std::string& name) const {
+  struct stat info {};
+  return fstatat(folder_, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode) &&
+         info.st_dev == device_ && info.st_ino == inode_;
+}
+
+int16_t Draft::Install(const std::string& what) {
+  if (fsync(file_) != 0) {
+    return Report(STANDIN_FILE_ERROR, "cannot write " + what + " " + SystemReason(Path()));
+  }
+  // Another user who may write to the folder can swap the name for a file or link of theirs at
+  // any moment: only the file written here is put in place.
+  if (!NameIsDraft(draftName_)) {
+    return Report(STANDIN_FILE_ERROR, "cannot write " + what + " " + TargetPath() + ": its draft " +
+                                          Path() + " was replaced by another file meanwhile");
+  }
+  if (renameat(folder_, draftName_.c_str(), folder_, name_.c_str()) != 0) {
+    return Report(STANDIN_FILE_ERROR, "cannot write " + what + " " + SystemReason(TargetPath()));
+  }
+  installed_ = true;
+  // A swap in the moment between the look and the rename put another file in place: a link or a
+  // file of another user. (A file of this user there is the draft, or the copy of another
+  // backup of this user that took its place since.)
+  struct stat info {};
+  if (fstatat(folder_, name_.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(info.st_mode) ||
+      info.st_uid != geteuid()) {
+    return Report(STANDIN_FILE_ERROR, "cannot write " + what + " " + TargetPath() +
+                                          ": another file took the place of its draft while it "
+                                          "was put in place");
+  }
+  if (fsync(folder_) != 0) {
+    return Report(STANDIN_FILE_ERROR, "cannot write " + what + " " + SystemReason(TargetPath()));
+  }
+  return 0;
 }
 
 bool MakePrivateFile(const std::string& path) {

@@ -10,6 +10,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -18,6 +20,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "held_connection.h"
@@ -325,6 +328,194 @@ TEST_F(StandinJobsTest, ALargeScriptRunsWholeOrNotAtAll) {
   EXPECT_EQ(
       calls::Select(cursor, "SELECT count(*) FROM sqlite_schema WHERE type = 'trigger'")[0][0],
       "4");
+  EXPECT_EQ(sqlwntm_CursorDisconnect(cursor), 0);
+}
+
+// Everything a table can hold comes back from an unload byte for byte, into an empty database
+// and into the same one: reals of every bit pattern and infinity, text with NUL bytes, blobs,
+// rowids without an alias, generated columns, a full-text table and its settings, the
+// AUTOINCREMENT counters, WITHOUT ROWID and STRICT tables, views and their triggers.
+TEST_F(StandinJobsTest, AnUnloadReproducesEveryTableByteForByte) {
+  const uint16_t cursor = calls::NewDatabase("SALES");
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(Path("srv/SALES.db").c_str(), &db), SQLITE_OK);
+  const auto exec = [&](const std::string& sql) {
+    EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK)
+        << sql << ": " << sqlite3_errmsg(db);
+  };
+  exec("CREATE TABLE nums(r REAL, x, i INTEGER)");
+  exec("CREATE TABLE texts(t TEXT, b BLOB)");
+  exec("CREATE TABLE made(a INTEGER, b TEXT, twice AS (a * 2) STORED, shout AS (b || '!'))");
+  exec("CREATE VIRTUAL TABLE docs USING fts5(title, body)");
+  exec("INSERT INTO docs(docs, rank) VALUES('pgsz', 1000)");
+  exec("CREATE TABLE counter(id INTEGER PRIMARY KEY AUTOINCREMENT, v)");
+  exec("CREATE TABLE pairs(k TEXT PRIMARY KEY, v ANY) WITHOUT ROWID");
+  exec("CREATE TABLE typed(i INTEGER PRIMARY KEY, r REAL, t TEXT, a ANY) STRICT");
+  exec("CREATE INDEX made_b ON made(b)");
+  exec("CREATE VIEW counted AS SELECT id, v FROM counter");
+  exec(
+      "CREATE TRIGGER counted_in INSTEAD OF INSERT ON counted BEGIN"
+      " INSERT INTO counter(v) VALUES(NEW.v); END");
+  exec(
+      "CREATE TRIGGER made_in AFTER INSERT ON made BEGIN"
+      " INSERT INTO pairs VALUES('made ' || NEW.a, NEW.twice); END");
+
+  exec("BEGIN");
+  sqlite3_stmt* insert = nullptr;
+  ASSERT_EQ(sqlite3_prepare_v2(db, "INSERT INTO nums VALUES(?1, ?1, ?2)", -1, &insert, nullptr),
+            SQLITE_OK);
+  const auto putReal = [&](double value, int64_t integer) {
+    sqlite3_bind_double(insert, 1, value);
+    sqlite3_bind_int64(insert, 2, integer);
+    EXPECT_EQ(sqlite3_step(insert), SQLITE_DONE);
+    sqlite3_reset(insert);
+  };
+  putReal(HUGE_VAL, INT64_MIN);
+  putReal(-HUGE_VAL, INT64_MAX);
+  putReal(-0.0, 0);
+  // Bit patterns of every size, among them those that SQLite's 17 digits do not read back.
+  uint64_t bits = 88172645463325252ull;
+  for (int i = 0; i < 3000; ++i) {
+    bits ^= bits << 13;
+    bits ^= bits >> 7;
+    bits ^= bits << 17;
+    double value = 0;
+    std::memcpy(&value, &bits, sizeof value);
+    if (!std::isnan(value)) putReal(value, static_cast<int64_t>(bits));
+  }
+  sqlite3_finalize(insert);
+  ASSERT_EQ(sqlite3_prepare_v2(db, "INSERT INTO texts VALUES(?, ?)", -1, &insert, nullptr),
+            SQLITE_OK);
+  std::string everyByte;  // every ASCII character, so that no one of them is free to stand in
+  for (int c = 0; c < 128; ++c) everyByte += static_cast<char>(c);
+  everyByte += std::string("\0\0", 2) + "\xc3\xa9 \xe2\x82\xac '' \"";
+  for (const std::string& text :
+       {std::string("a\0b", 3), std::string("gone"), std::string(), everyByte, std::string(1, '\0'),
+        std::string("it's\0\0", 6) + std::string(70000, 'x')}) {
+    sqlite3_bind_text(insert, 1, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+    sqlite3_bind_blob(insert, 2, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+    EXPECT_EQ(sqlite3_step(insert), SQLITE_DONE);
+    sqlite3_reset(insert);
+  }
+  sqlite3_finalize(insert);
+  exec("DELETE FROM texts WHERE t = 'gone'");  // rowids 1, 3, 4, ...
+  exec("INSERT INTO texts VALUES(NULL, x''), (42, x'00ff')");
+  exec("INSERT INTO made(a, b) VALUES(1, 'one'), (2, NULL), (3, 'three')");
+  exec(
+      "INSERT INTO docs(rowid, title, body) VALUES(7, 'first', 'the quick brown fox'),"
+      " (3, 'second', 'jumps over' || char(10) || 'the lazy dog'), (12, NULL, 'fox')");
+  exec("INSERT INTO counter(v) VALUES('a'), ('b'), ('c')");
+  exec("DELETE FROM counter WHERE id > 1");  // the next id is 4, not 2
+  exec("INSERT INTO pairs VALUES('real', 1.5), ('blob', x'01'), ('null', NULL)");
+  exec("INSERT INTO typed VALUES(5, 2.5, 'five', x'05'), (-9, 1e308, '', 9e999)");
+  exec("COMMIT");
+  sqlite3_close(db);
+
+  // Every table but the full-text table's own, with its rowid, in the exact bytes of each value.
+  const auto contents = [&](const char* database) {
+    sqlite3* file = nullptr;
+    EXPECT_EQ(sqlite3_open_v2(Path(std::string("srv/") + database + ".db").c_str(), &file,
+                              SQLITE_OPEN_READONLY, nullptr),
+              SQLITE_OK);
+    std::vector<std::pair<std::string, std::string>> tables;
+    sqlite3_stmt* list = nullptr;
+    sqlite3_prepare_v2(file,
+                       "SELECT name, wr FROM pragma_table_list WHERE schema = 'main' AND type IN"
+                       " ('table', 'virtual') AND name <> 'sqlite_schema' ORDER BY name",
+                       -1, &list, nullptr);
+    while (sqlite3_step(list) == SQLITE_ROW) {
+      const std::string name = reinterpret_cast<const char*>(sqlite3_column_text(list, 0));
+      std::string select = sqlite3_column_int(list, 1) != 0 ? "SELECT " : "SELECT rowid";
+      sqlite3_stmt* columns = nullptr;
+      sqlite3_prepare_v2(file, "SELECT name FROM pragma_table_xinfo(?) WHERE hidden <> 1", -1,
+                         &columns, nullptr);
+      sqlite3_bind_text(columns, 1, name.c_str(), -1, SQLITE_TRANSIENT);
+      while (sqlite3_step(columns) == SQLITE_ROW) {
+        if (select.back() != ' ') select += ", ";
+        select += std::string("\"") +
+                  reinterpret_cast<const char*>(sqlite3_column_text(columns, 0)) + "\"";
+      }
+      sqlite3_finalize(columns);
+      tables.emplace_back(name, select + " FROM \"" + name + "\"");
+    }
+    sqlite3_finalize(list);
+    std::vector<std::string> rows;
+    for (const auto& [name, select] : tables) {
+      sqlite3_stmt* read = nullptr;
+      EXPECT_EQ(sqlite3_prepare_v2(file, select.c_str(), -1, &read, nullptr), SQLITE_OK) << select;
+      while (sqlite3_step(read) == SQLITE_ROW) {
+        std::string row = name + ":";
+        for (int column = 0; column < sqlite3_column_count(read); ++column) {
+          const int type = sqlite3_column_type(read, column);
+          std::string bytes;
+          if (type == SQLITE_INTEGER || type == SQLITE_FLOAT) {
+            const int64_t integer = sqlite3_column_int64(read, column);
+            const double real = sqlite3_column_double(read, column);
+            bytes.assign(reinterpret_cast<const char*>(type == SQLITE_INTEGER
+                                                           ? static_cast<const void*>(&integer)
+                                                           : static_cast<const void*>(&real)),
+                         8);
+          } else if (type != SQLITE_NULL) {
+            const auto* start = static_cast<const char*>(sqlite3_column_blob(read, column));
+            bytes.assign(start == nullptr ? "" : start,
+                         static_cast<std::size_t>(sqlite3_column_bytes(read, column)));
+          }
+          row += " " + std::to_string(type) + "/" + std::to_string(bytes.size()) + "/";
+          for (const char c : bytes) {
+            row += "0123456789abcdef"[(static_cast<unsigned char>(c) >> 4)];
+            row += "0123456789abcdef"[static_cast<unsigned char>(c) & 0xf];
+          }
+        }
+        rows.push_back(row);
+      }
+      sqlite3_finalize(read);
+    }
+    sqlite3_close(file);
+    return rows;
+  };
+  const std::vector<std::string> before = contents("SALES");
+  ASSERT_GT(before.size(), 3000u);
+  const auto count = [&](const char* table) {
+    return std::count_if(before.begin(), before.end(), [&](const std::string& row) {
+      return row.rfind(std::string(table) + ":", 0) == 0;
+    });
+  };
+  EXPECT_EQ(count("docs"), 3);
+  EXPECT_EQ(count("sqlite_sequence"), 1);
+
+  const std::string script = Path("sales.sql");
+  ASSERT_EQ(sqlwntm_Unload(cursor, ("UNLOAD SQL " + script).c_str(), 0), 0)
+      << standin_last_message(STANDIN_SQL_ERROR);
+  const uint16_t copy = calls::NewDatabase("COPY");
+  ASSERT_EQ(sqlwntm_Load(copy, ("LOAD SQL " + script).c_str(), 0), 0)
+      << standin_last_message(STANDIN_SQL_ERROR);
+  ASSERT_EQ(sqlwntm_Commit(copy), 0);
+  EXPECT_TRUE(contents("COPY") == before);
+  // Into the same database, over every object: views, triggers and the full-text table too.
+  ASSERT_EQ(sqlwntm_Load(cursor, ("LOAD SQL " + script).c_str(), 0), 0)
+      << standin_last_message(STANDIN_SQL_ERROR);
+  ASSERT_EQ(sqlwntm_Commit(cursor), 0);
+  EXPECT_TRUE(contents("SALES") == before);
+
+  using Rows = std::vector<std::vector<std::string>>;
+  for (const uint16_t loaded : {copy, cursor}) {
+    EXPECT_EQ(calls::Select(loaded, "SELECT rowid FROM docs WHERE docs MATCH 'fox' ORDER BY rowid"),
+              (Rows{{"7"}, {"12"}}));
+    EXPECT_EQ(calls::Select(loaded, "SELECT v FROM docs_config WHERE k = 'pgsz'"),
+              (Rows{{"1000"}}));
+    calls::Run(loaded, "INSERT INTO counted(v) VALUES('d')");
+    EXPECT_EQ(calls::Select(loaded, "SELECT id FROM counter WHERE v = 'd'"), (Rows{{"4"}}));
+    calls::Run(loaded, "INSERT INTO made(a) VALUES(21)");
+    EXPECT_EQ(calls::Select(loaded, "SELECT v FROM pairs WHERE k = 'made 21'"), (Rows{{"42"}}));
+  }
+
+  // What a script cannot make again is refused by name rather than left out.
+  calls::Run(cursor, "CREATE VIRTUAL TABLE bare USING fts5(words, content='')");
+  EXPECT_EQ(sqlwntm_Unload(cursor, ("UNLOAD SQL " + Path("bare.sql")).c_str(), 0),
+            STANDIN_SQL_ERROR);
+  EXPECT_THAT(standin_last_message(STANDIN_SQL_ERROR), ::testing::HasSubstr("bare"));
+  EXPECT_FALSE(std::filesystem::exists(Path("bare.sql")));
+  EXPECT_EQ(sqlwntm_CursorDisconnect(copy), 0);
   EXPECT_EQ(sqlwntm_CursorDisconnect(cursor), 0);
 }
 
