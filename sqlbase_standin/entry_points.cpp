@@ -5,6 +5,7 @@
 
 #include "client/sqlwntm.h"
 #include "handle_table.h"
+#include "last_message.h"
 #include "standin_admin.h"
 
 using standin::Cursor;
@@ -15,21 +16,25 @@ namespace {
 template <typename Job>
 int16_t OnServer(uint16_t handle, Job job) {
   ServerSession* session = standin::FindServer(handle);
-  return session == nullptr ? STANDIN_BAD_HANDLE : job(*session);
+  return standin::Answer(
+      [&]() -> int16_t { return session == nullptr ? STANDIN_BAD_HANDLE : job(*session); });
 }
 
 template <typename Job>
 int16_t OnCursor(uint16_t handle, Job job) {
   Cursor* cursor = standin::FindCursor(handle);
-  return cursor == nullptr ? STANDIN_BAD_HANDLE : job(*cursor);
+  return standin::Answer(
+      [&]() -> int16_t { return cursor == nullptr ? STANDIN_BAD_HANDLE : job(*cursor); });
 }
 
 int16_t OpenCursor(uint16_t* handle, const char* connect) {
-  if (handle == nullptr) return STANDIN_BAD_PARAMETER;
-  auto cursor = std::make_unique<Cursor>();
-  if (const int16_t code = cursor->Connect(connect)) return code;
-  *handle = standin::AddCursor(std::move(cursor));
-  return *handle == 0 ? STANDIN_TOO_MANY_CONNECTIONS : 0;
+  return standin::Answer([&]() -> int16_t {
+    if (handle == nullptr) return STANDIN_BAD_PARAMETER;
+    auto cursor = std::make_unique<Cursor>();
+    if (const int16_t code = cursor->Connect(connect)) return code;
+    *handle = standin::AddCursor(std::move(cursor));
+    return *handle == 0 ? STANDIN_TOO_MANY_CONNECTIONS : 0;
+  });
 }
 
 }  // namespace
@@ -37,11 +42,13 @@ int16_t OpenCursor(uint16_t* handle, const char* connect) {
 extern "C" {
 
 int16_t SQLWNTM_CALL sqlwntm_Connect(uint16_t* handle, const char* server, const char* password) {
-  if (handle == nullptr) return STANDIN_BAD_PARAMETER;
-  auto session = std::make_unique<ServerSession>();
-  if (const int16_t code = session->Connect(server, password)) return code;
-  *handle = standin::AddServer(std::move(session));
-  return *handle == 0 ? STANDIN_TOO_MANY_CONNECTIONS : 0;
+  return standin::Answer([&]() -> int16_t {
+    if (handle == nullptr) return STANDIN_BAD_PARAMETER;
+    auto session = std::make_unique<ServerSession>();
+    if (const int16_t code = session->Connect(server, password)) return code;
+    *handle = standin::AddServer(std::move(session));
+    return *handle == 0 ? STANDIN_TOO_MANY_CONNECTIONS : 0;
+  });
 }
 
 int16_t SQLWNTM_CALL sqlwntm_Disconnect(uint16_t handle) {
@@ -64,7 +71,7 @@ int16_t SQLWNTM_CALL sqlwntm_KillConnection(uint16_t handle, int32_t process) {
 }
 
 int16_t SQLWNTM_CALL sqlwntm_GetDatabaseNames(const char* server, char* buffer, int32_t size) {
-  return ServerSession::DatabaseNames(server, buffer, size);
+  return standin::Answer([&] { return ServerSession::DatabaseNames(server, buffer, size); });
 }
 
 int16_t SQLWNTM_CALL sqlwntm_CreateDatabase(uint16_t handle, const char* database, int32_t) {
@@ -113,7 +120,8 @@ int16_t SQLWNTM_CALL sqlwntm_SetParameter(uint16_t handle, int32_t parameter, in
 
 int16_t SQLWNTM_CALL sqlwntm_CursorDisconnect(uint16_t handle) {
   std::unique_ptr<Cursor> cursor = standin::TakeCursor(handle);
-  return cursor == nullptr ? int16_t{STANDIN_BAD_HANDLE} : cursor->Disconnect();
+  return standin::Answer(
+      [&] { return cursor == nullptr ? int16_t{STANDIN_BAD_HANDLE} : cursor->Disconnect(); });
 }
 
 int16_t SQLWNTM_CALL sqlwntm_CompileAndExecute(uint16_t handle, const char* text, int32_t) {

@@ -77,10 +77,15 @@ std::string NameRule(const char* kind, const char* name, std::size_t longest, bo
 
 namespace standin {
 
+thread_local uint64_t reportsMade = 0;
+
 int16_t Report(int16_t code, std::string message) {
   lastMessage = {code, std::move(message)};
+  ++reportsMade;
   return code;
 }
+
+uint64_t ReportsMade() { return reportsMade; }
 
 std::string SystemReason(const std::string& path) { return path + ": " + std::strerror(errno); }
 

@@ -44,6 +44,14 @@ TEST_F(StandinCursorTest, ConnectingChecksTheTextTheUserAndThePassword) {
   EXPECT_EQ(sqlwntm_CursorDisconnect(handle), STANDIN_BAD_HANDLE);
 }
 
+// A failure with nothing to say of its own leaves no earlier failure's words in its place.
+TEST_F(StandinCursorTest, AFailureWithoutWordsDoesNotBorrowTheLastOnes) {
+  EXPECT_EQ(sqlwntm_CompileAndExecute(cursor_, "SELECT nosuch()", 0), STANDIN_SQL_ERROR);
+  EXPECT_NE(standin_last_message(STANDIN_SQL_ERROR), nullptr);
+  EXPECT_EQ(sqlwntm_CompileAndExecute(cursor_, "-- only a comment", 0), STANDIN_SQL_ERROR);
+  EXPECT_EQ(standin_last_message(STANDIN_SQL_ERROR), nullptr);
+}
+
 TEST_F(StandinCursorTest, ADatabaseOnTwoServersNeedsTheServerNamed) {
   ASSERT_EQ(standin_server_create("second", "pw"), 0);
   uint16_t server = calls::Server("second");
