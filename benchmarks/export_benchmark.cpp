@@ -2,21 +2,29 @@
 // that only Quillet's own cost is measured; and ListConnections over a full reply. One run per
 // process, so that scripts/bench.sh can alternate the two sides of a comparison:
 //
-//   export_benchmark 5|255 export|stdio FILE   writes FILE one way, prints "CPU WALL" seconds
+//   export_benchmark 5|255 export|stdio FILE [TIMES]
+//                                              writes FILE one way, anew TIMES times (1), and
+//                                              prints "CPU WALL" seconds a time
 //   export_benchmark 5|255 check DIRECTORY     writes both files there, exit 1 when they differ
 //   export_benchmark list                      prints "CPU WALL" seconds per ListConnections call
 //
 // The times cover the writing alone (opening and closing the file included), not building the
-// table in memory: the process's processor time, kernel included, and the elapsed time.
-#include <stdlib.h>
+// table in memory: the process's processor time, kernel included, and the elapsed time. The
+// same source is Quillet.dll's benchmark under Wine, over the in-memory SQLWNTM.dll; Windows
+// counts processor time there in 10 ms steps, so the script has each process write its file
+// several times.
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <time.h>
-#include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cinttypes>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -27,23 +35,51 @@
 
 namespace {
 
+#if defined(_WIN32)
+double ProcessorTime() {
+  FILETIME created;
+  FILETIME exited;
+  FILETIME kernel;
+  FILETIME user;
+  GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+  const auto ticks = [](const FILETIME& time) {
+    return static_cast<double>((uint64_t{time.dwHighDateTime} << 32U) | time.dwLowDateTime);
+  };
+  return (ticks(kernel) + ticks(user)) * 1e-7;
+}
+double ElapsedTime() {
+  LARGE_INTEGER count;
+  LARGE_INTEGER frequency;
+  QueryPerformanceCounter(&count);
+  QueryPerformanceFrequency(&frequency);
+  return static_cast<double>(count.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+#else
 double Now(clockid_t clock) {
   timespec time{};
   clock_gettime(clock, &time);
   return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_nsec) * 1e-9;
 }
+double ProcessorTime() { return Now(CLOCK_PROCESS_CPUTIME_ID); }
+double ElapsedTime() { return Now(CLOCK_MONOTONIC); }
+#endif
 
-// Processor and elapsed time from its start.
+// Processor and elapsed time, summed over the stretches from Start to Stop.
 class Stopwatch {
  public:
-  void Print(double per = 1) const {
-    std::printf("%.6f %.6f\n", (Now(CLOCK_PROCESS_CPUTIME_ID) - cpu_) / per,
-                (Now(CLOCK_MONOTONIC) - wall_) / per);
+  void Start() {
+    cpu_ -= ProcessorTime();
+    wall_ -= ElapsedTime();
   }
+  void Stop() {
+    cpu_ += ProcessorTime();
+    wall_ += ElapsedTime();
+  }
+  void Print(double per) const { std::printf("%.6f %.6f\n", cpu_ / per, wall_ / per); }
 
  private:
-  double cpu_ = Now(CLOCK_PROCESS_CPUTIME_ID);
-  double wall_ = Now(CLOCK_MONOTONIC);
+  double cpu_ = 0;
+  double wall_ = 0;
 };
 using in_memory_client::Column;
 using in_memory_client::Value;
@@ -89,6 +125,20 @@ std::string Cell(int32_t type, const std::string& value) {
   return cell;
 }
 
+#if defined(_WIN32)
+constexpr char kTextMode[] = "wt";
+std::string InTextMode(const std::string& bytes) {
+  std::string text;
+  for (std::size_t at = 0; at < bytes.size(); ++at) {
+    if (bytes.compare(at, 2, "\r\n") != 0) text += bytes[at];
+  }
+  return text;
+}
+#else
+constexpr char kTextMode[] = "w";
+std::string InTextMode(const std::string& bytes) { return bytes; }
+#endif
+
 // A table served by the in-memory client: pattern rows repeated up to the row count, and the
 // bytes ExportCSV must write for it.
 struct Table {
@@ -98,8 +148,13 @@ struct Table {
   std::vector<Column> columns;
   std::vector<std::string> texts;  // pattern rows, columns.size() values to a row
   std::vector<Value> values;
+  // The file's bytes: the heading and one line per pattern row.
   std::string heading;
-  std::vector<std::string> lines;  // one per pattern row
+  std::vector<std::string> lines;
+  // What stdio is handed for them: the same, but on Windows, whose text mode writes each LF as
+  // CR LF as it does for the export, with LF for CR LF.
+  std::string textHeading;
+  std::vector<std::string> textLines;
 
   void Finish() {
     for (std::size_t i = 0; i < names.size(); ++i) columns[i].name = names[i].c_str();
@@ -114,7 +169,9 @@ struct Table {
         line += Cell(columns[i].type, texts[row * width + i]) + (i + 1 == width ? "\r\n" : ",");
       }
       lines.push_back(line);
+      textLines.push_back(InTextMode(line));
     }
+    textHeading = InTextMode(heading);
   }
   double Megabytes() const {
     double bytes = static_cast<double>(heading.size());
@@ -180,12 +237,12 @@ Table TwoHundredFiftyFiveColumns() {
 }
 
 bool WriteWithStdio(const Table& table, const std::string& path) {
-  std::FILE* file = std::fopen(path.c_str(), "w");
+  std::FILE* file = std::fopen(path.c_str(), kTextMode);
   if (file == nullptr) return false;
-  std::fwrite(table.heading.data(), 1, table.heading.size(), file);
+  std::fwrite(table.textHeading.data(), 1, table.textHeading.size(), file);
   std::size_t pattern = 0;
   for (int64_t row = 0; row < table.rows; ++row) {
-    const std::string& line = table.lines[pattern];
+    const std::string& line = table.textLines[pattern];
     std::fwrite(line.data(), 1, line.size(), file);
     if (++pattern == table.lines.size()) pattern = 0;
   }
@@ -264,17 +321,19 @@ int ListConnectionsBenchmark() {
   in_memory_client::ServeActiveCursors(reply.data(), reply.size());
   static char list[QUILLET_CONNECTION_LIST_SIZE];
   constexpr int kCalls = 2000;
-  const Stopwatch stopwatch;
+  Stopwatch stopwatch;
+  stopwatch.Start();
   for (int call = 0; call < kCalls; ++call) {
     if (ListConnections("server", "pw", list) != 0) return 1;
   }
+  stopwatch.Stop();
   stopwatch.Print(kCalls);
   return 0;
 }
 
 int Usage() {
   std::fprintf(stderr,
-               "usage: export_benchmark 5|255 export|stdio FILE\n"
+               "usage: export_benchmark 5|255 export|stdio FILE [TIMES]\n"
                "       export_benchmark 5|255 check DIRECTORY\n"
                "       export_benchmark list\n");
   return 2;
@@ -285,18 +344,25 @@ int Usage() {
 int main(int argc, char** argv) {
   const std::string which = argc > 1 ? argv[1] : "";
   if (which == "list" && argc == 2) return ListConnectionsBenchmark();
-  if ((which != "5" && which != "255") || argc != 4) return Usage();
+  if ((which != "5" && which != "255") || argc < 4 || argc > 5) return Usage();
   const Table table = which == "5" ? FiveColumns() : TwoHundredFiftyFiveColumns();
   const std::string side = argv[2];
   const std::string path = argv[3];
   if (side == "check") return Check(table, path);
-  if (side != "export" && side != "stdio") return Usage();
+  const int times = argc == 5 ? std::atoi(argv[4]) : 1;
+  if ((side != "export" && side != "stdio") || times < 1) return Usage();
   Serve(table);
-  const Stopwatch stopwatch;
-  if (!(side == "export" ? Export(path) : WriteWithStdio(table, path))) {
-    std::fprintf(stderr, "export_benchmark: could not write %s\n", path.c_str());
-    return 1;
+  Stopwatch stopwatch;
+  for (int time = 0; time < times; ++time) {
+    // Each time the file is made anew, as a process of its own would make it.
+    std::remove(path.c_str());
+    stopwatch.Start();
+    if (!(side == "export" ? Export(path) : WriteWithStdio(table, path))) {
+      std::fprintf(stderr, "export_benchmark: could not write %s\n", path.c_str());
+      return 1;
+    }
+    stopwatch.Stop();
   }
-  stopwatch.Print();
+  stopwatch.Print(times);
   return 0;
 }

@@ -1,15 +1,18 @@
 #!/usr/bin/env bash
 # Builds the optimized library with the benchmarks and measures it against plain stdio, the
-# sqlite3 command line, cp and sync. Every figure is taken RUNS times (at least 5), the two
+# sqlite3 command line, cp and sync; and Quillet.dll, cross-built the same way, under Wine
+# against stdio cross-built so too. Every figure is taken RUNS times (at least 5), the two
 # sides of a comparison alternating run by run, each run a process of its own where the case
 # allows; it prints the minimum and the median of each side, and judges the target by the
 # medians.
 #
-#   scripts/bench.sh [--quick] [--runs N] [scratch-directory]
+#   scripts/bench.sh [--quick] [--export-only] [--runs N] [scratch-directory]
 #
 # --quick shrinks the slow cases (the snapshot to 108 MB, the reload to 20,000 statements);
-# QUILLET_BENCH_SNAPSHOT_MB and QUILLET_BENCH_RELOAD_STATEMENTS set them exactly. Files go to a
-# scratch folder under the directory given (default: $TMPDIR, else /tmp), removed afterwards.
+# QUILLET_BENCH_SNAPSHOT_MB and QUILLET_BENCH_RELOAD_STATEMENTS set them exactly.
+# --export-only measures the export over the in-memory client alone (cases A and B, on Linux
+# and under Wine). Files go to a scratch folder under the directory given (default: $TMPDIR,
+# else /tmp), removed afterwards.
 # Exit status: 0 when every case ran (met or not), 1 when one could not be run or wrote the
 # wrong bytes.
 set -euo pipefail
@@ -18,14 +21,19 @@ caller=$PWD
 cd "$(dirname "$0")/.."
 
 runs=5
+export_only=0
 snapshot_mb=${QUILLET_BENCH_SNAPSHOT_MB:-}
 reload_statements=${QUILLET_BENCH_RELOAD_STATEMENTS:-}
 root=${TMPDIR:-/tmp}
 while [ $# -gt 0 ]; do
   case "$1" in
     --quick) snapshot_mb=${snapshot_mb:-108} reload_statements=${reload_statements:-20000} ;;
+    --export-only) export_only=1 ;;
     --runs) runs=$2; shift ;;
-    -*) echo "usage: scripts/bench.sh [--quick] [--runs N] [scratch-directory]" >&2; exit 2 ;;
+    -*)
+      echo "usage: scripts/bench.sh [--quick] [--export-only] [--runs N] [scratch-directory]" >&2
+      exit 2
+      ;;
     *) case "$1" in /*) root=$1 ;; *) root=$caller/$1 ;; esac ;;
   esac
   shift
@@ -40,8 +48,12 @@ fi
 scripts/install-dependencies.sh
 cmake --preset bench >/dev/null
 cmake --build --preset bench
+# Quillet.dll and the export benchmark over the in-memory SQLWNTM.dll, for Wine.
+cmake --preset bench-mingw-i686 >/dev/null
+cmake --build --preset bench-mingw-i686
 
 build=$PWD/build/bench
+wine_build=$PWD/build/bench-mingw-i686
 quillet=$build/cli/quillet
 scratch=$(mktemp -d "$root/quillet-bench-XXXXXX")
 holders=()
@@ -90,19 +102,32 @@ echo "Machine: $(nproc) processors, $(grep -m1 'model name' /proc/cpuinfo | cut 
   sed 's/^ *//'), $(git rev-parse --short HEAD); $runs runs of each side, alternating"
 
 # 1. ExportCSV over the in-memory client against stdio writing the same bytes. The benchmark
-# times the writing alone, in a process of its own for each run.
-for width in 5 255; do
+# times the writing alone, in a process of its own for each run: libquillet.so on Linux, then
+# Quillet.dll under Wine, where both sides go through the C runtime's text mode.
+# shellcheck disable=SC2317 # called through export_case
+linux_benchmark() { "$build/benchmarks/export_benchmark" "$@"; }
+# Quillet.dll from its build folder, SQLWNTM.dll from beside the program. Windows counts
+# processor time in 10 ms steps, so each process writes its file 5 times and reports the mean.
+# shellcheck disable=SC2317 # called through export_case
+wine_benchmark() {
+  local times=()
+  [ "$2" = check ] || times=(5)
+  tests/windows/run_under_wine.sh "$wine_build/wine-prefix" "$wine_build" \
+    "$wine_build/benchmarks/export_benchmark.exe" "$@" "${times[@]}" | tr -d '\r'
+}
+export_case() {
+  local width=$1 where=$2 benchmark=$3
   echo
-  echo "ExportCSV, in-memory client, $([ "$width" = 5 ] && echo 1,000,000 || echo 20,000) rows x $width columns, against plain stdio (processor time, s)"
-  if ! "$build/benchmarks/export_benchmark" "$width" check "$scratch" | sed 's/^/    /'; then
+  echo "ExportCSV, $where, in-memory client, $([ "$width" = 5 ] && echo 1,000,000 || echo 20,000) rows x $width columns, against plain stdio (processor time, s)"
+  if ! "$benchmark" "$width" check "$scratch" | sed 's/^/    /'; then
     failed=1
-    continue
+    return
   fi
   : >"$scratch/a" && : >"$scratch/b" && : >"$scratch/aw" && : >"$scratch/bw"
   for ((run = 0; run < runs; run++)); do
     for which in $([ $((run % 2)) = 0 ] && echo "stdio export" || echo "export stdio"); do
-      read -r c w < <("$build/benchmarks/export_benchmark" "$width" "$which" "$scratch/$which.csv") ||
-        { failed=1; continue 3; }
+      read -r c w < <("$benchmark" "$width" "$which" "$scratch/$which.csv") ||
+        { failed=1; return; }
       rm -f "$scratch/$which.csv"
       [ "$which" = export ] && f=a || f=b
       echo "$c" >>"$scratch/$f" && echo "$w" >>"$scratch/${f}w"
@@ -113,7 +138,16 @@ for width in 5 255; do
   side "ExportCSV (elapsed)" s "$scratch/aw"
   side "stdio (elapsed)" s "$scratch/bw"
   verdict "share of stdio's speed" "$(ratio "$(median "$scratch/b")" "$(median "$scratch/a")")" ">=" 0.8
+}
+for width in 5 255; do export_case "$width" libquillet.so linux_benchmark; done
+for width in 5 255; do
+  export_case "$width" "Quillet.dll under $(wine --version)" wine_benchmark
 done
+if [ "$export_only" = 1 ]; then
+  echo
+  echo "bench.sh took $((SECONDS - started)) s"
+  exit $failed
+fi
 
 # 2. Through the stand-in server: quillet export-csv against sqlite3 -csv -header on the same
 # table, whole processes, processor time.

@@ -68,56 +68,57 @@ using in_memory_client::table;
 
 extern "C" {
 
-int16_t sqlwntm_Connect(uint16_t* handle, const char*, const char*) {
+int16_t SQLWNTM_CALL sqlwntm_Connect(uint16_t* handle, const char*, const char*) {
   *handle = 1;
   return 0;
 }
-int16_t sqlwntm_Disconnect(uint16_t) { return 0; }
-int16_t sqlwntm_BackupSnapShot(uint16_t, const char*, int32_t, const char*, int32_t, int32_t,
-                               int32_t) {
+int16_t SQLWNTM_CALL sqlwntm_Disconnect(uint16_t) { return 0; }
+int16_t SQLWNTM_CALL sqlwntm_BackupSnapShot(uint16_t, const char*, int32_t, const char*, int32_t,
+                                            int32_t, int32_t) {
   return 0;
 }
-int16_t sqlwntm_GetActiveCursors(uint16_t, int16_t, void* buffer, int32_t size, int32_t* length) {
+int16_t SQLWNTM_CALL sqlwntm_GetActiveCursors(uint16_t, int16_t, void* buffer, int32_t size,
+                                              int32_t* length) {
   const std::size_t copied =
       std::min(in_memory_client::activeCursorsSize, static_cast<std::size_t>(std::max(size, 0)));
   std::memcpy(buffer, in_memory_client::activeCursors, copied);
   *length = static_cast<int32_t>(copied);
   return 0;
 }
-int16_t sqlwntm_KillConnection(uint16_t, int32_t) { return 0; }
-int16_t sqlwntm_GetDatabaseNames(const char*, char* buffer, int32_t size) {
+int16_t SQLWNTM_CALL sqlwntm_KillConnection(uint16_t, int32_t) { return 0; }
+int16_t SQLWNTM_CALL sqlwntm_GetDatabaseNames(const char*, char* buffer, int32_t size) {
   if (size >= 2) std::memset(buffer, 0, 2);
   return 0;
 }
-int16_t sqlwntm_CreateDatabase(uint16_t, const char*, int32_t) { return 0; }
-int16_t sqlwntm_DropDatabase(uint16_t, const char*, int32_t) { return 0; }
-int16_t sqlwntm_InstallDatabase(uint16_t, const char*, int32_t) { return 0; }
-int16_t sqlwntm_DeinstallDatabase(uint16_t, const char*, int32_t) { return 0; }
-int16_t sqlwntm_TerminateServer(uint16_t) { return 0; }
+int16_t SQLWNTM_CALL sqlwntm_CreateDatabase(uint16_t, const char*, int32_t) { return 0; }
+int16_t SQLWNTM_CALL sqlwntm_DropDatabase(uint16_t, const char*, int32_t) { return 0; }
+int16_t SQLWNTM_CALL sqlwntm_InstallDatabase(uint16_t, const char*, int32_t) { return 0; }
+int16_t SQLWNTM_CALL sqlwntm_DeinstallDatabase(uint16_t, const char*, int32_t) { return 0; }
+int16_t SQLWNTM_CALL sqlwntm_TerminateServer(uint16_t) { return 0; }
 
-int16_t sqlwntm_CursorConnect(uint16_t* handle, const char*, int32_t) {
+int16_t SQLWNTM_CALL sqlwntm_CursorConnect(uint16_t* handle, const char*, int32_t) {
   *handle = 7;
   return 0;
 }
-int16_t sqlwntm_CursorConnectOtherMode(uint16_t* handle, const char*, int32_t) {
+int16_t SQLWNTM_CALL sqlwntm_CursorConnectOtherMode(uint16_t* handle, const char*, int32_t) {
   *handle = 7;
   return 0;
 }
 // No fixed setup asked for.
-int16_t sqlwntm_GetParameter(uint16_t, int32_t, int32_t* value, int32_t*) {
+int16_t SQLWNTM_CALL sqlwntm_GetParameter(uint16_t, int32_t, int32_t* value, int32_t*) {
   *value = 0;
   return 0;
 }
-int16_t sqlwntm_SetIsolation(uint16_t, const char*) { return 0; }
-int16_t sqlwntm_SetParameter(uint16_t, int32_t, int32_t*, int32_t) { return 0; }
-int16_t sqlwntm_CursorDisconnect(uint16_t) { return 0; }
+int16_t SQLWNTM_CALL sqlwntm_SetIsolation(uint16_t, const char*) { return 0; }
+int16_t SQLWNTM_CALL sqlwntm_SetParameter(uint16_t, int32_t, int32_t*, int32_t) { return 0; }
+int16_t SQLWNTM_CALL sqlwntm_CursorDisconnect(uint16_t) { return 0; }
 
-int16_t sqlwntm_CompileAndExecute(uint16_t, const char*, int32_t) { return 0; }
-int16_t sqlwntm_Load(uint16_t, const char*, int32_t) { return 0; }
-int16_t sqlwntm_Unload(uint16_t, const char*, int32_t) { return 0; }
-int16_t sqlwntm_ReleaseLog(uint16_t) { return 0; }
+int16_t SQLWNTM_CALL sqlwntm_CompileAndExecute(uint16_t, const char*, int32_t) { return 0; }
+int16_t SQLWNTM_CALL sqlwntm_Load(uint16_t, const char*, int32_t) { return 0; }
+int16_t SQLWNTM_CALL sqlwntm_Unload(uint16_t, const char*, int32_t) { return 0; }
+int16_t SQLWNTM_CALL sqlwntm_ReleaseLog(uint16_t) { return 0; }
 
-int16_t sqlwntm_Execute(uint16_t) {
+int16_t SQLWNTM_CALL sqlwntm_Execute(uint16_t) {
   table.served = 0;
   table.patternRow = 0;
   return 0;
@@ -125,7 +126,7 @@ int16_t sqlwntm_Execute(uint16_t) {
 
 // A string buffer takes at most its declared length, with a NUL when there is room for one; a
 // short value may bring more zero bytes, never beyond the declared length.
-int16_t sqlwntm_Next(uint16_t) {
+int16_t SQLWNTM_CALL sqlwntm_Next(uint16_t) {
   if (table.served == table.rowCount) return sqlwntm::kNoMoreRows;
   const std::size_t first =
       static_cast<std::size_t>(table.patternRow) * static_cast<std::size_t>(table.columnCount);
@@ -152,28 +153,29 @@ int16_t sqlwntm_Next(uint16_t) {
   return 0;
 }
 
-int16_t sqlwntm_Commit(uint16_t) { return 0; }
+int16_t SQLWNTM_CALL sqlwntm_Commit(uint16_t) { return 0; }
 
-int16_t sqlwntm_SelectBuffer(uint16_t, int32_t column, int32_t, char* buffer, int32_t length,
-                             int32_t, int32_t, int32_t) {
+int16_t SQLWNTM_CALL sqlwntm_SelectBuffer(uint16_t, int32_t column, int32_t, char* buffer,
+                                          int32_t length, int32_t, int32_t, int32_t) {
   if (column >= 1 && column <= table.columnCount && length >= 0) {
     table.bindings[column - 1] = {buffer, length};
   }
   return 0;
 }
 
-int16_t sqlwntm_GetNoRows(uint16_t, int32_t* count) {
+int16_t SQLWNTM_CALL sqlwntm_GetNoRows(uint16_t, int32_t* count) {
   *count = static_cast<int32_t>(table.rowCount);
   return 0;
 }
 
-int16_t sqlwntm_GetNoSelectItems(uint16_t, int32_t* count) {
+int16_t SQLWNTM_CALL sqlwntm_GetNoSelectItems(uint16_t, int32_t* count) {
   *count = table.columnCount;
   return 0;
 }
 
-int16_t sqlwntm_DescribeSelectItem(uint16_t, int32_t column, int32_t* type, int32_t* length,
-                                   char* name, uint8_t* nameLength, int32_t*, int32_t*) {
+int16_t SQLWNTM_CALL sqlwntm_DescribeSelectItem(uint16_t, int32_t column, int32_t* type,
+                                                int32_t* length, char* name, uint8_t* nameLength,
+                                                int32_t*, int32_t*) {
   if (column < 1 || column > table.columnCount) return -1;
   const in_memory_client::Column& described = table.columns[column - 1];
   const std::size_t size = std::min<std::size_t>(std::strlen(described.name), 255);

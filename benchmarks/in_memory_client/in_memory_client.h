@@ -6,7 +6,12 @@
 #include <cstddef>
 #include <cstdint>
 
+// By name beside the entry points, as the scripted fake's controls are.
+#if defined(_WIN32)
+#define IN_MEMORY_CLIENT_API __declspec(dllexport)
+#else
 #define IN_MEMORY_CLIENT_API __attribute__((visibility("default")))
+#endif
 
 namespace in_memory_client {
 

@@ -16,7 +16,9 @@ add_subdirectory(fake_client_library)
 set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/run_under_wine.sh
                                   ${CMAKE_BINARY_DIR}/wine-prefix ${PROJECT_BINARY_DIR})
 
-# Each test program runs whole, one Wine start per program rather than one per case.
+# Each test program runs whole, one Wine start per program rather than one per case. The label
+# makes ctest count the programs run under Wine in its closing summary.
 function(gtest_discover_tests target)
   add_test(NAME ${target} COMMAND ${target})
+  set_tests_properties(${target} PROPERTIES LABELS wine)
 endfunction()
