@@ -17,7 +17,7 @@ git ls-files -z --cached --others --exclude-standard '*.c' '*.cpp' '*.h' |
 # that is a failure here.
 # The tree's path as it stands in a pattern: a folder such as "c++" or "(old)" matches itself.
 tree=$(printf '%s' "$PWD" | sed 's/[][\\.*^$+?(){}|]/\\&/g')
-sources="$tree/(client|server_admin|database_admin|exports|win32_file_standin|sqlbase_standin|cli)/[^/]*\.cpp"
+sources="$tree/(client|server_admin|database_admin|exports|platform|sqlbase_standin|cli)/[^/]*\.cpp"
 if ! grep -Eq "\"file\": \"$sources\"" "$build/compile_commands.json"; then
   echo "check-style: $build/compile_commands.json names no source under $PWD" >&2
   exit 1

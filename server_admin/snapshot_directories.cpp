@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "win32_file_standin/win32_file.h"
+#include "platform/win32_file.h"
 
 namespace quillet {
 
@@ -104,7 +104,7 @@ class DirectoryHold {
   HANDLE handle_;
 };
 #else
-// The file stand-in's DeleteFileA goes through no link in the directory's place by itself.
+// The Linux DeleteFileA (platform/) goes through no link in the directory's place by itself.
 class DirectoryHold {
  public:
   explicit DirectoryHold(const char*) {}
