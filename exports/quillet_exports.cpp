@@ -2,8 +2,8 @@
 // handing its arguments to its job and its job's result back to the host unchanged.
 #include "quillet.h"
 
-#include "database_admin/database_admin_jobs.h"
-#include "server_admin/server_admin_jobs.h"
+#include "database_admin/jobs.h"
+#include "server_admin/jobs.h"
 
 extern "C" {
 

@@ -1,7 +1,7 @@
 // The database-level jobs behind the exports of the same names (exports/quillet_exports.cpp).
 // Each opens its own cursor connection; the arguments and results are the exports' own.
-#ifndef QUILLET_DATABASE_ADMIN_DATABASE_ADMIN_JOBS_H
-#define QUILLET_DATABASE_ADMIN_DATABASE_ADMIN_JOBS_H
+#ifndef QUILLET_DATABASE_ADMIN_JOBS_H
+#define QUILLET_DATABASE_ADMIN_JOBS_H
 
 #include <cstdint>
 
@@ -21,4 +21,4 @@ int32_t ExportCSV(const char* database, const char* user, const char* password,
 
 }  // namespace quillet
 
-#endif  // QUILLET_DATABASE_ADMIN_DATABASE_ADMIN_JOBS_H
+#endif  // QUILLET_DATABASE_ADMIN_JOBS_H

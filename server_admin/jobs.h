@@ -1,7 +1,7 @@
 // The server-level jobs behind the exports of the same names (exports/quillet_exports.cpp).
 // Each opens its own server connection; the arguments and results are the exports' own.
-#ifndef QUILLET_SERVER_ADMIN_SERVER_ADMIN_JOBS_H
-#define QUILLET_SERVER_ADMIN_SERVER_ADMIN_JOBS_H
+#ifndef QUILLET_SERVER_ADMIN_JOBS_H
+#define QUILLET_SERVER_ADMIN_JOBS_H
 
 #include <cstdint>
 
@@ -27,4 +27,4 @@ int32_t KillAllConnections(const char* server, const char* password, const char*
 
 }  // namespace quillet
 
-#endif  // QUILLET_SERVER_ADMIN_SERVER_ADMIN_JOBS_H
+#endif  // QUILLET_SERVER_ADMIN_JOBS_H
