@@ -1,23 +1,25 @@
-// The database-level jobs behind the exports of the same names (exports/quillet_exports.cpp).
-// Each opens its own cursor connection; the arguments and results are the exports' own.
+// The database-level jobs behind the exports of the same names: the entries of the export table
+// (exports/quillet_exports.h) whose folder is database_admin, with the exports' own parameters
+// and results. Each opens its own cursor connection; maintenance.cpp and csv_export.cpp define
+// them.
 #ifndef QUILLET_DATABASE_ADMIN_JOBS_H
 #define QUILLET_DATABASE_ADMIN_JOBS_H
 
 #include <cstdint>
 
+#include "exports/quillet_exports.h"
+
 namespace quillet {
 
-// maintenance.cpp
-int32_t UpdateStats(const char* database, const char* user, const char* password);
-int32_t ReleaseLog(const char* database, const char* user, const char* password);
-int32_t Load(const char* database, const char* user, const char* password, const char* command);
-int32_t Unload(const char* database, const char* user, const char* password, const char* command);
-int32_t ReLoad(const char* database, const char* user, const char* password,
-               const char* script_file);
-
-// csv_export.cpp
-int32_t ExportCSV(const char* database, const char* user, const char* password,
-                  const char* statement, const char* output_file);
+#define QUILLET_DATABASE_JOB_database_admin(name, parameters) \
+  int32_t name(QUILLET_EACH_PARAMETER(QUILLET_PARAMETER, parameters));
+#define QUILLET_DATABASE_JOB_server_admin(name, parameters)
+#define QUILLET_DECLARE_DATABASE_JOB(name, ordinal, parameters, folder) \
+  QUILLET_DATABASE_JOB_##folder(name, parameters)
+QUILLET_EXPORTS(QUILLET_DECLARE_DATABASE_JOB)
+#undef QUILLET_DECLARE_DATABASE_JOB
+#undef QUILLET_DATABASE_JOB_server_admin
+#undef QUILLET_DATABASE_JOB_database_admin
 
 }  // namespace quillet
 

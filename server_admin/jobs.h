@@ -1,29 +1,25 @@
-// The server-level jobs behind the exports of the same names (exports/quillet_exports.cpp).
-// Each opens its own server connection; the arguments and results are the exports' own.
+// The server-level jobs behind the exports of the same names: the entries of the export table
+// (exports/quillet_exports.h) whose folder is server_admin, with the exports' own parameters and
+// results. Each opens its own server connection; server_jobs.cpp, snapshots.cpp and
+// connection_list.cpp define them.
 #ifndef QUILLET_SERVER_ADMIN_JOBS_H
 #define QUILLET_SERVER_ADMIN_JOBS_H
 
 #include <cstdint>
 
+#include "exports/quillet_exports.h"
+
 namespace quillet {
 
-// server_jobs.cpp
-int32_t InstallDB(const char* server, const char* password, const char* database);
-int32_t DeinstallDB(const char* server, const char* password, const char* database);
-int32_t CreateDB(const char* server, const char* password, const char* database);
-int32_t DropDB(const char* server, const char* password, const char* database);
-int32_t TerminateServer(const char* server, const char* password);
-int32_t KillConnection(const char* server, const char* password, int32_t process);
-int32_t DirDB(const char* server, const char* password, char* list);
-
-// snapshots.cpp
-int32_t SnapShot(int32_t flag, const char* server, const char* password, const char* database,
-                 const char* directory);
-int32_t AllSnapShot(const char* server, const char* password, const char* root_directory);
-
-// connection_list.cpp
-int32_t ListConnections(const char* server, const char* password, char* list);
-int32_t KillAllConnections(const char* server, const char* password, const char* database);
+#define QUILLET_SERVER_JOB_server_admin(name, parameters) \
+  int32_t name(QUILLET_EACH_PARAMETER(QUILLET_PARAMETER, parameters));
+#define QUILLET_SERVER_JOB_database_admin(name, parameters)
+#define QUILLET_DECLARE_SERVER_JOB(name, ordinal, parameters, folder) \
+  QUILLET_SERVER_JOB_##folder(name, parameters)
+QUILLET_EXPORTS(QUILLET_DECLARE_SERVER_JOB)
+#undef QUILLET_DECLARE_SERVER_JOB
+#undef QUILLET_SERVER_JOB_database_admin
+#undef QUILLET_SERVER_JOB_server_admin
 
 }  // namespace quillet
 
