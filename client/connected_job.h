@@ -1,8 +1,12 @@
-// The call pattern every export follows: connect, one job, disconnect once.
+// The call pattern every export follows: connect, one job, disconnect once. The server-level
+// jobs run over RunServerJob, the database-level ones over RunCursorJob.
 #ifndef QUILLET_CLIENT_CONNECTED_JOB_H
 #define QUILLET_CLIENT_CONNECTED_JOB_H
 
 #include <cstdint>
+
+#include "client/cursor_connection.h"
+#include "client/server_connection.h"
 
 namespace quillet {
 
@@ -16,6 +20,20 @@ int32_t RunConnected(Job job, ConnectArguments... arguments) {
   const int32_t result = job(connection);
   connection.Disconnect();
   return result;
+}
+
+template <typename Job>
+int32_t RunServerJob(const char* server, const char* password, Job job) {
+  return RunConnected<ServerConnection>(job, server, password);
+}
+
+// The connect mode of every database-level job but the reload.
+constexpr int32_t kDefaultConnectMode = 0;
+
+template <typename Job>
+int32_t RunCursorJob(const char* database, const char* user, const char* password, int32_t mode,
+                     Job job) {
+  return RunConnected<CursorConnection>(job, database, user, password, mode);
 }
 
 }  // namespace quillet

@@ -27,7 +27,7 @@ install(FILES include/quillet.h include/quillet_result_text.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT library)
 if(WIN32)
   # The export list, for hosts that make their own import library.
-  install(FILES exports/quillet.def DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT library)
+  install(FILES ${QUILLET_DEF} DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT library)
 endif()
 
 # The package configuration names the installed files relative to the prefix.

@@ -4,9 +4,9 @@
 #include <cstring>
 
 #include "client/connect_text.h"
+#include "client/connected_job.h"
 #include "database_admin/csv_writer.h"
-#include "database_admin/cursor_job.h"
-#include "database_admin/database_admin_jobs.h"
+#include "database_admin/jobs.h"
 #include "database_admin/text_scan.h"
 #include "quillet.h"
 
@@ -177,15 +177,6 @@ int32_t Export(CursorConnection& connection, const char* statement, CsvWriter& c
 }
 
 }  // namespace
-}  // namespace quillet
-
-using quillet::ConnectText;
-using quillet::CsvWriter;
-using quillet::CursorConnection;
-using quillet::kDefaultConnectMode;
-using quillet::RunCursorJob;
-
-namespace quillet {
 
 // The arguments are checked before the file is opened, so a refused call leaves an existing
 // file as it was. The file is closed after the connection, on every path; a file that did not
@@ -200,7 +191,7 @@ int32_t ExportCSV(const char* database, const char* user, const char* password,
   if (!csv.IsOpen()) return QUILLET_ERROR_FILE;
   const int32_t result = RunCursorJob(
       database, user, password, kDefaultConnectMode,
-      [&](CursorConnection& connection) { return quillet::Export(connection, statement, csv); });
+      [&](CursorConnection& connection) { return Export(connection, statement, csv); });
   return csv.Close() ? result : QUILLET_ERROR_FILE_WRITE;
 }
 

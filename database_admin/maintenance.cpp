@@ -1,18 +1,13 @@
 // The maintenance jobs on one database: statistics, log release, load, unload, reload.
 #include <cstdio>
 
+#include "client/connected_job.h"
 #include "client/host_text.h"
-#include "database_admin/cursor_job.h"
-#include "database_admin/database_admin_jobs.h"
+#include "database_admin/jobs.h"
 #include "quillet.h"
 
+namespace quillet {
 namespace {
-
-using quillet::CursorConnection;
-using quillet::FitsLimit;
-using quillet::kDefaultConnectMode;
-using quillet::ResultOf;
-using quillet::RunCursorJob;
 
 // The reload connects in this mode and builds its load command in a buffer of this size:
 // "LOAD SQL ", a script name of at most 250 bytes, the NUL.
@@ -21,8 +16,6 @@ constexpr std::size_t kLoadCommandSize = 260;
 constexpr std::size_t kMaxScriptNameLength = kLoadCommandSize - sizeof "LOAD SQL ";
 
 }  // namespace
-
-namespace quillet {
 
 int32_t UpdateStats(const char* database, const char* user, const char* password) {
   return RunCursorJob(database, user, password, kDefaultConnectMode,

@@ -1,85 +1,61 @@
-// The library's whole C surface: the seventeen exports of quillet.h (and quillet.def), each
-// handing its arguments to its job and its job's result back to the host unchanged.
-#include "quillet.h"
+// The library's whole C surface: the seventeen exports of the export table, each handing its
+// arguments to its job and its job's result back to the host unchanged.
+#include "exports/quillet_exports.h"
 
-#include "database_admin/database_admin_jobs.h"
-#include "server_admin/server_admin_jobs.h"
+#include <cstddef>
+#include <string_view>
+#include <type_traits>
+
+#include "database_admin/jobs.h"
+#include "quillet.h"
+#include "server_admin/jobs.h"
+
+namespace {
+
+// Hosts may link by ordinal: 1 to 17, one each, in the names' alphabetical order.
+struct TabledExport {
+  std::string_view name;
+  int ordinal;
+};
+
+constexpr TabledExport kTabled[] = {
+#define QUILLET_TABLED(name, ordinal, parameters, folder) {#name, ordinal},
+    QUILLET_EXPORTS(QUILLET_TABLED)
+#undef QUILLET_TABLED
+};
+
+constexpr bool OrdinalsFollowTheAlphabet() {
+  for (std::size_t i = 0; i < std::size(kTabled); ++i) {
+    if (kTabled[i].ordinal != static_cast<int>(i) + 1) return false;
+    if (i > 0 && !(kTabled[i - 1].name < kTabled[i].name)) return false;
+  }
+  return true;
+}
+static_assert(std::size(kTabled) == 17, "the ABI has seventeen exports");
+static_assert(OrdinalsFollowTheAlphabet(), "the ordinals are 1 to 17 in alphabetical order");
+
+// quillet.h declares each export of the table with the table's types. This comes before the
+// definitions, so that a declaration missing from quillet.h fails here rather than being made
+// by the definition; the configure step finds a declaration the table lacks.
+template <typename... Parameters>
+using ExportPointer = int32_t(QUILLET_CALL*)(Parameters...);
+#define QUILLET_CHECK_DECLARATION(name, ordinal, parameters, folder)                             \
+  static_assert(                                                                                 \
+      std::is_same_v<decltype(&::name),                                                          \
+                     ExportPointer<QUILLET_EACH_PARAMETER(QUILLET_PARAMETER_TYPE, parameters)>>, \
+      "quillet.h declares " #name " otherwise than exports/quillet_exports.h");
+QUILLET_EXPORTS(QUILLET_CHECK_DECLARATION)
+#undef QUILLET_CHECK_DECLARATION
+
+}  // namespace
 
 extern "C" {
 
-// Server-level jobs (server_admin/).
-
-int32_t InstallDB(const char* server, const char* password, const char* database) {
-  return quillet::InstallDB(server, password, database);
-}
-
-int32_t DeinstallDB(const char* server, const char* password, const char* database) {
-  return quillet::DeinstallDB(server, password, database);
-}
-
-int32_t CreateDB(const char* server, const char* password, const char* database) {
-  return quillet::CreateDB(server, password, database);
-}
-
-int32_t DropDB(const char* server, const char* password, const char* database) {
-  return quillet::DropDB(server, password, database);
-}
-
-int32_t TerminateServer(const char* server, const char* password) {
-  return quillet::TerminateServer(server, password);
-}
-
-int32_t KillConnection(const char* server, const char* password, int32_t process) {
-  return quillet::KillConnection(server, password, process);
-}
-
-int32_t DirDB(const char* server, const char* password, char* list) {
-  return quillet::DirDB(server, password, list);
-}
-
-int32_t SnapShot(int32_t flag, const char* server, const char* password, const char* database,
-                 const char* directory) {
-  return quillet::SnapShot(flag, server, password, database, directory);
-}
-
-int32_t AllSnapShot(const char* server, const char* password, const char* root_directory) {
-  return quillet::AllSnapShot(server, password, root_directory);
-}
-
-int32_t ListConnections(const char* server, const char* password, char* list) {
-  return quillet::ListConnections(server, password, list);
-}
-
-int32_t KillAllConnections(const char* server, const char* password, const char* database) {
-  return quillet::KillAllConnections(server, password, database);
-}
-
-// Database-level jobs (database_admin/).
-
-int32_t UpdateStats(const char* database, const char* user, const char* password) {
-  return quillet::UpdateStats(database, user, password);
-}
-
-int32_t ReleaseLog(const char* database, const char* user, const char* password) {
-  return quillet::ReleaseLog(database, user, password);
-}
-
-int32_t Load(const char* database, const char* user, const char* password, const char* command) {
-  return quillet::Load(database, user, password, command);
-}
-
-int32_t Unload(const char* database, const char* user, const char* password, const char* command) {
-  return quillet::Unload(database, user, password, command);
-}
-
-int32_t ReLoad(const char* database, const char* user, const char* password,
-               const char* script_file) {
-  return quillet::ReLoad(database, user, password, script_file);
-}
-
-int32_t ExportCSV(const char* database, const char* user, const char* password,
-                  const char* statement, const char* output_file) {
-  return quillet::ExportCSV(database, user, password, statement, output_file);
-}
+#define QUILLET_DEFINE_EXPORT(name, ordinal, parameters, folder)                     \
+  int32_t QUILLET_CALL name(QUILLET_EACH_PARAMETER(QUILLET_PARAMETER, parameters)) { \
+    return quillet::name(QUILLET_EACH_PARAMETER(QUILLET_ARGUMENT, parameters));      \
+  }
+QUILLET_EXPORTS(QUILLET_DEFINE_EXPORT)
+#undef QUILLET_DEFINE_EXPORT
 
 }  // extern "C"

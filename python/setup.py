@@ -1,4 +1,5 @@
-"""Builds the package; the result texts and buffer sizes come from the C headers."""
+"""Builds the package; the exports' parameters, the result texts and the buffer sizes come from
+the C headers."""
 
 import sys
 from pathlib import Path

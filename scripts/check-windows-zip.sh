@@ -33,7 +33,7 @@ for file in Quillet.dll quillet.exe; do
   done
 done
 
-cmake -DOBJDUMP=$objdump -DMODULE="$top/bin/Quillet.dll" -DEXPORT_LIST=exports/quillet.def \
+cmake -DOBJDUMP=$objdump -DMODULE="$top/bin/Quillet.dll" -DEXPORT_LIST="$top/lib/quillet.def" \
   -DENTRY_POINTS=client/sqlwntm.h \
   -DSOURCE_DIRS=client,server_admin,database_admin,exports -DALLOWED_DLLS=KERNEL32.dll,msvcrt.dll \
   -P tests/windows/check_pe_tables.cmake

@@ -2,10 +2,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "client/connected_job.h"
 #include "quillet.h"
 #include "server_admin/connection_entry.h"
-#include "server_admin/server_admin_jobs.h"
-#include "server_admin/server_job.h"
+#include "server_admin/jobs.h"
 
 namespace quillet {
 namespace {
@@ -44,15 +44,6 @@ void NeutraliseFields(ConnectionEntry& entry) {
 }
 
 }  // namespace
-}  // namespace quillet
-
-using quillet::ConnectionEntry;
-using quillet::ConnectionEntryList;
-using quillet::ResultOf;
-using quillet::RunServerJob;
-using quillet::ServerConnection;
-
-namespace quillet {
 
 int32_t ListConnections(const char* server, const char* password, char* list) {
   if (list == nullptr) return QUILLET_ERROR_ARGUMENT;
@@ -62,10 +53,10 @@ int32_t ListConnections(const char* server, const char* password, char* list) {
     ConnectionEntryList entries;
     if (!entries.Fetch(connection)) return ResultOf(false, connection);
     std::size_t length = 0;
-    char line[quillet::kLineSize];
+    char line[kLineSize];
     entries.ForEachClientProcess([&](ConnectionEntry& entry) {
-      quillet::MarkServerProcess(entry);
-      quillet::NeutraliseFields(entry);
+      MarkServerProcess(entry);
+      NeutraliseFields(entry);
       const int written =
           std::snprintf(line, sizeof line, "%d:%s:%s:%s", static_cast<int>(entry.processNumber),
                         entry.databaseName, entry.userName, entry.programName);
@@ -85,9 +76,9 @@ int32_t KillAllConnections(const char* server, const char* password, const char*
     if (!entries.Fetch(connection)) return ResultOf(false, connection);
     int32_t result = 0;
     entries.ForEachClientProcess([&](const ConnectionEntry& entry) {
-      if (database[0] != '\0' && !quillet::HasDatabaseName(entry, database)) return;
+      if (database[0] != '\0' && !HasDatabaseName(entry, database)) return;
       if (!connection.KillConnection(entry.processNumber) &&
-          connection.ReturnCode() != quillet::kUncountedKillCode) {
+          connection.ReturnCode() != kUncountedKillCode) {
         result = connection.ReturnCode();
       }
     });

@@ -1,10 +1,10 @@
 // The one-operation server jobs: install, deinstall, create, drop, terminate, kill, list.
 #include <cstddef>
 
+#include "client/connected_job.h"
 #include "quillet.h"
 #include "server_admin/database_list.h"
-#include "server_admin/server_admin_jobs.h"
-#include "server_admin/server_job.h"
+#include "server_admin/jobs.h"
 
 namespace quillet {
 namespace {
@@ -18,13 +18,6 @@ void JoinDatabaseNames(char* list) {
 }
 
 }  // namespace
-}  // namespace quillet
-
-using quillet::ResultOf;
-using quillet::RunServerJob;
-using quillet::ServerConnection;
-
-namespace quillet {
 
 int32_t InstallDB(const char* server, const char* password, const char* database) {
   return RunServerJob(server, password, [&](ServerConnection& connection) {
@@ -66,7 +59,7 @@ int32_t DirDB(const char* server, const char* password, char* list) {
   if (list == nullptr) return QUILLET_ERROR_ARGUMENT;
   return RunServerJob(server, password, [&](ServerConnection& connection) {
     if (!connection.GetDatabaseNames(server, list)) return ResultOf(false, connection);
-    quillet::JoinDatabaseNames(list);
+    JoinDatabaseNames(list);
     return 0;
   });
 }

@@ -2,10 +2,10 @@
 // into a directory of its own under a root directory, replaced only by a backup that succeeded.
 #include <cstddef>
 
+#include "client/connected_job.h"
 #include "quillet.h"
 #include "server_admin/database_list.h"
-#include "server_admin/server_admin_jobs.h"
-#include "server_admin/server_job.h"
+#include "server_admin/jobs.h"
 #include "server_admin/snapshot_directories.h"
 
 namespace quillet {
@@ -52,13 +52,6 @@ int32_t BackUpEveryDatabase(ServerConnection& connection, const char* root, cons
 }
 
 }  // namespace
-}  // namespace quillet
-
-using quillet::ResultOf;
-using quillet::RunServerJob;
-using quillet::ServerConnection;
-
-namespace quillet {
 
 int32_t SnapShot(int32_t flag, const char* server, const char* password, const char* database,
                  const char* directory) {
@@ -71,9 +64,9 @@ int32_t AllSnapShot(const char* server, const char* password, const char* root_d
   // An empty root would put every directory at the top of the current drive.
   if (root_directory == nullptr || root_directory[0] == '\0') return QUILLET_ERROR_ARGUMENT;
   return RunServerJob(server, password, [&](ServerConnection& connection) {
-    char list[quillet::kDatabaseListSize] = {};
+    char list[kDatabaseListSize] = {};
     if (!connection.GetDatabaseNames(server, list)) return ResultOf(false, connection);
-    return quillet::BackUpEveryDatabase(connection, root_directory, list);
+    return BackUpEveryDatabase(connection, root_directory, list);
   });
 }
 

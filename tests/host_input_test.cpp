@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "export_list.h"
 #include "fake_client_test.h"
 #include "quillet.h"
 
@@ -165,6 +166,18 @@ TEST_P(HostInputTest, BytesAboveAsciiAndControlCharactersPassUnchanged) {
 
 INSTANTIATE_TEST_SUITE_P(Exports, HostInputTest, ::testing::ValuesIn(kExportsUnderTest),
                          [](const auto& test) { return std::string(test.param.name); });
+
+// A new export is tried here too, and each of its pointer parameters with it.
+TEST(HostInputTable, DescribesEveryPointerParameterOfEveryExport) {
+  ExpectOneRowPerExport(kExportsUnderTest);
+  for (const ListedExport& listed : kListedExports) {
+    for (const ExportUnderTest& row : kExportsUnderTest) {
+      if (std::string(row.name) == listed.name) {
+        EXPECT_EQ(row.uses.size(), listed.pointerParameters) << listed.name;
+      }
+    }
+  }
+}
 
 // The three login texts share 125 characters, however they are split.
 TEST_F(FakeClientTest, LoginTextsMayTakeExactly125CharactersTogether) {

@@ -1,4 +1,4 @@
-#include "win32_file_standin/win32_file.h"
+#include "platform/win32_file.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>

@@ -83,10 +83,6 @@ def library_candidates() -> List[str]:
 
 _library: Optional[ctypes.CDLL] = None
 
-_SERVER_TEXT_JOBS = ("InstallDB", "DeinstallDB", "CreateDB", "DropDB", "AllSnapShot",
-                     "KillAllConnections")
-_DATABASE_TEXT_JOBS = ("Load", "Unload", "ReLoad")
-
 
 def _load() -> ctypes.CDLL:
     global _library
@@ -106,25 +102,14 @@ def _load() -> ctypes.CDLL:
                           + failures[0])
         raise OSError("the Quillet library could not be loaded (set QUILLET_LIBRARY to its "
                       "file): " + "; ".join(failures))
-    text, number, out = ctypes.c_char_p, ctypes.c_int32, ctypes.c_char_p
-    prototypes = {name: [text, text, text] for name in _SERVER_TEXT_JOBS}
-    prototypes.update({name: [text, text, text, text] for name in _DATABASE_TEXT_JOBS})
-    prototypes.update({
-        "TerminateServer": [text, text],
-        "KillConnection": [text, text, number],
-        "DirDB": [text, text, out],
-        "ListConnections": [text, text, out],
-        "SnapShot": [number, text, text, text, text],
-        "UpdateStats": [text, text, text],
-        "ReleaseLog": [text, text, text],
-        "ExportCSV": [text, text, text, text, text],
-    })
-    for name, arguments in prototypes.items():
+    # The parameters as quillet.h declares them, read when the package was built.
+    kinds = {"text": ctypes.c_char_p, "number": ctypes.c_int32}
+    for name, parameters in _header.EXPORTS.items():
         try:
             function = getattr(library, name)
         except AttributeError:
             raise OSError(f"{candidate} is not the Quillet library: it has no {name}") from None
-        function.argtypes = arguments
+        function.argtypes = [kinds[kind] for kind in parameters]
         function.restype = ctypes.c_int32
     # The stand-in server's texts, found through the library's own client library; a real
     # client library has none.

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "active_cursors_reply.h"
+#include "export_list.h"
 #include "fake_client_test.h"
 #include "quillet.h"
 
@@ -376,6 +377,8 @@ TEST_P(FailureSweep, EveryCallFailingKeepsTheRules) {
 
 INSTANTIATE_TEST_SUITE_P(Exports, FailureSweep, ::testing::ValuesIn(kExports),
                          [](const auto& test) { return std::string(test.param.name); });
+
+TEST(FailureSweepTable, SweepsEveryExport) { ExpectOneRowPerExport(kExports); }
 
 // The disk fills up after every interesting number of bytes of the export file: none, one,
 // each side of the writer's block boundaries, the last byte, and a stride in between. Each time

@@ -1,8 +1,8 @@
 // The Win32 file calls that prepare snapshot directories. On Windows they are the system's own;
 // elsewhere win32_file.cpp gives them their Win32 meaning over POSIX calls, kept inside the
 // library (hidden) so that they never meet a host's symbols of the same names.
-#ifndef QUILLET_WIN32_FILE_STANDIN_WIN32_FILE_H
-#define QUILLET_WIN32_FILE_STANDIN_WIN32_FILE_H
+#ifndef QUILLET_PLATFORM_WIN32_FILE_H
+#define QUILLET_PLATFORM_WIN32_FILE_H
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -30,7 +30,7 @@ struct SECURITY_ATTRIBUTES;
 #define FILE_ATTRIBUTE_REPARSE_POINT 0x400U
 #define MOVEFILE_REPLACE_EXISTING 0x1U
 
-#define QUILLET_WIN32_FILE_STANDIN __attribute__((visibility("hidden")))
+#define QUILLET_PLATFORM_HIDDEN __attribute__((visibility("hidden")))
 
 // Paths use '\' as separator. Nothing is deleted, created or moved in a stand-in server's folder
 // (one that holds "standin.catalogue") nor in a folder that holds one, however the path is
@@ -38,26 +38,26 @@ struct SECURITY_ATTRIBUTES;
 // The search pattern must be "<directory>\*.*" (or "\*"): every entry of the directory is found,
 // "." and ".." first. A directory that is a symbolic link is not searched: nothing that empties
 // a directory goes through a link.
-QUILLET_WIN32_FILE_STANDIN HANDLE FindFirstFileA(LPCSTR pattern, WIN32_FIND_DATAA* found);
-QUILLET_WIN32_FILE_STANDIN BOOL FindNextFileA(HANDLE search, WIN32_FIND_DATAA* found);
-QUILLET_WIN32_FILE_STANDIN BOOL FindClose(HANDLE search);
+QUILLET_PLATFORM_HIDDEN HANDLE FindFirstFileA(LPCSTR pattern, WIN32_FIND_DATAA* found);
+QUILLET_PLATFORM_HIDDEN BOOL FindNextFileA(HANDLE search, WIN32_FIND_DATAA* found);
+QUILLET_PLATFORM_HIDDEN BOOL FindClose(HANDLE search);
 // The entry itself, not what a link names: a symbolic link is a reparse point, a directory as
 // well when its target is one (as Windows marks a directory link); read-only means no
 // owner-write bit. INVALID_FILE_ATTRIBUTES when the path does not exist.
-QUILLET_WIN32_FILE_STANDIN DWORD GetFileAttributesA(LPCSTR path);
+QUILLET_PLATFORM_HIDDEN DWORD GetFileAttributesA(LPCSTR path);
 // Deletes a link itself, never its target. Refuses directories and read-only files (no owner-write
 // bit), whoever runs the process, and goes through no link that stands as the entry's directory
 // (on Windows, ClearDirectory holds the directory so that nothing can be swapped in for it).
-QUILLET_WIN32_FILE_STANDIN BOOL DeleteFileA(LPCSTR path);
+QUILLET_PLATFORM_HIDDEN BOOL DeleteFileA(LPCSTR path);
 // Removes an empty directory only.
-QUILLET_WIN32_FILE_STANDIN BOOL RemoveDirectoryA(LPCSTR path);
+QUILLET_PLATFORM_HIDDEN BOOL RemoveDirectoryA(LPCSTR path);
 // Creates one level: the parent must exist. The attributes are not used.
-QUILLET_WIN32_FILE_STANDIN BOOL CreateDirectoryA(LPCSTR path, SECURITY_ATTRIBUTES* attributes);
+QUILLET_PLATFORM_HIDDEN BOOL CreateDirectoryA(LPCSTR path, SECURITY_ATTRIBUTES* attributes);
 // Moves a file (a link as itself) into another directory of the same file system, replacing a
 // file but no directory nor read-only file; flags must be MOVEFILE_REPLACE_EXISTING, the one
 // form the library uses. Goes through no link that stands as either directory.
-QUILLET_WIN32_FILE_STANDIN BOOL MoveFileExA(LPCSTR existing, LPCSTR target, DWORD flags);
+QUILLET_PLATFORM_HIDDEN BOOL MoveFileExA(LPCSTR existing, LPCSTR target, DWORD flags);
 
 #endif
 
-#endif  // QUILLET_WIN32_FILE_STANDIN_WIN32_FILE_H
+#endif  // QUILLET_PLATFORM_WIN32_FILE_H
