@@ -10,7 +10,7 @@
 
 #include "kill_watcher.h"
 #include "last_message.h"
-#include "number_text.h"
+#include "speedups/fetched_number_text.h"
 #include "password_hash.h"
 #include "process_identity.h"
 #include "sql_script.h"

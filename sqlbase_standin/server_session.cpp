@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "client/reply_layouts.h"
-#include "combining_vfs.h"
+#include "speedups/backup_write_gathering.h"
 #include "database_file.h"
 #include "handle_table.h"
 #include "last_message.h"

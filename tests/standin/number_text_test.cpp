@@ -1,5 +1,5 @@
 // The stand-in writes numbers itself; its text must be SQLite's, byte for byte.
-#include "sqlbase_standin/number_text.h"
+#include "sqlbase_standin/speedups/fetched_number_text.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>

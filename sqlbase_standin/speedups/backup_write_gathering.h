@@ -5,8 +5,8 @@
 // same; whatever could observe the file first sees every write made before it. A file may also
 // be handed over already open (DescriptorFileName): it is then read and written through that
 // descriptor only.
-#ifndef QUILLET_SQLBASE_STANDIN_COMBINING_VFS_H
-#define QUILLET_SQLBASE_STANDIN_COMBINING_VFS_H
+#ifndef QUILLET_SQLBASE_STANDIN_SPEEDUPS_BACKUP_WRITE_GATHERING_H
+#define QUILLET_SQLBASE_STANDIN_SPEEDUPS_BACKUP_WRITE_GATHERING_H
 
 #include <string>
 
@@ -25,4 +25,4 @@ std::string DescriptorFileName(int descriptor);
 
 }  // namespace standin
 
-#endif  // QUILLET_SQLBASE_STANDIN_COMBINING_VFS_H
+#endif  // QUILLET_SQLBASE_STANDIN_SPEEDUPS_BACKUP_WRITE_GATHERING_H

@@ -1,4 +1,4 @@
-#include "combining_vfs.h"
+#include "speedups/backup_write_gathering.h"
 
 #include <sqlite3.h>
 #include <sys/stat.h>

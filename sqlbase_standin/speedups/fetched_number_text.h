@@ -1,7 +1,7 @@
 // Numbers as text, the bytes SQLite's own conversion gives, without its general formatting
 // path: a fetch turns every number it delivers into text.
-#ifndef QUILLET_SQLBASE_STANDIN_NUMBER_TEXT_H
-#define QUILLET_SQLBASE_STANDIN_NUMBER_TEXT_H
+#ifndef QUILLET_SQLBASE_STANDIN_SPEEDUPS_FETCHED_NUMBER_TEXT_H
+#define QUILLET_SQLBASE_STANDIN_SPEEDUPS_FETCHED_NUMBER_TEXT_H
 
 #include <algorithm>
 #include <charconv>
@@ -98,4 +98,4 @@ inline std::size_t RealText(double value, char* text) {
 
 }  // namespace standin
 
-#endif  // QUILLET_SQLBASE_STANDIN_NUMBER_TEXT_H
+#endif  // QUILLET_SQLBASE_STANDIN_SPEEDUPS_FETCHED_NUMBER_TEXT_H
