@@ -2,6 +2,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -27,6 +29,34 @@ const char* const kSubcommands[] = {
     "server create", "server start", "server status", "server list", "server root"};
 // clang-format on
 
+// The long options of a help text's option lines, "  -y, --yes  ...", in order.
+std::vector<std::string> OptionsOf(const std::string& help) {
+  std::vector<std::string> options;
+  std::istringstream lines(help);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind("  -", 0) != 0) continue;
+    std::istringstream names(line.substr(2, line.find("  ", 2) - 2));
+    for (std::string name; names >> name;) {
+      if (name.rfind("--", 0) == 0) options.push_back(name.substr(0, name.find(',')));
+    }
+  }
+  return options;
+}
+
+// What the installed bash completion offers after the words typed so far.
+std::vector<std::string> Completions(const std::string& typed) {
+  const std::string command = "bash -c 'source " QUILLET_BASH_COMPLETION "; COMP_WORDS=(" + typed +
+                              "); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); _quillet; " +
+                              "echo \"${COMPREPLY[*]}\"'";
+  std::string output;
+  if (FILE* pipe = popen(command.c_str(), "r")) {
+    char buffer[256];
+    while (fgets(buffer, sizeof buffer, pipe) != nullptr) output += buffer;
+    pclose(pipe);
+  }
+  return Words(output);
+}
+
 TEST_F(ProgramTest, HelpListsEverySubcommandAndEachHasItsOwn) {
   const ProgramRun overall = Quillet("--help");
   EXPECT_EQ(overall.status, 0);
@@ -45,6 +75,42 @@ TEST_F(ProgramTest, HelpListsEverySubcommandAndEachHasItsOwn) {
   const std::string unload = Quillet("unload --help").out;
   EXPECT_THAT(unload, HasSubstr("\"UNLOAD SQL FILE\" and \"UNLOAD DATABASE FILE\""));
   EXPECT_THAT(unload, HasSubstr("The server writes FILE"));
+}
+
+// All three are written from one CLI11 app; this holds the build to shipping all of it.
+TEST_F(ProgramTest, HelpTheManualPageAndTheCompletionListTheSameSubcommandsAndOptions) {
+  std::string page = ReadFile(QUILLET_MANUAL_PAGE);
+  for (std::size_t at; (at = page.find("\\-")) != std::string::npos;) page.erase(at, 1);
+  std::vector<std::string> listed;
+  std::istringstream lines(Quillet("--help").out);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.size() > 2 && line.rfind("  ", 0) == 0 && line[2] >= 'a' && line[2] <= 'z')
+      listed.push_back(line.substr(2, line.find("  ", 2) - 2));
+  }
+  EXPECT_THAT(listed, ::testing::ElementsAreArray(kSubcommands));
+  std::vector<std::string> inPage;
+  for (std::size_t at = 0; (at = page.find("\n.SS ", at)) != std::string::npos; ++at) {
+    inPage.push_back(page.substr(at + 5, page.find('\n', at + 1) - at - 5));
+  }
+  EXPECT_EQ(inPage, listed);
+  const std::vector<std::string> topLevel = Completions("quillet \"\"");
+  for (const std::string& name : listed) {
+    const std::string first = name.substr(0, name.find(' '));
+    EXPECT_THAT(topLevel, ::testing::Contains(first)) << name;
+    if (first != name) {
+      EXPECT_THAT(Completions("quillet " + first + " \"\""),
+                  ::testing::Contains(name.substr(first.size() + 1)));
+    }
+    const std::vector<std::string> options = OptionsOf(Quillet(name + " --help").out);
+    const std::size_t section = page.find("\n.SS " + name + "\n");
+    EXPECT_EQ(OptionsOf(page.substr(section, page.find("\n.S", section + 1) - section)), options)
+        << name;
+    std::vector<std::string> offered = Completions("quillet " + name + " --");
+    std::vector<std::string> sorted = options;
+    std::sort(offered.begin(), offered.end());
+    std::sort(sorted.begin(), sorted.end());
+    EXPECT_EQ(offered, sorted) << name;
+  }
 }
 
 TEST_F(ProgramTest, VersionNamesTheCommandLineTheLibraryAndTheClientLibrary) {
