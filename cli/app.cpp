@@ -7,9 +7,7 @@
 #include <optional>
 #include <string_view>
 
-#include "command_line.h"
 #include "failure_message.h"
-#include "help_text.h"
 #include "list_format.h"
 #include "password_source.h"
 #include "progress.h"
@@ -18,50 +16,13 @@
 namespace quillet::cli {
 namespace {
 
-constexpr std::string_view kServerGroup = "server ";
 constexpr const char* kServerVariable = "QUILLET_SERVER";
-
-const Subcommand* Find(const SubcommandTable& table, std::string_view name) {
-  for (const Subcommand& subcommand : table) {
-    if (subcommand.name == name) return &subcommand;
-  }
-  return nullptr;
-}
-
-std::size_t Distance(std::string_view a, std::string_view b) {
-  std::vector<std::size_t> row(b.size() + 1);
-  for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
-  for (std::size_t i = 1; i <= a.size(); ++i) {
-    std::size_t diagonal = row[0];
-    row[0] = i;
-    for (std::size_t j = 1; j <= b.size(); ++j) {
-      const std::size_t above = row[j];
-      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
-      diagonal = above;
-    }
-  }
-  return row[b.size()];
-}
-
-// The subcommand a mistyped name most likely meant; empty when none is close.
-std::string Nearest(const SubcommandTable& table, std::string_view name) {
-  std::string nearest;
-  std::size_t best = 3;
-  for (const Subcommand& subcommand : table) {
-    const std::size_t distance = Distance(name, subcommand.name);
-    if (distance < best) {
-      best = distance;
-      nearest = std::string(subcommand.name);
-    }
-  }
-  return nearest;
-}
 
 // The arguments of the library call as --verbose shows them: by their usage names, the
 // password never.
 std::string CallArguments(const Subcommand& subcommand, const Invocation& invocation) {
   std::vector<std::string> names;
-  std::string usage(subcommand.usage);
+  std::string usage(subcommand.arguments);
   for (std::size_t at = 0; at < usage.size();) {
     const std::size_t end = std::min(usage.find(' ', at), usage.size());
     std::string name = usage.substr(at, end - at);
@@ -80,8 +41,6 @@ std::string CallArguments(const Subcommand& subcommand, const Invocation& invoca
     text += (text.empty() ? "" : ", ") + std::string("password not shown");
   return text;
 }
-
-bool IsHelp(std::string_view argument) { return argument == "--help" || argument == "-h"; }
 
 std::string Whose(const Subcommand& subcommand, const Invocation& invocation) {
   switch (subcommand.credential) {
@@ -117,54 +76,28 @@ std::string Shown(const Subcommand& subcommand, const std::string& text, ListFor
   return databases ? FormatDatabaseList(text) : FormatConnectionTable(text);
 }
 
-int UsageError(const Environment& environment, const std::string& prefix,
-               const std::string& problem, const std::string& usage) {
-  environment.err << prefix << ": " << problem << "\n";
-  if (!usage.empty()) environment.err << usage;
-  environment.err << "Try '" << prefix << " --help'.\n";
+int UsageError(const Environment& environment, const ParsedCommand& command,
+               const std::string& problem) {
+  environment.err << command.prefix << ": " << problem << "\n"
+                  << command.usage << "Try '" << command.prefix << " --help'.\n";
   return kExitUsage;
 }
 
-int Run(const Subcommand& subcommand, const std::vector<std::string>& arguments,
+int Run(const ParsedCommand& command, Invocation invocation, const CommonOptions& parsed,
         const Environment& environment) {
-  const std::string prefix = "quillet " + std::string(subcommand.name);
-  const ParsedArguments parsed = ParseArguments(arguments, subcommand.options);
-  if (parsed.passwordRefused) {
-    environment.err << prefix << ": " << parsed.error << "\n";
-    return kExitUsage;
-  }
-  if (!parsed.error.empty()) {
-    return UsageError(environment, prefix, parsed.error, UsageLine(subcommand));
-  }
-  if (parsed.help) {
-    environment.out << SubcommandHelp(subcommand);
-    return kExitSuccess;
-  }
-  const std::size_t count = parsed.positional.size();
-  if (count < subcommand.minArguments || count > subcommand.maxArguments) {
-    const std::string expected =
-        subcommand.usage.empty() ? "no arguments" : std::string(subcommand.usage);
-    return UsageError(environment, prefix, "expects " + expected, UsageLine(subcommand));
-  }
-
-  Invocation invocation;
-  invocation.arguments = parsed.positional;
-  invocation.flag = parsed.flag.value_or(1);
-  invocation.all = parsed.all;
-  invocation.keepPartial = parsed.keepPartial;
-  invocation.forUser = parsed.forUser.value_or("");
+  const Subcommand& subcommand = *command.subcommand;
+  const std::string& prefix = command.prefix;
   invocation.out = &environment.out;
   // The library joins database, user and password with "/": a "/" in either name would smuggle
   // a password (or a wrong one) into the connect text.
   if (subcommand.credential == Credential::kDatabaseUser &&
       (invocation.arguments[0].find('/') != std::string::npos ||
        invocation.arguments[1].find('/') != std::string::npos)) {
-    return UsageError(environment, prefix, "DATABASE and USER cannot hold \"/\"",
-                      UsageLine(subcommand));
+    return UsageError(environment, command, "DATABASE and USER cannot hold \"/\"");
   }
   if (subcommand.check != nullptr) {
     const std::string problem = subcommand.check(invocation);
-    if (!problem.empty()) return UsageError(environment, prefix, problem, UsageLine(subcommand));
+    if (!problem.empty()) return UsageError(environment, command, problem);
   }
   if (subcommand.credential == Credential::kDatabaseUser) {
     std::optional<std::string> server = parsed.server;
@@ -205,7 +138,7 @@ int Run(const Subcommand& subcommand, const std::vector<std::string>& arguments,
       return kExitUsage;
     }
   }
-  if ((subcommand.options & kOptionNewPasswordFile) != 0) {
+  if (subcommand.setsPassword) {
     const std::string& user =
         invocation.forUser.empty() ? invocation.arguments[1] : invocation.forUser;
     PasswordOutcome found = FindNewPassword(
@@ -293,74 +226,17 @@ int Run(const Subcommand& subcommand, const std::vector<std::string>& arguments,
 
 }  // namespace
 
-int RunQuillet(const std::vector<std::string>& given, const SubcommandTable& table,
+int RunQuillet(const std::vector<std::string>& arguments, CommandLine& commandLine,
                const Environment& environment) {
-  // Options before the subcommand count as if they followed it: "quillet --server B reload ...".
-  std::vector<std::string> leading;
-  std::size_t start = 0;
-  while (start < given.size() && given[start].size() > 1 && given[start][0] == '-' &&
-         given[start] != "--" && !IsHelp(given[start]) && given[start] != "--version" &&
-         given[start] != "-V" && !LooksLikePasswordArgument(given[start])) {
-    leading.push_back(given[start]);
-    if (TakesValue(given[start]) && start + 1 < given.size()) leading.push_back(given[++start]);
-    ++start;
-  }
-  std::vector<std::string> arguments(given.begin() + static_cast<std::ptrdiff_t>(start),
-                                     given.end());
-  if (arguments.empty() && !leading.empty()) {
-    environment.err << "quillet: options but no subcommand given\nTry 'quillet --help'.\n";
-    return kExitUsage;
-  }
-  if (arguments.empty()) {
-    environment.err << "quillet: no subcommand given\nTry 'quillet --help'.\n";
-    return kExitUsage;
-  }
-  const std::string& first = arguments[0];
-  if (LooksLikePasswordArgument(first)) {
-    environment.err << "quillet: " << ParseArguments({first}, 0).error << "\n";
-    return kExitUsage;
-  }
-  if (IsHelp(first) || (first == "help" && (arguments.size() == 1 || IsHelp(arguments[1])))) {
-    environment.out << OverallHelp(table, "");
-    return kExitSuccess;
-  }
-  if (first == "--version" || first == "-V") {
+  const ParsedCommand command = commandLine.Parse(arguments);
+  if (command.version) {
     environment.out << (environment.versionText ? environment.versionText() : VersionText("", ""));
     return kExitSuccess;
   }
-  std::vector<std::string> rest(arguments.begin() + 1, arguments.end());
-  std::string name = first;
-  if (first == "help") {
-    // "quillet help NAME..." is "quillet NAME... --help".
-    name = rest.front();
-    rest.erase(rest.begin());
-    rest.push_back("--help");
-  }
-  if (name + " " == kServerGroup) {
-    if (rest.empty() || IsHelp(rest.front())) {
-      const bool asked = !rest.empty();
-      (asked ? environment.out : environment.err) << OverallHelp(table, kServerGroup);
-      return asked ? kExitSuccess : kExitUsage;
-    }
-    if (rest.front().empty() || rest.front()[0] == '-') {
-      return UsageError(environment, "quillet server", "expects an ACTION first", "");
-    }
-    name += " " + rest.front();
-    rest.erase(rest.begin());
-  }
-  const Subcommand* subcommand = Find(table, name);
-  if (subcommand == nullptr) {
-    // Never the whole of an option: "=value" or a one-dash option's tail may be a secret.
-    const std::string shown =
-        name[0] == '-' ? ShownOptionName(name) : name.substr(0, name.find('='));
-    environment.err << "quillet: unknown subcommand '" << shown << "'\n";
-    const std::string nearest = name[0] == '-' ? "" : Nearest(table, shown);
-    if (!nearest.empty()) environment.err << "Did you mean 'quillet " << nearest << "'?\n";
-    environment.err << "Try 'quillet --help'.\n";
-    return kExitUsage;
-  }
-  rest.insert(rest.begin(), leading.begin(), leading.end());
-  return Run(*subcommand, rest, environment);
+  environment.out << command.help;
+  environment.err << command.error;
+  if (command.subcommand == nullptr) return command.error.empty() ? kExitSuccess : kExitUsage;
+  return Run(command, commandLine.invocation(), commandLine.options(), environment);
 }
 
 }  // namespace quillet::cli

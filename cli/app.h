@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "command_line.h"
 #include "password_source.h"
-#include "subcommand.h"
 
 namespace quillet::cli {
 
@@ -43,7 +43,7 @@ struct Environment {
 };
 
 // arguments: the command line without the program name.
-int RunQuillet(const std::vector<std::string>& arguments, const SubcommandTable& table,
+int RunQuillet(const std::vector<std::string>& arguments, CommandLine& commandLine,
                const Environment& environment);
 
 }  // namespace quillet::cli

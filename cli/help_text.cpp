@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 #include "password_source.h"
 
@@ -14,28 +17,68 @@ namespace {
 #define QUILLET_LIBRARY_FILE "libquillet.so"
 #endif
 
-constexpr std::size_t kNameColumn = 22;
+constexpr std::size_t kNameColumn = 24;
 constexpr std::size_t kLineWidth = 79;
 
-// Breaks a paragraph between words so that no line is longer than kLineWidth.
-std::string Wrapped(std::string_view paragraph) {
+// Breaks a paragraph between words so that no line is longer than kLineWidth, the lines after
+// the first indented by indent, which is where the first one starts too.
+std::string Wrapped(std::string_view paragraph, std::size_t indent = 0) {
   std::string text;
-  std::size_t lineLength = 0;
+  std::size_t lineLength = indent;
+  bool lineStart = true;
   while (!paragraph.empty()) {
     const std::size_t end = paragraph.find(' ');
     const std::string_view word = paragraph.substr(0, end);
-    if (lineLength > 0 && lineLength + 1 + word.size() > kLineWidth) {
-      text += '\n';
-      lineLength = 0;
-    } else if (lineLength > 0) {
+    if (!lineStart && lineLength + 1 + word.size() > kLineWidth) {
+      text += "\n" + std::string(indent, ' ');
+      lineLength = indent;
+    } else if (!lineStart) {
       text += ' ';
       ++lineLength;
     }
     text += word;
     lineLength += word.size();
+    lineStart = false;
     paragraph.remove_prefix(end == std::string_view::npos ? paragraph.size() : end + 1);
   }
   return text + "\n";
+}
+
+// "  NAME  what it does", the text in its column, or on the next line below a long name.
+std::string Entry(const std::string& name, const std::string& text) {
+  std::string line = "  " + name;
+  if (line.size() + 2 > kNameColumn) {
+    line += "\n";
+    line.append(kNameColumn, ' ');
+  } else {
+    line.resize(kNameColumn, ' ');
+  }
+  return line + Wrapped(text, kNameColumn);
+}
+
+std::string OptionLines(const CLI::App& app, const std::string& heading) {
+  std::string text = "\n" + heading + "\n";
+  for (const CLI::Option* option : ShownOptions(app)) {
+    const bool flag = option->get_items_expected_max() == 0;
+    text += Entry(OptionNames(*option) + (flag ? "" : " " + option->get_type_name()),
+                  option->get_description());
+  }
+  return text;
+}
+
+// The subcommands of the program or of a group, under their groups' headings, in order.
+std::string SubcommandList(const CLI::App& app) {
+  std::vector<std::pair<std::string, std::string>> sections;
+  for (const CLI::App* job : Jobs(app)) {
+    auto section = std::find_if(sections.begin(), sections.end(), [job](const auto& heading) {
+      return heading.first == job->get_group();
+    });
+    if (section == sections.end()) section = sections.emplace(sections.end(), job->get_group(), "");
+    section->second += Entry(FullName(*job), job->get_description());
+  }
+  std::string text;
+  for (const auto& [heading, entries] : sections) text += "\n" + heading + ":\n" + entries;
+  return text;
 }
 
 std::string PasswordParagraph(Credential credential) {
@@ -71,116 +114,59 @@ std::string PasswordParagraph(Credential credential) {
   return text;
 }
 
-std::string OptionLines(unsigned options) {
-  std::string text = "\nOptions:\n";
-  if ((options & kOptionPasswordFile) != 0) {
-    text +=
-        "  --password-file FILE  read the password from the first line of FILE, which\n"
-        "                        only its owner may read; - reads standard input\n";
+std::string SubcommandHelp(const CLI::App& job, const Subcommand& subcommand) {
+  std::string text = UsageLine(job) + "\n" + Wrapped(subcommand.description) +
+                     PasswordParagraph(subcommand.credential) + OptionLines(job, "Options:");
+  if (!subcommand.example.empty()) {
+    text += "\nExample:\n  " + std::string(subcommand.example) + "\n";
   }
-  if ((options & kOptionNewPasswordFile) != 0) {
-    text +=
-        "  --new-password-file FILE\n"
-        "                        read the new password from the first line of FILE,\n"
-        "                        which only its owner may read; - reads standard input\n"
-        "                        (the line after the current password's, when both come\n"
-        "                        from it)\n";
-  }
-  if ((options & kOptionFor) != 0) {
-    text += "  --for USER            set USER's password instead, adding USER when missing\n";
-  }
-  if ((options & kOptionServer) != 0) {
-    text += "  --server NAME         the stand-in server that holds DATABASE\n";
-  }
-  if ((options & kOptionFormat) != 0) {
-    text +=
-        "  --format FORMAT       table (the default), json, csv or raw: the library's\n"
-        "                        text exactly as it returns it (also --raw)\n";
-  }
-  if ((options & kOptionFlag) != 0) {
-    text += "  --flag N              the backup flag handed to the server (default 1)\n";
-  }
-  if ((options & kOptionAll) != 0) {
-    text += "  --all                 every connection, whatever its database\n";
-  }
-  if ((options & kOptionKeepPartial) != 0) {
-    text +=
-        "  --keep-partial        after a failure keep the rows written so far as FILE.partial\n";
-  }
-  if ((options & kOptionYes) != 0) {
-    text += "  -y, --yes             do not ask for confirmation on a terminal\n";
-  }
-  text += "  -q, --quiet           show no progress and no closing summary\n";
-  text += "  -v, --verbose         also show the library call and its result\n";
-  text += "  -h, --help            show this help\n";
   return text;
 }
 
-std::string Group(const SubcommandTable& table, std::string_view prefix, Credential credential,
-                  const std::string& heading) {
-  std::string text;
-  for (const Subcommand& subcommand : table) {
-    if (subcommand.name.substr(0, prefix.size()) != prefix) continue;
-    const bool standIn = subcommand.name.substr(0, 7) == "server ";
-    const bool wanted =
-        credential == Credential::kNone ? standIn : !standIn && subcommand.credential == credential;
-    if (!wanted) continue;
-    std::string name(subcommand.name);
-    name.resize(std::max(kNameColumn, name.size() + 2), ' ');
-    text += "  " + name + std::string(subcommand.summary) + "\n";
-  }
-  return text.empty() ? "" : "\n" + heading + "\n" + text;
+std::string OverallHelp(const CLI::App& app) {
+  return "Usage: quillet SUBCOMMAND ARGUMENTS... [options]\n\n"
+         "Administers SQLBase database servers through " QUILLET_LIBRARY_FILE
+         ", one job per call.\n" +
+         SubcommandList(app) + "\n" +
+         Wrapped(std::string("Passwords are never taken as arguments: they come from "
+                             "--password-file FILE (- for standard input), else from the "
+                             "environment variable ") +
+                 kServerPasswordVariable + " for server jobs (else " + kPasswordVariable +
+                 ") and " + kPasswordVariable +
+                 " for database jobs, else from a prompt without echo when standard input is "
+                 "a terminal. Options may also stand before the subcommand.") +
+         "\n" +
+         Wrapped(
+             "Exit status: 0 on success; 1 when the job failed (the message gives the "
+             "return code and, where known, its meaning and the server's own words); 2 when "
+             "the command line was not understood or no password was found; 3 from 'server "
+             "status' when the server is not running.") +
+         OptionLines(app, "Options:") +
+         "\n'quillet SUBCOMMAND --help' describes one subcommand, with its own options.\n";
 }
 
 }  // namespace
 
-std::string UsageLine(const Subcommand& subcommand) {
-  std::string line = "Usage: quillet " + std::string(subcommand.name);
-  if (!subcommand.usage.empty()) line += " " + std::string(subcommand.usage);
-  return line + " [options]\n";
+std::string ArgumentWords(const CLI::App& job) {
+  std::string words;
+  for (const CLI::Option* positional :
+       job.get_options([](const CLI::Option* option) { return option->get_positional(); })) {
+    const std::string& name = positional->get_name(true);
+    words += " " + (positional->get_required() ? name : "[" + name + "]");
+  }
+  return words.empty() ? "" : words.substr(1);
 }
 
-std::string SubcommandHelp(const Subcommand& subcommand) {
-  std::string text = UsageLine(subcommand) + "\n" + Wrapped(subcommand.description) +
-                     PasswordParagraph(subcommand.credential) + OptionLines(subcommand.options);
-  if (!subcommand.example.empty())
-    text += "\nExample:\n  " + std::string(subcommand.example) + "\n";
-  return text;
+std::string UsageLine(const CLI::App& job) {
+  const std::string words = ArgumentWords(job);
+  return "Usage: quillet " + FullName(job) + (words.empty() ? "" : " " + words) + " [options]\n";
 }
 
-std::string OverallHelp(const SubcommandTable& table, std::string_view prefix) {
-  std::string text = prefix.empty()
-                         ? "Usage: quillet SUBCOMMAND ARGUMENTS... [options]\n\n"
-                           "Administers SQLBase database servers through " QUILLET_LIBRARY_FILE
-                           ", one job per call.\n"
-                         : "Usage: quillet " + std::string(prefix) + "ACTION SERVER [options]\n";
-  text += Group(table, prefix, Credential::kServer, "Server jobs (the server's password):");
-  text += Group(table, prefix, Credential::kDatabaseUser,
-                "Database jobs (DATABASE and USER, the user's password):");
-  text += Group(table, prefix, Credential::kNone, "Stand-in servers on this machine:");
-  if (!prefix.empty()) return text;
-  text += "\n" +
-          Wrapped(std::string("Passwords are never taken as arguments: they come from "
-                              "--password-file FILE (- for standard input), else from the "
-                              "environment variable ") +
-                  kServerPasswordVariable + " for server jobs (else " + kPasswordVariable +
-                  ") and " + kPasswordVariable +
-                  " for database jobs, else from a prompt without echo when standard input is "
-                  "a terminal. Options may also stand before the subcommand.") +
-          "\n" +
-          Wrapped(
-              "Exit status: 0 on success; 1 when the job failed (the message gives the "
-              "return code and, where known, its meaning and the server's own words); 2 when "
-              "the command line was not understood or no password was found; 3 from 'server "
-              "status' when the server is not running.") +
-          "\nOptions for every subcommand:\n"
-          "  -q, --quiet           show no progress and no closing summary\n"
-          "  -v, --verbose         also show the library call and its result\n"
-          "  -h, --help            show the help\n"
-          "\nquillet -V, --version  shows the versions of the command line, the library and\n"
-          "                        the client library\n"
-          "\n'quillet SUBCOMMAND --help' describes one subcommand, with its own options.\n";
-  return text;
+std::string HelpText(const CommandLine& commandLine, const CLI::App& app) {
+  if (app.get_parent() == nullptr) return OverallHelp(app);
+  if (const Subcommand* subcommand = commandLine.Find(app)) return SubcommandHelp(app, *subcommand);
+  return "Usage: quillet " + FullName(app) + " ACTION ARGUMENTS... [options]\n" +
+         SubcommandList(app);
 }
 
 }  // namespace quillet::cli

@@ -1,19 +1,19 @@
-// The texts of --help: for the whole command and for each subcommand.
+// The texts of --help, written from the CLI11 app: the program's, a group's and a subcommand's.
 #ifndef QUILLET_CLI_HELP_TEXT_H
 #define QUILLET_CLI_HELP_TEXT_H
 
 #include <string>
-#include <string_view>
 
-#include "subcommand.h"
+#include "command_line.h"
 
 namespace quillet::cli {
 
-std::string UsageLine(const Subcommand& subcommand);
-std::string SubcommandHelp(const Subcommand& subcommand);
-// Every subcommand of the table whose name starts with prefix ("" for all), with the
-// sections on passwords and exit status when prefix is "".
-std::string OverallHelp(const SubcommandTable& table, std::string_view prefix);
+// A subcommand's positional arguments as its usage line shows them: "SERVER [DATABASE]".
+std::string ArgumentWords(const CLI::App& job);
+// "Usage: quillet create-db SERVER DATABASE [options]" and a line end.
+std::string UsageLine(const CLI::App& job);
+// The help of the program, of a group or of a subcommand of the command line.
+std::string HelpText(const CommandLine& commandLine, const CLI::App& app);
 
 }  // namespace quillet::cli
 

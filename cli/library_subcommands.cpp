@@ -323,8 +323,6 @@ JobResult ExportToFile(const Invocation& i) {
   return result;
 }
 
-constexpr unsigned kPassword = kOptionPasswordFile;
-
 #if !defined(_WIN32)
 const std::string& PasswordUser(const Invocation& i) {
   return i.forUser.empty() ? i.arguments[1] : i.forUser;
@@ -404,178 +402,242 @@ JobResult SetPassword(const Invocation& i) {
 
 }  // namespace
 
-SubcommandTable LibrarySubcommands() {
-  constexpr unsigned kDatabaseJob = kPassword | kOptionServer;
-  SubcommandTable table = {
-      {"install-db", "SERVER DATABASE", "install an existing database on the server",
-       "Installs the database DATABASE on SERVER, making it known to the server again. With "
-       "the stand-in, this is how a snapshot is restored: copy the backup DATABASE.db into "
-       "the server's folder (see 'quillet server root') and install it.",
-       2, 2, Credential::kServer, Listing::kNone, kPassword, nullptr,
-       [](const Invocation& i) {
-         return Code(InstallDB(Argument(i, 0), Password(i), Argument(i, 1)));
-       },
-       "quillet install-db ACME STOCK", "InstallDB", nullptr, Progress::kNone},
-      {"deinstall-db", "SERVER DATABASE", "deinstall a database, keeping its file",
-       "Deinstalls the database DATABASE from SERVER: the server forgets it, its file stays. "
-       "On a terminal it asks first, unless -y is given.",
-       2, 2, Credential::kServer, Listing::kNone, kPassword | kOptionYes, nullptr,
-       [](const Invocation& i) {
-         return Code(DeinstallDB(Argument(i, 0), Password(i), Argument(i, 1)));
-       },
-       "quillet deinstall-db ACME STOCK", "DeinstallDB", AskDeinstall, Progress::kNone},
-      {"create-db", "SERVER DATABASE", "create a database",
-       "Creates the empty database DATABASE on SERVER and installs it.", 2, 2, Credential::kServer,
-       Listing::kNone, kPassword, nullptr,
-       [](const Invocation& i) {
-         return Code(CreateDB(Argument(i, 0), Password(i), Argument(i, 1)));
-       },
-       "quillet create-db ACME STOCK", "CreateDB", nullptr, Progress::kNone},
-      {"drop-db", "SERVER DATABASE", "drop a database and its file",
-       "Drops the database DATABASE of SERVER, removing its file. On a terminal it asks first, "
-       "unless -y is given.",
-       2, 2, Credential::kServer, Listing::kNone, kPassword | kOptionYes, nullptr,
-       [](const Invocation& i) {
-         return Code(DropDB(Argument(i, 0), Password(i), Argument(i, 1)));
-       },
-       "quillet drop-db ACME STOCK", "DropDB", AskDrop, Progress::kNone},
-      {"terminate-server", "SERVER", "shut the server down",
-       "Shuts SERVER down; it refuses connections until it is started again. On a terminal it "
-       "asks first, unless -y is given.",
-       1, 1, Credential::kServer, Listing::kNone, kPassword | kOptionYes, nullptr,
-       [](const Invocation& i) { return Code(TerminateServer(Argument(i, 0), Password(i))); },
-       "quillet terminate-server ACME -y", "TerminateServer", AskTerminate, Progress::kNone},
-      {"kill-connection", "SERVER PROCESS", "kill one client process",
-       "Kills the client process number PROCESS on SERVER (see list-connections).", 2, 2,
-       Credential::kServer, Listing::kNone, kPassword, CheckProcessNumber,
-       [](const Invocation& i) {
-         return Code(KillConnection(Argument(i, 0), Password(i), *ParseInt32(i.arguments[1])));
-       },
-       "quillet kill-connection ACME 12", "KillConnection", nullptr, Progress::kNone},
-      {"dir-db", "SERVER", "list the server's databases",
-       "Lists the databases of SERVER, one per line, or in the form --format asks for: json "
-       "(an array of names), csv, or raw, the library's own text: each name followed by "
-       "\";\".",
-       1, 1, Credential::kServer, Listing::kDatabases, kPassword | kOptionFormat, nullptr,
-       [](const Invocation& i) {
-         std::array<char, QUILLET_DATABASE_LIST_SIZE> list{};
-         const int32_t code = DirDB(Argument(i, 0), Password(i), list.data());
-         list.back() = '\0';
-         return List(code, list.data());
-       },
-       "quillet dir-db ACME --format json | jq -r '.[]'", "DirDB", nullptr, Progress::kNone},
-      {"snapshot", "SERVER DATABASE DIRECTORY", "back up one database into a directory",
-       "Has SERVER write a backup snapshot of DATABASE into DIRECTORY, which must exist; "
-       "nothing else in it is touched. The server writes the file, so DIRECTORY is a path on "
-       "the server's machine.",
-       3, 3, Credential::kServer, Listing::kNone, kPassword | kOptionFlag, nullptr,
-       [](const Invocation& i) {
-         return Code(SnapShot(i.flag, Argument(i, 0), Password(i), Argument(i, 1), Argument(i, 2)));
-       },
-       "quillet snapshot ACME STOCK /backups/stock", "SnapShot", nullptr, Progress::kElapsed},
-      {"all-snapshot", "SERVER ROOT", "back up every database, one directory each",
-       "Backs up every database of SERVER into ROOT/DATABASE, emptying or creating each "
-       "directory first. ROOT must exist. On failures the others are still backed up and the "
-       "last failure is reported, with the databases the library skipped and why.",
-       2, 2, Credential::kServer, Listing::kNone, kPassword, CheckSnapshotRoot, SnapshotAll,
-       "quillet all-snapshot ACME /backups/tonight", "AllSnapShot", nullptr, Progress::kSnapshots},
-      {"list-connections", "SERVER", "list the connected client processes",
-       "Lists the client processes connected to SERVER as a table (process, database, user, "
-       "program), or in the form --format asks for: json (an array of objects with process, "
-       "database, user and program), csv, or raw, the library's own text: "
-       "\"process:database:user:program\" joined by \";\".",
-       1, 1, Credential::kServer, Listing::kConnections, kPassword | kOptionFormat, nullptr,
-       [](const Invocation& i) {
-         std::array<char, QUILLET_CONNECTION_LIST_SIZE> list{};
-         const int32_t code = ListConnections(Argument(i, 0), Password(i), list.data());
-         list.back() = '\0';
-         return List(code, list.data());
-       },
-       "quillet list-connections ACME --format json | jq '.[] | select(.database == \"STOCK\")'",
-       "ListConnections", nullptr, Progress::kNone},
-      {"kill-all-connections", "SERVER [DATABASE]", "kill every process of one or all databases",
-       "Kills every client process of SERVER attached to DATABASE (the name compared exactly), "
-       "or with --all every client process of the server. Processes already gone do not count "
-       "as failures; a DATABASE the server does not have does. With --all it asks first on a "
-       "terminal, unless -y is given.",
-       1, 2, Credential::kServer, Listing::kNone, kPassword | kOptionAll | kOptionYes,
-       CheckDatabaseOrAll, KillAll, "quillet kill-all-connections ACME STOCK", "KillAllConnections",
-       AskKillAll, Progress::kNone},
-      {"update-stats", "DATABASE USER", "update the optimizer statistics",
-       "Runs UPDATE STATISTICS ON DATABASE on DATABASE as USER.", 2, 2, Credential::kDatabaseUser,
-       Listing::kNone, kDatabaseJob, nullptr,
-       [](const Invocation& i) {
-         return Code(UpdateStats(Argument(i, 0), Argument(i, 1), Password(i)));
-       },
-       "quillet update-stats STOCK SYSADM", "UpdateStats", nullptr, Progress::kNone},
-      {"release-log", "DATABASE USER", "release the transaction log",
-       "Releases the transaction log of DATABASE, connected as USER.", 2, 2,
-       Credential::kDatabaseUser, Listing::kNone, kDatabaseJob, nullptr,
-       [](const Invocation& i) {
-         return Code(ReleaseLog(Argument(i, 0), Argument(i, 1), Password(i)));
-       },
-       "quillet release-log STOCK SYSADM", "ReleaseLog", nullptr, Progress::kNone},
-      {"load", "DATABASE USER COMMAND", "run a load command",
-       "Runs the load COMMAND, the whole command text, on DATABASE as USER and commits when it "
-       "succeeds. The stand-in takes \"LOAD SQL FILE\", which runs the SQL script FILE. The "
-       "server reads FILE: a path on the server's machine.",
-       3, 3, Credential::kDatabaseUser, Listing::kNone, kDatabaseJob, nullptr,
-       [](const Invocation& i) {
-         return Code(Load(Argument(i, 0), Argument(i, 1), Password(i), Argument(i, 2)));
-       },
-       "quillet load STOCK SYSADM \"LOAD SQL /srv/stock.sql\"", "Load", nullptr,
-       Progress::kElapsed},
-      {"unload", "DATABASE USER COMMAND", "run an unload command",
-       "Runs the unload COMMAND, the whole command text, on DATABASE as USER. The stand-in "
-       "takes \"UNLOAD SQL FILE\" and \"UNLOAD DATABASE FILE\", which both write a SQL "
-       "script that rebuilds the database. The server writes FILE: a path on the server's "
-       "machine.",
-       3, 3, Credential::kDatabaseUser, Listing::kNone, kDatabaseJob, nullptr,
-       [](const Invocation& i) {
-         return Code(Unload(Argument(i, 0), Argument(i, 1), Password(i), Argument(i, 2)));
-       },
-       "quillet unload STOCK SYSADM \"UNLOAD DATABASE /srv/stock.sql\"", "Unload", nullptr,
-       Progress::kElapsed},
-      {"reload", "DATABASE USER SCRIPT", "load a SQL script under a database lock",
-       "Locks DATABASE, loads the SQL script file SCRIPT into it and unlocks it, connected as "
-       "USER. The server reads SCRIPT: a path on the server's machine. When the lock cannot be "
-       "had, the library still loads and commits the script, without it; with the stand-in "
-       "that is said, and the exit status is 0.",
-       3, 3, Credential::kDatabaseUser, Listing::kNone, kDatabaseJob, nullptr, Reload,
-       "quillet reload STOCK SYSADM /srv/stock.sql", "ReLoad", nullptr, Progress::kElapsed},
-      {"export-csv", "DATABASE USER STATEMENT FILE", "export a query's rows to a CSV file",
-       "Runs the SELECT STATEMENT on DATABASE as USER and writes its rows to FILE as "
-       "comma-separated text: a heading line of quoted column names, text quoted, numbers and "
-       "dates bare, every line ended by CR LF. Values reach the file as at most 50 bytes (with "
-       "the stand-in, how many were cut, and in which columns, is said after the export). "
-       "STATEMENT must be a query: the library runs it twice and commits, so with the stand-in "
-       "a statement that would change the database is refused before it runs (reload runs "
-       "changes). "
-       "The rows go to a temporary file beside FILE that replaces FILE only when the export "
-       "succeeds, so a failed export leaves a previous FILE as it was. FILE \"-\" writes the "
-       "rows to standard output, once the export has succeeded.",
-       4, 4, Credential::kDatabaseUser, Listing::kNone, kDatabaseJob | kOptionKeepPartial,
-       CheckExport, ExportToFile,
-       "quillet export-csv STOCK SYSADM \"SELECT * FROM stock\" stock.csv", "ExportCSV", nullptr,
-       Progress::kExport},
-  };
+void AddLibrarySubcommands(CommandLine& commandLine) {
+  Invocation& given = commandLine.invocation();
+  commandLine.Add(
+      Subcommand("install-db", "SERVER DATABASE", "install an existing database on the server")
+          .Describe("Installs the database DATABASE on SERVER, making it known to the server "
+                    "again. With the stand-in, this is how a snapshot is restored: copy the "
+                    "backup DATABASE.db into the server's folder (see 'quillet server root') and "
+                    "install it.")
+          .As(Credential::kServer)
+          .Runs("InstallDB",
+                [](const Invocation& i) {
+                  return Code(InstallDB(Argument(i, 0), Password(i), Argument(i, 1)));
+                })
+          .Example("quillet install-db ACME STOCK"));
+  commandLine.Add(
+      Subcommand("deinstall-db", "SERVER DATABASE", "deinstall a database, keeping its file")
+          .Describe("Deinstalls the database DATABASE from SERVER: the server forgets it, its "
+                    "file stays. On a terminal it asks first, unless -y is given.")
+          .As(Credential::kServer)
+          .Runs("DeinstallDB",
+                [](const Invocation& i) {
+                  return Code(DeinstallDB(Argument(i, 0), Password(i), Argument(i, 1)));
+                })
+          .Confirms(AskDeinstall)
+          .Example("quillet deinstall-db ACME STOCK"));
+  commandLine.Add(Subcommand("create-db", "SERVER DATABASE", "create a database")
+                      .Describe("Creates the empty database DATABASE on SERVER and installs it.")
+                      .As(Credential::kServer)
+                      .Runs("CreateDB",
+                            [](const Invocation& i) {
+                              return Code(CreateDB(Argument(i, 0), Password(i), Argument(i, 1)));
+                            })
+                      .Example("quillet create-db ACME STOCK"));
+  commandLine.Add(
+      Subcommand("drop-db", "SERVER DATABASE", "drop a database and its file")
+          .Describe("Drops the database DATABASE of SERVER, removing its file. On a terminal it "
+                    "asks first, unless -y is given.")
+          .As(Credential::kServer)
+          .Runs("DropDB",
+                [](const Invocation& i) {
+                  return Code(DropDB(Argument(i, 0), Password(i), Argument(i, 1)));
+                })
+          .Confirms(AskDrop)
+          .Example("quillet drop-db ACME STOCK"));
+  commandLine.Add(
+      Subcommand("terminate-server", "SERVER", "shut the server down")
+          .Describe("Shuts SERVER down; it refuses connections until it is started again. On a "
+                    "terminal it asks first, unless -y is given.")
+          .As(Credential::kServer)
+          .Runs("TerminateServer",
+                [](const Invocation& i) {
+                  return Code(TerminateServer(Argument(i, 0), Password(i)));
+                })
+          .Confirms(AskTerminate)
+          .Example("quillet terminate-server ACME -y"));
+  commandLine.Add(
+      Subcommand("kill-connection", "SERVER PROCESS", "kill one client process")
+          .Describe("Kills the client process number PROCESS on SERVER (see list-connections).")
+          .As(Credential::kServer)
+          .Runs("KillConnection",
+                [](const Invocation& i) {
+                  return Code(
+                      KillConnection(Argument(i, 0), Password(i), *ParseInt32(i.arguments[1])));
+                })
+          .Checks(CheckProcessNumber)
+          .Example("quillet kill-connection ACME 12"));
+  commandLine.Add(
+      Subcommand("dir-db", "SERVER", "list the server's databases")
+          .Describe("Lists the databases of SERVER, one per line, or in the form --format asks "
+                    "for: json (an array of names), csv, or raw, the library's own text: each "
+                    "name followed by \";\".")
+          .As(Credential::kServer)
+          .Runs("DirDB",
+                [](const Invocation& i) {
+                  std::array<char, QUILLET_DATABASE_LIST_SIZE> list{};
+                  const int32_t code = DirDB(Argument(i, 0), Password(i), list.data());
+                  list.back() = '\0';
+                  return List(code, list.data());
+                })
+          .Lists(Listing::kDatabases)
+          .Example("quillet dir-db ACME --format json | jq -r '.[]'"));
+  CLI::App& snapshot = commandLine.Add(
+      Subcommand("snapshot", "SERVER DATABASE DIRECTORY", "back up one database into a directory")
+          .Describe("Has SERVER write a backup snapshot of DATABASE into DIRECTORY, which must "
+                    "exist; nothing else in it is touched. The server writes the file, so "
+                    "DIRECTORY is a path on the server's machine.")
+          .As(Credential::kServer)
+          .Runs("SnapShot",
+                [](const Invocation& i) {
+                  return Code(SnapShot(i.flag, Argument(i, 0), Password(i), Argument(i, 1),
+                                       Argument(i, 2)));
+                })
+          .Shows(Progress::kElapsed)
+          .Example("quillet snapshot ACME STOCK /backups/stock"));
+  snapshot.add_option("--flag", given.flag, "the backup flag handed to the server (default 1)")
+      ->type_name("N")
+      ->transform(WholeNumber());
+  commandLine.Add(
+      Subcommand("all-snapshot", "SERVER ROOT", "back up every database, one directory each")
+          .Describe("Backs up every database of SERVER into ROOT/DATABASE, emptying or creating "
+                    "each directory first. ROOT must exist. On failures the others are still "
+                    "backed up and the last failure is reported, with the databases the library "
+                    "skipped and why.")
+          .As(Credential::kServer)
+          .Runs("AllSnapShot", SnapshotAll)
+          .Checks(CheckSnapshotRoot)
+          .Shows(Progress::kSnapshots)
+          .Example("quillet all-snapshot ACME /backups/tonight"));
+  commandLine.Add(
+      Subcommand("list-connections", "SERVER", "list the connected client processes")
+          .Describe("Lists the client processes connected to SERVER as a table (process, "
+                    "database, user, program), or in the form --format asks for: json (an array "
+                    "of objects with process, database, user and program), csv, or raw, the "
+                    "library's own text: \"process:database:user:program\" joined by \";\".")
+          .As(Credential::kServer)
+          .Runs("ListConnections",
+                [](const Invocation& i) {
+                  std::array<char, QUILLET_CONNECTION_LIST_SIZE> list{};
+                  const int32_t code = ListConnections(Argument(i, 0), Password(i), list.data());
+                  list.back() = '\0';
+                  return List(code, list.data());
+                })
+          .Lists(Listing::kConnections)
+          .Example("quillet list-connections ACME --format json | jq '.[] | select(.database == "
+                   "\"STOCK\")'"));
+  CLI::App& killAll = commandLine.Add(
+      Subcommand("kill-all-connections", "SERVER [DATABASE]",
+                 "kill every process of one or all databases")
+          .Describe("Kills every client process of SERVER attached to DATABASE (the name "
+                    "compared exactly), or with --all every client process of the server. "
+                    "Processes already gone do not count as failures; a DATABASE the server does "
+                    "not have does. With --all it asks first on a terminal, unless -y is given.")
+          .As(Credential::kServer)
+          .Runs("KillAllConnections", KillAll)
+          .Checks(CheckDatabaseOrAll)
+          .Confirms(AskKillAll)
+          .Example("quillet kill-all-connections ACME STOCK"));
+  killAll.add_flag("--all", given.all, "every connection, whatever its database")
+      ->disable_flag_override();
+  commandLine.Add(Subcommand("update-stats", "DATABASE USER", "update the optimizer statistics")
+                      .Describe("Runs UPDATE STATISTICS ON DATABASE on DATABASE as USER.")
+                      .As(Credential::kDatabaseUser)
+                      .Runs("UpdateStats",
+                            [](const Invocation& i) {
+                              return Code(UpdateStats(Argument(i, 0), Argument(i, 1), Password(i)));
+                            })
+                      .Example("quillet update-stats STOCK SYSADM"));
+  commandLine.Add(Subcommand("release-log", "DATABASE USER", "release the transaction log")
+                      .Describe("Releases the transaction log of DATABASE, connected as USER.")
+                      .As(Credential::kDatabaseUser)
+                      .Runs("ReleaseLog",
+                            [](const Invocation& i) {
+                              return Code(ReleaseLog(Argument(i, 0), Argument(i, 1), Password(i)));
+                            })
+                      .Example("quillet release-log STOCK SYSADM"));
+  commandLine.Add(
+      Subcommand("load", "DATABASE USER COMMAND", "run a load command")
+          .Describe("Runs the load COMMAND, the whole command text, on DATABASE as USER and "
+                    "commits when it succeeds. The stand-in takes \"LOAD SQL FILE\", which runs "
+                    "the SQL script FILE. The server reads FILE: a path on the server's machine.")
+          .As(Credential::kDatabaseUser)
+          .Runs("Load",
+                [](const Invocation& i) {
+                  return Code(Load(Argument(i, 0), Argument(i, 1), Password(i), Argument(i, 2)));
+                })
+          .Shows(Progress::kElapsed)
+          .Example("quillet load STOCK SYSADM \"LOAD SQL /srv/stock.sql\""));
+  commandLine.Add(
+      Subcommand("unload", "DATABASE USER COMMAND", "run an unload command")
+          .Describe("Runs the unload COMMAND, the whole command text, on DATABASE as USER. The "
+                    "stand-in takes \"UNLOAD SQL FILE\" and \"UNLOAD DATABASE FILE\", which both "
+                    "write a SQL script that rebuilds the database. The server writes FILE: a "
+                    "path on the server's machine.")
+          .As(Credential::kDatabaseUser)
+          .Runs("Unload",
+                [](const Invocation& i) {
+                  return Code(Unload(Argument(i, 0), Argument(i, 1), Password(i), Argument(i, 2)));
+                })
+          .Shows(Progress::kElapsed)
+          .Example("quillet unload STOCK SYSADM \"UNLOAD DATABASE /srv/stock.sql\""));
+  commandLine.Add(
+      Subcommand("reload", "DATABASE USER SCRIPT", "load a SQL script under a database lock")
+          .Describe("Locks DATABASE, loads the SQL script file SCRIPT into it and unlocks it, "
+                    "connected as USER. The server reads SCRIPT: a path on the server's machine. "
+                    "When the lock cannot be had, the library still loads and commits the "
+                    "script, without it; with the stand-in that is said, and the exit status is "
+                    "0.")
+          .As(Credential::kDatabaseUser)
+          .Runs("ReLoad", Reload)
+          .Shows(Progress::kElapsed)
+          .Example("quillet reload STOCK SYSADM /srv/stock.sql"));
+  CLI::App& exportCsv = commandLine.Add(
+      Subcommand("export-csv", "DATABASE USER STATEMENT FILE",
+                 "export a query's rows to a CSV file")
+          .Describe("Runs the SELECT STATEMENT on DATABASE as USER and writes its rows to FILE "
+                    "as comma-separated text: a heading line of quoted column names, text "
+                    "quoted, numbers and dates bare, every line ended by CR LF. Values reach the "
+                    "file as at most 50 bytes (with the stand-in, how many were cut, and in "
+                    "which columns, is said after the export). STATEMENT must be a query: the "
+                    "library runs it twice and commits, so with the stand-in a statement that "
+                    "would change the database is refused before it runs (reload runs changes). "
+                    "The rows go to a temporary file beside FILE that replaces FILE only when "
+                    "the export succeeds, so a failed export leaves a previous FILE as it was. "
+                    "FILE \"-\" writes the rows to standard output, once the export has "
+                    "succeeded.")
+          .As(Credential::kDatabaseUser)
+          .Runs("ExportCSV", ExportToFile)
+          .Checks(CheckExport)
+          .Shows(Progress::kExport)
+          .Example("quillet export-csv STOCK SYSADM \"SELECT * FROM stock\" stock.csv"));
+  exportCsv
+      .add_flag("--keep-partial", given.keepPartial,
+                "after a failure keep the rows written so far as FILE.partial")
+      ->disable_flag_override();
 #if !defined(_WIN32)
   // Only the stand-in takes it, and Windows has none.
-  table.push_back(
-      {"set-password", "DATABASE USER", "change a user's password, or add a user",
-       "Connects to DATABASE as USER and sets USER's password, or with --for OTHER_USER that of "
-       "OTHER_USER, adding OTHER_USER when the database has no such user. The new password "
-       "comes from --new-password-file FILE (- for standard input), else from a prompt "
-       "without echo, asked twice, when standard input is a terminal; never from an argument "
-       "or the environment. It holds no blanks and no \";\". It reaches the stand-in server as "
-       "GRANT CONNECT TO USER IDENTIFIED BY PASSWORD in a load script held in memory only, "
-       "never in a file. Every new database has the user SYSADM with the password SYSADM: "
-       "change it first.",
-       2, 2, Credential::kDatabaseUser, Listing::kNone,
-       kDatabaseJob | kOptionNewPasswordFile | kOptionFor, CheckSetPassword, SetPassword,
-       "quillet set-password STOCK SYSADM --for CLERK", "Load", nullptr, Progress::kNone});
+  CLI::App& setPassword = commandLine.Add(
+      Subcommand("set-password", "DATABASE USER", "change a user's password, or add a user")
+          .Describe("Connects to DATABASE as USER and sets USER's password, or with --for "
+                    "OTHER_USER that of OTHER_USER, adding OTHER_USER when the database has no "
+                    "such user. The new password comes from --new-password-file FILE (- for "
+                    "standard input), else from a prompt without echo, asked twice, when "
+                    "standard input is a terminal; never from an argument or the environment. "
+                    "It holds no blanks and no \";\". It reaches the stand-in server as GRANT "
+                    "CONNECT TO USER IDENTIFIED BY PASSWORD in a load script held in memory "
+                    "only, never in a file. Every new database has the user SYSADM with the "
+                    "password SYSADM: change it first.")
+          .As(Credential::kDatabaseUser)
+          .SetsPassword()
+          .Runs("Load", SetPassword)
+          .Checks(CheckSetPassword)
+          .Example("quillet set-password STOCK SYSADM --for CLERK"));
+  setPassword
+      .add_option("--for", given.forUser, "set USER's password instead, adding USER when missing")
+      ->type_name("USER");
 #endif
-  return table;
 }
 
 }  // namespace quillet::cli

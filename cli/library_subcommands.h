@@ -2,11 +2,11 @@
 #ifndef QUILLET_CLI_LIBRARY_SUBCOMMANDS_H
 #define QUILLET_CLI_LIBRARY_SUBCOMMANDS_H
 
-#include "subcommand.h"
+#include "command_line.h"
 
 namespace quillet::cli {
 
-SubcommandTable LibrarySubcommands();
+void AddLibrarySubcommands(CommandLine& commandLine);
 
 }  // namespace quillet::cli
 

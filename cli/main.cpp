@@ -27,10 +27,11 @@ int main(int argc, char** argv) {
   // ending the process with its temporary file left behind.
   (void)std::signal(SIGXFSZ, SIG_IGN);
 #endif
-  SubcommandTable table = LibrarySubcommands();
+  CommandLine commandLine;
+  AddLibrarySubcommands(commandLine);
 #if !defined(_WIN32)
   // The stand-in server is a Linux library: Windows has no stand-in servers to manage.
-  for (Subcommand& subcommand : StandinSubcommands()) table.push_back(subcommand);
+  AddStandinSubcommands(commandLine);
 #endif
 
   const Environment environment{
@@ -46,7 +47,7 @@ int main(int argc, char** argv) {
       [] { return VersionText(LibraryDescription(), ClientLibraryDescription()); },
   };
   const std::vector<std::string> arguments(argv + 1, argv + argc);
-  const int status = RunQuillet(arguments, table, environment);
+  const int status = RunQuillet(arguments, commandLine, environment);
   std::cout.flush();
   if (!std::cout) {
     // A job that failed has said so already, standard output included.

@@ -1,13 +1,12 @@
 #include "reference_pages.h"
 
-#include <set>
+#include <algorithm>
+#include <vector>
 
 #include "help_text.h"
 
 namespace quillet::cli {
 namespace {
-
-constexpr std::string_view kServerGroup = "server ";
 
 // Text shown as it is in a no-fill block: roff takes "\" as an escape, "-" as a hyphen and a
 // line starting with "." or "'" as a request.
@@ -29,36 +28,27 @@ std::string Preformatted(std::string_view text) {
   return roff + ".fi\n";
 }
 
-bool IsServerAction(const Subcommand& subcommand) {
-  return subcommand.name.substr(0, kServerGroup.size()) == kServerGroup;
-}
-
-std::string OptionWords(unsigned options) {
+// The long names of the options, after --help, which every subcommand takes.
+std::string OptionWords(const CLI::App& app) {
   std::string words = "--help";
-  for (const OptionName& option : OptionNames()) {
-    if ((options & option.option) != 0) words += " " + std::string(option.name);
+  for (const CLI::Option* option : ShownOptions(app)) {
+    if (option != app.get_help_ptr() && !option->get_lnames().empty()) {
+      words += " " + LongName(*option);
+    }
   }
   return words;
 }
 
-}  // namespace
-
-const std::vector<OptionName>& OptionNames() {
-  static const std::vector<OptionName> names = {
-      {kOptionPasswordFile, "--password-file", true},
-      {kOptionFormat, "--format", true},
-      {kOptionFlag, "--flag", true},
-      {kOptionAll, "--all", false},
-      {kOptionKeepPartial, "--keep-partial", false},
-      {kOptionServer, "--server", true},
-      {kOptionYes, "--yes", false},
-      {kOptionNewPasswordFile, "--new-password-file", true},
-      {kOptionFor, "--for", true},
-  };
-  return names;
+std::string Words(const std::vector<std::string>& words) {
+  std::string text;
+  for (const std::string& word : words) text += (text.empty() ? "" : " ") + word;
+  return text;
 }
 
-std::string ManualPage(const SubcommandTable& table, std::string_view version) {
+}  // namespace
+
+std::string ManualPage(const CommandLine& commandLine, std::string_view version) {
+  const CLI::App& app = commandLine.app();
   std::string page = ".TH QUILLET 1 \"\" \"Quillet " + std::string(version) +
                      "\" \"User Commands\"\n"
                      ".SH NAME\n"
@@ -72,11 +62,10 @@ std::string ManualPage(const SubcommandTable& table, std::string_view version) {
                      ".I SUBCOMMAND\n"
                      "\\-\\-help\n"
                      ".SH DESCRIPTION\n";
-  page += Preformatted(OverallHelp(table, ""));
+  page += Preformatted(HelpText(commandLine, app));
   page += ".SH SUBCOMMANDS\n";
-  for (const Subcommand& subcommand : table) {
-    page += ".SS " + std::string(subcommand.name) + "\n";
-    page += Preformatted(SubcommandHelp(subcommand));
+  for (const CLI::App* job : Jobs(app)) {
+    page += ".SS " + FullName(*job) + "\n" + Preformatted(HelpText(commandLine, *job));
   }
   page +=
       ".SH ENVIRONMENT\n"
@@ -95,42 +84,53 @@ std::string ManualPage(const SubcommandTable& table, std::string_view version) {
   return page;
 }
 
-std::string BashCompletion(const SubcommandTable& table) {
-  std::string topLevel = "help --help --version";
-  std::string actions;
-  std::set<std::string_view> valueOptions;
+std::string BashCompletion(const CommandLine& commandLine) {
+  const CLI::App& app = commandLine.app();
+  std::vector<std::string> topLevel = {"help", OptionWords(app)};
+  std::vector<std::string> valueOptions;
+  std::string groups;
   std::string cases;
-  bool hasServerGroup = false;
-  for (const Subcommand& subcommand : table) {
-    if (IsServerAction(subcommand)) {
-      hasServerGroup = true;
-      actions +=
-          (actions.empty() ? "" : " ") + std::string(subcommand.name.substr(kServerGroup.size()));
-    } else {
-      topLevel += " " + std::string(subcommand.name);
+  auto addJob = [&](const CLI::App& job) {
+    cases += "    '" + FullName(job) + "') words='" + OptionWords(job) + "' ;;\n";
+    for (const CLI::Option* option : ShownOptions(job)) {
+      const std::string name = LongName(*option);
+      if (option->get_items_expected_max() > 0 &&
+          std::find(valueOptions.begin(), valueOptions.end(), name) == valueOptions.end()) {
+        valueOptions.push_back(name);
+      }
     }
-    cases += "    '" + std::string(subcommand.name) + "') words='" +
-             OptionWords(subcommand.options) + "' ;;\n";
+  };
+  for (const CLI::App* subcommand : ShownSubcommands(app)) {
+    topLevel.push_back(subcommand->get_name());
+    const std::vector<const CLI::App*> actions = ShownSubcommands(*subcommand);
+    if (actions.empty()) addJob(*subcommand);
+    std::vector<std::string> names;
+    for (const CLI::App* action : actions) {
+      names.push_back(action->get_name());
+      addJob(*action);
+    }
+    if (!actions.empty()) {
+      groups += "    " + subcommand->get_name() + ") group='" + Words(names) + "' ;;\n";
+    }
   }
-  if (hasServerGroup) topLevel += " server";
   std::string fileOptions;
-  for (const OptionName& option : OptionNames()) {
-    if (option.takesValue)
-      fileOptions += (fileOptions.empty() ? "" : "|") + std::string(option.name);
+  for (const std::string& option : valueOptions) {
+    fileOptions += (fileOptions.empty() ? "" : "|") + option;
   }
-  return "# bash completion for quillet, generated from its subcommand table.\n"
+  return "# bash completion for quillet, generated from its command line.\n"
          "_quillet() {\n"
          "  local current=${COMP_WORDS[COMP_CWORD]} previous=${COMP_WORDS[COMP_CWORD-1]}\n"
-         "  local subcommand=${COMP_WORDS[1]} words\n"
+         "  local subcommand=${COMP_WORDS[1]} words group=\n"
          "  COMPREPLY=()\n"
+         "  case $subcommand in\n" +
+         groups +
+         "  esac\n"
          "  if [ \"$COMP_CWORD\" -eq 1 ]; then\n"
          "    words='" +
-         topLevel +
+         Words(topLevel) +
          "'\n"
-         "  elif [ \"$subcommand\" = server ] && [ \"$COMP_CWORD\" -eq 2 ]; then\n"
-         "    words='" +
-         actions +
-         "'\n"
+         "  elif [ -n \"$group\" ] && [ \"$COMP_CWORD\" -eq 2 ]; then\n"
+         "    words=$group\n"
          "  else\n"
          "    case $previous in\n"
          "      " +
@@ -139,7 +139,7 @@ std::string BashCompletion(const SubcommandTable& table) {
          "        # A value: file names, as bash offers them anyway.\n"
          "        return ;;\n"
          "    esac\n"
-         "    [ \"$subcommand\" = server ] && subcommand=\"server ${COMP_WORDS[2]}\"\n"
+         "    [ -n \"$group\" ] && subcommand=\"$subcommand ${COMP_WORDS[2]}\"\n"
          "    case $subcommand in\n" +
          cases +
          "    *) return ;;\n"

@@ -9,12 +9,13 @@
 int main(int argc, char** argv) {
   using namespace quillet::cli;
   const std::string_view what = argc == 3 ? argv[1] : "";
-  SubcommandTable table = LibrarySubcommands();
-  for (Subcommand& subcommand : StandinSubcommands()) table.push_back(subcommand);
+  CommandLine commandLine;
+  AddLibrarySubcommands(commandLine);
+  AddStandinSubcommands(commandLine);
   if (what == "man") {
-    std::cout << ManualPage(table, argv[2]);
+    std::cout << ManualPage(commandLine, argv[2]);
   } else if (what == "bash-completion") {
-    std::cout << BashCompletion(table);
+    std::cout << BashCompletion(commandLine);
   } else {
     std::cerr << "usage: quillet_reference_pages man|bash-completion VERSION\n";
     return 2;

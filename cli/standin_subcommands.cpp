@@ -80,34 +80,39 @@ JobResult Root(const Invocation&) {
 
 }  // namespace
 
-SubcommandTable StandinSubcommands() {
-  return {
-      {"server create", "SERVER", "create a stand-in server, running",
-       "Creates the stand-in server SERVER with a password, in the running state, in the "
-       "folder that 'quillet server root' prints.",
-       1, 1, Credential::kNewServer, Listing::kNone, kOptionPasswordFile, nullptr, Create,
-       "QUILLET_SERVER_PASSWORD=secret quillet server create ACME", "standin_server_create",
-       nullptr, Progress::kNone},
-      {"server start", "SERVER", "start a terminated stand-in server",
-       "Puts the terminated stand-in server SERVER back in the running state.", 1, 1,
-       Credential::kNone, Listing::kNone, 0, nullptr, Start, "quillet server start ACME",
-       "standin_server_start", nullptr, Progress::kNone},
-      {"server status", "SERVER", "print whether a stand-in server runs",
-       "Prints \"running\" or \"terminated\" for the stand-in server SERVER, and exits with "
-       "0 only when it runs: 3 when it is terminated, 1 when there is no such server.",
-       1, 1, Credential::kNone, Listing::kText, 0, nullptr, State,
-       "quillet server status ACME && echo up", "standin_server_state", nullptr, Progress::kNone},
-      {"server list", "", "list the stand-in servers and their states",
-       "Lists the stand-in servers in the folder that 'quillet server root' prints, one per "
-       "line: the name, a tab, and \"running\" or \"terminated\".",
-       0, 0, Credential::kNone, Listing::kText, 0, nullptr, ListServers, "quillet server list",
-       "standin_server_list", nullptr, Progress::kNone},
-      {"server root", "", "print the folder that holds the stand-in servers",
-       "Prints the folder that holds the stand-in servers: $QUILLET_STANDIN_ROOT when set, "
-       "else the stand-in's default.",
-       0, 0, Credential::kNone, Listing::kText, 0, nullptr, Root, "quillet server root",
-       "standin_root", nullptr, Progress::kNone},
-  };
+void AddStandinSubcommands(CommandLine& commandLine) {
+  commandLine.AddGroup("server", "Stand-in servers on this machine");
+  commandLine.Add(Subcommand("server create", "SERVER", "create a stand-in server, running")
+                      .Describe("Creates the stand-in server SERVER with a password, in the "
+                                "running state, in the folder that 'quillet server root' prints.")
+                      .As(Credential::kNewServer)
+                      .Runs("standin_server_create", Create)
+                      .Example("QUILLET_SERVER_PASSWORD=secret quillet server create ACME"));
+  commandLine.Add(
+      Subcommand("server start", "SERVER", "start a terminated stand-in server")
+          .Describe("Puts the terminated stand-in server SERVER back in the running state.")
+          .Runs("standin_server_start", Start)
+          .Example("quillet server start ACME"));
+  commandLine.Add(Subcommand("server status", "SERVER", "print whether a stand-in server runs")
+                      .Describe("Prints \"running\" or \"terminated\" for the stand-in server "
+                                "SERVER, and exits with 0 only when it runs: 3 when it is "
+                                "terminated, 1 when there is no such server.")
+                      .Runs("standin_server_state", State)
+                      .Lists(Listing::kText)
+                      .Example("quillet server status ACME && echo up"));
+  commandLine.Add(Subcommand("server list", "", "list the stand-in servers and their states")
+                      .Describe("Lists the stand-in servers in the folder that 'quillet server "
+                                "root' prints, one per line: the name, a tab, and \"running\" or "
+                                "\"terminated\".")
+                      .Runs("standin_server_list", ListServers)
+                      .Lists(Listing::kText)
+                      .Example("quillet server list"));
+  commandLine.Add(Subcommand("server root", "", "print the folder that holds the stand-in servers")
+                      .Describe("Prints the folder that holds the stand-in servers: "
+                                "$QUILLET_STANDIN_ROOT when set, else the stand-in's default.")
+                      .Runs("standin_root", Root)
+                      .Lists(Listing::kText)
+                      .Example("quillet server root"));
 }
 
 }  // namespace quillet::cli

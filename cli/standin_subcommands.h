@@ -2,11 +2,11 @@
 #ifndef QUILLET_CLI_STANDIN_SUBCOMMANDS_H
 #define QUILLET_CLI_STANDIN_SUBCOMMANDS_H
 
-#include "subcommand.h"
+#include "command_line.h"
 
 namespace quillet::cli {
 
-SubcommandTable StandinSubcommands();
+void AddStandinSubcommands(CommandLine& commandLine);
 
 }  // namespace quillet::cli
 

@@ -22,19 +22,6 @@ enum class Listing {
   kText,         // printed as it is
 };
 
-// Options beyond --help, which every subcommand takes.
-enum Option : unsigned {
-  kOptionPasswordFile = 1U << 0,
-  kOptionFormat = 1U << 1,
-  kOptionFlag = 1U << 2,
-  kOptionAll = 1U << 3,
-  kOptionKeepPartial = 1U << 4,
-  kOptionServer = 1U << 5,
-  kOptionYes = 1U << 6,
-  kOptionNewPasswordFile = 1U << 7,
-  kOptionFor = 1U << 8,
-};
-
 // What a job shows on a terminal while it runs.
 enum class Progress {
   kNone,
@@ -84,32 +71,77 @@ struct JobResult {
   bool workDone = false;
 };
 
+// One subcommand: what it is called and says of itself, and the job it runs. Its positional
+// arguments and options are those of its CLI11 subcommand (command_line.h), which follow from
+// arguments and from its credential, listing and confirmation; options of its own are added
+// there. Set with the chained setters:
+//   Subcommand("create-db", "SERVER DATABASE", "create a database").As(Credential::kServer)...
 struct Subcommand {
-  std::string_view name;
-  // Positional arguments as shown in the usage line, e.g. "SERVER DATABASE".
-  std::string_view usage;
-  std::string_view summary;
-  // Paragraph shown by --help below the usage line.
-  std::string_view description;
-  std::size_t minArguments;
-  std::size_t maxArguments;
-  Credential credential;
-  Listing listing;
-  unsigned options;
-  // Usage problems beyond the argument count; empty when the invocation is fine.
-  std::string (*check)(const Invocation& invocation);
-  JobResult (*run)(const Invocation& invocation);
-  // One example command line, shown by --help.
-  std::string_view example;
-  // The library call the job makes, for --verbose.
-  std::string_view call;
-  // The question asked on a terminal before a job that cannot be undone; null for none, and
-  // an empty question when this invocation needs none.
-  std::string (*confirm)(const Invocation& invocation);
-  Progress progress;
-};
+  using Run = JobResult (*)(const Invocation& invocation);
+  // Usage problems beyond what the parser sees, or the question asked on a terminal before a
+  // job that cannot be undone: empty when there are none for this invocation.
+  using Check = std::string (*)(const Invocation& invocation);
 
-using SubcommandTable = std::vector<Subcommand>;
+  // called: "create-db", or "server create" for an action of the group "server". positionals:
+  // as the usage line shows them, "SERVER [DATABASE]", an optional one in brackets.
+  Subcommand(std::string_view called, std::string_view positionals, std::string_view oneLine)
+      : name(called), arguments(positionals), summary(oneLine) {}
+
+  Subcommand& Describe(std::string_view text) {
+    description = text;
+    return *this;
+  }
+  Subcommand& As(Credential whose) {
+    credential = whose;
+    return *this;
+  }
+  // libraryCall: the call that the job makes, which --verbose names.
+  Subcommand& Runs(std::string_view libraryCall, Run job) {
+    call = libraryCall;
+    run = job;
+    return *this;
+  }
+  Subcommand& Lists(Listing shown) {
+    listing = shown;
+    return *this;
+  }
+  Subcommand& Shows(Progress kind) {
+    progress = kind;
+    return *this;
+  }
+  Subcommand& Checks(Check problem) {
+    check = problem;
+    return *this;
+  }
+  Subcommand& Confirms(Check question) {
+    confirm = question;
+    return *this;
+  }
+  // It sets a user's password too: --new-password-file, else a prompt.
+  Subcommand& SetsPassword() {
+    setsPassword = true;
+    return *this;
+  }
+  Subcommand& Example(std::string_view line) {
+    example = line;
+    return *this;
+  }
+
+  std::string_view name;
+  std::string_view arguments;
+  std::string_view summary;
+  // The paragraph that --help shows below the usage line.
+  std::string_view description;
+  std::string_view example;
+  std::string_view call;
+  Credential credential = Credential::kNone;
+  Listing listing = Listing::kNone;
+  Progress progress = Progress::kNone;
+  Run run = nullptr;
+  Check check = nullptr;
+  Check confirm = nullptr;
+  bool setsPassword = false;
+};
 
 }  // namespace quillet::cli
 

@@ -31,23 +31,29 @@ std::string NeedsNonEmpty(const Invocation& invocation) {
   return invocation.arguments[1].empty() ? "DATABASE must not be empty" : "";
 }
 
-const SubcommandTable kTable = {
-    {"create-db", "SERVER DATABASE", "create a database", "Creates it.", 2, 2, Credential::kServer,
-     Listing::kNone, kOptionPasswordFile, NeedsNonEmpty, Record, "", "Call", nullptr,
-     Progress::kNone},
-    {"dir-db", "SERVER", "list databases", "Lists them.", 1, 1, Credential::kServer,
-     Listing::kDatabases, kOptionPasswordFile | kOptionFormat, nullptr, Record, "", "Call", nullptr,
-     Progress::kNone},
-    {"list-connections", "SERVER", "list connections", "Lists them.", 1, 1, Credential::kServer,
-     Listing::kConnections, kOptionPasswordFile | kOptionFormat, nullptr, Record, "", "Call",
-     nullptr, Progress::kNone},
-    {"reload", "DATABASE USER SCRIPT", "reload", "Reloads.", 3, 3, Credential::kDatabaseUser,
-     Listing::kNone, kOptionPasswordFile, nullptr, Record, "", "Call", nullptr, Progress::kNone},
-    {"server status", "SERVER", "status", "Prints the state.", 1, 1, Credential::kNone,
-     Listing::kText, 0, nullptr, Record, "", "Call", nullptr, Progress::kNone},
-    {"server create", "SERVER", "create", "Creates a server.", 1, 1, Credential::kNewServer,
-     Listing::kNone, kOptionPasswordFile, nullptr, Record, "", "Call", nullptr, Progress::kNone},
-};
+void AddTestSubcommands(CommandLine& commandLine) {
+  commandLine.Add(Subcommand("create-db", "SERVER DATABASE", "create a database")
+                      .As(Credential::kServer)
+                      .Runs("Call", Record)
+                      .Checks(NeedsNonEmpty));
+  commandLine.Add(Subcommand("dir-db", "SERVER", "list databases")
+                      .As(Credential::kServer)
+                      .Runs("Call", Record)
+                      .Lists(Listing::kDatabases));
+  commandLine.Add(Subcommand("list-connections", "SERVER", "list connections")
+                      .As(Credential::kServer)
+                      .Runs("Call", Record)
+                      .Lists(Listing::kConnections));
+  commandLine.Add(Subcommand("reload", "DATABASE USER SCRIPT", "reload")
+                      .As(Credential::kDatabaseUser)
+                      .Runs("Call", Record));
+  commandLine.AddGroup("server", "Stand-in servers");
+  commandLine.Add(
+      Subcommand("server status", "SERVER", "status").Runs("Call", Record).Lists(Listing::kText));
+  commandLine.Add(Subcommand("server create", "SERVER", "create")
+                      .As(Credential::kNewServer)
+                      .Runs("Call", Record));
+}
 
 class AppTest : public ::testing::Test {
  protected:
@@ -70,7 +76,9 @@ class AppTest : public ::testing::Test {
         nullptr,
         nullptr,
         nullptr};
-    return RunQuillet(arguments, kTable, environment);
+    CommandLine commandLine;
+    AddTestSubcommands(commandLine);
+    return RunQuillet(arguments, commandLine, environment);
   }
 
   std::optional<std::string> password_ = "pw";

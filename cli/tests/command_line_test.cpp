@@ -3,87 +3,132 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "subcommand.h"
-
-using quillet::cli::kOptionAll;
-using quillet::cli::kOptionFlag;
-using quillet::cli::kOptionFormat;
-using quillet::cli::kOptionPasswordFile;
-using quillet::cli::ParseArguments;
-using quillet::cli::ParseInt32;
+using namespace quillet::cli;
 using ::testing::AllOf;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
+using ::testing::IsEmpty;
 using ::testing::Not;
 
 namespace {
 
-constexpr unsigned kEvery = kOptionPasswordFile | kOptionFormat | kOptionFlag | kOptionAll;
+JobResult Nothing(const Invocation&) { return {}; }
+std::string Ask(const Invocation&) { return "Sure?"; }
 
-TEST(ParseArgumentsTest, OptionsMayStandAnywhereAmongThePositionalArguments) {
+// "every" takes every kind of option; "plain" only the password file's.
+class ParseArgumentsTest : public ::testing::Test {
+ protected:
+  ParseArgumentsTest() {
+    commandLine_
+        .Add(Subcommand("every", "SERVER [A] [B] [C]", "every option")
+                 .As(Credential::kServer)
+                 .Runs("Call", Nothing)
+                 .Lists(Listing::kDatabases)
+                 .Confirms(Ask))
+        .add_option("--flag", commandLine_.invocation().flag)
+        ->transform(WholeNumber());
+    commandLine_.Add(
+        Subcommand("plain", "SERVER", "few options").As(Credential::kServer).Runs("Call", Nothing));
+  }
+
+  ParsedCommand Parse(const std::vector<std::string>& arguments) {
+    return commandLine_.Parse(arguments);
+  }
+  const std::vector<std::string>& Arguments() { return commandLine_.invocation().arguments; }
+  const CommonOptions& Options() { return commandLine_.options(); }
+
+  CommandLine commandLine_;
+};
+
+TEST_F(ParseArgumentsTest, OptionsMayStandAnywhereAmongThePositionalArguments) {
   const auto parsed =
-      ParseArguments({"--raw", "ACME", "--password-file", "pw.txt", "DB", "--flag=0"}, kEvery);
+      Parse({"every", "--raw", "ACME", "--password-file", "pw.txt", "DB", "--flag=0"});
   EXPECT_EQ(parsed.error, "");
-  EXPECT_THAT(parsed.positional, ElementsAre("ACME", "DB"));
-  EXPECT_EQ(parsed.format, quillet::cli::ListFormat::kRaw);
-  EXPECT_EQ(parsed.passwordFile, "pw.txt");
-  EXPECT_EQ(parsed.flag, 0);
+  EXPECT_THAT(Arguments(), ElementsAre("ACME", "DB"));
+  EXPECT_EQ(Options().format, ListFormat::kRaw);
+  EXPECT_EQ(Options().passwordFile, "pw.txt");
+  EXPECT_EQ(commandLine_.invocation().flag, 0);
+  // Decimal, where CLI11 alone would read octal.
+  EXPECT_EQ(Parse({"every", "A", "--flag", "010"}).error, "");
+  EXPECT_EQ(commandLine_.invocation().flag, 10);
 }
 
-TEST(ParseArgumentsTest, DoubleDashMakesEverythingAfterItPositional) {
-  const auto parsed = ParseArguments({"DB", "--", "--raw", "-h", "-x"}, kEvery);
+TEST_F(ParseArgumentsTest, OptionsBeforeTheSubcommandAreItsOwnUnlessItRepeatsThem) {
+  EXPECT_EQ(Parse({"--flag", "7", "-y", "--format=csv", "every", "ACME"}).error, "");
+  EXPECT_EQ(commandLine_.invocation().flag, 7);
+  EXPECT_TRUE(Options().yes);
+  EXPECT_EQ(Options().format, ListFormat::kCsv);
+  EXPECT_EQ(Parse({"--flag", "7", "every", "ACME", "--flag", "8"}).error, "");
+  EXPECT_EQ(commandLine_.invocation().flag, 8);
+  EXPECT_THAT(Parse({"--flag", "7", "plain", "ACME"}).error,
+              HasSubstr("quillet plain: this subcommand takes no --flag option"));
+}
+
+TEST_F(ParseArgumentsTest, DoubleDashMakesEverythingAfterItPositional) {
+  const auto parsed = Parse({"every", "DB", "--", "--raw", "-h", "-x"});
   EXPECT_EQ(parsed.error, "");
-  EXPECT_FALSE(parsed.format.has_value());
-  EXPECT_FALSE(parsed.help);
-  EXPECT_THAT(parsed.positional, ElementsAre("DB", "--raw", "-h", "-x"));
+  EXPECT_FALSE(Options().format.has_value());
+  EXPECT_EQ(parsed.help, "");
+  EXPECT_THAT(Arguments(), ElementsAre("DB", "--raw", "-h", "-x"));
 }
 
-TEST(ParseArgumentsTest, NegativeNumbersAndALoneDashArePositional) {
-  EXPECT_THAT(ParseArguments({"ACME", "-5", "-"}, 0).positional, ElementsAre("ACME", "-5", "-"));
+TEST_F(ParseArgumentsTest, NegativeNumbersAndALoneDashArePositional) {
+  EXPECT_EQ(Parse({"every", "ACME", "-5", "-", "plain"}).error, "");
+  // A value never starts another subcommand.
+  EXPECT_THAT(Arguments(), ElementsAre("ACME", "-5", "-", "plain"));
 }
 
-TEST(ParseArgumentsTest, RefusesOptionsTheSubcommandDoesNotTake) {
-  EXPECT_THAT(ParseArguments({"--raw"}, kOptionPasswordFile).error, HasSubstr("--raw"));
-  EXPECT_THAT(ParseArguments({"--flag", "1"}, kOptionFormat).error, HasSubstr("--flag"));
-  EXPECT_THAT(ParseArguments({"--bogus"}, kEvery).error, HasSubstr("unknown option --bogus"));
+TEST_F(ParseArgumentsTest, RefusesOptionsTheSubcommandDoesNotTake) {
+  EXPECT_THAT(Parse({"plain", "A", "--raw"}).error, HasSubstr("--raw"));
+  EXPECT_THAT(Parse({"plain", "A", "--flag", "1"}).error, HasSubstr("--flag"));
+  EXPECT_THAT(Parse({"every", "A", "--bogus"}).error, HasSubstr("unknown option --bogus"));
 }
 
-TEST(ParseArgumentsTest, RefusesMissingAndUnwantedValues) {
-  EXPECT_THAT(ParseArguments({"--password-file"}, kEvery).error, HasSubstr("needs a value"));
-  EXPECT_THAT(ParseArguments({"--raw=yes"}, kEvery).error, HasSubstr("takes no value"));
-  EXPECT_THAT(ParseArguments({"--flag", "one"}, kEvery).error, HasSubstr("whole number"));
+TEST_F(ParseArgumentsTest, RefusesMissingAndUnwantedValues) {
+  EXPECT_THAT(Parse({"every", "A", "--password-file"}).error, HasSubstr("needs a value"));
+  EXPECT_THAT(Parse({"every", "A", "--raw=yes"}).error, HasSubstr("--raw takes no value"));
+  EXPECT_THAT(Parse({"every", "A", "--flag", "one"}).error, HasSubstr("--flag needs a whole"));
+  EXPECT_THAT(Parse({"every", "A", "--format", "yaml"}).error,
+              HasSubstr("--format takes table, raw, json or csv"));
+  EXPECT_THAT(Parse({"plain"}).error, HasSubstr("quillet plain: expects SERVER\nUsage:"));
+  EXPECT_THAT(Parse({"plain", "A", "B"}).error, HasSubstr("expects SERVER"));
 }
 
-TEST(ParseArgumentsTest, AnUnknownOptionIsNamedWithoutItsValue) {
-  const auto parsed = ParseArguments({"--pasword_file=hunter2"}, kEvery);
-  EXPECT_THAT(parsed.error, Not(HasSubstr("hunter2")));
+TEST_F(ParseArgumentsTest, AnUnknownOptionIsNamedWithoutItsValue) {
+  const auto parsed = Parse({"every", "A", "--pasword_file=hunter2"});
+  EXPECT_THAT(parsed.error, AllOf(HasSubstr("--pasword_file"), Not(HasSubstr("hunter2"))));
   // A one-dash option carries its value in its tail.
-  EXPECT_THAT(ParseArguments({"-Phunter2"}, kEvery).error,
+  EXPECT_THAT(Parse({"every", "A", "-Phunter2"}).error,
               AllOf(HasSubstr("unknown option -P"), Not(HasSubstr("hunter2"))));
 }
 
-TEST(ParseArgumentsTest, HelpIsRecognisedInEitherSpelling) {
-  EXPECT_TRUE(ParseArguments({"ACME", "--help"}, 0).help);
-  EXPECT_TRUE(ParseArguments({"-h"}, 0).help);
+TEST_F(ParseArgumentsTest, HelpIsRecognisedInEitherSpelling) {
+  EXPECT_THAT(Parse({"every", "ACME", "--help"}).help, HasSubstr("Usage: quillet every SERVER"));
+  EXPECT_THAT(Parse({"plain", "-h"}).help, HasSubstr("Usage: quillet plain SERVER"));
+  EXPECT_THAT(Parse({"help", "plain"}).help, HasSubstr("Usage: quillet plain SERVER"));
 }
 
-class PasswordArgumentTest : public ::testing::TestWithParam<const char*> {};
+class PasswordArgumentTest : public ParseArgumentsTest,
+                             public ::testing::WithParamInterface<const char*> {};
 
 TEST_P(PasswordArgumentTest, IsRefusedWithoutRepeatingTheSecret) {
-  const auto parsed = ParseArguments({"ACME", GetParam(), "DB"}, kEvery);
-  EXPECT_TRUE(parsed.passwordRefused);
+  const auto parsed = Parse({"every", "ACME", GetParam(), "DB"});
+  EXPECT_EQ(parsed.subcommand, nullptr);
   EXPECT_THAT(parsed.error, HasSubstr("QUILLET_PASSWORD"));
   EXPECT_THAT(parsed.error, HasSubstr("--password-file"));
   EXPECT_THAT(parsed.error, Not(HasSubstr("hunter2")));
+  EXPECT_THAT(Arguments(), IsEmpty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Spellings, PasswordArgumentTest,
                          ::testing::Values("--password=hunter2", "--password", "--passwd=hunter2",
                                            "--pass", "--pw=hunter2", "-p", "-phunter2"));
 
-TEST(PasswordArgumentTest, ThePasswordFileOptionIsNoPassword) {
-  EXPECT_FALSE(ParseArguments({"--password-file=pw"}, kEvery).passwordRefused);
-  EXPECT_FALSE(ParseArguments({"--", "-p"}, kEvery).passwordRefused);
+TEST_F(ParseArgumentsTest, ThePasswordFileOptionIsNoPassword) {
+  EXPECT_EQ(Parse({"every", "A", "--password-file=pw"}).error, "");
+  EXPECT_EQ(Parse({"every", "A", "--password-file", "-pw"}).error, "");
+  EXPECT_EQ(Options().passwordFile, "-pw");
+  EXPECT_EQ(Parse({"every", "A", "--", "-p"}).error, "");
 }
 
 TEST(ParseInt32Test, TakesWholeDecimalNumbersWithin32Bits) {

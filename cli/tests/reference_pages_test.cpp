@@ -6,8 +6,7 @@
 #include <cstdio>
 #include <fstream>
 #include <string>
-
-#include "command_line.h"
+#include <vector>
 
 using ::testing::HasSubstr;
 using ::testing::Not;
@@ -17,21 +16,32 @@ namespace {
 
 JobResult Nothing(const Invocation&) { return {}; }
 
-const SubcommandTable kTable = {
-    {"dir-db", "SERVER", "list databases", "Lists them.\n.ne 3 \\fB-x", 1, 1, Credential::kServer,
-     Listing::kDatabases, kOptionPasswordFile | kOptionFormat, nullptr, Nothing},
-    {"drop-db", "SERVER DATABASE", "drop", "Drops.", 2, 2, Credential::kServer, Listing::kNone,
-     kOptionPasswordFile, nullptr, Nothing},
-    {"server status", "SERVER", "status", "Prints the state.", 1, 1, Credential::kNone,
-     Listing::kText, 0, nullptr, Nothing},
-    {"server start", "SERVER", "start", "Starts.", 1, 1, Credential::kNone, Listing::kNone, 0,
-     nullptr, Nothing},
+class TestCommandLine : public CommandLine {
+ public:
+  TestCommandLine() {
+    Add(Subcommand("dir-db", "SERVER", "list databases")
+            .Describe("Lists them.\n.ne 3 \\fB-x")
+            .As(Credential::kServer)
+            .Runs("DirDB", Nothing)
+            .Lists(Listing::kDatabases));
+    Add(Subcommand("drop-db", "SERVER DATABASE", "drop")
+            .Describe("Drops.")
+            .As(Credential::kServer)
+            .Runs("DropDB", Nothing));
+    AddGroup("server", "Stand-in servers");
+    Add(Subcommand("server status", "SERVER", "status")
+            .Describe("Prints the state.")
+            .Runs("", Nothing));
+    Add(Subcommand("server start", "SERVER", "start").Describe("Starts.").Runs("", Nothing))
+        .add_option("--flag", invocation().flag, "a flag")
+        ->type_name("N");
+  }
 };
 
 // What bash offers after the words typed so far, the last one being completed.
 std::string Completions(const std::string& typed) {
   const std::string script = ::testing::TempDir() + "quillet-completion.bash";
-  std::ofstream(script) << BashCompletion(kTable);
+  std::ofstream(script) << BashCompletion(TestCommandLine());
   const std::string command = "bash -c 'source " + script + "; COMP_WORDS=(" + typed +
                               "); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); _quillet; "
                               "echo \"${COMPREPLY[*]}\"'";
@@ -44,19 +54,28 @@ std::string Completions(const std::string& typed) {
   return output;
 }
 
+// Each option that the pages show for a subcommand is one that it takes, and only it.
 TEST(ReferencePagesTest, OptionNamesAreThoseTheParserTakes) {
-  for (const OptionName& option : OptionNames()) {
-    std::vector<std::string> arguments{std::string(option.name)};
-    if (option.takesValue) arguments.push_back(option.name == "--format" ? "json" : "7");
-    EXPECT_EQ(ParseArguments(arguments, option.option).error, "") << option.name;
-    EXPECT_NE(ParseArguments(arguments, 0).error, "") << option.name;
+  TestCommandLine commandLine;
+  const CLI::App* drop = commandLine.app().get_subcommand("drop-db");
+  for (const CLI::Option* option : ShownOptions(*commandLine.app().get_subcommand("dir-db"))) {
+    const std::string name = LongName(*option);
+    std::vector<std::string> arguments{"dir-db", "SRV", name};
+    if (option->get_items_expected_max() > 0) arguments.emplace_back("json");
+    EXPECT_EQ(commandLine.Parse(arguments).error, "") << name;
+    if (drop->get_option_no_throw(name) != nullptr) continue;
+    arguments.insert(arguments.begin() + 1, "DB");
+    arguments[0] = "drop-db";
+    EXPECT_THAT(commandLine.Parse(arguments).error, HasSubstr("takes no " + name + " option"));
   }
 }
 
 TEST(ReferencePagesTest, CompletionOffersSubcommandsActionsAndEachOnesOptions) {
   EXPECT_EQ(Completions("quillet d"), "dir-db drop-db\n");
   EXPECT_EQ(Completions("quillet server st"), "status start\n");
-  EXPECT_EQ(Completions("quillet dir-db SRV --"), "--help --password-file --format\n");
+  EXPECT_EQ(Completions("quillet dir-db SRV --"),
+            "--help --password-file --format --raw --quiet --verbose\n");
+  EXPECT_EQ(Completions("quillet server start SRV --f"), "--flag\n");
   EXPECT_EQ(Completions("quillet drop-db --r"), "\n");
   // Positional arguments and option values are left to bash's file names.
   EXPECT_EQ(Completions("quillet dir-db --password-file x"), "\n");
@@ -64,11 +83,12 @@ TEST(ReferencePagesTest, CompletionOffersSubcommandsActionsAndEachOnesOptions) {
 }
 
 TEST(ReferencePagesTest, ManualPageHoldsEachSubcommandsHelpWithRoffEscaped) {
-  const std::string page = ManualPage(kTable, "9.8.7");
+  const std::string page = ManualPage(TestCommandLine(), "9.8.7");
   EXPECT_THAT(page, HasSubstr("\"Quillet 9.8.7\""));
-  for (const Subcommand& subcommand : kTable) {
-    EXPECT_THAT(page, HasSubstr("\n.SS " + std::string(subcommand.name) + "\n"));
+  for (const char* subcommand : {"dir-db", "drop-db", "server status", "server start"}) {
+    EXPECT_THAT(page, HasSubstr("\n.SS " + std::string(subcommand) + "\n"));
   }
+  EXPECT_THAT(page, HasSubstr("\n  \\-\\-flag N"));
   EXPECT_THAT(page, HasSubstr("\n\\&.ne 3 \\efB\\-x\n"));
   EXPECT_THAT(page, Not(HasSubstr("\n.ne")));
 }
