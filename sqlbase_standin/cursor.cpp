@@ -10,9 +10,9 @@
 
 #include "kill_watcher.h"
 #include "last_message.h"
-#include "speedups/fetched_number_text.h"
 #include "password_hash.h"
 #include "process_identity.h"
+#include "speedups/fetched_number_text.h"
 #include "sql_script.h"
 #include "standin_admin.h"
 #include "standin_paths.h"
@@ -111,7 +111,10 @@ namespace {
 // A database user reaches its own database and nothing else: no other file (ATTACH, and VACUUM
 // INTO, which attaches its target), no extension, no process-wide setting. A plain VACUUM
 // attaches a private temporary database with an empty name; that one is let through.
-int Authorize(void*, int action, const char* first, const char* second, const char*, const char*) {
+// pending: the user changes a script has made so far, which a rollback to a savepoint could
+// not take back.
+int Authorize(void* pending, int action, const char* first, const char* second, const char*,
+              const char*) {
   switch (action) {
     case SQLITE_ATTACH:
       return first != nullptr && first[0] == '\0' ? SQLITE_OK : SQLITE_DENY;
@@ -137,7 +140,10 @@ int Authorize(void*, int action, const char* first, const char* second, const ch
       // outside the unit that a failure rolls back.
       return RunningScript() ? SQLITE_DENY : SQLITE_OK;
     case SQLITE_SAVEPOINT:
-      return RunningScript() && second != nullptr && sqlite3_stricmp(second, kScriptSavepoint) == 0
+      if (!RunningScript()) return SQLITE_OK;
+      if (second != nullptr && sqlite3_stricmp(second, kScriptSavepoint) == 0) return SQLITE_DENY;
+      return first != nullptr && sqlite3_stricmp(first, "ROLLBACK") == 0 &&
+                     !static_cast<const std::list<UserChange>*>(pending)->empty()
                  ? SQLITE_DENY
                  : SQLITE_OK;
     case SQLITE_FUNCTION:
@@ -148,13 +154,13 @@ int Authorize(void*, int action, const char* first, const char* second, const ch
   }
 }
 
-void Confine(sqlite3* db) {
+void Confine(sqlite3* db, std::list<UserChange>* pending) {
   sqlite3_db_config(db, SQLITE_DBCONFIG_ENABLE_LOAD_EXTENSION, 0, nullptr);
   sqlite3_db_config(db, SQLITE_DBCONFIG_ENABLE_FTS3_TOKENIZER, 0, nullptr);
   sqlite3_db_config(db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
   // Room for the one temporary database of a VACUUM; the authorizer refuses every other.
   sqlite3_limit(db, SQLITE_LIMIT_ATTACHED, 1);
-  sqlite3_set_authorizer(db, Authorize, nullptr);
+  sqlite3_set_authorizer(db, Authorize, pending);
 }
 
 // After each commit: raises the server's commit counter, and checkpoints the log as SQLite's
@@ -230,7 +236,7 @@ int16_t Cursor::OpenDatabase(const std::string& path) {
       SQLITE_OK) {
     return STANDIN_NO_SUCH_DATABASE;
   }
-  Confine(db_);
+  Confine(db_, &userChanges_);
   sqlite3_wal_hook(db_, CountCommit, catalogue_.CommitCounter());
   sqlite3_commit_hook(db_, RefuseEndedCommit, this);
   sqlite3_rollback_hook(db_, DropUserChanges, this);

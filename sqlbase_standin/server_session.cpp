@@ -12,10 +12,10 @@
 #include <vector>
 
 #include "client/reply_layouts.h"
-#include "speedups/backup_write_gathering.h"
 #include "database_file.h"
 #include "handle_table.h"
 #include "last_message.h"
+#include "speedups/backup_write_gathering.h"
 #include "sqlite_statement.h"
 #include "standin_admin.h"
 #include "standin_paths.h"

@@ -14,6 +14,8 @@
 #include <utility>
 #include <vector>
 
+#include <openssl/crypto.h>
+
 #include "last_message.h"
 #include "password_hash.h"
 #include "sqlite_statement.h"
@@ -93,9 +95,12 @@ class ScriptFile {
     }
     char buffer[kChunk];
     std::size_t got = 0;
-    while (const int16_t code = ReadSome(buffer, sizeof buffer, &got)) {
-      if (code != kMore) return code;
+    int16_t code;
+    while ((code = ReadSome(buffer, sizeof buffer, &got)) == kMore) {
     }
+    // A script may hold passwords (GRANT): no copy of it stays on the stack.
+    OPENSSL_cleanse(buffer, sizeof buffer);
+    if (code != 0) return code;
     checked_ = hash_;
     checkedSize_ = offset_;
     return 0;

@@ -376,6 +376,11 @@ int16_t DescribeRows(sqlite3* db, const SchemaObject& table, const TableList& li
     const bool fts3 = Holds(shadows, "segments") && Holds(shadows, "segdir");
     // One that keeps no text of its own (content='' or content=<another table>) cannot be
     // filled again from its rows.
+    // An fts4 language id is a hidden column that the rows cannot give back.
+    if (fts3 && HoldsKeyword(table.sql, "LANGUAGEID")) {
+      return CannotReproduce("the full-text table " + table.name +
+                             " has a language id, which its rows cannot give back");
+    }
     if ((fts5 || fts3) && !Holds(shadows, "content")) {
       return CannotReproduce("the full-text table " + table.name +
                              " keeps no text of its own (its content option), so its index "
@@ -485,6 +490,16 @@ int16_t WriteScript(sqlite3* db, ScriptOutput& out) {
     }
     if (step != SQLITE_DONE) return Failed(step, db);
   }
+  // SQLite keeps a definition as it was written, a closing comment included: it is ended on a
+  // line of its own, and one left open (an unclosed /*) would take the rest of the script with
+  // it.
+  for (SchemaObject& object : objects) {
+    object.sql += "\n";
+    if (sqlite3_complete((object.sql + ";").c_str()) == 0) {
+      return CannotReproduce("the definition of " + object.name +
+                             " ends inside a comment, which would hide the rest of the script");
+    }
+  }
   const auto each = [&](const char* type) {
     std::vector<SchemaObject> chosen;
     for (const SchemaObject& object : objects) {
@@ -500,6 +515,13 @@ int16_t WriteScript(sqlite3* db, ScriptOutput& out) {
   }
 
   out << std::string("-- Unloaded database: load it with LOAD SQL <this file>.\n");
+  // The header's numbers that applications keep there.
+  for (const char* pragma : {"user_version", "application_id"}) {
+    SqliteStatement read(db, (std::string("PRAGMA main.") + pragma).c_str());
+    if (read.Step() == SQLITE_ROW && read.Integer(0) != 0) {
+      out << std::string("PRAGMA ") + pragma + "=" + std::to_string(read.Integer(0)) + ";\n";
+    }
+  }
   for (const auto& [type, keyword] : {std::pair<const char*, const char*>{"view", "VIEW"},
                                       {"trigger", "TRIGGER"},
                                       {"index", "INDEX"},

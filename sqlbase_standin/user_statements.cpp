@@ -86,6 +86,14 @@ int16_t ReadUserStatement(const char* start, const char* end, const std::string&
   if (!IsUserName(user.c_str())) {
     return Report(STANDIN_BAD_NAME, UserNameRule(user.c_str()) + where);
   }
+  // A host's login text holds database, user and password in 128 bytes with two slashes and a
+  // NUL: a longer password would shut every host out, its own included.
+  constexpr std::size_t kMaxPassword = 128 - 3 - kMaxDatabaseName - kMaxUserName;
+  if (grant && words[6].size() > kMaxPassword) {
+    return Report(STANDIN_SQL_ERROR, "a password has at most " + std::to_string(kMaxPassword) +
+                                         " characters, so that every host's login carries it" +
+                                         where);
+  }
   for (char& c : user) c = Upper(c);
   change->revoke = revoke;
   change->user = user;

@@ -269,6 +269,16 @@ TEST_F(StandinCursorTest, ScriptsGrantAndRevokeUsersOnlyWhenTheirUnitCommits) {
               AllOf(HasSubstr("users.sql, line 2"), Not(HasSubstr("Quill1"))));
   EXPECT_EQ(load(cursor_, "GRANT CONNECT TO 9clerk IDENTIFIED BY Quill1;"), STANDIN_BAD_NAME);
   EXPECT_EQ(load(cursor_, "REVOKE CONNECT FROM sysadm"), STANDIN_SQL_ERROR);
+  // A password no host's login could carry, and a rollback to a savepoint that cannot take a
+  // grant back, fail the script.
+  EXPECT_EQ(load(cursor_, "GRANT CONNECT TO clerk IDENTIFIED BY " + std::string(110, 'p') + ";"),
+            STANDIN_SQL_ERROR);
+  EXPECT_EQ(load(cursor_,
+                 "SAVEPOINT s; GRANT CONNECT TO clerk IDENTIFIED BY Quill1; ROLLBACK TO s;"
+                 " RELEASE s;"),
+            STANDIN_SQL_ERROR);
+  EXPECT_EQ(sqlwntm_Commit(cursor_), 0);
+  EXPECT_FALSE(logsIn("SALES/CLERK/Quill1"));
 
   EXPECT_EQ(load(cursor_, "INSERT INTO t VALUES(3); grant connect to clerk identified by Quill1"),
             0);

@@ -335,6 +335,33 @@ TEST_F(StandinJobsTest, ALargeScriptRunsWholeOrNotAtAll) {
 // and into the same one: reals of every bit pattern and infinity, text with NUL bytes, blobs,
 // rowids without an alias, generated columns, a full-text table and its settings, the
 // AUTOINCREMENT counters, WITHOUT ROWID and STRICT tables, views and their triggers.
+// Definitions are kept as written, a closing comment included; an fts4 language id and an
+// open comment cannot be given back, and say so.
+TEST_F(StandinJobsTest, AnUnloadKeepsDefinitionsWholeOrSaysWhatItCannotKeep) {
+  const uint16_t cursor = calls::NewDatabase("SALES");
+  calls::Run(cursor, "CREATE TABLE a(x INT) STRICT -- a note");
+  calls::Run(cursor, "INSERT INTO a VALUES(1)");
+  calls::Run(cursor, "PRAGMA user_version=42");
+  const std::string script = Path("a.sql");
+  ASSERT_EQ(sqlwntm_Unload(cursor, ("UNLOAD SQL " + script).c_str(), 0), 0);
+  const uint16_t copy = calls::NewDatabase("COPY");
+  ASSERT_EQ(sqlwntm_Load(copy, ("LOAD SQL " + script).c_str(), 0), 0);
+  ASSERT_EQ(sqlwntm_Commit(copy), 0);
+  EXPECT_EQ(calls::Select(copy, "SELECT x FROM a"), (std::vector<std::vector<std::string>>{{"1"}}));
+  EXPECT_EQ(calls::Select(copy, "PRAGMA user_version"),
+            (std::vector<std::vector<std::string>>{{"42"}}));
+  for (const char* table : {"CREATE TABLE b(y INT) STRICT /* open",
+                            "CREATE VIRTUAL TABLE c USING fts4(t, "
+                            "languageid=\"lid\")"}) {
+    calls::Run(cursor, table);
+    EXPECT_EQ(sqlwntm_Unload(cursor, ("UNLOAD SQL " + Path("b.sql")).c_str(), 0),
+              STANDIN_SQL_ERROR);
+    calls::Run(cursor, std::string("DROP TABLE ").append(table[13] == 'b' ? "b" : "c").c_str());
+  }
+  sqlwntm_CursorDisconnect(copy);
+  sqlwntm_CursorDisconnect(cursor);
+}
+
 TEST_F(StandinJobsTest, AnUnloadReproducesEveryTableByteForByte) {
   const uint16_t cursor = calls::NewDatabase("SALES");
   sqlite3* db = nullptr;
