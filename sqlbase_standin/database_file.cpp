@@ -13,6 +13,9 @@ namespace {
 // How long a terminate or a deinstall waits for the last writer or reader in its way: killed
 // connections are rolled back within about a tenth of a second.
 constexpr int kWaitMilliseconds = 2000;
+// How long a terminate waits for a commit already under way (a slow disk's sync, a stopped
+// client holding the write lock) before it says it could not see the end of it.
+constexpr int kWriterWaitMilliseconds = 10000;
 
 std::string LogOf(const std::string& path) { return path + "-wal"; }
 std::string IndexOf(const std::string& path) { return path + "-shm"; }
@@ -44,6 +47,14 @@ sqlite3* OpenWaiting(const std::string& path) {
 
 int16_t CheckNoForeignLog(const std::string& path) {
   struct stat info {};
+  // A rollback journal left beside the file is replayed over it just the same.
+  const std::string journal = path + "-journal";
+  if (lstat(journal.c_str(), &info) == 0 && (!S_ISREG(info.st_mode) || info.st_size > 0)) {
+    return Report(STANDIN_FILE_ERROR,
+                  "the journal " + journal +
+                      " lies beside the database file, and SQLite would replay it over the file "
+                      "whether or not it is that file's own; remove it if the file was copied in");
+  }
   if (lstat(LogOf(path).c_str(), &info) == 0 && (!S_ISREG(info.st_mode) || info.st_size > 0)) {
     return Report(STANDIN_FILE_ERROR,
                   "the write-ahead log " + LogOf(path) +
@@ -73,15 +84,18 @@ int16_t FoldLogIn(const std::string& path) {
   return 0;
 }
 
-void WaitOutWriters(const std::string& path) {
+bool WaitOutWriters(const std::string& path) {
   sqlite3* db = OpenWaiting(path);
-  if (db == nullptr) return;
-  if (sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK) {
+  if (db == nullptr) return true;  // no database there to write to
+  sqlite3_busy_timeout(db, kWriterWaitMilliseconds);
+  const bool ended = sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK;
+  if (ended) {
     sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
     // A copy of the file alone, taken now, then holds every commit.
     Checkpoint(db);
   }
   sqlite3_close(db);
+  return ended;
 }
 
 }  // namespace standin

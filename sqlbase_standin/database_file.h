@@ -20,10 +20,11 @@ int16_t CheckNoForeignLog(const std::string& path);
 // when a reader keeps part of the log.
 int16_t FoldLogIn(const std::string& path);
 
-// Waits, up to a bound, for a writer that holds the file's write lock to finish, then folds
-// the log in as far as readers allow. A writer that comes later cannot commit, for every commit
-// checks its server's state once it holds the lock.
-void WaitOutWriters(const std::string& path);
+// Waits, up to 10 seconds, for a writer that holds the file's write lock to finish, then folds
+// the log in as far as readers allow; false when the writer had not finished by then (it may
+// still commit). A writer that comes later cannot commit, for every commit checks its server's
+// state once it holds the lock.
+bool WaitOutWriters(const std::string& path);
 
 }  // namespace standin
 

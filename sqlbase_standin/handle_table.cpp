@@ -1,5 +1,7 @@
 #include "handle_table.h"
 
+#include <pthread.h>
+
 #include <mutex>
 #include <utility>
 
@@ -16,7 +18,22 @@ Slot table[kMaxHandles];
 // Handles go round, so that a handle just closed is not at once someone else's.
 uint16_t lastHandle = 0;
 
+// A forked child has no connections of its own: the parent's are forgotten there, never closed,
+// since closing them would take the parent's connections out of the registry and could fold
+// or remove logs the parent still writes.
+void ForgetInChild() {
+  for (Slot& slot : table) {
+    (void)slot.server.release();
+    (void)slot.cursor.release();
+  }
+  tableMutex.unlock();
+}
+
 uint16_t Add(std::unique_ptr<ServerSession> server, std::unique_ptr<Cursor> cursor) {
+  static std::once_flag forkSafe;
+  std::call_once(forkSafe, [] {
+    pthread_atfork([] { tableMutex.lock(); }, [] { tableMutex.unlock(); }, ForgetInChild);
+  });
   std::lock_guard<std::mutex> lock(tableMutex);
   for (uint16_t i = 0; i < kMaxHandles; ++i) {
     const auto index = static_cast<uint16_t>((lastHandle + i) % kMaxHandles);

@@ -320,8 +320,18 @@ int16_t ServerSession::Terminate() {
   // call returns no database of the server changes.
   std::vector<std::string> names;
   catalogue_.DatabaseNames(&names);
-  for (const std::string& name : names) WaitOutWriters(DatabasePath(catalogue_.Server(), name));
-  return 0;
+  std::string unfinished;
+  for (const std::string& name : names) {
+    if (!WaitOutWriters(DatabasePath(catalogue_.Server(), name))) {
+      unfinished += (unfinished.empty() ? "" : ", ") + name;
+    }
+  }
+  if (unfinished.empty()) return 0;
+  // Terminated all the same, but not the promise that nothing changes from now on.
+  return Report(STANDIN_DATABASE_LOCKED,
+                "the server is terminated, but a write under way on " + unfinished +
+                    " had not ended after 10 seconds (a stopped client, or a slow disk); it may "
+                    "still commit");
 }
 
 int16_t ServerSession::DatabaseNames(const char* server, char* buffer, int32_t size) {

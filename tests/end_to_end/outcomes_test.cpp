@@ -13,6 +13,7 @@
 #include <random>
 #include <thread>
 
+#include "client/sqlwntm.h"
 #include "end_to_end_test.h"
 
 namespace {
@@ -156,6 +157,23 @@ TEST_F(OutcomesEndToEndTest, ARestoreOverACrashedClientsLogIsTheSnapshot) {
   ASSERT_EQ(DeinstallDB("srv", "pw", "SALES"), 0);
   WriteFile(DatabaseFile("SALES") + "-wal", std::string(4096, 'w'));
   EXPECT_EQ(InstallDB("srv", "pw", "SALES"), STANDIN_FILE_ERROR);
+  std::filesystem::remove(DatabaseFile("SALES") + "-wal");
+  WriteFile(DatabaseFile("SALES") + "-journal", std::string(4096, 'j'));
+  EXPECT_EQ(InstallDB("srv", "pw", "SALES"), STANDIN_FILE_ERROR);
+}
+
+// A forked child that ends normally leaves its parent's connection to the parent: the database
+// stays in use, and is not dropped under it.
+TEST_F(OutcomesEndToEndTest, AForkedChildsExitKeepsItsParentsConnection) {
+  uint16_t cursor = 0;
+  ASSERT_EQ(sqlwntm_CursorConnect(&cursor, "SALES/SYSADM/SYSADM", 0), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) std::exit(0);  // static destructors run
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_EQ(DropDB("srv", "pw", "SALES"), STANDIN_DATABASE_IN_USE);
+  EXPECT_EQ(sqlwntm_CursorDisconnect(cursor), 0);
 }
 
 }  // namespace
