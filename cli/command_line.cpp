@@ -1,6 +1,7 @@
 #include "command_line.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 
@@ -270,7 +271,9 @@ ParsedCommand CommandLine::Parse(const std::vector<std::string>& arguments) {
   // Before CLI11 sees any argument, so that nothing of a password reaches a message. The
   // subcommand, as far as it is known, names the message.
   const CLI::App* named = &app_;
-  for (std::size_t i = 0; i < arguments.size() && arguments[i] != "--"; ++i) {
+  // Every argument is looked at, an option's value and what follows "--" too: a password given
+  // where no option takes it would still reach a message about the argument it displaced.
+  for (std::size_t i = 0; i < arguments.size(); ++i) {
     for (const CLI::App* subcommand : ShownSubcommands(*named)) {
       if (subcommand->get_name() == arguments[i]) named = subcommand;
     }
@@ -283,10 +286,6 @@ ParsedCommand CommandLine::Parse(const std::vector<std::string>& arguments) {
           "FILE for a new one), or type it at the prompt\n";
       return parsed;
     }
-    // An option's value, say "--password-file -p.txt", is no option.
-    const CLI::Option* option =
-        IsOption(arguments[i]) ? app_.get_option_no_throw(arguments[i]) : nullptr;
-    if (option != nullptr && option->get_items_expected_max() > 0) ++i;
   }
 
   std::vector<std::string> reversed(arguments.rbegin(), arguments.rend());
@@ -414,13 +413,25 @@ bool LooksLikePasswordArgument(std::string_view argument) {
       argument.substr(0, 10) == "--new-pass") {
     return true;
   }
-  return argument.size() >= 2 && argument.substr(0, 2) == "-p";
+  if (argument.size() < 2 || argument[0] != '-' || argument[1] == '-') return false;
+  if (argument[1] == 'p') return true;
+  // Short flags grouped, "-vqp": the last may be one that takes the next argument.
+  for (const char c : argument.substr(1)) {
+    if (std::isalpha(static_cast<unsigned char>(c)) == 0) return false;
+  }
+  return argument.find('p') != std::string_view::npos;
 }
 
 std::string ShownOptionName(std::string_view argument) {
   const std::string_view name = NameOf(argument);
   if (name.size() > 2 && name[0] == '-' && name[1] != '-') return std::string(name.substr(0, 2));
-  return std::string(name);
+  // Up to the first character no option name has ("--token:secret" shows as "--token").
+  std::size_t end = 0;
+  while (end < name.size() && (std::isalnum(static_cast<unsigned char>(name[end])) != 0 ||
+                               name[end] == '-' || name[end] == '_')) {
+    ++end;
+  }
+  return std::string(name.substr(0, end));
 }
 
 std::optional<int32_t> ParseInt32(std::string_view text) {

@@ -6,6 +6,7 @@
 #endif
 
 #include <cstdlib>
+#include <exception>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -47,7 +48,15 @@ int main(int argc, char** argv) {
       [] { return VersionText(LibraryDescription(), ClientLibraryDescription()); },
   };
   const std::vector<std::string> arguments(argv + 1, argv + argc);
-  const int status = RunQuillet(arguments, commandLine, environment);
+  int status = kExitJobFailed;
+  try {
+    status = RunQuillet(arguments, commandLine, environment);
+  } catch (const std::exception& failure) {
+    // A failure nothing nearer caught (a file name the system refuses, say) is the job's
+    // failure in words, never an abort outside the documented statuses.
+    std::cerr << "quillet: " << failure.what() << "\n";
+    return kExitJobFailed;
+  }
   std::cout.flush();
   if (!std::cout) {
     // A job that failed has said so already, standard output included.

@@ -124,11 +124,22 @@ INSTANTIATE_TEST_SUITE_P(Spellings, PasswordArgumentTest,
                          ::testing::Values("--password=hunter2", "--password", "--passwd=hunter2",
                                            "--pass", "--pw=hunter2", "-p", "-phunter2"));
 
-TEST_F(ParseArgumentsTest, ThePasswordFileOptionIsNoPassword) {
+// The password file option is no password; anything that looks like one is refused wherever it
+// stands, as another option's value, grouped with short flags or after "--", since it would
+// otherwise reach a message about the argument it took the place of.
+TEST_F(ParseArgumentsTest, ThePasswordFileOptionIsNoPasswordButAPasswordAnywhereIsRefused) {
   EXPECT_EQ(Parse({"every", "A", "--password-file=pw"}).error, "");
-  EXPECT_EQ(Parse({"every", "A", "--password-file", "-pw"}).error, "");
-  EXPECT_EQ(Options().passwordFile, "-pw");
-  EXPECT_EQ(Parse({"every", "A", "--", "-p"}).error, "");
+  EXPECT_EQ(Options().passwordFile, "pw");
+  for (const std::vector<std::string>& arguments :
+       {std::vector<std::string>{"every", "A", "--password-file", "-pw"},
+        {"--format", "--password", "secret", "every", "A"},
+        {"-vqp", "secret", "every", "A"},
+        {"every", "A", "--", "--password", "secret"}}) {
+    const std::string error = Parse(arguments).error;
+    EXPECT_NE(error.find("passwords are never taken"), std::string::npos) << arguments[0];
+    EXPECT_EQ(error.find("secret"), std::string::npos);
+  }
+  EXPECT_EQ(ShownOptionName("--token:secret"), "--token");
 }
 
 TEST(ParseInt32Test, TakesWholeDecimalNumbersWithin32Bits) {
