@@ -18,7 +18,7 @@ recent_enough() { [ -n "$1" ] && dpkg --compare-versions "$1" ge 1:8.1; }
 
 changed=0
 if ! recent_enough "$(qemu_version)"; then
-  $sudo apt-get update
+  "$(dirname "$0")/apt-update.sh"
   candidate=$(apt-cache policy qemu-user-static | awk '/Candidate:/ {print $2}')
   target=()
   if ! recent_enough "$candidate"; then
@@ -30,7 +30,7 @@ if ! recent_enough "$(qemu_version)"; then
                                  awk '{print $2}' | head -n 1)
     echo "deb $mirror $codename-backports main" |
       $sudo tee "/etc/apt/sources.list.d/$codename-backports.list" >/dev/null
-    $sudo apt-get update
+    "$(dirname "$0")/apt-update.sh"
     target=(-t "$codename-backports")
   fi
   echo "Installing qemu-user-static to run 32-bit programs"

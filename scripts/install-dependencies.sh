@@ -24,7 +24,7 @@ if [ ${#missing[@]} -gt 0 ]; then
   case " ${missing[*]} " in
     *:i386*) $sudo dpkg --add-architecture i386 ;;
   esac
-  $sudo apt-get update
+  "$(dirname "$0")/apt-update.sh"
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y "${missing[@]}"
 fi
 
