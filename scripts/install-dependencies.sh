@@ -24,8 +24,14 @@ if [ ${#missing[@]} -gt 0 ]; then
   case " ${missing[*]} " in
     *:i386*) $sudo dpkg --add-architecture i386 ;;
   esac
-  "$(dirname "$0")/apt-update.sh"
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y "${missing[@]}"
+  # A mirror mid-sync can leave one architecture's index behind the other's, and then
+  # multi-arch pairs cannot match: wait for it to catch up rather than fail the build.
+  for attempt in 1 2 3 4; do
+    "$(dirname "$0")/apt-update.sh"
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y "${missing[@]}" && break
+    [ "$attempt" -lt 4 ] || exit 1
+    sleep 120
+  done
 fi
 
 scripts/enable-32-bit-programs.sh
