@@ -614,7 +614,9 @@ void AddLibrarySubcommands(CommandLine& commandLine) {
                     "The rows go to a temporary file beside FILE that replaces FILE only when "
                     "the export succeeds, so a failed export leaves a previous FILE as it was. "
                     "FILE \"-\" writes the rows to standard output, once the export has "
-                    "succeeded.")
+                    "succeeded; a device, a pipe or a file the program holds open (/dev/stdout) "
+                    "is written directly. A FILE in a stand-in server's folder, or a link of "
+                    "another user in a folder others may write to, is refused.")
           .As(Credential::kDatabaseUser)
           .Runs("ExportCSV", ExportToFile)
           .Checks(CheckExport)
