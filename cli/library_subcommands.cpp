@@ -275,7 +275,14 @@ JobResult ExportToFile(const Invocation& i) {
   JobResult result;
   result.problem = RefuseNonQuery(i);
   if (!result.problem.empty()) return result;
-  std::optional<SafeOutput> output = SafeOutput::Create(target, &result.problem);
+  std::optional<SafeOutput> output =
+      SafeOutput::Create(target, &result.problem, [](const std::string& folder) {
+        return InStandinServerFolder(folder)
+                   ? "the folder " + folder +
+                         " holds a stand-in server: FILE there could replace its catalogue or "
+                         "a database; write it elsewhere"
+                   : std::string();
+      });
   if (!output) return result;
   if (!output->InPlace().empty()) {
     result.warning = target + " is written in place, as its folder takes no temporary file (" +
@@ -290,7 +297,8 @@ JobResult ExportToFile(const Invocation& i) {
       result.note = target + " holds the rows written before the failure";
     } else if (output->Direct()) {
       result.note = "the rows written before the failure went to " + target +
-                    ", which is no regular file that could be kept";
+                    ", which is written through, never replaced (a device, a pipe or a file "
+                    "this program holds open)";
     } else if (target == kStandardOutput) {
       result.note = "nothing was written to standard output";
     } else if (result.problem.empty()) {
@@ -606,7 +614,9 @@ void AddLibrarySubcommands(CommandLine& commandLine) {
                     "The rows go to a temporary file beside FILE that replaces FILE only when "
                     "the export succeeds, so a failed export leaves a previous FILE as it was. "
                     "FILE \"-\" writes the rows to standard output, once the export has "
-                    "succeeded.")
+                    "succeeded; a device, a pipe or a file the program holds open (/dev/stdout) "
+                    "is written directly. A FILE in a stand-in server's folder, or a link of "
+                    "another user in a folder others may write to, is refused.")
           .As(Credential::kDatabaseUser)
           .Runs("ExportCSV", ExportToFile)
           .Checks(CheckExport)

@@ -129,6 +129,46 @@ std::string Folder(const std::string& target) {
 }
 
 #if !defined(_WIN32)
+// The kernel's rule for protected symbolic links, applied whether or not the kernel applies it:
+// in a folder that others may write to (sticky, or writable by others), a link that neither
+// this user nor the folder's owner made is not followed, or anyone could point the export at
+// a file of this user's and have it replaced. Empty, or why the target is refused.
+std::string RefuseOthersLink(const std::string& target, const std::string& folder) {
+  struct stat link {};
+  struct stat place {};
+  if (lstat(target.c_str(), &link) != 0 || !S_ISLNK(link.st_mode) ||
+      stat(folder.c_str(), &place) != 0 || (place.st_mode & (S_ISVTX | S_IWOTH)) == 0 ||
+      link.st_uid == geteuid() || link.st_uid == place.st_uid) {
+    return "";
+  }
+  return target + " is a symbolic link of another user in a folder that others may write to: " +
+         "it is not followed, so that nobody can point an export at a file of yours";
+}
+
+// Whether the file is one this process holds open (its standard output through /dev/stdout,
+// /proc/self/fd/N): the caller's redirection must get the rows, not lose its file to a rename.
+bool IsOwnOpenFile(const struct stat& file) {
+  auto same = [&file](int descriptor) {
+    struct stat open {};
+    return fstat(descriptor, &open) == 0 && open.st_dev == file.st_dev &&
+           open.st_ino == file.st_ino;
+  };
+  DIR* descriptors = opendir("/proc/self/fd");
+  if (descriptors == nullptr) return same(0) || same(1) || same(2);
+  bool found = false;
+  while (const dirent* entry = readdir(descriptors)) {
+    const std::string name = entry->d_name;
+    if (AllDigits(name) && std::stoi(name) != dirfd(descriptors) && same(std::stoi(name))) {
+      found = true;
+      break;
+    }
+  }
+  closedir(descriptors);
+  return found;
+}
+#endif
+
+#if !defined(_WIN32)
 // The temporary file of the export under way, for the signal handler below: a fixed buffer
 // and a flag, as a handler may neither allocate nor lock.
 char pendingPath[4096];
@@ -200,26 +240,42 @@ void RemoveStaleTemporaries(const std::string& folder) {
 #endif
 }
 
-std::optional<SafeOutput> SafeOutput::Create(const std::string& given, std::string* error) {
+std::optional<SafeOutput> SafeOutput::Create(const std::string& given, std::string* error,
+                                             const FolderRule& refuseFolder) {
   std::string target = given;
   std::optional<Previous> previous;
+  // Why the file may not go where it would land, said before anything is written there.
+  auto refused = [&](const std::string& path) {
+    *error = refuseFolder ? refuseFolder(Folder(path)) : "";
+    return !error->empty();
+  };
 #if !defined(_WIN32)
   struct stat existing {};
+  if (given != kStandardOutput) {
+    *error = RefuseOthersLink(given, Folder(given));
+    if (!error->empty()) return std::nullopt;
+  }
   if (given != kStandardOutput && stat(given.c_str(), &existing) == 0) {
     if (S_ISDIR(existing.st_mode)) {
       *error = given + " is a directory";
       return std::nullopt;
     }
-    // A device or a pipe (/dev/null, /dev/stdout, a FIFO) holds no previous file to keep, and
-    // replacing it would put a plain file in its place: the job writes into it directly.
-    if (!S_ISREG(existing.st_mode)) return SafeOutput(given, given, std::nullopt, true);
     // Through a link, the file it names is replaced; the link stays.
     std::error_code failed;
     const std::filesystem::path resolved = std::filesystem::canonical(given, failed);
     if (!failed) target = resolved.string();
+    // A device or a pipe (/dev/null, a FIFO) holds no previous file to keep, and replacing it
+    // would put a plain file in its place; nor may a file this process holds open (/dev/stdout
+    // redirected to a file) be replaced under its descriptor: the job writes into them directly.
+    const bool regular = S_ISREG(existing.st_mode);
+    if (!regular || IsOwnOpenFile(existing)) {
+      if (regular && refused(target)) return std::nullopt;
+      return SafeOutput(given, given, std::nullopt, true);
+    }
     previous = Previous{existing.st_mode & 07777, existing.st_uid, existing.st_gid};
   }
 #endif
+  if (target != kStandardOutput && refused(target)) return std::nullopt;
   const std::string folder = Folder(target);
   const std::string name = target == kStandardOutput
                                ? std::string("quillet-export")
@@ -243,9 +299,12 @@ std::optional<SafeOutput> SafeOutput::Create(const std::string& given, std::stri
   const int failure = errno;
   const std::string reason = "cannot create a file in the folder " + SystemReason(folder);
 #if !defined(_WIN32)
-  // A file its user may write in a folder that takes no new file (someone else's): the file
-  // is written as the library always wrote it, and the caller says so.
-  if (previous && failure != EEXIST && access(given.c_str(), W_OK) == 0) {
+  // A file its user may write in a folder that refuses new files to this user (someone
+  // else's, a read-only mount): the file is written as the library always wrote it, and the
+  // caller says so. Any other failure (a full disk) fails the export before the previous file
+  // is touched.
+  const bool notAllowed = failure == EACCES || failure == EPERM || failure == EROFS;
+  if (previous && notAllowed && access(given.c_str(), W_OK) == 0) {
     return SafeOutput(given, given, std::nullopt, true, reason);
   }
 #else

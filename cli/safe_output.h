@@ -4,6 +4,7 @@
 #ifndef QUILLET_CLI_SAFE_OUTPUT_H
 #define QUILLET_CLI_SAFE_OUTPUT_H
 
+#include <functional>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -20,11 +21,15 @@ class SafeOutput {
  public:
   // Creates the empty temporary file (for "-" in the system's temporary folder), after removing
   // the temporary files that ended processes left in that folder; nullopt and the reason,
-  // naming the folder, when it cannot be created or the target is a directory. A target that
-  // is a device or a pipe gets no temporary file (see Direct), nor does a writable file in a
-  // folder that cannot take one (see InPlace). Until the temporary file is settled, a
-  // terminating signal removes it.
-  static std::optional<SafeOutput> Create(const std::string& target, std::string* error);
+  // naming the folder, when it cannot be created or the target is a directory, or a link of
+  // another user in a folder others may write to. A target that is a device, a pipe or a file
+  // this process holds open (/dev/stdout) gets no temporary file (see Direct), nor does a
+  // writable file in a folder that refuses one to this user (see InPlace). Until the temporary file
+  // is settled, a terminating signal removes it. refuseFolder: why no file may be written into that
+  // folder (the one the file lands in, after links), or empty.
+  using FolderRule = std::function<std::string(const std::string& folder)>;
+  static std::optional<SafeOutput> Create(const std::string& target, std::string* error,
+                                          const FolderRule& refuseFolder = nullptr);
 
   SafeOutput(SafeOutput&& other) noexcept;
   SafeOutput& operator=(SafeOutput&&) = delete;
@@ -35,8 +40,8 @@ class SafeOutput {
 
   // Where the job writes: the temporary file, or the target itself when Direct.
   const std::string& TemporaryPath() const { return temporary_; }
-  // The target is no regular file (a device, a pipe): written directly, nothing to replace
-  // or keep, and Commit and Abandon do nothing.
+  // The target is no regular file (a device, a pipe) or one this process holds open: written
+  // directly, nothing to replace or keep, and Commit and Abandon do nothing.
   bool Direct() const { return direct_; }
   // Why the target is written directly although it is a regular file: its folder cannot take
   // the temporary file. Empty otherwise.

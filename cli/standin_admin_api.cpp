@@ -97,6 +97,12 @@ std::optional<int32_t> StandinStatementKind(const std::string& database,
   return kind(database.c_str(), statement.c_str());
 }
 
+bool InStandinServerFolder(const std::string& folder) {
+  static decltype(&standin_is_server_folder) isServerFolder = nullptr;
+  static const bool found = Lookup("standin_is_server_folder", isServerFolder);
+  return found && isServerFolder(folder.c_str()) != 0;
+}
+
 std::optional<CutValues> StandinCutValues(int32_t columns) {
   static decltype(&standin_cut_values) cutValues = nullptr;
   static const bool found = Lookup("standin_cut_values", cutValues);

@@ -35,6 +35,11 @@ std::string SelectStandinServer(const std::string& server, const std::string& na
 std::optional<int32_t> StandinStatementKind(const std::string& database,
                                             const std::string& statement);
 
+// Whether the folder, as the system resolves it, is or lies inside a stand-in server's folder,
+// where a file written would replace its catalogue or a database; false when the client
+// library is not the stand-in.
+bool InStandinServerFolder(const std::string& folder);
+
 // The values that the stand-in cut to their bound length in the calling thread's last
 // statement: how many, and by column (name and count) in column order.
 struct CutValues {

@@ -10,6 +10,7 @@
 
 #include "kill_watcher.h"
 #include "last_message.h"
+#include "own_statements.h"
 #include "password_hash.h"
 #include "process_identity.h"
 #include "speedups/fetched_number_text.h"
@@ -384,13 +385,12 @@ int16_t Cursor::SetParameter(int32_t parameter, const int32_t* value) {
   return 0;
 }
 
-int16_t Cursor::RunSpecial(const std::string& statement, bool* handled) {
-  *handled = true;
-  if (statement == "UPDATE STATISTICS ON DATABASE") {
+int16_t Cursor::RunSpecial(OwnStatement statement) {
+  if (statement == OwnStatement::kUpdateStatistics) {
     const int code = sqlite3_exec(db_, "ANALYZE", nullptr, nullptr, nullptr);
     return code == SQLITE_OK ? int16_t{0} : FailedCall(code);
   }
-  if (statement == "LOCK DATABASE") {
+  if (statement == OwnStatement::kLockDatabase) {
     // The lock is a write transaction that no other connection, in any process, can start
     // until it ends: their writes and locks wait for the lock wait, then fail.
     if (sqlite3_get_autocommit(db_) == 0) return STANDIN_SQL_ERROR;
@@ -401,13 +401,9 @@ int16_t Cursor::RunSpecial(const std::string& statement, bool* handled) {
     const int16_t failed = FailedCall(code);
     return IsEnd(failed) ? failed : Report(failed, words);
   }
-  if (statement == "UNLOCK DATABASE") {
-    // The lock ends with the unit it guards, at the commit that follows: committing here
-    // would let a kill or a full disk between the two make the commit's report untrue (a
-    // failure for work that stays, or success for work that is gone).
-    return 0;
-  }
-  *handled = false;
+  // UNLOCK DATABASE: the lock ends with the unit it guards, at the commit that follows:
+  // committing here would let a kill or a full disk between the two make the commit's report
+  // untrue (a failure for work that stays, or success for work that is gone).
   return 0;
 }
 
@@ -427,15 +423,15 @@ int16_t Cursor::CompileAndExecute(const char* text) {
 
   // A user statement holds a password: read before any copy of the text is made, and never
   // prepared. On its own, outside a script, it takes effect at once.
-  if (const char* start = UserStatementStart(text)) {
+  const char* start = nullptr;
+  const OwnStatement own = OwnStatementOf(text, &start);
+  if (own == OwnStatement::kUser) {
     UserChange change;
     int16_t code = ReadUserChange(start, start + std::strlen(start), "", &change);
     if (code == 0) code = catalogue_.Begin();
     return code == 0 ? catalogue_.End(ApplyUserChange(change)) : code;
   }
-  bool handled = false;
-  const int16_t special = RunSpecial(Normalised(text), &handled);
-  if (handled) return special;
+  if (own != OwnStatement::kNone) return RunSpecial(own);
 
   const char* tail = nullptr;
   const int prepared = sqlite3_prepare_v2(db_, text, -1, &statement_, &tail);
@@ -702,8 +698,9 @@ int16_t Cursor::Describe(int32_t column, int32_t* type, int32_t* length, char* n
   const ColumnType columnType = TypeOfColumn(sqlite3_column_decltype(statement_, column - 1),
                                              storageClasses_[static_cast<std::size_t>(column - 1)]);
   const char* columnName = sqlite3_column_name(statement_, column - 1);
-  const std::size_t size =
-      std::min(std::strlen(columnName == nullptr ? "" : columnName), kMaxColumnName);
+  if (columnName == nullptr) columnName = "";
+  // Cut as values are: a heading must stay UTF-8 when the name is.
+  const std::size_t size = Utf8Cut(columnName, std::strlen(columnName), kMaxColumnName);
   if (type != nullptr) *type = columnType.code;
   if (length != nullptr) *length = columnType.length;
   if (name != nullptr) {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "catalogue.h"
+#include "own_statements.h"
 #include "user_statements.h"
 
 namespace standin {
@@ -88,7 +89,8 @@ class Cursor {
                          UserChange* change);
   // Inside a catalogue transaction.
   int16_t ApplyUserChange(const UserChange& change);
-  int16_t RunSpecial(const std::string& statement, bool* handled);
+  // UPDATE STATISTICS ON DATABASE, LOCK DATABASE or UNLOCK DATABASE.
+  int16_t RunSpecial(OwnStatement statement);
   int16_t Step();
   int16_t OpenDatabase(const std::string& path);
   void CloseDatabase();

@@ -2,7 +2,9 @@
 #include "standin_admin.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -165,6 +167,15 @@ const char* standin_code_text(int32_t code) {
     if (entry.code == code) return entry.text;
   }
   return nullptr;
+}
+
+int32_t standin_is_server_folder(const char* folder) {
+  if (folder == nullptr || folder[0] == '\0') return 0;
+  const int opened = open(standin::NativePath(folder).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (opened < 0) return 0;
+  const bool inside = standin::IsInServerFolder(opened);
+  close(opened);
+  return inside ? 1 : 0;
 }
 
 }  // extern "C"

@@ -95,6 +95,11 @@ STANDIN_API int16_t standin_server_state(const char* server, int32_t* running);
 /* The names of the servers under the root folder, each followed by a newline, in name order.
    The text lives until the thread's next call. */
 STANDIN_API const char* standin_server_list(void);
+/* 1 when the folder, as the system opens it (through links and "..", backslashes separating
+   folders too), is a stand-in server's folder or lies inside one, where a host's file could
+   replace the catalogue or a database; 0 when it is not, or cannot be opened. The root that
+   holds the server folders is not one. */
+STANDIN_API int32_t standin_is_server_folder(const char* folder);
 /* Short English text for a return code of the stand-in (or of Quillet's own results:
    -1 file, -30001 argument, -30002 too many columns), or NULL when unknown. */
 STANDIN_API const char* standin_code_text(int32_t code);

@@ -21,8 +21,15 @@ namespace {
 constexpr const char* kDraftMarker = ".standin-draft-";
 constexpr const char* kOldDraftMarker = ".db.draft.";
 
-bool TakeNumber(const char*& text, int64_t* number) {
-  if (!std::isdigit(static_cast<unsigned char>(*text))) return false;
+// A number as DraftName writes it: digits without a leading zero, and 0 only when allowed
+// (a start time that was unknown).
+bool TakeNumber(const char*& text, int64_t* number, bool zero = false) {
+  if (zero && text[0] == '0' && !std::isdigit(static_cast<unsigned char>(text[1]))) {
+    *number = 0;
+    ++text;
+    return true;
+  }
+  if (!std::isdigit(static_cast<unsigned char>(*text)) || *text == '0') return false;
   *number = 0;
   for (; std::isdigit(static_cast<unsigned char>(*text)); ++text) {
     if (*number > (INT64_MAX - 9) / 10) return false;
@@ -37,16 +44,21 @@ bool IsSideFileSuffix(const char* text) {
          std::strcmp(text, "-shm") == 0;
 }
 
-// The process that wrote a draft of this name; false when the name is no draft's.
-bool DraftWriter(const char* name, ProcessIdentity* writer) {
+// The process that wrote a draft of this name; false when the name is no draft's, exactly:
+// "<target>.standin-draft-<pid>-<start>-<call>" as DraftName makes it, or a database's
+// "<database>.db.draft.<pid>" of earlier versions, either with a SQLite side file's ending.
+// A name that merely holds a marker is someone's file, not a draft.
+bool DraftWriter(const std::string& name, ProcessIdentity* writer) {
   int64_t call = 0;
-  if (const char* marker = std::strstr(name, kDraftMarker)) {
-    const char* at = marker + std::strlen(kDraftMarker);
-    return TakeNumber(at, &writer->pid) && *at++ == '-' && TakeNumber(at, &writer->started) &&
+  const std::size_t marker = name.rfind(kDraftMarker);
+  if (marker != std::string::npos && marker > 0) {
+    const char* at = name.c_str() + marker + std::strlen(kDraftMarker);
+    return TakeNumber(at, &writer->pid) && *at++ == '-' && TakeNumber(at, &writer->started, true) &&
            *at++ == '-' && TakeNumber(at, &call) && IsSideFileSuffix(at);
   }
-  if (const char* marker = std::strstr(name, kOldDraftMarker)) {
-    const char* at = marker + std::strlen(kOldDraftMarker);
+  const std::size_t old = name.find(kOldDraftMarker);
+  if (old != std::string::npos && IsDatabaseName(name.substr(0, old).c_str())) {
+    const char* at = name.c_str() + old + std::strlen(kOldDraftMarker);
     writer->started = 0;
     return TakeNumber(at, &writer->pid) && IsSideFileSuffix(at);
   }
@@ -136,6 +148,29 @@ int16_t CheckFolder(const std::string& folder) {
   return 0;
 }
 
+bool IsInServerFolder(int folder) {
+  // O_PATH: a folder on the way up that this user may search but not list still counts.
+  int at = openat(folder, ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
+  // Deep enough for any real path; a loop of mounts cannot keep it going.
+  for (int depth = 0; at >= 0 && depth < 4096; ++depth) {
+    struct stat info {};
+    struct stat here {};
+    struct stat up {};
+    if (fstatat(at, "standin.catalogue", &info, AT_SYMLINK_NOFOLLOW) == 0) {
+      close(at);
+      return true;
+    }
+    const int parent = openat(at, "..", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    const bool top = parent < 0 || fstat(at, &here) != 0 || fstat(parent, &up) != 0 ||
+                     (here.st_dev == up.st_dev && here.st_ino == up.st_ino);
+    close(at);
+    at = parent;
+    if (top) break;
+  }
+  if (at >= 0) close(at);
+  return false;
+}
+
 std::string DraftName(const std::string& target) {
   static std::atomic<uint64_t> calls{0};
   const ProcessIdentity self = ThisProcess();
@@ -164,9 +199,10 @@ void RemoveStaleDrafts(int folder) {
   while (const dirent* entry = readdir(directory)) {
     ProcessIdentity writer{};
     struct stat info {};
+    // A file of one name only: a second link to it would be another file of this user's.
     if (DraftWriter(entry->d_name, &writer) && !IsAlive(writer) &&
         fstatat(folder, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode) &&
-        info.st_uid == self) {
+        info.st_uid == self && info.st_nlink == 1) {
       unlinkat(folder, entry->d_name, 0);
     }
   }
@@ -186,10 +222,7 @@ bool Draft::OpenFolder(const std::string& folder) {
   return folder_ >= 0;
 }
 
-bool Draft::InServerFolder() const {
-  struct stat info {};
-  return fstatat(folder_, "standin.catalogue", &info, AT_SYMLINK_NOFOLLOW) == 0;
-}
+bool Draft::InServerFolder() const { return IsInServerFolder(folder_); }
 
 bool Draft::Create(const std::string& name) {
   RemoveStaleDrafts(folder_);

@@ -33,6 +33,9 @@ bool MakeFolders(const std::string& folder);
 // write to (nor, when it is a symbolic link, replace). 0, STANDIN_UNSAFE_FOLDER or, when it
 // is missing, STANDIN_NO_SUCH_SERVER.
 int16_t CheckFolder(const std::string& folder);
+// Whether the open folder is a server's folder (it holds the catalogue) or lies inside one,
+// found by going up through ".." from the folder itself, not from any spelling of its path.
+bool IsInServerFolder(int folder);
 // Creates a new empty file 0600 whatever the umask (a database, a draft): false when it exists
 // or cannot be made.
 bool MakePrivateFile(const std::string& path);
@@ -65,8 +68,9 @@ class Draft {
   // Opens the folder, following a link to it as given; false, with errno set, when it is no
   // folder that can be opened.
   bool OpenFolder(const std::string& folder);
-  // True for a folder (the one opened) that holds a server's catalogue: backups and unload files
-  // written there would replace the catalogue or a database under its open connections.
+  // True for a folder (the one opened) that is or lies inside a server's folder: backups and
+  // unload files written there would replace the catalogue or a database under its open
+  // connections.
   bool InServerFolder() const;
   // Sweeps away the folder's stale drafts, then creates the draft of the file `name` in the
   // folder, empty, 0600 whatever the umask; false, with errno set, when it cannot be made.

@@ -6,18 +6,11 @@
 #include <string>
 
 #include "cursor.h"
+#include "own_statements.h"
 #include "standin_admin.h"
 #include "standin_paths.h"
 
 namespace {
-
-// The server's own statements, which never reach SQLite: each changes something (the
-// statistics, a password, the database lock).
-bool IsServerStatement(const char* statement) {
-  const std::string normalised = standin::Normalised(statement);
-  return normalised == "UPDATE STATISTICS ON DATABASE" || normalised == "LOCK DATABASE" ||
-         normalised == "UNLOCK DATABASE" || normalised.rfind("GRANT CONNECT TO ", 0) == 0;
-}
 
 // How long preparing waits for a schema that another connection is changing.
 constexpr int kBusyMilliseconds = 2000;
@@ -28,7 +21,11 @@ extern "C" int32_t standin_statement_kind(const char* database, const char* stat
   if (database == nullptr || statement == nullptr || !standin::IsDatabaseName(database)) {
     return STANDIN_STATEMENT_UNKNOWN;
   }
-  if (IsServerStatement(statement)) return STANDIN_STATEMENT_CHANGES;
+  // The server's own statements never reach SQLite, and each changes something: the
+  // statistics, a user, the database lock.
+  if (standin::OwnStatementOf(statement) != standin::OwnStatement::kNone) {
+    return STANDIN_STATEMENT_CHANGES;
+  }
   std::string server;
   if (standin::FindServer(database, &server) != 0) return STANDIN_STATEMENT_UNKNOWN;
   // Read-only, and the statement is prepared, never stepped: nothing can change here.

@@ -1,11 +1,11 @@
 #include "user_statements.h"
 
 #include <cctype>
-#include <cstring>
 #include <string_view>
 #include <vector>
 
 #include "last_message.h"
+#include "own_statements.h"
 #include "password_hash.h"
 #include "standin_admin.h"
 #include "standin_paths.h"
@@ -29,36 +29,13 @@ bool IsKeyword(std::string_view word, std::string_view keyword) {
   return true;
 }
 
-bool StartsWithKeyword(const char* text, std::string_view keyword) {
-  for (const char k : keyword) {
-    if (Upper(*text++) != k) return false;
-  }
-  return std::isalnum(static_cast<unsigned char>(*text)) == 0 && *text != '_';
-}
-
-const char* SkipBlanksAndComments(const char* text) {
-  for (;;) {
-    while (IsBlank(*text)) ++text;
-    if (text[0] == '-' && text[1] == '-') {
-      while (*text != '\0' && *text != '\n') ++text;
-    } else if (text[0] == '/' && text[1] == '*') {
-      const char* close = std::strstr(text + 2, "*/");
-      // A comment that does not end here is SQLite's to judge, or a window's to complete.
-      if (close == nullptr) return text;
-      text = close + 2;
-    } else {
-      return text;
-    }
-  }
-}
-
 }  // namespace
 
 UserChange::~UserChange() { Wipe(password); }
 
 const char* UserStatementStart(const char* text) {
-  const char* start = SkipBlanksAndComments(text);
-  return StartsWithKeyword(start, "GRANT") || StartsWithKeyword(start, "REVOKE") ? start : nullptr;
+  const char* start = nullptr;
+  return OwnStatementOf(text, &start) == OwnStatement::kUser ? start : nullptr;
 }
 
 int16_t ReadUserStatement(const char* start, const char* end, const std::string& where,

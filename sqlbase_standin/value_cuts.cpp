@@ -41,9 +41,11 @@ bool IsUtf8(const unsigned char* text, std::size_t from, std::size_t to) {
   return true;
 }
 
-// Where a cut at room lands on a character boundary of a UTF-8 text: the start of the character
-// that room falls inside. Text that is not UTF-8 is cut at room, as bytes.
-std::size_t Boundary(const unsigned char* text, std::size_t size, std::size_t room) {
+}  // namespace
+
+std::size_t Utf8Cut(const char* value, std::size_t size, std::size_t room) {
+  if (size <= room) return size;
+  const auto* text = reinterpret_cast<const unsigned char*>(value);
   if (!IsContinuation(text[room])) return room;
   std::size_t start = room;
   while (start > 0 && room - start < 3 && IsContinuation(text[start])) --start;
@@ -51,8 +53,6 @@ std::size_t Boundary(const unsigned char* text, std::size_t size, std::size_t ro
   if (length == 0 || start + length <= room || start + length > size) return room;
   return IsUtf8(text, 0, start) && IsUtf8(text, start, start + length) ? start : room;
 }
-
-}  // namespace
 
 std::size_t CutValue(sqlite3_stmt* statement, int column, const char* value, std::size_t size,
                      std::size_t room) {
@@ -66,7 +66,7 @@ std::size_t CutValue(sqlite3_stmt* statement, int column, const char* value, std
     cuts.names[index] = name == nullptr ? "" : name;
   }
   ++cuts.total;
-  return Boundary(reinterpret_cast<const unsigned char*>(value), size, room);
+  return Utf8Cut(value, size, room);
 }
 
 void ForgetCuts() {

@@ -9,6 +9,10 @@
 
 namespace standin {
 
+// How many of the text's size bytes fit in room: all when they do, else room, or fewer when the
+// text is UTF-8 and room would end it inside a character (text that is not is cut as bytes).
+std::size_t Utf8Cut(const char* text, std::size_t size, std::size_t room);
+
 // How many of the value's size bytes, more than room, a fetch copies: room, or fewer when the
 // value is UTF-8 and room would end it inside a character. Counts the cut for the statement's
 // column (from 0) on the calling thread.

@@ -199,8 +199,11 @@ TEST_F(ProgramTest, AnExportRunsQueriesOnlyAndSaysWhichValuesItCut) {
     return QuilletArguments({"export-csv", "DEMO", "SYSADM", statement, file},
                             WithPassword("SYSADM"));
   };
+  // The server's own statements in any spelling: none of them runs (SYSADM stays).
   for (const char* change :
-       {"INSERT INTO notes VALUES (3, 'x')", "DROP TABLE notes", "update statistics on database"}) {
+       {"INSERT INTO notes VALUES (3, 'x')", "DROP TABLE notes", "update statistics on database",
+        "/* x */ GRANT CONNECT TO bob IDENTIFIED BY pw", "-- x\nrevoke  connect from SYSADM",
+        "lock /* a */ database ;"}) {
     const ProgramRun refused = exportTo(change, "-");
     EXPECT_EQ(refused.status, 1) << change;
     EXPECT_THAT(refused.err, HasSubstr("export-csv takes a query")) << change;
@@ -213,6 +216,10 @@ TEST_F(ProgramTest, AnExportRunsQueriesOnlyAndSaysWhichValuesItCut) {
   EXPECT_EQ(rows.err,
             "quillet export-csv: 1 value was longer than 50 bytes and cut to at most 50, the most "
             "the library takes: 1 in column \"body\"\n");
+  // A heading is cut between characters too.
+  const std::string heading = root_ + "/heading.csv";
+  EXPECT_EQ(exportTo("SELECT 1 AS \"a" + accents.substr(0, 20) + "\"", heading).status, 0);
+  EXPECT_EQ(ReadFile(heading), "\"a" + accents.substr(0, 16) + "\"\r\n1\r\n");
   EXPECT_EQ(QuilletArguments({"export-csv", "-q", "DEMO", "SYSADM", "SELECT body FROM notes", csv},
                              WithPassword("SYSADM"))
                 .err,
@@ -299,6 +306,78 @@ TEST_F(ProgramTest, AFileInAFolderThatTakesNoNewFileIsWrittenInPlaceAfterSayingS
                                   "file (cannot create a file in the folder " +
                                   folder + ": "));
   EXPECT_EQ(ReadFile(csv), "\"n\"\r\n5\r\n");
+}
+
+TEST_F(ProgramTest, AnExportNeverReplacesAServersFilesAnOpenFileOrWhatAnotherUsersLinkNames) {
+  CreateServerWithDatabase();
+  auto exportTo = [&](const std::string& file) {
+    return QuilletArguments({"export-csv", "DEMO", "SYSADM", "SELECT 7 AS n", file},
+                            WithPassword("SYSADM"));
+  };
+  // Into a server's folder, however it is spelled: refused before anything is written.
+  const std::string database = root_ + "/ACME/DEMO.db";
+  const std::string before = ReadFile(database);
+  // Not a server name, or the root would seem to hold a second server.
+  std::filesystem::create_symlink("ACME", root_ + "/acme.link");
+  for (const std::string& spelling : {root_ + "/ACME/../ACME/DEMO.db", root_ + "/acme.link/DEMO.db",
+                                      root_ + "/acme.link//new.csv"}) {
+    const ProgramRun refused = exportTo(spelling);
+    EXPECT_EQ(refused.status, 1) << spelling;
+    EXPECT_THAT(refused.err, HasSubstr("holds a stand-in server")) << spelling;
+  }
+  EXPECT_EQ(ReadFile(database), before);
+  EXPECT_FALSE(std::filesystem::exists(root_ + "/ACME/new.csv"));
+
+  // /dev/stdout redirected to a file: the file gets the rows, and stays the file it was.
+  const std::string redirected = root_ + "/redirected.csv";
+  std::ofstream(redirected) << "old\n";
+  struct stat opened {};
+  ASSERT_EQ(stat(redirected.c_str(), &opened), 0);
+  const ProgramRun throughStdout =
+      RunProgram("/bin/sh",
+                 {"-c", "\"$0\" \"$@\" > " + redirected, QUILLET_PROGRAM, "export-csv", "DEMO",
+                  "SYSADM", "SELECT 7 AS n", "/dev/stdout"},
+                 {{"QUILLET_STANDIN_ROOT", root_}, {"QUILLET_PASSWORD", "SYSADM"}});
+  EXPECT_EQ(throughStdout.status, 0) << throughStdout.err;
+  EXPECT_EQ(ReadFile(redirected), "\"n\"\r\n7\r\n");
+  struct stat after {};
+  ASSERT_EQ(stat(redirected.c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, opened.st_ino);
+
+  // Another user's link in a folder that everyone may write to is not followed.
+  if (geteuid() != 0) GTEST_SKIP() << "a link of another user needs root to make";
+  const std::string shared = root_ + "/shared";
+  ASSERT_EQ(mkdir(shared.c_str(), 0777), 0);
+  ASSERT_EQ(chmod(shared.c_str(), 01777), 0);
+  const std::string victim = root_ + "/mine.csv";
+  std::ofstream(victim) << "mine\n";
+  const std::string trap = shared + "/report.csv";
+  std::filesystem::create_symlink(victim, trap);
+  ASSERT_EQ(lchown(trap.c_str(), 4242, 4242), 0);
+  const ProgramRun followed = exportTo(trap);
+  EXPECT_EQ(followed.status, 1);
+  EXPECT_THAT(followed.err, HasSubstr(trap + " is a symbolic link of another user"));
+  EXPECT_EQ(ReadFile(victim), "mine\n");
+}
+
+TEST_F(ProgramTest, AFullDiskFailsTheExportAndLeavesThePreviousFile) {
+  CreateServerWithDatabase();
+  // A file system of three inodes, in a namespace of its own: its folder, the file and one
+  // more leave no inode for the temporary file.
+  const std::string small = root_ + "/small";
+  ASSERT_EQ(mkdir(small.c_str(), 0700), 0);
+  const ProgramRun run = RunProgram(
+      "/usr/bin/unshare",
+      {"-rm", "/bin/sh", "-c",
+       "mount -t tmpfs -o size=64k,nr_inodes=3 none \"$1\" || exit 99; echo old > \"$1/rows.csv\"; "
+       ": > \"$1/other\"; \"$0\" export-csv DEMO SYSADM 'SELECT 1 AS n' \"$1/rows.csv\"; "
+       "echo \"exit $?\"; cat \"$1/rows.csv\"",
+       QUILLET_PROGRAM, small},
+      {{"QUILLET_STANDIN_ROOT", root_}, {"QUILLET_PASSWORD", "SYSADM"}});
+  if (run.status != 0) GTEST_SKIP() << "no tmpfs in a namespace of its own here: " << run.err;
+  EXPECT_EQ(run.out, "exit 1\nold\n");
+  EXPECT_EQ(run.err, "quillet export-csv: cannot create a file in the folder " + small +
+                         ": No space left on device\n");
 }
 
 }  // namespace

@@ -119,11 +119,31 @@ def _load() -> ctypes.CDLL:
             function.argtypes = [ctypes.c_int32]
             function.restype = ctypes.c_char_p
             _standin_texts[name] = function
+    # The stand-in's judgement of a statement and of a folder, which the command line asks too.
+    for name, parameters in (("standin_statement_kind", [ctypes.c_char_p, ctypes.c_char_p]),
+                             ("standin_is_server_folder", [ctypes.c_char_p])):
+        function = getattr(library, name, None)
+        if function is not None:
+            function.argtypes = parameters
+            function.restype = ctypes.c_int32
+            _standin_checks[name] = function
     _library = library
     return library
 
 
 _standin_texts: Dict[str, Any] = {}
+_standin_checks: Dict[str, Any] = {}
+# standin_statement_kind's answers (standin_admin.h) for a change, and for no rows.
+_STATEMENT_CHANGES = 1
+_STATEMENT_NO_ROWS = 2
+
+
+def _refuse_server_folder(folder: bytes) -> Optional[str]:
+    check = _standin_checks.get("standin_is_server_folder")
+    if check is None or not check(folder):
+        return None
+    return (f"the folder {os.fsdecode(folder)} holds a stand-in server: the output file there "
+            "could replace its catalogue or a database; write it elsewhere")
 
 
 def _standin_text(name: str, code: int) -> Optional[str]:
@@ -252,9 +272,22 @@ class Database:
 
     def export_csv(self, statement: Text, output_file: Text) -> None:
         """Writes into a temporary file beside output_file, which replaces it only when the
-        export succeeded: a failed export leaves a previous file as it was."""
+        export succeeded: a failed export leaves a previous file as it was. Raises ValueError
+        before anything runs for a statement that is no query, an output file in a stand-in
+        server's folder, or another user's link in a folder others may write to."""
         text = _encode(statement, "the statement")
-        output = _output.Output(_encode(output_file, "the output file"))
+        # The library runs the statement, runs it again and commits: with the stand-in, a
+        # statement that is no query is refused before anything runs.
+        _load()
+        kind = _standin_checks.get("standin_statement_kind")
+        judged = kind(self._credentials[0], text) if kind is not None else None
+        if judged == _STATEMENT_CHANGES:
+            raise ValueError("the statement would change the database, and export_csv takes a "
+                             "query (reload runs changes, from a script): nothing was run")
+        if judged == _STATEMENT_NO_ROWS:
+            raise ValueError("the statement reads no rows, and export_csv takes a query: "
+                             "nothing was run")
+        output = _output.Output(_encode(output_file, "the output file"), _refuse_server_folder)
         try:
             _call("ExportCSV", *self._credentials, text, output.path)
             output.commit()

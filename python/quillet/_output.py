@@ -3,13 +3,14 @@ beside it, which replaces it only when the export succeeded, so that a failed ex
 previous file as it was. The temporary file's name tells the machine and the process writing
 it, so that an export into the folder removes those that ended processes left behind."""
 
+import errno
 import os
 import random
 import socket
 import stat
 import sys
 import warnings
-from typing import Optional
+from typing import Callable, Optional
 
 _WINDOWS = sys.platform == "win32"
 # The longest file name, in bytes, that the systems take in a folder.
@@ -17,6 +18,8 @@ _MAX_NAME_BYTES = 255
 # Between the target's name and the writer's tag.
 _MARK = b".quillet-"
 _RANDOM_DIGITS = 6
+# The failures to create the temporary file after which a writable file is written in place.
+_NOT_ALLOWED = (errno.EACCES, errno.EPERM, errno.EROFS)
 
 
 def _native(path: bytes) -> "str | bytes":
@@ -98,27 +101,73 @@ def remove_stale_temporaries(folder: bytes) -> None:
                 pass
 
 
-class Output:
-    """Where the export writes (path), then put in place (commit) or removed (abandon)."""
+def _refuse_others_link(target: bytes) -> None:
+    """The kernel's rule for protected symbolic links, whether or not the kernel applies it: in
+    a folder that others may write to (sticky, or writable by others), a link that neither this
+    user nor the folder's owner made is not followed, or anyone could point the export at a file
+    of this user's and have it replaced."""
+    if _WINDOWS:
+        return
+    try:
+        link = os.lstat(target)
+        folder = os.stat(os.path.dirname(target) or b".")
+    except OSError:
+        return
+    if (stat.S_ISLNK(link.st_mode) and folder.st_mode & (stat.S_ISVTX | stat.S_IWOTH)
+            and link.st_uid not in (os.geteuid(), folder.st_uid)):
+        raise ValueError(f"{os.fsdecode(target)} is a symbolic link of another user in a folder "
+                         "that others may write to: it is not followed, so that nobody can "
+                         "point an export at a file of yours")
 
-    def __init__(self, target: bytes) -> None:
+
+def _is_own_open_file(file: os.stat_result) -> bool:
+    """Whether this process holds the file open (its standard output through /dev/stdout): the
+    caller's redirection must get the rows, not lose its file to a rename."""
+    try:
+        descriptors = [int(name) for name in os.listdir("/proc/self/fd")]
+    except (OSError, ValueError):
+        descriptors = [0, 1, 2]
+    for descriptor in descriptors:
+        try:
+            held = os.fstat(descriptor)
+        except OSError:
+            continue
+        if (held.st_dev, held.st_ino) == (file.st_dev, file.st_ino):
+            return True
+    return False
+
+
+class Output:
+    """Where the export writes (path), then put in place (commit) or removed (abandon).
+    refuse_folder: why no file may go into a folder (the one the file lands in, after links),
+    or None; raised as ValueError before anything is written."""
+
+    def __init__(self, target: bytes,
+                 refuse_folder: Optional[Callable[[bytes], Optional[str]]] = None) -> None:
         self.path = target
         self._temporary = False
         self._previous: Optional[os.stat_result] = None
+        _refuse_others_link(target)
         try:
             self._previous = os.stat(_native(target))
         except OSError:
             pass
-        if self._previous is not None and not stat.S_ISREG(self._previous.st_mode):
-            # A device or a pipe holds no file to keep: written directly (a folder is refused).
-            self._previous = None
-            return
         self._target = target
         if self._previous is not None:
             # Through a link, the file it names is replaced; the link stays.
             resolved = os.path.realpath(_native(target))
             self._target = resolved.encode("mbcs") if isinstance(resolved, str) else resolved
+        regular = self._previous is None or stat.S_ISREG(self._previous.st_mode)
         folder = os.path.dirname(self._target) or b"."
+        reason = refuse_folder(folder) if refuse_folder is not None and regular else None
+        if reason:
+            raise ValueError(reason)
+        if not regular or (not _WINDOWS and self._previous is not None
+                           and _is_own_open_file(self._previous)):
+            # A device or a pipe holds no file to keep, nor may a file this process holds open
+            # be replaced under its descriptor: written directly (a folder is refused).
+            self._previous = None
+            return
         remove_stale_temporaries(folder)
         for _ in range(100):
             temporary = os.path.join(folder, temporary_name(os.path.basename(self._target)))
@@ -129,7 +178,12 @@ class Output:
             except FileExistsError:
                 continue
             except OSError as error:
-                # The library then opens the file itself, and says so when it cannot.
+                if self._previous is not None and error.errno not in _NOT_ALLOWED:
+                    # A full disk, say: the export fails before the previous file is touched.
+                    raise OSError(error.errno, "cannot create a file in the folder "
+                                  f"{os.fsdecode(folder)}: {error.strerror}") from None
+                # A folder that refuses new files to this user: the library then opens the file
+                # itself, and says so when it cannot.
                 if self._previous is not None and os.access(_native(target), os.W_OK):
                     warnings.warn(f"{os.fsdecode(target)} is written in place, as its folder "
                                   f"takes no temporary file ({error.strerror}): a failed export "

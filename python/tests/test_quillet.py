@@ -148,3 +148,34 @@ def test_a_failed_export_keeps_the_previous_file_and_says_why(server: quillet.Se
     long_name = tmp_path / ("n" * 250)
     database.export_csv("SELECT 1 AS n", long_name)
     assert long_name.read_bytes() == b'"n"\r\n1\r\n'
+
+
+def test_an_export_refuses_changes_server_folders_and_others_links(server: quillet.Server,
+                                                                   standin_root: Path,
+                                                                   tmp_path: Path) -> None:
+    server.create_db("STOCK")
+    database = quillet.Database("STOCK", user="SYSADM", password="SYSADM")
+    output = tmp_path / "out.csv"
+    for change in ("CREATE TABLE t (a INTEGER)", "/* x */ GRANT CONNECT TO bob IDENTIFIED BY pw",
+                   "-- x\nrevoke connect from SYSADM"):
+        with pytest.raises(ValueError, match="export_csv takes a query"):
+            database.export_csv(change, output)
+    assert not output.exists()
+    database.export_csv("SELECT 1 AS n", output)  # SYSADM is still there
+    catalogue = standin_root / "PYSRV" / "STOCK.db"
+    before = catalogue.read_bytes()
+    (tmp_path / "acme.link").symlink_to(standin_root / "PYSRV")
+    for spelling in (standin_root / "PYSRV" / ".." / "PYSRV" / "STOCK.db",
+                     tmp_path / "acme.link" / "new.csv"):
+        with pytest.raises(ValueError, match="holds a stand-in server"):
+            database.export_csv("SELECT 1 AS n", spelling)
+    assert catalogue.read_bytes() == before
+    if os.geteuid() == 0:
+        shared = tmp_path / "shared"
+        shared.mkdir()
+        shared.chmod(0o1777)
+        (shared / "report.csv").symlink_to(output)
+        os.lchown(shared / "report.csv", 4242, 4242)
+        with pytest.raises(ValueError, match="symbolic link of another user"):
+            database.export_csv("SELECT 2 AS n", shared / "report.csv")
+        assert output.read_bytes() == b'"n"\r\n1\r\n'

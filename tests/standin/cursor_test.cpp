@@ -122,6 +122,14 @@ TEST_F(StandinCursorTest, SelectColumnsAreDescribedWithTheirTypeCodes) {
       STANDIN_BAD_COLUMN);
   // Describing looked at the first row; fetching still starts there.
   EXPECT_EQ(calls::Select(cursor_, "SELECT name, seen FROM t"), (Rows{{"Smith", ""}}));
+  // A long name is cut as values are, between UTF-8 characters: 17 bytes here, not 18.
+  std::string accents;
+  for (int k = 0; k < 10; ++k) accents += "\xC3\xA9";
+  calls::Run(cursor_, ("SELECT 1 AS \"a" + accents + "\"").c_str());
+  char name[256];
+  EXPECT_EQ(
+      sqlwntm_DescribeSelectItem(cursor_, 1, nullptr, nullptr, name, nullptr, nullptr, nullptr), 0);
+  EXPECT_EQ(name, "a" + accents.substr(0, 16));
 }
 
 TEST_F(StandinCursorTest, AStatementThatChangesDataRunsOnceWhenDescribedAndFetched) {

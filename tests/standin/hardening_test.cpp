@@ -437,12 +437,21 @@ TEST_F(StandinHardeningTest, ThreadsSnapshotTogetherAndDeadWritersDraftsAreSwept
                                           "SALES.db.standin-draft-" + deadPid + "-0-1-journal",
                                           "SALES.db.draft." + deadPid,
                                           "SALES.db.draft." + deadPid + "-journal"};
-  const std::vector<std::string> kept = {
+  std::vector<std::string> kept = {
       "notes.draft.1", "SALES.db.draft.x",
       "SALES.db.standin-draft-" + std::to_string(getpid()) + "-0-9",
-      "SALES.db.standin-draft-" + deadPid + "-0-1.txt"};
+      "SALES.db.standin-draft-" + deadPid + "-0-1.txt",
+      // Only the exact pattern: no process 0, no leading zeros, a database before ".db.draft.".
+      "SALES.db.standin-draft-0-0-1", "SALES.db.standin-draft-0" + deadPid + "-0-1",
+      "my notes.db.draft." + deadPid, "SALES.db.standin-draft-" + deadPid + "-0-3"};
   for (const std::string& name : stale) WriteFile(folder + "/" + name, "x");
   for (const std::string& name : kept) WriteFile(folder + "/" + name, "x");
+  // Another user's file of a draft's name, and a second name of a file of this user's.
+  if (geteuid() == 0) {
+    ASSERT_EQ(chown((folder + "/" + kept.back()).c_str(), 4242, 4242), 0);
+  }
+  kept.push_back("SALES.db.standin-draft-" + deadPid + "-0-4");
+  ASSERT_EQ(link((folder + "/notes.draft.1").c_str(), (folder + "/" + kept.back()).c_str()), 0);
   uint16_t server = calls::Server();
   EXPECT_EQ(sqlwntm_BackupSnapShot(server, "SALES", 0, folder.c_str(), 0, 1, 1), 0);
   for (const std::string& name : stale) EXPECT_FALSE(Exists(folder + "/" + name)) << name;
