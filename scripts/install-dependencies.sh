@@ -24,14 +24,26 @@ if [ ${#missing[@]} -gt 0 ]; then
   case " ${missing[*]} " in
     *:i386*) $sudo dpkg --add-architecture i386 ;;
   esac
-  # A mirror mid-sync can leave one architecture's index behind the other's, and then
-  # multi-arch pairs cannot match: wait for it to catch up rather than fail the build.
-  for attempt in 1 2 3 4; do
+  # A mirror mid-sync can leave one architecture's security index missing, and then the
+  # 32-bit half of a multi-arch pair cannot match the 64-bit half's security update. Wait
+  # for the mirror once; then install both halves from the release itself, the security
+  # suite pinned below it for this install only.
+  pin=/etc/apt/preferences.d/quillet-release-first
+  trap '$sudo rm -f "$pin"' EXIT
+  codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
+  for attempt in 1 2 3; do
     "$(dirname "$0")/apt-update.sh"
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y "${missing[@]}" && break
-    [ "$attempt" -lt 4 ] || exit 1
-    sleep 120
+    [ "$attempt" -lt 3 ] || exit 1
+    if [ "$attempt" -eq 1 ]; then
+      sleep 120
+    else
+      echo "Installing from $codename itself, $codename-security pinned below it"
+      printf 'Package: *\nPin: release n=%s-security\nPin-Priority: 100\n' "$codename" |
+        $sudo tee "$pin" >/dev/null
+    fi
   done
+  $sudo rm -f "$pin"
 fi
 
 scripts/enable-32-bit-programs.sh
