@@ -172,7 +172,7 @@ int Run(const ParsedCommand& command, Invocation invocation, const CommonOptions
 
   if (parsed.verbose) {
     invocation.sayCall = [&subcommand, &invocation, &environment](std::size_t replaced,
-                                                                   const std::string& handed) {
+                                                                  const std::string& handed) {
       const std::string line = "quillet: calling " + std::string(subcommand.call) + "(" +
                                CallArguments(subcommand, invocation, replaced, handed) + ")\n";
       // The progress line is drawn by a thread of its own.

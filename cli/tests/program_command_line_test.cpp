@@ -139,13 +139,15 @@ TEST_F(ProgramTest, VerboseShowsTheLibraryCallAndItsResultButNoPassword) {
               StartsWith("quillet: calling SnapShot(flag=0, SERVER=\"ACME\", DATABASE=\"DEMO\", "
                          "DIRECTORY=\"" +
                          backup + "\", password not shown)\n"));
-  const ProgramRun exported = QuilletArguments(
-      {"-v", "export-csv", "DEMO", "SYSADM", "SELECT 1", root_ + "/one.csv"}, WithPassword("SYSADM"));
-  EXPECT_THAT(exported.err,
-              MatchesRegex("quillet: calling ExportCSV\\(DATABASE=\"DEMO\", USER=\"SYSADM\", "
-                           "STATEMENT=\"SELECT 1\", FILE=\"" +
-                           root_ + "/\\.one\\.csv[^\"/]+\" \\(the temporary file for \"" + root_ +
-                           "/one\\.csv\"\\), password not shown\\)\nquillet: ExportCSV returned 0\n.*"));
+  const ProgramRun exported =
+      QuilletArguments({"-v", "export-csv", "DEMO", "SYSADM", "SELECT 1", root_ + "/one.csv"},
+                       WithPassword("SYSADM"));
+  EXPECT_THAT(
+      exported.err,
+      MatchesRegex("quillet: calling ExportCSV\\(DATABASE=\"DEMO\", USER=\"SYSADM\", "
+                   "STATEMENT=\"SELECT 1\", FILE=\"" +
+                   root_ + "/\\.one\\.csv[^\"/]+\" \\(the temporary file for \"" + root_ +
+                   "/one\\.csv\"\\), password not shown\\)\nquillet: ExportCSV returned 0\n.*"));
 }
 
 TEST_F(ProgramTest, MisuseExitsWithTwoAndSaysWhatToDoOnStandardError) {
