@@ -19,8 +19,9 @@ namespace {
 constexpr const char* kServerVariable = "QUILLET_SERVER";
 
 // The arguments of the library call as --verbose shows them: by their usage names, the
-// password never.
-std::string CallArguments(const Subcommand& subcommand, const Invocation& invocation) {
+// password never; handed in place of the argument of that index.
+std::string CallArguments(const Subcommand& subcommand, const Invocation& invocation,
+                          std::size_t replaced, const std::string& handed) {
   std::vector<std::string> names;
   std::string usage(subcommand.arguments);
   for (std::size_t at = 0; at < usage.size();) {
@@ -32,10 +33,14 @@ std::string CallArguments(const Subcommand& subcommand, const Invocation& invoca
     names.push_back(name);
     at = end + 1;
   }
-  std::string text;
+  std::string text = subcommand.handsFlag ? "flag=" + std::to_string(invocation.flag) : "";
   for (std::size_t k = 0; k < invocation.arguments.size(); ++k) {
     if (!text.empty()) text += ", ";
-    text += (k < names.size() ? names[k] + "=" : "") + "\"" + invocation.arguments[k] + "\"";
+    const std::string& argument = invocation.arguments[k];
+    text += (k < names.size() ? names[k] + "=" : "") +
+            (k == replaced && handed != argument
+                 ? "\"" + handed + "\" (the temporary file for \"" + argument + "\")"
+                 : "\"" + argument + "\"");
   }
   if (subcommand.credential != Credential::kNone)
     text += (text.empty() ? "" : ", ") + std::string("password not shown");
@@ -166,8 +171,20 @@ int Run(const ParsedCommand& command, Invocation invocation, const CommonOptions
   }
 
   if (parsed.verbose) {
-    environment.err << "quillet: calling " << subcommand.call << "("
-                    << CallArguments(subcommand, invocation) << ")\n";
+    invocation.sayCall = [&subcommand, &invocation, &environment](std::size_t replaced,
+                                                                  const std::string& handed) {
+      const std::string line = "quillet: calling " + std::string(subcommand.call) + "(" +
+                               CallArguments(subcommand, invocation, replaced, handed) + ")\n";
+      // The progress line is drawn by a thread of its own.
+      if (invocation.progress != nullptr) {
+        invocation.progress->Say(line);
+      } else {
+        environment.err << line;
+      }
+    };
+  }
+  if (invocation.sayCall && !subcommand.saysCall) {
+    invocation.sayCall(invocation.arguments.size(), "");
   }
   const auto start = std::chrono::steady_clock::now();
   JobResult result;

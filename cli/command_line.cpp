@@ -72,13 +72,30 @@ CLI::Validator Refusing(bool (*fine)(const std::string& value), const std::strin
                         "");
 }
 
-// CLI11's words for a missing value, a value given to a flag, or a refused one, in the words
-// of the rest of the command line. None of them holds the value.
+// An argument of the user's in a message, with the bytes that would drive a terminal shown as
+// "?".
+std::string Printable(std::string_view argument) {
+  std::string shown(argument);
+  for (char& c : shown) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  }
+  return shown;
+}
+
+// CLI11's words for a missing value, a value given to a flag, an option given more than
+// once, or a refused value, in the words of the rest of the command line. None of them holds
+// the value.
 std::string Reworded(const CLI::ParseError& error, bool mismatch) {
   const std::string text = error.what();
   const std::string name = text.substr(0, text.find_first_of(": "));
   const std::string option = name[0] == '-' ? name : (name.size() == 1 ? "-" : "--") + name;
   if (mismatch) {
+    // "--format: At Most 1 required but received 2"
+    const std::size_t received = text.find("but received ");
+    if (text.find(": At Most ") != std::string::npos && received != std::string::npos) {
+      const std::string times = text.substr(received + 13);
+      return option + " given " + (times == "2" ? "twice" : times + " times");
+    }
     const bool flag = text.find("flag override") != std::string::npos;
     return option + (flag ? " takes no value" : " needs a value");
   }
@@ -224,14 +241,17 @@ std::string CommandLine::Problem(const CLI::App& chosen, bool namesOnly) const {
       if (word && !job) {
         const std::string group = FullName(*app);
         const std::string name =
-            (group.empty() ? "" : group + " ") + left.substr(0, left.find('='));
+            (group.empty() ? "" : group + " ") + Printable(left.substr(0, left.find('=')));
         const std::string nearest = Nearest(app_, name);
         return Refusal(app_,
                        "unknown subcommand '" + name + "'" +
                            (nearest.empty() ? "" : "\nDid you mean 'quillet " + nearest + "'?"));
       }
       if (namesOnly) continue;
-      if (job && !IsOption(left)) return Refusal(*app, "expects " + Expected(*app));
+      if (job && !IsOption(left)) {
+        return Refusal(*app, "unexpected argument '" + Printable(left) + "': " + FullName(*app) +
+                                 " takes " + Expected(*app));
+      }
       if (!job && app != &app_) return Refusal(*app, "expects an ACTION first");
       const std::string option = ShownOptionName(left);
       return Refusal(chosen, app_.get_option_no_throw(option) != nullptr

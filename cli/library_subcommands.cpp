@@ -289,6 +289,7 @@ JobResult ExportToFile(const Invocation& i) {
                      output->InPlace() + "): a failed export leaves it incomplete";
   }
   if (i.progress != nullptr) i.progress->WatchFile(output->TemporaryPath());
+  if (i.sayCall) i.sayCall(3, output->TemporaryPath());
   result.code = ExportCSV(Argument(i, 0), Argument(i, 1), Password(i), Argument(i, 2),
                           output->TemporaryPath().c_str());
   if (result.code != 0) {
@@ -502,6 +503,7 @@ void AddLibrarySubcommands(CommandLine& commandLine) {
                   return Code(SnapShot(i.flag, Argument(i, 0), Password(i), Argument(i, 1),
                                        Argument(i, 2)));
                 })
+          .HandsFlag()
           .Shows(Progress::kElapsed)
           .Example("quillet snapshot ACME STOCK /backups/stock"));
   snapshot.add_option("--flag", given.flag, "the backup flag handed to the server (default 1)")
@@ -619,6 +621,7 @@ void AddLibrarySubcommands(CommandLine& commandLine) {
                     "another user in a folder others may write to, is refused.")
           .As(Credential::kDatabaseUser)
           .Runs("ExportCSV", ExportToFile)
+          .SaysItsCall()
           .Checks(CheckExport)
           .Shows(Progress::kExport)
           .Example("quillet export-csv STOCK SYSADM \"SELECT * FROM stock\" stock.csv"));

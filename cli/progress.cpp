@@ -67,6 +67,13 @@ void ProgressDisplay::WatchFile(const std::string& path) {
   watched_ = path;
 }
 
+void ProgressDisplay::Say(const std::string& line) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (lineShown_) err_ << kClearLine;
+  err_ << line << std::flush;
+  lineShown_ = false;
+}
+
 void ProgressDisplay::Run() {
   std::unique_lock<std::mutex> lock(mutex_);
   while (!stop_.wait_for(lock, kInterval, [this] { return stopping_; })) {

@@ -29,6 +29,8 @@ class ProgressDisplay {
 
   // The file whose size is the export's progress; empty to stop watching it.
   void WatchFile(const std::string& path);
+  // Writes the line above the progress line, between two updates of it.
+  void Say(const std::string& line);
 
  private:
   void Run();

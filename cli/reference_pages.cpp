@@ -79,6 +79,10 @@ std::string ManualPage(const CommandLine& commandLine, std::string_view version)
       ".TP\n"
       ".B QUILLET_SERVER\n"
       "The stand\\-in server of database jobs, as \\-\\-server.\n"
+      ".TP\n"
+      ".B QUILLET_STANDIN_ROOT\n"
+      "The folder that holds the stand\\-in servers; when it is unset or empty, "
+      "$HOME/.quillet\\-standin, or /tmp/quillet\\-standin without HOME.\n"
       ".SH SEE ALSO\n"
       "The README of Quillet, and quillet.h for the library's functions.\n";
   return page;
@@ -86,22 +90,26 @@ std::string ManualPage(const CommandLine& commandLine, std::string_view version)
 
 std::string BashCompletion(const CommandLine& commandLine) {
   const CLI::App& app = commandLine.app();
-  std::vector<std::string> topLevel = {"help", OptionWords(app)};
+  std::vector<std::string> leading;
   std::vector<std::string> valueOptions;
   std::string groups;
   std::string cases;
+  auto addOnce = [](std::vector<std::string>& names, const std::string& name) {
+    if (std::find(names.begin(), names.end(), name) == names.end()) names.push_back(name);
+  };
   auto addJob = [&](const CLI::App& job) {
-    cases += "    '" + FullName(job) + "') words='" + OptionWords(job) + "' ;;\n";
+    cases += "      '" + FullName(job) + "') words='" + OptionWords(job) + "' ;;\n";
     for (const CLI::Option* option : ShownOptions(job)) {
-      const std::string name = LongName(*option);
-      if (option->get_items_expected_max() > 0 &&
-          std::find(valueOptions.begin(), valueOptions.end(), name) == valueOptions.end()) {
-        valueOptions.push_back(name);
-      }
+      if (option == job.get_help_ptr() || option->get_lnames().empty()) continue;
+      addOnce(leading, LongName(*option));
+      if (option->get_items_expected_max() == 0) continue;
+      for (const std::string& word : option->get_lnames()) addOnce(valueOptions, "--" + word);
+      for (const std::string& letter : option->get_snames()) addOnce(valueOptions, "-" + letter);
     }
   };
+  std::vector<std::string> subcommands;
   for (const CLI::App* subcommand : ShownSubcommands(app)) {
-    topLevel.push_back(subcommand->get_name());
+    subcommands.push_back(subcommand->get_name());
     const std::vector<const CLI::App*> actions = ShownSubcommands(*subcommand);
     if (actions.empty()) addJob(*subcommand);
     std::vector<std::string> names;
@@ -113,36 +121,61 @@ std::string BashCompletion(const CommandLine& commandLine) {
       groups += "    " + subcommand->get_name() + ") group='" + Words(names) + "' ;;\n";
     }
   }
-  std::string fileOptions;
-  for (const std::string& option : valueOptions) {
-    fileOptions += (fileOptions.empty() ? "" : "|") + option;
+  // The program's own options, then the subcommands' that may stand before them.
+  std::vector<std::string> topLevel = {"help", OptionWords(app)};
+  const std::vector<const CLI::Option*> own = ShownOptions(app);
+  for (const std::string& option : leading) {
+    if (std::none_of(own.begin(), own.end(),
+                     [&option](const CLI::Option* o) { return LongName(*o) == option; })) {
+      topLevel.push_back(option);
+    }
   }
+  topLevel.insert(topLevel.end(), subcommands.begin(), subcommands.end());
+  std::string valuePattern;
+  for (const std::string& option : valueOptions) {
+    valuePattern += (valuePattern.empty() ? "" : "|") + option;
+  }
+  // bash splits "--format=json" into "--format", "=" and "json".
   return "# bash completion for quillet, generated from its command line.\n"
          "_quillet() {\n"
          "  local current=${COMP_WORDS[COMP_CWORD]} previous=${COMP_WORDS[COMP_CWORD-1]}\n"
-         "  local subcommand=${COMP_WORDS[1]} words group=\n"
+         "  local before=${COMP_WORDS[COMP_CWORD-2]} words group= at=1\n"
          "  COMPREPLY=()\n"
+         "  # A value: file names and the like, as bash offers them anyway.\n"
+         "  [ \"$previous\" = = ] && previous=$before\n"
+         "  case $previous in " +
+         valuePattern +
+         ") return ;; esac\n"
+         "  # Options may stand before the subcommand and its action: these are the first words\n"
+         "  # that are neither options nor options' values.\n"
+         "  local named=()\n"
+         "  while [ \"$at\" -lt \"$COMP_CWORD\" ]; do\n"
+         "    case ${COMP_WORDS[at]} in\n"
+         "      " +
+         valuePattern +
+         ")\n"
+         "        [ \"${COMP_WORDS[at + 1]}\" = = ] && at=$((at + 1))\n"
+         "        at=$((at + 1)) ;;\n"
+         "      -*) ;;\n"
+         "      *) named+=(\"${COMP_WORDS[at]}\") ;;\n"
+         "    esac\n"
+         "    at=$((at + 1))\n"
+         "  done\n"
+         "  local subcommand=${named[0]}\n"
          "  case $subcommand in\n" +
          groups +
          "  esac\n"
-         "  if [ \"$COMP_CWORD\" -eq 1 ]; then\n"
+         "  if [ \"${#named[@]}\" -eq 0 ]; then\n"
          "    words='" +
          Words(topLevel) +
          "'\n"
-         "  elif [ -n \"$group\" ] && [ \"$COMP_CWORD\" -eq 2 ]; then\n"
+         "  elif [ -n \"$group\" ] && [ \"${#named[@]}\" -eq 1 ]; then\n"
          "    words=$group\n"
          "  else\n"
-         "    case $previous in\n"
-         "      " +
-         fileOptions +
-         ")\n"
-         "        # A value: file names, as bash offers them anyway.\n"
-         "        return ;;\n"
-         "    esac\n"
-         "    [ -n \"$group\" ] && subcommand=\"$subcommand ${COMP_WORDS[2]}\"\n"
+         "    [ -n \"$group\" ] && subcommand=\"$subcommand ${named[1]}\"\n"
          "    case $subcommand in\n" +
          cases +
-         "    *) return ;;\n"
+         "      *) return ;;\n"
          "    esac\n"
          "    # Arguments are names and files: only words that start an option complete.\n"
          "    [[ $current == -* ]] || return\n"

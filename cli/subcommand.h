@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <ostream>
 #include <string>
 #include <string_view>
@@ -45,6 +46,10 @@ struct Invocation {
   std::ostream* out = nullptr;
   // The running job's progress display, or null when none is shown.
   ProgressDisplay* progress = nullptr;
+  // Set under --verbose: says the library call. The run says it before the job, unless the
+  // subcommand SaysItsCall, whose job says it just before the call, with what it hands the
+  // library in place of the argument of that index (export-csv: the temporary file for FILE).
+  std::function<void(std::size_t argument, const std::string& handed)> sayCall;
 };
 
 struct JobResult {
@@ -101,6 +106,16 @@ struct Subcommand {
     run = job;
     return *this;
   }
+  // The job says its library call itself, through Invocation::sayCall.
+  Subcommand& SaysItsCall() {
+    saysCall = true;
+    return *this;
+  }
+  // The library call takes Invocation::flag before the arguments, which --verbose shows.
+  Subcommand& HandsFlag() {
+    handsFlag = true;
+    return *this;
+  }
   Subcommand& Lists(Listing shown) {
     listing = shown;
     return *this;
@@ -141,6 +156,8 @@ struct Subcommand {
   Check check = nullptr;
   Check confirm = nullptr;
   bool setsPassword = false;
+  bool saysCall = false;
+  bool handsFlag = false;
 };
 
 }  // namespace quillet::cli

@@ -36,7 +36,8 @@ static_assert(OrdinalsFollowTheAlphabet(), "the ordinals are 1 to 17 in alphabet
 
 // quillet.h declares each export of the table with the table's types. This comes before the
 // definitions, so that a declaration missing from quillet.h fails here rather than being made
-// by the definition; the configure step finds a declaration the table lacks.
+// by the definition; the configure step finds a declaration the table lacks, and parameters
+// whose names or order differ.
 template <typename... Parameters>
 using ExportPointer = int32_t(QUILLET_CALL*)(Parameters...);
 #define QUILLET_CHECK_DECLARATION(name, ordinal, parameters, folder)                             \

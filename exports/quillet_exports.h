@@ -4,8 +4,8 @@
 // the Windows export list quillet.def (written into the build by cmake/QuilletExports.cmake),
 // quillet.exe's table of the functions it loads (cli/library_loader_windows.cpp) and the tests'
 // list of exports (tests/export_list.h). include/quillet.h declares the same functions for
-// hosts, written for its readers; quillet_exports.cpp holds each declaration there to the table
-// and the configure step holds its names to the table's, so neither changes alone.
+// hosts, written for its readers; the configure step holds each declaration there to the table,
+// names and parameters, and quillet_exports.cpp its types again, so neither changes alone.
 #ifndef QUILLET_EXPORTS_QUILLET_EXPORTS_H
 #define QUILLET_EXPORTS_QUILLET_EXPORTS_H
 

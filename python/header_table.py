@@ -9,17 +9,21 @@ INCLUDE_DIR = Path(__file__).resolve().parent.parent / "include"
 
 _DEFINE = re.compile(r"^#define (QUILLET_\w+) \(?(-?\d+)\)?\s*$", re.MULTILINE)
 _CASE = re.compile(r'^\s*case (QUILLET_\w+): return "((?:[^"\\]|\\.)*)";\s*$', re.MULTILINE)
-_EXPORT = re.compile(r"^QUILLET_API int32_t QUILLET_CALL (\w+)\(([^)]*)\);", re.MULTILINE)
+# Read as the build's check reads it: comments dropped, lines broken and indented anywhere.
+_COMMENT = re.compile(r"/\*.*?\*/|//[^\n]*", re.DOTALL)
+_EXPORT = re.compile(r"^\s*QUILLET_API\s+int32_t\s+QUILLET_CALL\s+(\w+)\s*\(([^)]*)\)\s*;",
+                     re.MULTILINE)
 # What each parameter type of an export passes as: a text, or a 32-bit number.
 _KINDS = {"const char*": "text", "char*": "text", "int32_t": "number"}
 
 
 def exports(include_dir: Path) -> Dict[str, Tuple[str, ...]]:
     """Each export quillet.h declares, with the kind of each of its parameters."""
-    header = (include_dir / "quillet.h").read_text(encoding="utf-8")
+    header = _COMMENT.sub(" ", (include_dir / "quillet.h").read_text(encoding="utf-8"))
     found: Dict[str, Tuple[str, ...]] = {}
     for name, parameters in _EXPORT.findall(header):
-        types = [" ".join(p.split()[:-1]) for p in parameters.split(",")]
+        types = [re.sub(r"\s*\*", "*", " ".join(p.replace("*", "* ").split()[:-1]))
+                 for p in parameters.split(",")]
         if any(t not in _KINDS for t in types):
             raise ValueError(f"quillet.h: {name} has a parameter type the package cannot pass")
         found[name] = tuple(_KINDS[t] for t in types)

@@ -1,6 +1,7 @@
 # quillet.h and the export table cannot drift apart unseen: a declaration added to or dropped
-# from the header stops the configure step, one whose types differ stops the compile of the
-# exports, and an entry the reader cannot read stops the export list's generation.
+# from the header, or one whose parameters differ from the table's in type, name or order,
+# stops the configure step, one whose types differ stops the compile of the exports too, and an
+# entry the reader cannot read stops the export list's generation.
 # cmake -DSOURCE_DIR=... -DCXX=c++ -DWORK=scratch-folder -P export_table_check.cmake
 cmake_minimum_required(VERSION 3.25)
 include(${CMAKE_CURRENT_LIST_DIR}/../cmake/QuilletExports.cmake)
@@ -47,6 +48,23 @@ expect_configure(unchanged FALSE "${terminate}" "${terminate}" "X(DirDB, 4," "X(
 expect_configure(declared_only TRUE "${terminate}" "${terminate}\n${pause}" "" "")
 expect_configure(tabled_only TRUE "${terminate}" "" "" "")
 expect_configure(unreadable_entry TRUE "" "" "X(DirDB, 4," "X(DirDB 4,")
+# Read as the compiler reads it: lines broken anywhere, indented, commented, spaced otherwise.
+expect_configure(reformatted FALSE "${terminate}"
+                 "  QUILLET_API int32_t\n    QUILLET_CALL TerminateServer(const char *server, // who\n  const char * password);"
+                 "" "")
+expect_configure(declared_only_split TRUE "${terminate}"
+                 "${terminate}\n  QUILLET_API int32_t QUILLET_CALL\n  PauseServer(const char* server);"
+                 "" "")
+expect_configure(declared_without_api TRUE "${terminate}"
+                 "int32_t QUILLET_CALL TerminateServer(const char* server, const char* password);"
+                 "" "")
+# Two parameters of one type swapped, in the header or in the table; a name changed.
+set(snapshot "(int32_t flag, const char* server, const char* password,")
+expect_configure(swapped_in_header TRUE "${snapshot}"
+                 "(int32_t flag, const char* password, const char* server," "" "")
+expect_configure(swapped_in_table TRUE "" "" "(const char*, server), (const char*, password),"
+                 "(const char*, password), (const char*, server),")
+expect_configure(renamed_parameter TRUE "int32_t process)" "int32_t pid)" "" "")
 
 # A parameter's type changed in the header alone: the exports no longer compile.
 foreach(case IN ITEMS "unchanged|FALSE|int32_t process)" "parameter_type|TRUE|int16_t process)")

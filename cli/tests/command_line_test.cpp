@@ -91,7 +91,20 @@ TEST_F(ParseArgumentsTest, RefusesMissingAndUnwantedValues) {
   EXPECT_THAT(Parse({"every", "A", "--format", "yaml"}).error,
               HasSubstr("--format takes table, raw, json or csv"));
   EXPECT_THAT(Parse({"plain"}).error, HasSubstr("quillet plain: expects SERVER\nUsage:"));
-  EXPECT_THAT(Parse({"plain", "A", "B"}).error, HasSubstr("expects SERVER"));
+  EXPECT_THAT(Parse({"plain", "A", "B"}).error,
+              HasSubstr("quillet plain: unexpected argument 'B': plain takes SERVER\nUsage:"));
+}
+
+TEST_F(ParseArgumentsTest, SaysWhichOptionWasGivenTwice) {
+  for (const std::vector<std::string>& twice :
+       {std::vector<std::string>{"every", "A", "--format", "json", "--format=csv"},
+        std::vector<std::string>{"--format", "json", "--format", "csv", "every", "A"}}) {
+    EXPECT_THAT(Parse(twice).error, HasSubstr("quillet every: --format given twice\n"));
+  }
+  EXPECT_THAT(Parse({"every", "A", "--flag=1", "--flag=2", "--flag=3"}).error,
+              HasSubstr("--flag given 3 times"));
+  // An argument too many is shown without what would drive a terminal.
+  EXPECT_THAT(Parse({"plain", "A", "B\x1b]0;x"}).error, HasSubstr("argument 'B?]0;x'"));
 }
 
 TEST_F(ParseArgumentsTest, AnUnknownOptionIsNamedWithoutItsValue) {

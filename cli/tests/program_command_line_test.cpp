@@ -130,6 +130,24 @@ TEST_F(ProgramTest, VerboseShowsTheLibraryCallAndItsResultButNoPassword) {
   EXPECT_EQ(run.err,
             "quillet: calling CreateDB(SERVER=\"ACME\", DATABASE=\"DEMO\", password not shown)\n"
             "quillet: CreateDB returned 0\n");
+  // What the call is handed besides the arguments: the snapshot's flag, the export's file.
+  const std::string backup = root_ + "/backup";
+  std::filesystem::create_directory(backup);
+  EXPECT_THAT(QuilletArguments({"snapshot", "ACME", "DEMO", backup, "--flag=0", "-v"},
+                               WithPassword("acme-pw"))
+                  .err,
+              StartsWith("quillet: calling SnapShot(flag=0, SERVER=\"ACME\", DATABASE=\"DEMO\", "
+                         "DIRECTORY=\"" +
+                         backup + "\", password not shown)\n"));
+  const ProgramRun exported =
+      QuilletArguments({"-v", "export-csv", "DEMO", "SYSADM", "SELECT 1", root_ + "/one.csv"},
+                       WithPassword("SYSADM"));
+  EXPECT_THAT(
+      exported.err,
+      MatchesRegex("quillet: calling ExportCSV\\(DATABASE=\"DEMO\", USER=\"SYSADM\", "
+                   "STATEMENT=\"SELECT 1\", FILE=\"" +
+                   root_ + "/\\.one\\.csv[^\"/]+\" \\(the temporary file for \"" + root_ +
+                   "/one\\.csv\"\\), password not shown\\)\nquillet: ExportCSV returned 0\n.*"));
 }
 
 TEST_F(ProgramTest, MisuseExitsWithTwoAndSaysWhatToDoOnStandardError) {

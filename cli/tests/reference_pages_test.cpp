@@ -82,6 +82,18 @@ TEST(ReferencePagesTest, CompletionOffersSubcommandsActionsAndEachOnesOptions) {
   EXPECT_EQ(Completions("quillet dir-db S"), "\n");
 }
 
+TEST(ReferencePagesTest, CompletionFindsTheSubcommandAfterOptionsAndTheirValues) {
+  EXPECT_EQ(Completions("quillet -q dr"), "drop-db\n");
+  EXPECT_EQ(Completions("quillet --format json d"), "dir-db drop-db\n");
+  // bash splits "--format=json" at the "=".
+  EXPECT_EQ(Completions("quillet --format = json dir-db SRV --r"), "--raw\n");
+  EXPECT_EQ(Completions("quillet --flag 2 server -v st"), "status start\n");
+  EXPECT_EQ(Completions("quillet -v server start SRV --f"), "--flag\n");
+  EXPECT_EQ(Completions("quillet --format \"\""), "\n");
+  // Before the subcommand, every subcommand's options may stand.
+  EXPECT_EQ(Completions("quillet --f"), "--format --flag\n");
+}
+
 TEST(ReferencePagesTest, ManualPageHoldsEachSubcommandsHelpWithRoffEscaped) {
   const std::string page = ManualPage(TestCommandLine(), "9.8.7");
   EXPECT_THAT(page, HasSubstr("\"Quillet 9.8.7\""));
@@ -91,6 +103,10 @@ TEST(ReferencePagesTest, ManualPageHoldsEachSubcommandsHelpWithRoffEscaped) {
   EXPECT_THAT(page, HasSubstr("\n  \\-\\-flag N"));
   EXPECT_THAT(page, HasSubstr("\n\\&.ne 3 \\efB\\-x\n"));
   EXPECT_THAT(page, Not(HasSubstr("\n.ne")));
+  for (const char* variable :
+       {"QUILLET_SERVER_PASSWORD", "QUILLET_PASSWORD", "QUILLET_SERVER", "QUILLET_STANDIN_ROOT"}) {
+    EXPECT_THAT(page, HasSubstr("\n.B " + std::string(variable) + "\n"));
+  }
 }
 
 }  // namespace

@@ -106,6 +106,16 @@ def test_the_texts_are_those_of_the_c_header() -> None:
     assert quillet.result_text(9101) is None
 
 
+def test_the_exports_are_read_however_quillet_h_breaks_its_lines(tmp_path: Path) -> None:
+    include = Path(__file__).resolve().parent.parent.parent / "include"
+    text = (include / "quillet.h").read_text(encoding="utf-8")
+    (tmp_path / "quillet.h").write_text(text.replace(
+        "QUILLET_API int32_t QUILLET_CALL KillConnection(const char* server,",
+        "  QUILLET_API int32_t\n  QUILLET_CALL KillConnection (const char *server, /* a, b */"))
+    assert header_table.exports(tmp_path) == header_table.exports(include)
+    assert len(header_table.exports(include)) == 17
+
+
 def test_the_library_is_looked_for_by_variable_then_beside_then_system(
         monkeypatch: pytest.MonkeyPatch) -> None:
     monkeypatch.setenv("QUILLET_LIBRARY", "/opt/q/libquillet.so.1")
