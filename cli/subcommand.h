@@ -46,6 +46,8 @@ struct Invocation {
   std::string installAs;
   bool replace = false;
   bool killConnections = false;
+  // plan schedule: the form to print, "cron", "systemd" or "schtasks".
+  std::string scheduleFormat;
   // Where a job that prints its result as it is (an export to "-") writes it.
   std::ostream* out = nullptr;
   // The running job's progress display, or null when none is shown.
