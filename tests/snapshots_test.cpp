@@ -110,7 +110,7 @@ TEST_F(SnapshotTest, ReplacesEachDirectoryJustAfterItsBackupAndReturnsTheLastFai
   EXPECT_THAT(Entries(root + "/a"), ElementsAre("old")) << "its backup failed";
   EXPECT_THAT(Entries(root + "/b"), IsEmpty());
   EXPECT_THAT(Entries(root + "/c"), ElementsAre("old"));
-  EXPECT_THAT(Entries(root), UnorderedElementsAre("a", "b", "c"));
+  EXPECT_THAT(Entries(root), UnorderedElementsAre("a", "b", "c", ".quillet.lock"));
 
   fake::Reset();
   fake::SetDatabaseList(std::string("a\0b\0c\0\0", 7));
@@ -135,7 +135,7 @@ TEST_F(SnapshotTest, OnlyASuccessfulBackupReplacesThePreviousOne) {
   EXPECT_THAT(fake::Calls(), ElementsAre("Connect(&,srv,pw)", "GetDatabaseNames(srv,&,1024)",
                                          Backup("a", root + "\\a.partial"),
                                          Backup("b", root + "\\b.partial"), "Disconnect(7)"));
-  EXPECT_THAT(Entries(root), UnorderedElementsAre("a", "b"));
+  EXPECT_THAT(Entries(root), UnorderedElementsAre("a", "b", ".quillet.lock"));
   EXPECT_THAT(Entries(root + "/a"), ElementsAre("old"));
   EXPECT_THAT(Entries(root + "/b"), ElementsAre("db"));
 }
@@ -161,15 +161,23 @@ TEST_F(SnapshotTest, RootEndingInABackslashGivesADoubledSeparator) {
   EXPECT_TRUE(fs::is_directory(root + "/a"));
 }
 
-TEST_F(SnapshotTest, WhatCannotBeDeletedStaysAndTheDirectoryIsNotRecreated) {
+// What cannot be deleted stays in the previous backup's directory, which then stands in the way
+// of the next replacement: that run keeps the backup in place and fails rather than merge.
+TEST_F(SnapshotTest, WhatCannotBeDeletedStaysAndBlocksTheNextReplacement) {
   File(root + "/a/one");
   File(root + "/a/two");
   File(root + "/a/read-only", true);
   File(root + "/a/sub/inner");
   fake::SetDatabaseList(std::string("a\0\0", 3));
+  fake::OnCall(sqlwntm::BackupSnapShot, [&] { std::ofstream(root + "/a.partial/db") << "new"; });
   EXPECT_EQ(AllSnapShot("srv", "pw", root.c_str()), 0);
-  EXPECT_THAT(Entries(root + "/a"), UnorderedElementsAre("read-only", "sub"));
-  EXPECT_THAT(Entries(root + "/a/sub"), ElementsAre("inner"));
+  EXPECT_THAT(Entries(root + "/a"), ElementsAre("db"));
+  EXPECT_THAT(Entries(root + "/a.prior"), UnorderedElementsAre("read-only", "sub"));
+  EXPECT_THAT(Entries(root + "/a.prior/sub"), ElementsAre("inner"));
+  std::ofstream(root + "/a/db") << "kept";
+  EXPECT_EQ(AllSnapShot("srv", "pw", root.c_str()), QUILLET_ERROR_ARGUMENT);
+  EXPECT_THAT(Entries(root + "/a"), ElementsAre("db"));
+  EXPECT_EQ(std::ifstream(root + "/a/db").rdbuf()->sgetc(), 'k');
 }
 
 TEST_F(SnapshotTest, MissingDirectoryIsCreatedOneLevelAndAMissingRootIsNot) {
@@ -232,7 +240,8 @@ TEST_F(SnapshotTest, DeviceNamesGetNoDirectoryWorkAndNoBackupOnEveryPlatform) {
   for (const auto& name : plain) backups.push_back(Backup(name, root + "\\" + name + ".partial"));
   const std::vector<std::string> calls = fake::Calls();
   EXPECT_EQ(std::vector<std::string>(calls.begin() + 2, calls.end() - 1), backups);
-  EXPECT_THAT(Entries(root), UnorderedElementsAre("CONSOLE", "com10", "LPT", "nul_", "xcon"));
+  EXPECT_THAT(Entries(root), UnorderedElementsAre("CONSOLE", "com10", "LPT", "nul_", "xcon",
+                                                  ".quillet.lock"));
 
   fake::Reset();
   fake::SetDatabaseList(std::string("NUL\0\0", 5));
@@ -313,7 +322,7 @@ TEST_F(SnapshotTest, FoundNamesWithSeparatorsAreNotDeleted) {
   fake::SetDatabaseList(std::string("STOCK\0\0", 7));
   EXPECT_EQ(AllSnapShot("srv", "pw", root.c_str()), 0);
   EXPECT_TRUE(fs::exists(base + "/victim"));
-  EXPECT_THAT(Entries(root + "/STOCK"), ElementsAre("..\\..\\victim"));
+  EXPECT_THAT(Entries(root + "/STOCK.prior"), ElementsAre("..\\..\\victim"));
 }
 #endif
 
@@ -327,7 +336,7 @@ TEST_F(SnapshotTest, PathsBeyondTheirRoomAreNeverCut) {
   EXPECT_THAT(fake::EntryPoints(), ElementsAre(sqlwntm::Connect, sqlwntm::GetDatabaseNames,
                                                sqlwntm::BackupSnapShot, sqlwntm::Disconnect));
   EXPECT_EQ(fake::Calls()[2], Backup("ssss", longRoot + "\\ssss.partial"));
-  EXPECT_THAT(Entries(longRoot), ElementsAre("ssss"));
+  EXPECT_THAT(Entries(longRoot), UnorderedElementsAre("ssss", ".quillet.lock"));
 }
 
 TEST_F(SnapshotTest, ListWithoutItsClosingNameIsWalkedOnlyInsideItsArea) {
@@ -339,7 +348,8 @@ TEST_F(SnapshotTest, ListWithoutItsClosingNameIsWalkedOnlyInsideItsArea) {
   EXPECT_EQ(AllSnapShot("srv", "pw", root.c_str()), QUILLET_ERROR_ARGUMENT);
   EXPECT_THAT(fake::EntryPoints(), ElementsAre(sqlwntm::Connect, sqlwntm::GetDatabaseNames,
                                                sqlwntm::BackupSnapShot, sqlwntm::Disconnect));
-  EXPECT_THAT(Entries(root), ElementsAre("a")) << "the possibly cut name gets no directory";
+  EXPECT_THAT(Entries(root), UnorderedElementsAre("a", ".quillet.lock"))
+      << "the possibly cut name gets no directory";
 }
 
 }  // namespace
