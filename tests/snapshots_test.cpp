@@ -1,13 +1,21 @@
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <string>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 #if defined(_WIN32)
 #include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 #include "fake_client_test.h"
@@ -351,5 +359,73 @@ TEST_F(SnapshotTest, ListWithoutItsClosingNameIsWalkedOnlyInsideItsArea) {
   EXPECT_THAT(Entries(root), UnorderedElementsAre("a", ".quillet.lock"))
       << "the possibly cut name gets no directory";
 }
+
+// A run into a root that another run holds waits for it, touching nothing, and then goes on.
+TEST_F(SnapshotTest, ASecondRunIntoTheRootWaitsForTheFirst) {
+  File(root + "/a/old");
+  const std::string lock = root + "/.quillet.lock";
+#if defined(_WIN32)
+  HANDLE held = CreateFileA(lock.c_str(), GENERIC_READ, 0, nullptr, OPEN_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+#else
+  const int held = open(lock.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0600);
+  ASSERT_EQ(flock(held, LOCK_EX), 0);
+#endif
+  fake::SetDatabaseList(std::string("a\0\0", 3));
+  std::atomic<bool> backedUp{false};
+  fake::OnCall(sqlwntm::BackupSnapShot, [&] { backedUp = true; });
+  int32_t result = -1;
+  std::thread run([&] { result = AllSnapShot("srv", "pw", root.c_str()); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  EXPECT_FALSE(backedUp);
+  EXPECT_FALSE(fs::exists(root + "/a.partial"));
+#if defined(_WIN32)
+  CloseHandle(held);
+#else
+  close(held);
+#endif
+  run.join();
+  EXPECT_EQ(result, 0);
+  EXPECT_TRUE(backedUp);
+  EXPECT_TRUE(fs::exists(lock)) << "removing it could let a third run in beside the second";
+}
+
+// A run stopped between its renames left the previous backup as name.prior: the next run gives
+// it its name back even when its own backup fails, and removes a prior that was already replaced.
+TEST_F(SnapshotTest, ARunStoppedBetweenItsRenamesLosesNoBackup) {
+  File(root + "/a.prior/a.db");
+  File(root + "/b/new.db");
+  File(root + "/b.prior/old.db");
+  fake::SetDatabaseList(std::string("a\0b\0c.Prior\0\0", 13));
+  fake::Returns(sqlwntm::BackupSnapShot, {-5, -5});
+  EXPECT_EQ(AllSnapShot("srv", "pw", root.c_str()), QUILLET_ERROR_ARGUMENT);
+  EXPECT_EQ(fake::CountOf(sqlwntm::BackupSnapShot), 2) << "c.Prior is skipped";
+  EXPECT_THAT(Entries(root), UnorderedElementsAre("a", "b", ".quillet.lock"));
+  EXPECT_THAT(Entries(root + "/a"), ElementsAre("a.db"));
+  EXPECT_THAT(Entries(root + "/b"), ElementsAre("new.db"));
+}
+
+#if !defined(_WIN32)
+// Someone who may write in a database's directory could swap its entries while it is emptied:
+// it is skipped like a link, and what it holds stays.
+TEST_F(SnapshotTest, DirectoriesOthersMayChangeAreSkipped) {
+  File(root + "/a/old");
+  File(root + "/ok/old");
+  fs::permissions(root + "/a", fs::perms::group_write, fs::perm_options::add);
+  fake::SetDatabaseList(std::string("a\0ok\0\0", 6));
+  EXPECT_EQ(AllSnapShot("srv", "pw", root.c_str()), QUILLET_ERROR_ARGUMENT);
+  EXPECT_THAT(fake::Calls()[2], Backup("ok", root + "\\ok.partial"));
+  EXPECT_EQ(fake::CountOf(sqlwntm::BackupSnapShot), 1);
+  EXPECT_THAT(Entries(root + "/a"), ElementsAre("old"));
+  if (geteuid() == 0 && chown((root + "/ok").c_str(), 65534, 65534) == 0) {
+    fake::Reset();
+    fake::SetDatabaseList(std::string("ok\0\0", 4));
+    EXPECT_EQ(AllSnapShot("srv", "pw", root.c_str()), QUILLET_ERROR_ARGUMENT)
+        << "another user's directory";
+    EXPECT_EQ(fake::CountOf(sqlwntm::BackupSnapShot), 0);
+  }
+}
+#endif
 
 }  // namespace
