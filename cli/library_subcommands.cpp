@@ -193,8 +193,9 @@ bool EndsInCaseless(const std::string& name, const std::string& suffix) {
 using DirectoryIdentity = std::pair<unsigned long long, unsigned long long>;
 std::optional<DirectoryIdentity> IdentityOf(const std::string& path) {
 #if defined(_WIN32)
-  HANDLE handle = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  HANDLE handle =
+      CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return std::nullopt;
   BY_HANDLE_FILE_INFORMATION information{};
   const bool known = GetFileInformationByHandle(handle, &information) != 0;
@@ -260,7 +261,7 @@ std::string FailureReason(const std::string& root, const std::string& name,
   if (IsDirectory(directory + ".partial")) {
     return "its backup could not be put in place and is in " + directory + ".partial" +
            (ExistsPath(directory + ".prior") ? " (" + directory + ".prior could not be removed)"
-                                              : "");
+                                             : "");
   }
   const std::optional<DirectoryIdentity> after = IdentityOf(directory);
   if (after && after != before) return "";
@@ -270,8 +271,7 @@ std::string FailureReason(const std::string& root, const std::string& name,
 // A failed all-snapshot names each database it skipped or could not back up and why, which
 // its one code cannot say.
 JobResult SnapshotAll(const Invocation& i) {
-  const std::vector<std::string> names =
-      ListDatabases(i).value_or(std::vector<std::string>{});
+  const std::vector<std::string> names = ListDatabases(i).value_or(std::vector<std::string>{});
   std::vector<std::optional<DirectoryIdentity>> before;
   for (const std::string& name : names) before.push_back(IdentityOf(i.arguments[1] + "/" + name));
   JobResult result = Code(AllSnapShot(Argument(i, 0), Password(i), Argument(i, 1)));
@@ -295,8 +295,9 @@ JobResult SnapshotAll(const Invocation& i) {
   }
   std::string note = skipped.empty() ? "" : "skipped, so not backed up: " + skipped;
   for (std::size_t f = 0; f < failed.size(); ++f) {
-    note += std::string(f == 0 ? (note.empty() ? "" : "; ") + std::string("not backed up: ") : ", ") +
-            failed[f] + ")";
+    note +=
+        std::string(f == 0 ? (note.empty() ? "" : "; ") + std::string("not backed up: ") : ", ") +
+        failed[f] + ")";
   }
   result.note = note;
   return result;

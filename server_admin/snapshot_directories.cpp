@@ -187,8 +187,8 @@ RootLock::RootLock(const char* root, unsigned waitMilliseconds) : handle_(INVALI
   if (!ComposePath(path, root, kRootLockName)) return;
   constexpr unsigned kRetryMilliseconds = 100;
   for (unsigned waited = 0;; waited += kRetryMilliseconds) {
-    handle_ = CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                          nullptr);
+    handle_ =
+        CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle_ != INVALID_HANDLE_VALUE) return;
     const DWORD error = GetLastError();
     if (error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION) return;

@@ -34,8 +34,7 @@ int32_t BackUpIntoOwnDirectory(ServerConnection& connection, const char* root,
   char pattern[kPathSize];
   if (!IsPlainDirectoryName(database) || !ComposePath(directory, root, database) ||
       !ComposePath(partial, root, database, kPartialSuffix) ||
-      !ComposePath(prior, root, database, kPriorSuffix) ||
-      !ComposePath(pattern, partial, "*.*")) {
+      !ComposePath(prior, root, database, kPriorSuffix) || !ComposePath(pattern, partial, "*.*")) {
     return QUILLET_ERROR_ARGUMENT;
   }
   SettleStoppedRun(directory, prior);

@@ -248,8 +248,8 @@ TEST_F(SnapshotTest, DeviceNamesGetNoDirectoryWorkAndNoBackupOnEveryPlatform) {
   for (const auto& name : plain) backups.push_back(Backup(name, root + "\\" + name + ".partial"));
   const std::vector<std::string> calls = fake::Calls();
   EXPECT_EQ(std::vector<std::string>(calls.begin() + 2, calls.end() - 1), backups);
-  EXPECT_THAT(Entries(root), UnorderedElementsAre("CONSOLE", "com10", "LPT", "nul_", "xcon",
-                                                  ".quillet.lock"));
+  EXPECT_THAT(Entries(root),
+              UnorderedElementsAre("CONSOLE", "com10", "LPT", "nul_", "xcon", ".quillet.lock"));
 
   fake::Reset();
   fake::SetDatabaseList(std::string("NUL\0\0", 5));
