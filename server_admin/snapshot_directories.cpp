@@ -1,5 +1,6 @@
 #include "server_admin/snapshot_directories.h"
 
+#include <chrono>
 #include <cstring>
 
 #include "platform/win32_file.h"
@@ -186,13 +187,17 @@ RootLock::RootLock(const char* root, unsigned waitMilliseconds) : handle_(INVALI
   char path[kPathSize];
   if (!ComposePath(path, root, kRootLockName)) return;
   constexpr unsigned kRetryMilliseconds = 100;
-  for (unsigned waited = 0;; waited += kRetryMilliseconds) {
+  // By the clock: each try and each sleep take longer than their nominal time.
+  const auto start = std::chrono::steady_clock::now();
+  for (;;) {
     handle_ =
         CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle_ != INVALID_HANDLE_VALUE) return;
     const DWORD error = GetLastError();
     if (error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION) return;
-    if (waited >= waitMilliseconds) break;
+    if (std::chrono::steady_clock::now() - start >= std::chrono::milliseconds(waitMilliseconds)) {
+      break;
+    }
     Sleep(kRetryMilliseconds);
   }
   inUse_ = true;
