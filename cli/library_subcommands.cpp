@@ -177,6 +177,50 @@ bool IsLinkPath(const std::string& path) {
 #endif
 }
 
+bool EndsInCaseless(const std::string& name, const std::string& suffix) {
+  if (name.size() < suffix.size()) return false;
+  for (std::size_t i = 0; i < suffix.size(); ++i) {
+    if (std::toupper(static_cast<unsigned char>(name[name.size() - suffix.size() + i])) !=
+        std::toupper(static_cast<unsigned char>(suffix[i]))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// Which directory stands at a path: equal before and after a run when the library did not
+// replace it; nullopt when there is none.
+using DirectoryIdentity = std::pair<unsigned long long, unsigned long long>;
+std::optional<DirectoryIdentity> IdentityOf(const std::string& path) {
+#if defined(_WIN32)
+  HANDLE handle =
+      CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return std::nullopt;
+  BY_HANDLE_FILE_INFORMATION information{};
+  const bool known = GetFileInformationByHandle(handle, &information) != 0;
+  CloseHandle(handle);
+  if (!known) return std::nullopt;
+  return DirectoryIdentity{information.dwVolumeSerialNumber,
+                           (static_cast<unsigned long long>(information.nFileIndexHigh) << 32) |
+                               information.nFileIndexLow};
+#else
+  struct stat info {};
+  if (stat(path.c_str(), &info) != 0) return std::nullopt;
+  return DirectoryIdentity{info.st_dev, info.st_ino};
+#endif
+}
+
+bool ExistsPath(const std::string& path) {
+  std::error_code ignored;
+  return std::filesystem::exists(std::filesystem::symlink_status(path, ignored));
+}
+
+bool IsDirectory(const std::string& path) {
+  std::error_code ignored;
+  return std::filesystem::is_directory(std::filesystem::symlink_status(path, ignored));
+}
+
 // Why AllSnapShot skips a database, by the library's rules (the README's "Deliberate
 // deviations"); empty when it backs it up. The library gives the skip no more than
 // QUILLET_ERROR_ARGUMENT.
@@ -186,24 +230,76 @@ std::string SkipReason(const std::string& root, const std::string& name) {
   if (name.find_first_of("\\/:") != std::string::npos) return "the name holds \\, / or :";
   if (name.back() == '.' || name.back() == ' ') return "the name ends in a dot or a blank";
   if (IsDeviceName(name)) return "Windows takes the name for a device";
+  if (EndsInCaseless(name, ".partial") || EndsInCaseless(name, ".prior")) {
+    return "the name ends in .partial or .prior, as another database's backup on its way";
+  }
+  if (name.size() == 13 && EndsInCaseless(name, ".quillet.lock")) {
+    return "the name is that of the root's lock file";
+  }
   if (root.size() + 1 + name.size() > kLongestPath) {
     return "its directory's path would be longer than " + std::to_string(kLongestPath) + " bytes";
   }
-  const std::string directory = root + "/" + name;
-  if (IsLinkPath(directory)) return directory + " is a symbolic link";
+  for (const char* suffix : {"", ".prior"}) {
+    const std::string directory = root + "/" + name + suffix;
+    if (IsLinkPath(directory)) return directory + " is a symbolic link";
+#if !defined(_WIN32)
+    struct stat info {};
+    if (lstat(directory.c_str(), &info) == 0 && S_ISDIR(info.st_mode) &&
+        (info.st_uid != geteuid() || (info.st_mode & (S_IWGRP | S_IWOTH)) != 0)) {
+      return directory + " belongs to another user or may be written by its group or others";
+    }
+#endif
+  }
   return "";
 }
 
-// A failed all-snapshot names the databases it skipped and why, which its code cannot say.
-JobResult SnapshotAll(const Invocation& i) {
-  JobResult result = Code(AllSnapShot(Argument(i, 0), Password(i), Argument(i, 1)));
-  if (result.code == 0) return result;
-  std::string skipped;
-  for (const std::string& name : ListDatabases(i).value_or(std::vector<std::string>{})) {
-    const std::string reason = SkipReason(i.arguments[1], name);
-    if (!reason.empty()) skipped += (skipped.empty() ? "" : ", ") + name + " (" + reason + ")";
+// Why a database that was not skipped has no new backup; empty when it has one. The library's
+// result is the code of the last failure only, and the stand-in keeps its words for that one.
+std::string FailureReason(const std::string& root, const std::string& name,
+                          const std::optional<DirectoryIdentity>& before) {
+  const std::string directory = root + "/" + name;
+  if (IsDirectory(directory + ".partial")) {
+    return "its backup could not be put in place and is in " + directory + ".partial" +
+           (ExistsPath(directory + ".prior") ? " (" + directory + ".prior could not be removed)"
+                                             : "");
   }
-  if (!skipped.empty()) result.note = "skipped, so not backed up: " + skipped;
+  const std::optional<DirectoryIdentity> after = IdentityOf(directory);
+  if (after && after != before) return "";
+  return before ? "its backup failed; the previous backup is kept" : "its backup failed";
+}
+
+// A failed all-snapshot names each database it skipped or could not back up and why, which
+// its one code cannot say.
+JobResult SnapshotAll(const Invocation& i) {
+  const std::vector<std::string> names = ListDatabases(i).value_or(std::vector<std::string>{});
+  std::vector<std::optional<DirectoryIdentity>> before;
+  for (const std::string& name : names) before.push_back(IdentityOf(i.arguments[1] + "/" + name));
+  JobResult result = Code(AllSnapShot(Argument(i, 0), Password(i), Argument(i, 1)));
+  if (result.code == 0 || result.code == QUILLET_ERROR_ROOT_IN_USE) return result;
+  std::string skipped;
+  std::vector<std::string> failed;
+  for (std::size_t n = 0; n < names.size(); ++n) {
+    const std::string reason = SkipReason(i.arguments[1], names[n]);
+    if (!reason.empty()) {
+      skipped += (skipped.empty() ? "" : ", ") + names[n] + " (" + reason + ")";
+      continue;
+    }
+    const std::string why = FailureReason(i.arguments[1], names[n], before[n]);
+    if (!why.empty()) failed.push_back(names[n] + " (" + why);
+  }
+  // The last failure in list order is the one the code and the stand-in's words are of.
+  if (!failed.empty() && result.code != QUILLET_ERROR_ARGUMENT) {
+    const char* detail = StandinLastMessage(result.code);
+    failed.back() += ": return code " + std::to_string(result.code) +
+                     (detail != nullptr ? ", " + std::string(detail) : "");
+  }
+  std::string note = skipped.empty() ? "" : "skipped, so not backed up: " + skipped;
+  for (std::size_t f = 0; f < failed.size(); ++f) {
+    note +=
+        std::string(f == 0 ? (note.empty() ? "" : "; ") + std::string("not backed up: ") : ", ") +
+        failed[f] + ")";
+  }
+  result.note = note;
   return result;
 }
 

@@ -30,7 +30,8 @@ extern "C" {
 /* An argument the library must read itself was null or longer than its fixed room (or, for
    AllSnapShot's root, empty); nothing was sent to the server and nothing was written. From
    AllSnapShot also: the last database that failed was skipped because its name cannot safely
-   become its directory, or its directory is a link, or its backup could not be moved in. */
+   become its directory, or its directory is a link (or, on Linux, another user's or writable
+   by others), or its backup could not be put in place. */
 #define QUILLET_ERROR_ARGUMENT (-30001)
 /* ExportCSV: the statement selects more than 255 columns; the file was left empty. */
 #define QUILLET_ERROR_TOO_MANY_COLUMNS (-30002)
@@ -39,6 +40,10 @@ extern "C" {
    the start of the export, possibly cut inside a row. Commit and disconnect were made as
    usual. */
 #define QUILLET_ERROR_FILE_WRITE (-30003)
+/* AllSnapShot: another AllSnapShot into the same root directory, in this process or another,
+   held root_directory\.quillet.lock for the whole 5 minutes this call waited for it; no
+   directory was touched and no backup was made. */
+#define QUILLET_ERROR_ROOT_IN_USE (-30004)
 
 /* Room the host supplies for the text results. */
 #define QUILLET_DATABASE_LIST_SIZE 1024
@@ -62,15 +67,23 @@ QUILLET_API int32_t QUILLET_CALL DirDB(const char* server, const char* password,
 QUILLET_API int32_t QUILLET_CALL SnapShot(int32_t flag, const char* server, const char* password,
                                           const char* database, const char* directory);
 /* Each database goes into root_directory\name: the backup is made in root_directory\name.partial
-   (emptied or created, one level, just before it), and only when it succeeded is
-   root_directory\name emptied or created and the new files moved in; a failed backup removes
-   the .partial directory and leaves the previous backup as it was. Every database is tried,
-   and the last failure is the result. An empty root_directory is refused. A database whose
-   name cannot safely become a directory there (a separator, "..", a Windows device name such
-   as NUL or com1.db, a name ending in ".partial", ...) or whose directory is a symbolic link,
-   junction or other reparse point is skipped, counting as a failure with
-   QUILLET_ERROR_ARGUMENT; so does a backup that could not be moved in whole, whose rest stays
-   in the .partial directory. */
+   (emptied or created, one level, just before it), and only when it succeeded is it put in
+   place by renames: root_directory\name becomes name.prior, name.partial becomes name, and
+   name.prior is emptied and removed, so that a complete backup stands under one of those names
+   at every moment, a crash included. Before each database, what a stopped run left is settled:
+   a name.prior without its name gets that name back, a name.prior beside its name is emptied
+   and removed. A failed backup removes the .partial directory and leaves the previous backup
+   as it was. Every database is tried, and the last failure is the result. An empty
+   root_directory is refused. One run at a time per root: the call holds
+   root_directory\.quillet.lock open without sharing for the whole run (the file stays
+   afterwards) and waits up to 5 minutes for another run to release it, then gives
+   QUILLET_ERROR_ROOT_IN_USE. A database whose name cannot safely become a directory there (a
+   separator, "..", a Windows device name such as NUL or com1.db, a name ending in ".partial"
+   or ".prior", the lock file's name, ...) or whose directory is a symbolic link, junction or
+   other reparse point (on Linux also: a directory owned by another user or writable by group
+   or others) is skipped, counting as a failure with QUILLET_ERROR_ARGUMENT; so does a backup
+   that could not be put in place (a name.prior that could not be removed stands in the way),
+   which stays in the .partial directory until the next run. */
 QUILLET_API int32_t QUILLET_CALL AllSnapShot(const char* server, const char* password,
                                              const char* root_directory);
 /* list: at least QUILLET_CONNECTION_LIST_SIZE bytes; receives "%d:%s:%s:%s" lines joined

@@ -40,6 +40,7 @@ QUILLET_RESULT_TEXT_INLINE const char* quillet_result_text(int32_t result) {
     case QUILLET_ERROR_ARGUMENT: return "an argument is missing, empty where it may not be, or too long for the library; from AllSnapShot also: a database whose name cannot safely be a directory, or whose directory is a link, was skipped";
     case QUILLET_ERROR_TOO_MANY_COLUMNS: return "the statement selects more than 255 columns";
     case QUILLET_ERROR_FILE_WRITE: return "the output file could not be written completely (is the disk full?)";
+    case QUILLET_ERROR_ROOT_IN_USE: return "another all-snapshot into the same root directory was still running after 5 minutes; nothing was backed up";
     default: return QUILLET_RESULT_TEXT_NONE;
   }
 }

@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <new>
 
 namespace {
@@ -130,6 +132,39 @@ bool OpenPlaceToChange(LPCSTR path, char (&posix)[MAX_PATH], bool noFollow, Entr
   return false;
 }
 
+// A directory someone else can change: owned by another user, or writable by its group or by
+// others. Whoever can write in it can swap its entries or plant links while it is emptied.
+bool IsOthersDirectory(const struct stat& status) {
+  return S_ISDIR(status.st_mode) &&
+         (status.st_uid != geteuid() || (status.st_mode & (S_IWGRP | S_IWOTH)) != 0);
+}
+
+// Renames without replacing anything, as Win32 does without MOVEFILE_REPLACE_EXISTING. A file
+// system that cannot say so atomically gets a look first.
+bool RenameNoReplace(const EntryPlace& from, const EntryPlace& to) {
+  if (renameat2(from.directory, from.name, to.directory, to.name, RENAME_NOREPLACE) == 0) {
+    return true;
+  }
+  if (errno != EINVAL && errno != ENOSYS) return false;
+  struct stat existing {};
+  if (fstatat(to.directory, to.name, &existing, AT_SYMLINK_NOFOLLOW) == 0 || errno != ENOENT) {
+    return false;
+  }
+  return renameat(from.directory, from.name, to.directory, to.name) == 0;
+}
+
+// A file of CreateFileA.
+struct OpenFile {
+  int descriptor;
+};
+
+thread_local DWORD lastError = 0;
+
+HANDLE FailOpen(DWORD error) {
+  lastError = error;
+  return INVALID_HANDLE_VALUE;
+}
+
 }  // namespace
 
 HANDLE FindFirstFileA(LPCSTR pattern, WIN32_FIND_DATAA* found) {
@@ -182,6 +217,7 @@ DWORD GetFileAttributesA(LPCSTR path) {
     }
   } else {
     if (S_ISDIR(status.st_mode)) attributes |= FILE_ATTRIBUTE_DIRECTORY;
+    if (IsOthersDirectory(status)) attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
     if ((status.st_mode & S_IWUSR) == 0) attributes |= FILE_ATTRIBUTE_READONLY;
   }
   return attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes;
@@ -222,7 +258,7 @@ BOOL CreateDirectoryA(LPCSTR path, SECURITY_ATTRIBUTES*) {
 }
 
 BOOL MoveFileExA(LPCSTR existing, LPCSTR target, DWORD flags) {
-  if (flags != MOVEFILE_REPLACE_EXISTING) return 0;
+  if (flags != MOVEFILE_REPLACE_EXISTING && flags != 0) return 0;
   char fromPosix[MAX_PATH];
   char toPosix[MAX_PATH];
   EntryPlace from{};
@@ -232,6 +268,12 @@ BOOL MoveFileExA(LPCSTR existing, LPCSTR target, DWORD flags) {
   if (!OpenPlaceToChange(target, toPosix, true, &to)) {
     close(from.directory);
     return 0;
+  }
+  if (flags == 0) {
+    const bool renamed = RenameNoReplace(from, to);
+    close(from.directory);
+    close(to.directory);
+    return renamed ? 1 : 0;
   }
   struct stat source {};
   struct stat replaced {};
@@ -245,4 +287,53 @@ BOOL MoveFileExA(LPCSTR existing, LPCSTR target, DWORD flags) {
   close(from.directory);
   close(to.directory);
   return moved ? 1 : 0;
+}
+
+HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD shareMode, SECURITY_ATTRIBUTES* security,
+                   DWORD disposition, DWORD flags, HANDLE templateFile) {
+  if (access != GENERIC_READ || disposition != OPEN_ALWAYS || security != nullptr ||
+      templateFile != nullptr || (flags != 0 && flags != FILE_ATTRIBUTE_NORMAL)) {
+    return FailOpen(ERROR_ACCESS_DENIED);
+  }
+  char posix[MAX_PATH];
+  EntryPlace place{};
+  if (!OpenPlaceToChange(path, posix, true, &place)) {
+    return FailOpen(errno == ENOENT || errno == ENOTDIR ? ERROR_PATH_NOT_FOUND
+                                                        : ERROR_ACCESS_DENIED);
+  }
+  const int descriptor =
+      openat(place.directory, place.name, O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+  close(place.directory);
+  if (descriptor < 0) return FailOpen(ERROR_ACCESS_DENIED);
+  struct stat status {};
+  errno = 0;
+  // An flock is the open file's, so a second open in this process is refused as well.
+  if (fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode) ||
+      (shareMode == 0 && flock(descriptor, LOCK_EX | LOCK_NB) != 0)) {
+    const bool held = errno == EWOULDBLOCK;
+    close(descriptor);
+    return FailOpen(held ? ERROR_SHARING_VIOLATION : ERROR_ACCESS_DENIED);
+  }
+  OpenFile* file = new (std::nothrow) OpenFile{descriptor};
+  if (file == nullptr) {
+    close(descriptor);
+    return FailOpen(ERROR_ACCESS_DENIED);
+  }
+  return file;
+}
+
+BOOL CloseHandle(HANDLE handle) {
+  OpenFile* file = static_cast<OpenFile*>(handle);
+  close(file->descriptor);
+  delete file;
+  return 1;
+}
+
+DWORD GetLastError() { return lastError; }
+
+void Sleep(DWORD milliseconds) {
+  timespec wait{static_cast<time_t>(milliseconds / 1000),
+                static_cast<long>(milliseconds % 1000) * 1000000L};
+  while (nanosleep(&wait, &wait) != 0 && errno == EINTR) {
+  }
 }

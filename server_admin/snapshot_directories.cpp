@@ -1,5 +1,6 @@
 #include "server_admin/snapshot_directories.h"
 
+#include <chrono>
 #include <cstring>
 
 #include "platform/win32_file.h"
@@ -13,11 +14,11 @@ namespace {
 char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
 // Windows compares names without regard to case, so "A.PARTIAL" is database A's backup too.
-bool EndsInPartialSuffix(const char* name, std::size_t length) {
-  const std::size_t suffixLength = std::strlen(kPartialSuffix);
+bool EndsIn(const char* name, std::size_t length, const char* suffix) {
+  const std::size_t suffixLength = std::strlen(suffix);
   if (length < suffixLength) return false;
   for (std::size_t i = 0; i < suffixLength; ++i) {
-    if (Upper(name[length - suffixLength + i]) != Upper(kPartialSuffix[i])) return false;
+    if (Upper(name[length - suffixLength + i]) != Upper(suffix[i])) return false;
   }
   return true;
 }
@@ -66,45 +67,6 @@ class DirectoryHold {
 };
 #endif
 
-// Moves every file directly inside `from` into `to`, both held on Windows as while emptying;
-// subdirectories stay. False when a file could not be moved.
-bool MoveFiles(const char* from, const char* to) {
-  char pattern[kPathSize];
-  if (!ComposePath(pattern, from, "*.*")) return false;
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA(pattern, &found);
-  // Nothing there to move (the backup wrote nothing the search can reach).
-  if (search == INVALID_HANDLE_VALUE) return true;
-  const DirectoryHold heldFrom(from);
-  const DirectoryHold heldTo(to);
-  bool moved = true;
-  do {
-    const char* name = found.cFileName;
-    // Not an entry of this directory, as in ClearDirectory: never composed, never the backup's.
-    if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0 ||
-        std::strpbrk(name, "\\/:") != nullptr) {
-      continue;
-    }
-    char source[kPathSize];
-    char target[kPathSize];
-    if (!ComposePath(source, from, name) || !ComposePath(target, to, name)) {
-      moved = false;
-      continue;
-    }
-    const DWORD attributes = GetFileAttributesA(source);
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
-        (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
-      continue;
-    }
-    if (!heldFrom.Held() || !heldTo.Held() ||
-        !MoveFileExA(source, target, MOVEFILE_REPLACE_EXISTING)) {
-      moved = false;
-    }
-  } while (FindNextFileA(search, &found));
-  FindClose(search);
-  return moved;
-}
-
 }  // namespace
 
 bool ComposePath(char (&path)[kPathSize], const char* directory, const char* name,
@@ -126,7 +88,9 @@ bool IsPlainDirectoryName(const char* name) {
   if (length == 0 || std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) return false;
   if (std::strpbrk(name, "\\/:") != nullptr) return false;
   if (name[length - 1] == '.' || name[length - 1] == ' ') return false;
-  return !EndsInPartialSuffix(name, length) && !IsDeviceName(name);
+  if (EndsIn(name, length, kPartialSuffix) || EndsIn(name, length, kPriorSuffix)) return false;
+  if (length == std::strlen(kRootLockName) && EndsIn(name, length, kRootLockName)) return false;
+  return !IsDeviceName(name);
 }
 
 bool IsDeviceName(const char* name) {
@@ -187,12 +151,60 @@ void RemoveDirectoryAndFiles(const char* directory) {
   RemoveDirectoryA(directory);
 }
 
-bool MoveBackupIntoPlace(const char* partial, const char* directory) {
-  if (IsLink(partial) || !ResetDirectory(directory)) return false;
-  const bool moved = MoveFiles(partial, directory);
-  // Only when empty: a file that was not moved is the only copy of its part of the backup.
-  RemoveDirectoryA(partial);
-  return moved;
+namespace {
+
+bool Exists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
+
+}  // namespace
+
+void SettleStoppedRun(const char* directory, const char* prior) {
+  if (!Exists(prior) || IsLink(prior) || IsLink(directory)) return;
+  if (!Exists(directory)) {
+    MoveFileExA(prior, directory, 0);
+  } else {
+    RemoveDirectoryAndFiles(prior);
+  }
+}
+
+bool PutBackupInPlace(const char* partial, const char* directory, const char* prior) {
+  // A prior that stayed (something in it could not be deleted) would be neither replaced nor
+  // merged into: the previous backup keeps its name instead.
+  if (IsLink(partial) || IsLink(directory) || Exists(prior)) return false;
+  // The backup wrote nothing that can be reached here (a root that does not exist): there is
+  // nothing to put in place, and the previous backup stays.
+  if (!Exists(partial)) return true;
+  const bool hadPrevious = Exists(directory);
+  if (hadPrevious && !MoveFileExA(directory, prior, 0)) return false;
+  if (!MoveFileExA(partial, directory, 0)) {
+    if (hadPrevious) MoveFileExA(prior, directory, 0);
+    return false;
+  }
+  if (hadPrevious) RemoveDirectoryAndFiles(prior);
+  return true;
+}
+
+RootLock::RootLock(const char* root, unsigned waitMilliseconds) : handle_(INVALID_HANDLE_VALUE) {
+  char path[kPathSize];
+  if (!ComposePath(path, root, kRootLockName)) return;
+  constexpr unsigned kRetryMilliseconds = 100;
+  // By the clock: each try and each sleep take longer than their nominal time.
+  const auto start = std::chrono::steady_clock::now();
+  for (;;) {
+    handle_ =
+        CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle_ != INVALID_HANDLE_VALUE) return;
+    const DWORD error = GetLastError();
+    if (error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION) return;
+    if (std::chrono::steady_clock::now() - start >= std::chrono::milliseconds(waitMilliseconds)) {
+      break;
+    }
+    Sleep(kRetryMilliseconds);
+  }
+  inUse_ = true;
+}
+
+RootLock::~RootLock() {
+  if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
 }
 
 }  // namespace quillet

@@ -11,6 +11,11 @@ constexpr std::size_t kPathSize = 260;
 
 // What a database's directory is called while its next backup is made, beside it.
 constexpr const char* kPartialSuffix = ".partial";
+// What the previous backup's directory is called from the moment the new one takes its name
+// until it is removed.
+constexpr const char* kPriorSuffix = ".prior";
+// The file under the root that one AllSnapShot at a time holds open without sharing.
+constexpr const char* kRootLockName = ".quillet.lock";
 
 // Writes "<directory>\<name><suffix>" into path. False, with path left empty, when it would not
 // fit: a cut path could name some other file.
@@ -20,7 +25,8 @@ bool ComposePath(char (&path)[kPathSize], const char* directory, const char* nam
 // Whether a name the server reports may become one directory directly under the root: it must
 // not be empty, ".", "..", hold a separator or drive colon, or end in '.' or ' ', which Win32
 // drops from a path (so "..." would name the root itself), nor name a device, nor end in
-// ".partial" in any case (it would be another database's backup in the making).
+// ".partial" or ".prior" in any case (it would be another database's backup in the making or
+// on its way out), nor be the root's lock file.
 bool IsPlainDirectoryName(const char* name);
 
 // Whether Windows takes the name for a device wherever it stands in a path: CON, PRN, AUX, NUL,
@@ -46,11 +52,36 @@ bool ResetDirectory(const char* directory);
 // Clears the directory and removes it; what could not be deleted stays, and the directory with it.
 void RemoveDirectoryAndFiles(const char* directory);
 
-// Puts a backup made in `partial` in place of `directory`'s content: resets the directory, moves
-// every file of `partial` into it, replacing one of the same name, then removes `partial`. False,
-// with `partial` left holding what was not moved, when the directory is or became a link or a
-// file could not be moved.
-bool MoveBackupIntoPlace(const char* partial, const char* directory);
+// Finishes or undoes what a run stopped between its renames left: a `prior` without its
+// `directory` is the last complete backup and gets its name back; a `prior` beside a
+// `directory` was already replaced and is emptied and removed. Links are left alone.
+void SettleStoppedRun(const char* directory, const char* prior);
+
+// Puts a backup made in `partial` in place of `directory` by renames alone, so that a complete
+// backup stands under one of the names at every moment: `directory` becomes `prior`, `partial`
+// becomes `directory`, then `prior` is emptied and removed (what cannot be deleted stays there).
+// False, with `directory` as it was and the backup left in `partial`, when `directory` or
+// `partial` is a link, a `prior` is in the way, or a rename fails.
+bool PutBackupInPlace(const char* partial, const char* directory, const char* prior);
+
+// Holds "<root>\.quillet.lock" open without sharing, waiting for another holder for up to
+// waitMilliseconds, so that runs into one root go one at a time. A lock file that cannot be
+// opened for any other reason (a missing root, one the user may not write to) is not waited
+// for: the directory work then fails there by itself. The file stays when released: removing
+// it could let a third run take a new file while the second holds the old one.
+class RootLock {
+ public:
+  RootLock(const char* root, unsigned waitMilliseconds);
+  ~RootLock();
+  RootLock(const RootLock&) = delete;
+  RootLock& operator=(const RootLock&) = delete;
+  // Another run held the lock for the whole wait.
+  bool InUse() const { return inUse_; }
+
+ private:
+  void* handle_;
+  bool inUse_ = false;
+};
 
 }  // namespace quillet
 

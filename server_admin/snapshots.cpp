@@ -14,30 +14,39 @@ namespace {
 // Every backup of AllSnapShot hands the client library this flag.
 constexpr int32_t kAllSnapShotFlag = 1;
 
-// Makes the backup in "<root>\<name>.partial", emptied first, and only once it succeeded
-// empties the database's directory and moves the new files in: a failed backup leaves the
-// previous one as it was. A name that cannot safely become those directories, or a directory
-// that is a link to somewhere else, gets no backup and counts as failed; so does a backup that
-// could not be put in place, which stays in the .partial directory.
+// How long a run waits for another run into the same root to end.
+constexpr unsigned kRootLockWaitMilliseconds = 5 * 60 * 1000;
+
+// Makes the backup in "<root>\<name>.partial", emptied first, and only once it succeeded puts
+// it in the database's directory's place by renames, the previous backup going by way of
+// "<root>\<name>.prior": a failed backup, or a run stopped at any moment, leaves a complete
+// backup under one of those names, which the next run gives its name back. A name that cannot
+// safely become those directories, or a directory that is a link to somewhere else (or that
+// someone else may change), gets no backup and counts as failed; so does a backup that could
+// not be put in place, which stays in the .partial directory.
 int32_t BackUpIntoOwnDirectory(ServerConnection& connection, const char* root,
                                const char* database) {
   char directory[kPathSize];
   char partial[kPathSize];
-  // The longer of the two must leave room for its search pattern, or a crashed run's leftovers
-  // could be neither emptied nor the new files found to move.
+  char prior[kPathSize];
+  // The longest of them must leave room for its search pattern, or a crashed run's leftovers
+  // could not be emptied.
   char pattern[kPathSize];
   if (!IsPlainDirectoryName(database) || !ComposePath(directory, root, database) ||
       !ComposePath(partial, root, database, kPartialSuffix) ||
-      !ComposePath(pattern, partial, "*.*")) {
+      !ComposePath(prior, root, database, kPriorSuffix) || !ComposePath(pattern, partial, "*.*")) {
     return QUILLET_ERROR_ARGUMENT;
   }
-  if (IsLink(directory) || !ResetDirectory(partial)) return QUILLET_ERROR_ARGUMENT;
+  SettleStoppedRun(directory, prior);
+  if (IsLink(directory) || IsLink(prior) || !ResetDirectory(partial)) {
+    return QUILLET_ERROR_ARGUMENT;
+  }
   if (!connection.BackupSnapShot(database, partial, kAllSnapShotFlag)) {
     const int32_t failed = ResultOf(false, connection);
     RemoveDirectoryAndFiles(partial);
     return failed;
   }
-  return MoveBackupIntoPlace(partial, directory) ? 0 : QUILLET_ERROR_ARGUMENT;
+  return PutBackupInPlace(partial, directory, prior) ? 0 : QUILLET_ERROR_ARGUMENT;
 }
 
 // Backs up each name of the list in order; the last failure is the result. A name that may
@@ -66,6 +75,11 @@ int32_t AllSnapShot(const char* server, const char* password, const char* root_d
   return RunServerJob(server, password, [&](ServerConnection& connection) {
     char list[kDatabaseListSize] = {};
     if (!connection.GetDatabaseNames(server, list)) return ResultOf(false, connection);
+    // A server without databases touches nothing, not even the lock.
+    if (list[0] == '\0') return 0;
+    // Two runs into one root would empty each other's directories while they back up.
+    const RootLock lock(root_directory, kRootLockWaitMilliseconds);
+    if (lock.InUse()) return QUILLET_ERROR_ROOT_IN_USE;
     return BackUpEveryDatabase(connection, root_directory, list);
   });
 }

@@ -1,13 +1,21 @@
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <string>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 #if defined(_WIN32)
 #include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 #include "fake_client_test.h"
@@ -110,7 +118,7 @@ TEST_F(SnapshotTest, ReplacesEachDirectoryJustAfterItsBackupAndReturnsTheLastFai
   EXPECT_THAT(Entries(root + "/a"), ElementsAre("old")) << "its backup failed";
   EXPECT_THAT(Entries(root + "/b"), IsEmpty());
   EXPECT_THAT(Entries(root + "/c"), ElementsAre("old"));
-  EXPECT_THAT(Entries(root), UnorderedElementsAre("a", "b", "c"));
+  EXPECT_THAT(Entries(root), UnorderedElementsAre("a", "b", "c", ".quillet.lock"));
 
   fake::Reset();
   fake::SetDatabaseList(std::string("a\0b\0c\0\0", 7));
@@ -135,7 +143,7 @@ TEST_F(SnapshotTest, OnlyASuccessfulBackupReplacesThePreviousOne) {
   EXPECT_THAT(fake::Calls(), ElementsAre("Connect(&,srv,pw)", "GetDatabaseNames(srv,&,1024)",
                                          Backup("a", root + "\\a.partial"),
                                          Backup("b", root + "\\b.partial"), "Disconnect(7)"));
-  EXPECT_THAT(Entries(root), UnorderedElementsAre("a", "b"));
+  EXPECT_THAT(Entries(root), UnorderedElementsAre("a", "b", ".quillet.lock"));
   EXPECT_THAT(Entries(root + "/a"), ElementsAre("old"));
   EXPECT_THAT(Entries(root + "/b"), ElementsAre("db"));
 }
@@ -161,15 +169,23 @@ TEST_F(SnapshotTest, RootEndingInABackslashGivesADoubledSeparator) {
   EXPECT_TRUE(fs::is_directory(root + "/a"));
 }
 
-TEST_F(SnapshotTest, WhatCannotBeDeletedStaysAndTheDirectoryIsNotRecreated) {
+// What cannot be deleted stays in the previous backup's directory, which then stands in the way
+// of the next replacement: that run keeps the backup in place and fails rather than merge.
+TEST_F(SnapshotTest, WhatCannotBeDeletedStaysAndBlocksTheNextReplacement) {
   File(root + "/a/one");
   File(root + "/a/two");
   File(root + "/a/read-only", true);
   File(root + "/a/sub/inner");
   fake::SetDatabaseList(std::string("a\0\0", 3));
+  fake::OnCall(sqlwntm::BackupSnapShot, [&] { std::ofstream(root + "/a.partial/db") << "new"; });
   EXPECT_EQ(AllSnapShot("srv", "pw", root.c_str()), 0);
-  EXPECT_THAT(Entries(root + "/a"), UnorderedElementsAre("read-only", "sub"));
-  EXPECT_THAT(Entries(root + "/a/sub"), ElementsAre("inner"));
+  EXPECT_THAT(Entries(root + "/a"), ElementsAre("db"));
+  EXPECT_THAT(Entries(root + "/a.prior"), UnorderedElementsAre("read-only", "sub"));
+  EXPECT_THAT(Entries(root + "/a.prior/sub"), ElementsAre("inner"));
+  std::ofstream(root + "/a/db") << "kept";
+  EXPECT_EQ(AllSnapShot("srv", "pw", root.c_str()), QUILLET_ERROR_ARGUMENT);
+  EXPECT_THAT(Entries(root + "/a"), ElementsAre("db"));
+  EXPECT_EQ(std::ifstream(root + "/a/db").rdbuf()->sgetc(), 'k');
 }
 
 TEST_F(SnapshotTest, MissingDirectoryIsCreatedOneLevelAndAMissingRootIsNot) {
@@ -232,7 +248,8 @@ TEST_F(SnapshotTest, DeviceNamesGetNoDirectoryWorkAndNoBackupOnEveryPlatform) {
   for (const auto& name : plain) backups.push_back(Backup(name, root + "\\" + name + ".partial"));
   const std::vector<std::string> calls = fake::Calls();
   EXPECT_EQ(std::vector<std::string>(calls.begin() + 2, calls.end() - 1), backups);
-  EXPECT_THAT(Entries(root), UnorderedElementsAre("CONSOLE", "com10", "LPT", "nul_", "xcon"));
+  EXPECT_THAT(Entries(root),
+              UnorderedElementsAre("CONSOLE", "com10", "LPT", "nul_", "xcon", ".quillet.lock"));
 
   fake::Reset();
   fake::SetDatabaseList(std::string("NUL\0\0", 5));
@@ -313,7 +330,7 @@ TEST_F(SnapshotTest, FoundNamesWithSeparatorsAreNotDeleted) {
   fake::SetDatabaseList(std::string("STOCK\0\0", 7));
   EXPECT_EQ(AllSnapShot("srv", "pw", root.c_str()), 0);
   EXPECT_TRUE(fs::exists(base + "/victim"));
-  EXPECT_THAT(Entries(root + "/STOCK"), ElementsAre("..\\..\\victim"));
+  EXPECT_THAT(Entries(root + "/STOCK.prior"), ElementsAre("..\\..\\victim"));
 }
 #endif
 
@@ -327,7 +344,7 @@ TEST_F(SnapshotTest, PathsBeyondTheirRoomAreNeverCut) {
   EXPECT_THAT(fake::EntryPoints(), ElementsAre(sqlwntm::Connect, sqlwntm::GetDatabaseNames,
                                                sqlwntm::BackupSnapShot, sqlwntm::Disconnect));
   EXPECT_EQ(fake::Calls()[2], Backup("ssss", longRoot + "\\ssss.partial"));
-  EXPECT_THAT(Entries(longRoot), ElementsAre("ssss"));
+  EXPECT_THAT(Entries(longRoot), UnorderedElementsAre("ssss", ".quillet.lock"));
 }
 
 TEST_F(SnapshotTest, ListWithoutItsClosingNameIsWalkedOnlyInsideItsArea) {
@@ -339,7 +356,76 @@ TEST_F(SnapshotTest, ListWithoutItsClosingNameIsWalkedOnlyInsideItsArea) {
   EXPECT_EQ(AllSnapShot("srv", "pw", root.c_str()), QUILLET_ERROR_ARGUMENT);
   EXPECT_THAT(fake::EntryPoints(), ElementsAre(sqlwntm::Connect, sqlwntm::GetDatabaseNames,
                                                sqlwntm::BackupSnapShot, sqlwntm::Disconnect));
-  EXPECT_THAT(Entries(root), ElementsAre("a")) << "the possibly cut name gets no directory";
+  EXPECT_THAT(Entries(root), UnorderedElementsAre("a", ".quillet.lock"))
+      << "the possibly cut name gets no directory";
 }
+
+// A run into a root that another run holds waits for it, touching nothing, and then goes on.
+TEST_F(SnapshotTest, ASecondRunIntoTheRootWaitsForTheFirst) {
+  File(root + "/a/old");
+  const std::string lock = root + "/.quillet.lock";
+#if defined(_WIN32)
+  HANDLE held = CreateFileA(lock.c_str(), GENERIC_READ, 0, nullptr, OPEN_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+#else
+  const int held = open(lock.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0600);
+  ASSERT_EQ(flock(held, LOCK_EX), 0);
+#endif
+  fake::SetDatabaseList(std::string("a\0\0", 3));
+  std::atomic<bool> backedUp{false};
+  fake::OnCall(sqlwntm::BackupSnapShot, [&] { backedUp = true; });
+  int32_t result = -1;
+  std::thread run([&] { result = AllSnapShot("srv", "pw", root.c_str()); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  EXPECT_FALSE(backedUp);
+  EXPECT_FALSE(fs::exists(root + "/a.partial"));
+#if defined(_WIN32)
+  CloseHandle(held);
+#else
+  close(held);
+#endif
+  run.join();
+  EXPECT_EQ(result, 0);
+  EXPECT_TRUE(backedUp);
+  EXPECT_TRUE(fs::exists(lock)) << "removing it could let a third run in beside the second";
+}
+
+// A run stopped between its renames left the previous backup as name.prior: the next run gives
+// it its name back even when its own backup fails, and removes a prior that was already replaced.
+TEST_F(SnapshotTest, ARunStoppedBetweenItsRenamesLosesNoBackup) {
+  File(root + "/a.prior/a.db");
+  File(root + "/b/new.db");
+  File(root + "/b.prior/old.db");
+  fake::SetDatabaseList(std::string("a\0b\0c.Prior\0\0", 13));
+  fake::Returns(sqlwntm::BackupSnapShot, {-5, -5});
+  EXPECT_EQ(AllSnapShot("srv", "pw", root.c_str()), QUILLET_ERROR_ARGUMENT);
+  EXPECT_EQ(fake::CountOf(sqlwntm::BackupSnapShot), 2) << "c.Prior is skipped";
+  EXPECT_THAT(Entries(root), UnorderedElementsAre("a", "b", ".quillet.lock"));
+  EXPECT_THAT(Entries(root + "/a"), ElementsAre("a.db"));
+  EXPECT_THAT(Entries(root + "/b"), ElementsAre("new.db"));
+}
+
+#if !defined(_WIN32)
+// Someone who may write in a database's directory could swap its entries while it is emptied:
+// it is skipped like a link, and what it holds stays.
+TEST_F(SnapshotTest, DirectoriesOthersMayChangeAreSkipped) {
+  File(root + "/a/old");
+  File(root + "/ok/old");
+  fs::permissions(root + "/a", fs::perms::group_write, fs::perm_options::add);
+  fake::SetDatabaseList(std::string("a\0ok\0\0", 6));
+  EXPECT_EQ(AllSnapShot("srv", "pw", root.c_str()), QUILLET_ERROR_ARGUMENT);
+  EXPECT_THAT(fake::Calls()[2], Backup("ok", root + "\\ok.partial"));
+  EXPECT_EQ(fake::CountOf(sqlwntm::BackupSnapShot), 1);
+  EXPECT_THAT(Entries(root + "/a"), ElementsAre("old"));
+  if (geteuid() == 0 && chown((root + "/ok").c_str(), 65534, 65534) == 0) {
+    fake::Reset();
+    fake::SetDatabaseList(std::string("ok\0\0", 4));
+    EXPECT_EQ(AllSnapShot("srv", "pw", root.c_str()), QUILLET_ERROR_ARGUMENT)
+        << "another user's directory";
+    EXPECT_EQ(fake::CountOf(sqlwntm::BackupSnapShot), 0);
+  }
+}
+#endif
 
 }  // namespace

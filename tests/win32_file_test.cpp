@@ -55,4 +55,34 @@ TEST(Win32FileTest, ServerFoldersAndTheirRootTakeNoChange) {
   fs::remove_all(base);
 }
 
+// The lock of an AllSnapShot run: a second open without sharing fails as in use until the first
+// is closed; a directory rename replaces nothing.
+TEST(Win32FileTest, UnsharedOpensExcludeEachOtherAndDirectoryRenamesReplaceNothing) {
+  char pattern[] = "/tmp/quillet-win32-file-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::string base = pattern;
+  const std::string lock = base + "\\.quillet.lock";
+  const auto open = [&] {
+    return CreateFileA(lock.c_str(), GENERIC_READ, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                       nullptr);
+  };
+  HANDLE first = open();
+  ASSERT_NE(first, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(open(), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+  CloseHandle(first);
+  HANDLE second = open();
+  EXPECT_NE(second, INVALID_HANDLE_VALUE);
+  if (second != INVALID_HANDLE_VALUE) CloseHandle(second);
+
+  fs::create_directories(base + "/a");
+  fs::create_directories(base + "/b/kept");
+  EXPECT_EQ(MoveFileExA((base + "\\a").c_str(), (base + "\\b").c_str(), 0), 0);
+  EXPECT_EQ(MoveFileExA((base + "\\b\\kept").c_str(), (base + "\\a").c_str(), 0), 0);
+  EXPECT_EQ(MoveFileExA((base + "\\a").c_str(), (base + "\\c").c_str(), 0), 1);
+  EXPECT_TRUE(fs::is_directory(base + "/b/kept"));
+  EXPECT_TRUE(fs::is_directory(base + "/c"));
+  fs::remove_all(base);
+}
+
 }  // namespace

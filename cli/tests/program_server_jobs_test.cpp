@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "program_fixture.h"
@@ -175,6 +176,18 @@ TEST_F(ProgramTest, FailuresNameTheDatabaseAndTheServerThatWereMeant) {
               HasSubstr("\nquillet all-snapshot: skipped, so not backed up: DEMO (" + all +
                         "/DEMO is a symbolic link), NUL (Windows takes the "
                         "name for a device)\n"));
+
+  // Every database whose backup failed is named, the last with the server's words.
+  std::filesystem::remove(all + "/DEMO");
+  ASSERT_EQ(Quillet("create-db ACME SALES", WithPassword("acme-pw")).status, 0);
+  for (const char* name : {"/DEMO.partial", "/SALES.partial"}) {
+    std::ofstream(all + name) << "in the way";
+  }
+  const ProgramRun failed =
+      QuilletArguments({"all-snapshot", "ACME", all}, WithPassword("acme-pw"));
+  EXPECT_EQ(failed.status, 1);
+  EXPECT_THAT(failed.err, HasSubstr("not backed up: DEMO (its backup failed), SALES (its backup "
+                                    "failed: return code "));
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "end_to_end_test.h"
@@ -48,6 +49,30 @@ TEST_F(SnapshotsEndToEndTest, AllSnapShotCopiesEveryDatabaseIntoAFolderOfItsOwn)
   EXPECT_EQ(copy.st_mode & 07777, 0600u);
   EXPECT_EQ(RowsOf(root + "/SALES/SALES.db", kRows), (Rows{{"1"}}));
   EXPECT_EQ(RowsOf(root + "/STOCK/STOCK.db", kRows), (Rows{{"2"}, {"3"}}));
+}
+
+// Two runs into one root at once go one after the other: neither empties the other's backups.
+TEST_F(SnapshotsEndToEndTest, RacedRunsIntoOneRootLoseNoBackup) {
+  CreateFilled("SALES", "CREATE TABLE t(a); INSERT INTO t VALUES(1);");
+  CreateFilled("STOCK", "CREATE TABLE t(a); INSERT INTO t VALUES(2), (3);");
+  const std::string root = Path("raced");
+  ASSERT_TRUE(std::filesystem::create_directory(root));
+  for (int round = 0; round < 10; ++round) {
+    int32_t results[2] = {-1, -1};
+    std::thread other([&] { results[1] = AllSnapShot("srv", "pw", root.c_str()); });
+    results[0] = AllSnapShot("srv", "pw", root.c_str());
+    other.join();
+    EXPECT_EQ(results[0], 0);
+    EXPECT_EQ(results[1], 0);
+    EXPECT_EQ(RowsOf(root + "/SALES/SALES.db", kRows), (Rows{{"1"}})) << "round " << round;
+    EXPECT_EQ(RowsOf(root + "/STOCK/STOCK.db", kRows), (Rows{{"2"}, {"3"}})) << "round " << round;
+  }
+  std::vector<std::string> entries;
+  for (const auto& entry : std::filesystem::directory_iterator(root)) {
+    entries.push_back(entry.path().filename().string());
+  }
+  std::sort(entries.begin(), entries.end());
+  EXPECT_EQ(entries, (std::vector<std::string>{".quillet.lock", "SALES", "STOCK"}));
 }
 
 // However the root is spelled, a snapshot neither empties nor writes into the stand-in's
