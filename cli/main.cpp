@@ -13,6 +13,7 @@
 
 #include "app.h"
 #include "library_subcommands.h"
+#include "plan/plan_subcommands.h"
 #include "standin_admin_api.h"
 #include "standin_subcommands.h"
 #include "terminal.h"
@@ -30,6 +31,7 @@ int main(int argc, char** argv) {
 #endif
   CommandLine commandLine;
   AddLibrarySubcommands(commandLine);
+  AddPlanSubcommands(commandLine);
 #if !defined(_WIN32)
   // The stand-in server is a Linux library: Windows has no stand-in servers to manage.
   AddStandinSubcommands(commandLine);

@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "library_subcommands.h"
+#include "plan/plan_subcommands.h"
 #include "reference_pages.h"
 #include "standin_subcommands.h"
 
@@ -11,6 +12,7 @@ int main(int argc, char** argv) {
   const std::string_view what = argc == 3 ? argv[1] : "";
   CommandLine commandLine;
   AddLibrarySubcommands(commandLine);
+  AddPlanSubcommands(commandLine);
   AddStandinSubcommands(commandLine);
   if (what == "man") {
     std::cout << ManualPage(commandLine, argv[2]);

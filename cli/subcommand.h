@@ -41,8 +41,21 @@ struct Invocation {
   int32_t flag = 1;
   bool all = false;
   bool keepPartial = false;
-  // Where a job that prints its result as it is (an export to "-") writes it.
+  // Where a job that prints its result as it is (an export to "-") writes it, and where a job
+  // that reports as it goes says what went wrong.
   std::ostream* out = nullptr;
+  std::ostream* err = nullptr;
+  // The options of the plan subcommands.
+  struct PlanOptions {
+    bool dryRun = false;
+    int32_t jobs = 0;
+    std::string waitLock;
+    std::string format;
+    std::string run;
+    std::string warn;
+    std::string crit;
+    bool restoreTest = false;
+  } plan;
   // The running job's progress display, or null when none is shown.
   ProgressDisplay* progress = nullptr;
 };
