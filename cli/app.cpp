@@ -198,7 +198,9 @@ int Run(const ParsedCommand& command, Invocation invocation, const CommonOptions
     const char* meaning = QuilletResultMeaning(result.code);
     if (meaning == nullptr && environment.codeMeaning)
       meaning = environment.codeMeaning(result.code);
-    const char* detail = environment.lastMessage ? environment.lastMessage(result.code) : nullptr;
+    const char* detail = !result.detail.empty()    ? result.detail.c_str()
+                         : environment.lastMessage ? environment.lastMessage(result.code)
+                                                   : nullptr;
     environment.err << FailureMessage(subcommand.name, result.code, meaning, detail);
     if (!result.note.empty()) environment.err << prefix << ": " << result.note << "\n";
     return kExitJobFailed;

@@ -14,6 +14,7 @@
 #include "app.h"
 #include "library_subcommands.h"
 #include "plan/plan_subcommands.h"
+#include "restore_subcommand.h"
 #include "standin_admin_api.h"
 #include "standin_subcommands.h"
 #include "terminal.h"
@@ -31,6 +32,7 @@ int main(int argc, char** argv) {
 #endif
   CommandLine commandLine;
   AddLibrarySubcommands(commandLine);
+  AddRestoreSubcommand(commandLine);
   AddPlanSubcommands(commandLine);
 #if !defined(_WIN32)
   // The stand-in server is a Linux library: Windows has no stand-in servers to manage.

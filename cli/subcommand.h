@@ -41,6 +41,11 @@ struct Invocation {
   int32_t flag = 1;
   bool all = false;
   bool keepPartial = false;
+  // restore: the name to install the backup as, and whether it replaces an installed database
+  // and kills the connections that hold it.
+  std::string installAs;
+  bool replace = false;
+  bool killConnections = false;
   // Where a job that prints its result as it is (an export to "-") writes it, and where a job
   // that reports as it goes says what went wrong.
   std::ostream* out = nullptr;
@@ -69,6 +74,9 @@ struct JobResult {
   std::string problem;
   // Said after a failure's message: what became of the job's files.
   std::string note;
+  // The client library's words on the failure, when the job took them down itself (later
+  // calls of its own would replace them); empty: they are asked for after the job.
+  std::string detail;
   // For a job that succeeded: the exit status (3 for a server that is not running).
   int status = 0;
   // What the job did, for the closing line on a terminal, e.g. "3 rows, 12 bytes".
