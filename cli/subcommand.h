@@ -60,6 +60,7 @@ struct Invocation {
     std::string warn;
     std::string crit;
     bool restoreTest = false;
+    std::string generation;
   } plan;
   // The running job's progress display, or null when none is shown.
   ProgressDisplay* progress = nullptr;

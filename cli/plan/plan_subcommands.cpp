@@ -22,6 +22,8 @@
 #include "retention.h"
 #include "runner.h"
 #include "selection.h"
+#include "snapshot_restore.h"
+#include "standin_admin_api.h"
 
 namespace quillet::cli {
 namespace {
@@ -566,6 +568,81 @@ JobResult Verify(const Invocation& i) {
   return Status(bad == 0 ? 0 : kFailed);
 }
 
+std::string CheckRestore(const Invocation& i) {
+  if (!i.installAs.empty()) {
+    if (std::string problem = DatabaseNameProblem(i.installAs); !problem.empty()) {
+      return "--as NAME " + problem;
+    }
+  }
+  if (!i.plan.generation.empty() && !GenerationTime(i.plan.generation)) {
+    return "--generation takes a generation's name, such as 20261209T021500Z";
+  }
+  return "";
+}
+
+std::string AskRestoreReplace(const Invocation& i) {
+  if (!i.replace) return "";
+  return "Replace the database " + (i.installAs.empty() ? i.arguments[2] : i.installAs) +
+         " of server " + i.arguments[1] + " with a generation of the plan?";
+}
+
+JobResult Restore(const Invocation& i) {
+  const std::optional<Plan> plan = LoadPlan(i, "restore");
+  if (!plan) return Status(kNotUnderstood);
+  const std::string& name = i.arguments[1];
+  const std::string& database = i.arguments[2];
+  const auto server = std::find_if(plan->servers.begin(), plan->servers.end(),
+                                   [&](const ServerPlan& s) { return s.name == name; });
+  JobResult result;
+  if (server == plan->servers.end() || !SafeFolderName(database)) {
+    result.problem = server == plan->servers.end()
+                         ? "the plan has no server " + name
+                         : "DATABASE cannot be a folder name: " + database;
+    return result;
+  }
+  const std::vector<Generation> generations =
+      ListGenerations(DatabaseFolder(plan->root, name, database));
+  const auto chosen = std::find_if(generations.begin(), generations.end(), [&](const auto& g) {
+    return !g.partial && (i.plan.generation.empty() ? g.complete : g.name == i.plan.generation);
+  });
+  if (chosen == generations.end()) {
+    result.problem = (i.plan.generation.empty() ? "no verified generation of "
+                                                : "no generation " + i.plan.generation + " of ") +
+                     name + " " + database + " under " + plan->root.string();
+    return result;
+  }
+  // Read whole against its manifest first: a restore replaces a database with it.
+  std::string problem;
+  const std::optional<Manifest> manifest = ReadManifest(chosen->path, problem);
+  const std::vector<std::string> problems =
+      manifest ? CheckFiles(chosen->path, *manifest, true) : std::vector{problem};
+  if (!problems.empty()) {
+    result.problem =
+        "generation " + chosen->name + " does not hold, so it is not restored: " + problems.front();
+    return result;
+  }
+  std::string error;
+  std::optional<std::string> password = ReadSecret(server->password, Environment, error);
+  if (!password) {
+    result.problem = error;
+    return result;
+  }
+  RestoreRequest request;
+  request.server = name;
+  request.password = *password;
+  request.database = database;
+  request.directory = chosen->path.string();
+  request.installAs = i.installAs;
+  request.replace = i.replace;
+  WipePassword(*password);
+  result = RestoreSnapshotFolder(request);
+  WipePassword(request.password);
+  if (!result.problem.empty() && FindStandinAdminApi() == nullptr) {
+    result.problem += "; its manifest is " + (chosen->path / kManifestName).string();
+  }
+  return result;
+}
+
 }  // namespace
 
 void AddPlanSubcommands(CommandLine& commandLine) {
@@ -652,6 +729,28 @@ void AddPlanSubcommands(CommandLine& commandLine) {
                .Lists(Listing::kText)
                .Example("quillet plan verify /etc/quillet/nightly.toml"))
       .add_flag("--restore-test", given.restoreTest, "also open each newest generation")
+      ->disable_flag_override();
+  Invocation& invocation = commandLine.invocation();
+  CLI::App& restore = commandLine.Add(
+      Subcommand("plan restore", "PLAN SERVER DATABASE", "restore a generation onto the server")
+          .Describe("Checks the generation (the newest verified one unless --generation names "
+                    "one) against its manifest, then installs it on SERVER as DATABASE, or as "
+                    "--as NAME, as 'quillet restore' does: an installed database of that name is "
+                    "refused unless --replace, which keeps it aside until the restore has "
+                    "succeeded. With --replace it asks first on a terminal, unless -y is given.")
+          .Runs("DirDB, DeinstallDB, InstallDB", Restore)
+          .Checks(CheckRestore)
+          .Confirms(AskRestoreReplace)
+          .Shows(Progress::kElapsed)
+          .Example("quillet plan restore /etc/quillet/nightly.toml ACME STOCK --as STOCK2"));
+  restore.add_option("--generation", given.generation, "the generation to restore")
+      ->type_name("ID");
+  restore.add_option("--as", invocation.installAs, "install it as the database NAME")
+      ->type_name("NAME");
+  restore
+      .add_flag("--replace", invocation.replace,
+                "replace an installed database of that name, keeping it until the restore has "
+                "succeeded")
       ->disable_flag_override();
 }
 

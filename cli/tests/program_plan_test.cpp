@@ -194,4 +194,34 @@ TEST_F(PlanTest, ASecondRunExitsAtOnceOrWaitsForTheLockAndADeadHoldersLockIsTake
   EXPECT_THAT(Quillet("plan report " + plan).out, HasSubstr("lock-takeover"));
 }
 
+TEST_F(PlanTest, ARestoreChecksTheGenerationThenBringsTheDataBack) {
+  CreateServerWithDatabase();
+  const auto load = [&](const std::string& statement) {
+    WriteFile(root_ + "/change.sql", statement + "\n");
+    return QuilletArguments({"load", "DEMO", "SYSADM", "LOAD SQL " + root_ + "/change.sql"},
+                            WithPassword("SYSADM"))
+        .status;
+  };
+  ASSERT_EQ(load("CREATE TABLE t(v); INSERT INTO t VALUES ('kept');"), 0);
+  const std::string plan = WritePlan({"ACME"}, "[\"DEMO\"]");
+  ASSERT_EQ(Quillet("plan run " + plan).status, 0);
+  ASSERT_EQ(load("DELETE FROM t;"), 0);
+
+  const ProgramRun restored = Quillet("-y plan restore " + plan + " ACME DEMO --replace");
+  ASSERT_EQ(restored.status, 0) << restored.err;
+  const ProgramRun rows = QuilletArguments({"export-csv", "DEMO", "SYSADM", "SELECT v FROM t", "-"},
+                                           WithPassword("SYSADM"));
+  EXPECT_THAT(rows.out, HasSubstr("\"kept\""));
+
+  // A generation that no longer matches its manifest is never installed.
+  const std::string generation = Generations("ACME", "DEMO").front();
+  WriteFile(backups_ + "/ACME/DEMO/" + generation + "/DEMO.db", "not the backup");
+  const ProgramRun refused = Quillet("-y plan restore " + plan +
+                                     " ACME DEMO --replace "
+                                     "--generation " +
+                                     generation);
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_THAT(refused.err, HasSubstr("does not hold, so it is not restored"));
+}
+
 }  // namespace
