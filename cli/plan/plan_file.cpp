@@ -107,7 +107,12 @@ class Reader {
     SecretSource source;
     const std::string fileKey = prefix + "_file";
     const std::string variableKey = prefix + "_env";
-    if (auto file = Text(table, fileKey)) source.file = *file;
+    if (auto file = Text(table, fileKey)) {
+      // Taken from the plan's folder, as snapshot_root is.
+      source.file = std::filesystem::path(*file).is_relative()
+                        ? (std::filesystem::path(file_).parent_path() / *file).string()
+                        : *file;
+    }
     if (auto variable = Text(table, variableKey)) source.variable = *variable;
     const toml::node* file = table.get(fileKey);
     const toml::node* variable = table.get(variableKey);

@@ -64,7 +64,8 @@ struct PlanOutcome {
   std::vector<std::string> errors;
 };
 
-// A relative snapshot_root is taken from the plan file's folder, not from wherever cron runs.
+// A relative snapshot_root or password file is taken from the plan file's folder, not from
+// wherever cron runs.
 PlanOutcome ReadPlan(const std::string& file);
 
 const char* TaskName(Task task);

@@ -4,6 +4,7 @@
 #include <array>
 #include <atomic>
 #include <cstdio>
+#include <future>
 #include <mutex>
 #include <thread>
 
@@ -54,9 +55,12 @@ class ServerRun {
       outcome_.problems = selection.errors;
       return;
     }
-    for (const std::string& database : selection.databases) {
-      outcome_.databases.push_back(RunDatabase(database));
+    // Reserved whole: a snapshot still finishing holds on to its database's outcome.
+    outcome_.databases.resize(selection.databases.size());
+    for (std::size_t k = 0; k < selection.databases.size(); ++k) {
+      RunDatabase(selection.databases[k], outcome_.databases[k]);
     }
+    WaitForFinish();
     Orphans(*names);
   }
 
@@ -132,6 +136,7 @@ class ServerRun {
     }
   }
 
+  // Adds the snapshot's outcome to the database's; its generation is made by Finish.
   TaskOutcome Snapshot(const std::string& database, DatabaseOutcome& outcome) {
     TaskOutcome done;
     done.task = "snapshot";
@@ -152,10 +157,12 @@ class ServerRun {
       planned.time = *GenerationTime(generation);
       planned.hasManifest = planned.complete = true;
       Retain(database, server_.retention, &planned, outcome.deleted);
+      outcome.tasks.push_back(done);
       return done;
     }
-    const std::string start = IsoTime(now);
-    const auto started = std::chrono::steady_clock::now();
+    Pending pending{database, generation,          folder,
+                    partial,  IsoTime(now),        std::chrono::steady_clock::now(),
+                    &outcome, outcome.tasks.size()};
     done.problem = MakePrivateFolder(plan_.root / server_.name);
     if (done.problem.empty()) done.problem = MakePrivateFolder(folder);
     if (done.problem.empty()) done.problem = MakePrivateFolder(partial);
@@ -164,12 +171,45 @@ class ServerRun {
                            database.c_str(), partial.string().c_str());
       if (done.code != 0) DescribeCode(done.code, done.text, done.detail);
     }
-    if (done.code == 0 && done.problem.empty()) {
-      Manifest manifest;
+    outcome.tasks.push_back(done);
+    // The hashing, syncs and retention of this generation go on beside the next database's
+    // snapshot: the server writes while this process reads, and the syncs' waits overlap.
+    WaitForFinish();
+    if (done.Succeeded()) {
+      finishing_ = std::async(std::launch::async, [this, pending] { Finish(pending); });
+    } else {
+      Finish(pending);
+    }
+    return done;
+  }
+
+  // A snapshot whose call has returned, to be made a generation.
+  struct Pending {
+    std::string database;
+    std::string generation;
+    std::filesystem::path folder;
+    std::filesystem::path partial;
+    std::string start;
+    std::chrono::steady_clock::time_point started;
+    DatabaseOutcome* outcome;
+    std::size_t task;
+  };
+
+  void WaitForFinish() {
+    if (finishing_.valid()) finishing_.get();
+  }
+
+  void Finish(const Pending& pending) {
+    TaskOutcome& done = pending.outcome->tasks[pending.task];
+    const std::filesystem::path& folder = pending.folder;
+    const std::filesystem::path& partial = pending.partial;
+    const std::string& generation = pending.generation;
+    Manifest manifest;
+    if (done.Succeeded()) {
       manifest.server = server_.name;
-      manifest.database = database;
+      manifest.database = pending.database;
       manifest.run = settings_.run;
-      manifest.start = start;
+      manifest.start = pending.start;
       done.problem = HashFolder(partial, manifest);
       manifest.end = IsoTime(Clock::now());
       if (done.problem.empty()) done.problem = WriteManifest(partial, manifest);
@@ -179,24 +219,33 @@ class ServerRun {
       }
       for (const ManifestFile& file : manifest.files) done.bytes += file.size;
     }
-    if (done.code == 0 && done.problem.empty()) {
-      // Read back from the disk, as a restore would find it.
+    if (done.Succeeded()) {
+      // Read back under its final name, as a restore would find it: the manifest whole and
+      // every file in it of its size, no file more. The files were hashed a moment ago from
+      // what the system holds of them, so hashing them again would read the same pages and
+      // prove nothing more; plan verify reads them again whenever asked.
       std::string problem;
       const std::optional<Manifest> written = ReadManifest(folder / generation, problem);
       std::vector<std::string> problems =
-          written ? CheckFiles(folder / generation, *written, true) : std::vector{problem};
+          written ? CheckFiles(folder / generation, *written, false) : std::vector{problem};
+      bool same = written && written->files.size() == manifest.files.size();
+      for (std::size_t k = 0; same && k < manifest.files.size(); ++k) {
+        same = written->files[k].sha256 == manifest.files[k].sha256;
+      }
+      if (problems.empty() && !same) {
+        problems.push_back(std::string(kManifestName) + ": not as it was written");
+      }
       if (!problems.empty()) done.problem = "the new generation does not hold: " + problems[0];
     }
     std::error_code ignored;
     // Nothing half written counts, nor stays.
     std::filesystem::remove_all(partial, ignored);
-    done.seconds = Since(started);
-    Journal("snapshot", database, done, start);
+    done.seconds = Since(pending.started);
+    Journal("snapshot", pending.database, done, pending.start);
     if (done.Succeeded()) {
-      outcome.generation = generation;
-      Retain(database, server_.retention, nullptr, outcome.deleted);
+      pending.outcome->generation = generation;
+      Retain(pending.database, server_.retention, nullptr, pending.outcome->deleted);
     }
-    return done;
   }
 
   TaskOutcome DatabaseTask(const std::string& database, Task task) {
@@ -226,29 +275,33 @@ class ServerRun {
     return done;
   }
 
-  DatabaseOutcome RunDatabase(const std::string& database) {
-    DatabaseOutcome outcome;
+  void RunDatabase(const std::string& database, DatabaseOutcome& outcome) {
     outcome.database = database;
-    bool failed = false;
     for (Task task : server_.tasks) {
+      if (task == Task::kSnapshot && SafeFolderName(database) && Succeeded(outcome)) {
+        Snapshot(database, outcome);
+        continue;
+      }
       TaskOutcome done;
-      if (failed) {
+      done.task = TaskName(task);
+      if (!Succeeded(outcome)) {
         // A log released after a failed backup could not be had back.
-        done.task = TaskName(task);
         done.skipped = true;
         done.problem = "skipped: an earlier task of this database failed";
       } else if (!SafeFolderName(database)) {
-        done.task = TaskName(task);
         done.problem = "the name cannot be a folder under the snapshot root";
-      } else if (task == Task::kSnapshot) {
-        done = Snapshot(database, outcome);
       } else {
         done = DatabaseTask(database, task);
       }
-      failed = failed || !done.Succeeded();
       outcome.tasks.push_back(done);
     }
-    return outcome;
+  }
+
+  // Whether the database's tasks so far succeeded, its snapshot's generation made.
+  bool Succeeded(const DatabaseOutcome& outcome) {
+    if (!outcome.tasks.empty() && outcome.tasks.back().task == "snapshot") WaitForFinish();
+    return std::all_of(outcome.tasks.begin(), outcome.tasks.end(),
+                       [](const TaskOutcome& task) { return task.Succeeded(); });
   }
 
   // Generations of databases the server no longer has.
@@ -280,6 +333,7 @@ class ServerRun {
   const RunSettings& settings_;
   ServerOutcome& outcome_;
   std::vector<std::string>& would_;
+  std::future<void> finishing_;
 };
 
 nlohmann::json TaskJson(const TaskOutcome& task) {
