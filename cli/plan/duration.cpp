@@ -11,7 +11,7 @@ constexpr int64_t kHour = 60 * kMinute;
 constexpr int64_t kDay = 24 * kHour;
 constexpr int64_t kWeek = 7 * kDay;
 // Far beyond any retention: keeps the sums clear of overflow.
-constexpr int64_t kLongest = 100 * 366 * kDay;
+constexpr int64_t kLongest = int64_t{100} * 366 * kDay;
 
 std::optional<int64_t> UnitSeconds(char unit) {
   switch (unit) {

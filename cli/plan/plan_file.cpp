@@ -134,7 +134,8 @@ class Reader {
               " in [[servers]]");
     if (auto name = Text(table, "name")) {
       // The name becomes a folder under the snapshot root.
-      if (name->find_first_of("/\\:") != std::string::npos || *name == "." || *name == "..") {
+      if (name->find_first_of("/\\:") != std::string::npos || *name == "." || *name == ".." ||
+          *name == ".quillet") {
         Error(table.get("name")->source(), "name cannot be a folder name: \"" + *name + "\"");
       } else {
         server.name = *name;

@@ -383,8 +383,9 @@ JobResult StatusJob(const Invocation& i) {
   }
   std::vector<DatabaseGenerations> inventory = Inventory(*plan);
   // A selected database never backed up is the worst case of all, not a missing line.
-  for (const auto& [server, databases] : selected) {
-    for (const std::string& database : databases) {
+  for (const auto& listed : selected) {
+    const std::string& server = listed.first;
+    for (const std::string& database : listed.second) {
       const bool known = std::any_of(inventory.begin(), inventory.end(), [&](const auto& d) {
         return d.server == server && d.database == database;
       });
@@ -393,6 +394,12 @@ JobResult StatusJob(const Invocation& i) {
   }
   const Clock::time_point now = Clock::now();
   for (const DatabaseGenerations& database : inventory) {
+    // A database the server no longer has is an orphan, not a backup that is getting old.
+    const auto listed = selected.find(database.server);
+    if (listed != selected.end() && std::find(listed->second.begin(), listed->second.end(),
+                                              database.database) == listed->second.end()) {
+      continue;
+    }
     Row row{database.server, database.database, std::nullopt, std::nullopt, std::nullopt};
     for (const Generation& generation : database.generations) {
       if (generation.complete) {
