@@ -247,12 +247,11 @@ JobResult Run(const Invocation& i) {
          {"code", outcome.Status()},
          {"text", outcome.Status() == 0 ? "everything succeeded" : "some items failed"}});
   }
-  if (i.plan.format == "json") {
-    Out(i) << RunJson(outcome).dump(2) << "\n";
-  } else {
-    Out(i) << RunTable(outcome);
-  }
-  return Status(outcome.Status());
+  // Printed by the driver once the progress line is gone.
+  JobResult result = Status(outcome.Status());
+  result.text = i.plan.format == "json" ? RunJson(outcome).dump(2) : RunTable(outcome);
+  while (!result.text.empty() && result.text.back() == '\n') result.text.pop_back();
+  return result;
 }
 
 // Every database folder of the plan's servers, with its generations.
