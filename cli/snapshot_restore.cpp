@@ -397,8 +397,9 @@ JobResult Restore::Run(int backup, off_t size) {
   for (const std::string& installed : SplitDatabaseList(list.data())) {
     if (installed == name_) installed_ = true;
   }
-  bool onServer = installed_;
-  for (const char* suffix : kCompanions) onServer = onServer || Exists(file_ + suffix);
+  // A stale index alone holds nothing of a database; it goes aside with the rest all the same.
+  const bool onServer =
+      installed_ || Exists(file_) || Exists(file_ + "-wal") || Exists(file_ + "-journal");
   if (onServer && !request_.replace) {
     const std::string what =
         installed_ ? "a database " + name_ + " is installed on server " + request_.server
@@ -506,11 +507,12 @@ JobResult RestoreSnapshotFolder(const RestoreRequest& request) {
   const std::string folderPath = std::string(standin->root()) + "/" + server;
   const Descriptor folder(open(folderPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!folder.valid()) {
+    const std::string reason = Reason();
     // The library says best why there is no such server.
     std::array<char, QUILLET_DATABASE_LIST_SIZE> list{};
     JobResult result;
     result.code = DirDB(server.c_str(), request.password.c_str(), list.data());
-    if (result.code == 0) result.problem = "cannot open " + folderPath + ": " + Reason();
+    if (result.code == 0) result.problem = "cannot open " + folderPath + ": " + reason;
     return result;
   }
   // One restore at a time on a server: a second one would take the first one's kept file for

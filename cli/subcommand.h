@@ -46,6 +46,8 @@ struct Invocation {
   std::string installAs;
   bool replace = false;
   bool killConnections = false;
+  // plan schedule: the form to print, "cron", "systemd" or "schtasks".
+  std::string scheduleFormat;
   // Where a job that prints its result as it is (an export to "-") writes it, and where a job
   // that reports as it goes says what went wrong.
   std::ostream* out = nullptr;

@@ -17,6 +17,7 @@
 #include "lock.h"
 #include "manifest.h"
 #include "password_source.h"
+#include "plan_schedule.h"
 #include "progress.h"
 #include "quillet.h"
 #include "retention.h"
@@ -736,6 +737,7 @@ void AddPlanSubcommands(CommandLine& commandLine) {
                .Example("quillet plan verify /etc/quillet/nightly.toml"))
       .add_flag("--restore-test", given.restoreTest, "also open each newest generation")
       ->disable_flag_override();
+  AddPlanScheduleSubcommand(commandLine);
   Invocation& invocation = commandLine.invocation();
   CLI::App& restore = commandLine.Add(
       Subcommand("plan restore", "PLAN SERVER DATABASE", "restore a generation onto the server")
