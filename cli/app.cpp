@@ -93,6 +93,7 @@ int Run(const ParsedCommand& command, Invocation invocation, const CommonOptions
   const Subcommand& subcommand = *command.subcommand;
   const std::string& prefix = command.prefix;
   invocation.out = &environment.out;
+  invocation.err = &environment.err;
   // The library joins database, user and password with "/": a "/" in either name would smuggle
   // a password (or a wrong one) into the connect text.
   if (subcommand.credential == Credential::kDatabaseUser &&

@@ -13,6 +13,7 @@
 
 #include "app.h"
 #include "library_subcommands.h"
+#include "plan/plan_subcommands.h"
 #include "restore_subcommand.h"
 #include "standin_admin_api.h"
 #include "standin_subcommands.h"
@@ -32,6 +33,7 @@ int main(int argc, char** argv) {
   CommandLine commandLine;
   AddLibrarySubcommands(commandLine);
   AddRestoreSubcommand(commandLine);
+  AddPlanSubcommands(commandLine);
 #if !defined(_WIN32)
   // The stand-in server is a Linux library: Windows has no stand-in servers to manage.
   AddStandinSubcommands(commandLine);

@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "library_subcommands.h"
+#include "plan/plan_subcommands.h"
 #include "reference_pages.h"
 #include "restore_subcommand.h"
 #include "standin_subcommands.h"
@@ -13,6 +14,7 @@ int main(int argc, char** argv) {
   CommandLine commandLine;
   AddLibrarySubcommands(commandLine);
   AddRestoreSubcommand(commandLine);
+  AddPlanSubcommands(commandLine);
   AddStandinSubcommands(commandLine);
   if (what == "man") {
     std::cout << ManualPage(commandLine, argv[2]);

@@ -49,8 +49,22 @@ struct Invocation {
   bool killConnections = false;
   // plan schedule: the form to print, "cron", "systemd" or "schtasks".
   std::string scheduleFormat;
-  // Where a job that prints its result as it is (an export to "-") writes it.
+  // Where a job that prints its result as it is (an export to "-") writes it, and where a job
+  // that reports as it goes says what went wrong.
   std::ostream* out = nullptr;
+  std::ostream* err = nullptr;
+  // The options of the plan subcommands.
+  struct PlanOptions {
+    bool dryRun = false;
+    int32_t jobs = 0;
+    std::string waitLock;
+    std::string format;
+    std::string run;
+    std::string warn;
+    std::string crit;
+    bool restoreTest = false;
+    std::string generation;
+  } plan;
   // The running job's progress display, or null when none is shown.
   ProgressDisplay* progress = nullptr;
   // Set under --verbose: says the library call. The run says it before the job, unless the

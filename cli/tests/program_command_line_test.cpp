@@ -26,6 +26,8 @@ const char* const kSubcommands[] = {
     "install-db", "deinstall-db", "create-db", "drop-db", "terminate-server", "kill-connection",
     "dir-db", "snapshot", "all-snapshot", "list-connections", "kill-all-connections",
     "restore", "update-stats", "release-log", "load", "unload", "reload", "export-csv", "set-password",
+    "plan check", "plan run", "plan list", "plan status", "plan report", "plan verify", "plan schedule",
+    "plan restore",
     "server create", "server start", "server status", "server list", "server root"};
 // clang-format on
 

@@ -1,0 +1,77 @@
+// The plan's rules that decide what is kept and what is selected, without a server.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "duration.h"
+#include "generation.h"
+#include "retention.h"
+#include "selection.h"
+
+using namespace quillet::cli::plan;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using ::testing::SizeIs;
+
+namespace {
+
+Generation Made(const std::string& name, bool complete = true) {
+  Generation generation;
+  generation.name = name;
+  generation.time = *GenerationTime(name);
+  generation.hasManifest = true;
+  generation.complete = complete;
+  return generation;
+}
+
+std::vector<std::string> Rules(const std::vector<Verdict>& verdicts) {
+  std::vector<std::string> rules;
+  for (const Verdict& verdict : verdicts) rules.push_back(verdict.keep ? verdict.rule : "delete");
+  return rules;
+}
+
+TEST(PlanRulesTest, RetentionNeverDeletesTheNewestNorFewerThanMinKeep) {
+  const std::vector<Generation> generations = {
+      Made("20261209T021500Z"), Made("20261208T021500Z", false), Made("20261207T021500Z"),
+      Made("20261206T021500Z"), Made("20261205T021500Z")};
+  const Clock::time_point now = *GenerationTime("20261209T030000Z");
+  Retention retention;
+  retention.keepLast = 0;
+  retention.minKeep = 2;
+  // One that no longer matches its manifest is kept for a person to look at, never counted.
+  EXPECT_THAT(
+      Rules(Judge(generations, retention, now)),
+      ElementsAre("newest", "kept, but it does not hold: ", "min_keep", "delete", "delete"));
+  retention.keepLast = 2;
+  retention.minKeep = 1;
+  retention.keepWithinSeconds = *ParseDuration("3d1h");
+  EXPECT_THAT(
+      Rules(Judge(generations, retention, now)),
+      ElementsAre("newest", "kept, but it does not hold: ", "keep_last", "keep_within", "delete"));
+}
+
+TEST(PlanRulesTest, ANewGenerationSortsAfterTheNewestEvenWhenTheClockWentBack) {
+  const std::vector<Generation> existing = {Made("20261209T021500Z")};
+  EXPECT_EQ(NewGenerationName(existing, *GenerationTime("20261201T000000Z")), "20261209T021501Z");
+  EXPECT_EQ(NewGenerationName(existing, *GenerationTime("20261210T000000Z")), "20261210T000000Z");
+  EXPECT_FALSE(GenerationTime("20261309T021500Z"));
+  EXPECT_FALSE(ParseDuration("14x"));
+  EXPECT_FALSE(ParseDuration("1d14"));
+}
+
+TEST(PlanRulesTest, ExclusionsWinAndEveryTermMustMatchUnlessNotStrict) {
+  ServerPlan server;
+  server.name = "ACME";
+  server.databasesWhere = "plan.toml:9:13";
+  server.databases = {{"*", false, "plan.toml:9:14"}, {"temp*", true, "plan.toml:9:19"}};
+  const Selection chosen = Select(server, {"STOCK", "TEMP1", "SALES"});
+  EXPECT_THAT(chosen.databases, ElementsAre("STOCK", "SALES"));
+  EXPECT_THAT(chosen.errors, IsEmpty());
+  const Selection typo = Select(server, {"STOCK"});
+  EXPECT_THAT(typo.errors, SizeIs(1));
+  EXPECT_EQ(typo.errors[0].rfind("plan.toml:9:19: ", 0), 0U);
+  server.strict = false;
+  EXPECT_THAT(Select(server, {"TEMP1"}).errors,
+              ElementsAre("plan.toml:9:13: the terms select no database of server ACME"));
+}
+
+}  // namespace
