@@ -21,7 +21,9 @@ cd "$scratch/collections/ansible_collections/quillet/admin"
 # documentation must load, with its fragment.
 skipped=(ansible-doc changelog import pep8 pylint runtime-metadata
   validate-modules yamllint)
-ansible-test sanity --local --python 3.11 --color no ${skipped[@]/#/--skip-test }
+skip_options=()
+for test in "${skipped[@]}"; do skip_options+=(--skip-test "$test"); done
+ansible-test sanity --local --python 3.11 --color no "${skip_options[@]}"
 for module in plugins/modules/*.py; do
   name=$(basename "$module" .py)
   ANSIBLE_COLLECTIONS_PATH=$scratch/collections ansible-doc "quillet.admin.$name" >/dev/null

@@ -132,3 +132,52 @@ def fail(module, error, **extra):
     result = error.result()
     result.update(extra)
     module.fail_json(**result)
+
+
+def plan_changes(summary):
+    """The generations a plan run's summary created (or, dry, would create) and deleted."""
+    created, deleted = [], []
+    dry = summary.get('dry_run')
+    for server in summary.get('servers', []):
+        for database in server.get('databases', []) + server.get('orphans', []):
+            where = dict(server=server.get('server'), database=database.get('database'))
+            snapshots = [t for t in database.get('tasks', []) if t.get('task') == 'snapshot']
+            if database.get('generation'):
+                created.append(dict(where, generation=database['generation']))
+            elif dry and any(t.get('success') for t in snapshots):
+                created.append(dict(where, generation=None))
+            for gone in database.get('deleted', []):
+                # A deletion that failed left the generation where it was.
+                if not gone.get('problem'):
+                    deleted.append(dict(where, generation=gone.get('generation'), rule=gone.get('rule')))
+    return created, deleted
+
+
+def plan_failures(summary):
+    """Each failed item of a plan run's summary, named by server, database and task."""
+    failures = []
+    for server in summary.get('servers', []):
+        name = server.get('server')
+        for problem in server.get('problems', []):
+            failures.append(dict(server=name, database=None, task=None, code=None, text=problem,
+                                 msg='server %s: %s' % (name, problem)))
+        items = [(None, t) for t in server.get('tasks', [])]
+        for database in server.get('databases', []) + server.get('orphans', []):
+            items += [(database.get('database'), t) for t in database.get('tasks', [])]
+            items += [(database.get('database'), dict(task='delete ' + str(d.get('generation')), success=False,
+                                                      code=None, text=d['problem']))
+                      for d in database.get('deleted', []) if d.get('problem')]
+        for database, task in items:
+            if task.get('success') or task.get('skipped'):
+                continue
+            words = task.get('text') or ''
+            if task.get('detail'):
+                words += ': ' + task['detail']
+            place = 'server %s database %s' % (name, database) if database else 'server %s' % name
+            code = task.get('code')
+            failures.append(dict(server=name, database=database, task=task.get('task'), code=code,
+                                 text=task.get('text'),
+                                 msg='%s: %s failed%s%s' % (place, task.get('task'),
+                                                            ' with return code %s' % code if code else '',
+                                                            ' (%s)' % words if words else '')))
+    return failures
