@@ -29,3 +29,5 @@ for module in plugins/modules/*.py; do
   ANSIBLE_COLLECTIONS_PATH=$scratch/collections ansible-doc "quillet.admin.$name" >/dev/null
 done
 ansible-test integration --local --python 3.11 --color no
+targets=$(find tests/integration/targets -mindepth 1 -maxdepth 1 -type d ! -name 'setup_*' | wc -l)
+echo "test-ansible: $targets integration targets passed"

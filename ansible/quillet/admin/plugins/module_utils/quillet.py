@@ -181,3 +181,35 @@ def plan_failures(summary):
                                                             ' with return code %s' % code if code else '',
                                                             ' (%s)' % words if words else '')))
     return failures
+
+
+def plan_run(module, quillet, args, wait_lock=None, **extra):
+    """Runs `quillet plan run` (dry in check mode) and returns the result from its summary:
+    changed when a generation was created or deleted; fails naming each failed item."""
+    args = list(args) + ['--format', 'json']
+    if wait_lock:
+        # Hosts of one play back up into one root side by side: each waits its turn for the lock.
+        args += ['--wait-lock', wait_lock]
+    if module.check_mode:
+        args.append('--dry-run')
+    rc, out, err = quillet.run(args, check=False)
+    if rc not in (0, 1) or not out.strip():
+        # 2: the plan or the command line not understood; 3: another run holds the lock.
+        fail(module, quillet.error(rc, err, ['plan']), changed=False, **extra)
+    try:
+        summary = quillet.parse_json(out, ['plan'])
+    except QuilletError as error:
+        fail(module, error, changed=False, **extra)
+    created, deleted = plan_changes(summary)
+    result = dict(extra, changed=bool(created or deleted), summary=summary, created=created,
+                  deleted=deleted, rc=rc, code=0, code_text=None)
+    failures = plan_failures(summary)
+    if failures or rc != 0:
+        first = failures[0] if failures else {}
+        result.update(code=first.get('code'), code_text=first.get('text'),
+                      msg='; '.join(item['msg'] for item in failures) or (err.strip() or 'the run failed'))
+        module.fail_json(**result)
+    dry = module.check_mode
+    result['msg'] = '%s %d generation(s), %s %d' % (
+        'would create' if dry else 'created', len(created), 'would delete' if dry else 'deleted', len(deleted))
+    return result

@@ -30,6 +30,12 @@ options:
   jobs:
     description: Servers at once, in place of the plan's C(jobs).
     type: int
+  wait_lock:
+    description:
+      - How long a run waits for another run of the same snapshot root to end (C(30s), C(10m),
+        C(1h)); without it, it fails at once when another holds the lock.
+    type: str
+    default: 1h
   quillet:
     description:
       - The quillet command line to run. A name without a folder is looked up on C(PATH)
@@ -83,8 +89,7 @@ rc:
 '''
 
 from ansible.module_utils.basic import AnsibleModule
-from ansible_collections.quillet.admin.plugins.module_utils.quillet import (
-    Quillet, QuilletError, fail, plan_changes, plan_failures)
+from ansible_collections.quillet.admin.plugins.module_utils.quillet import Quillet, fail, plan_run
 
 
 def main():
@@ -93,6 +98,7 @@ def main():
             path=dict(type='path', required=True),
             action=dict(type='str', default='run', choices=['check', 'run', 'verify']),
             jobs=dict(type='int'),
+            wait_lock=dict(type='str', default='1h'),
             quillet=dict(type='path'),
             environment=dict(type='dict', default={}),
         ),
@@ -108,32 +114,10 @@ def main():
         module.exit_json(changed=False, rc=rc, code=0, code_text=None, output=lines,
                          msg='the plan %s: %s passed' % (path, action))
 
-    args = ['plan', 'run', path, '--format', 'json']
+    args = ['plan', 'run', path]
     if module.params['jobs'] is not None:
         args += ['--jobs', str(module.params['jobs'])]
-    if module.check_mode:
-        args.append('--dry-run')
-    rc, out, err = quillet.run(args, check=False)
-    if rc not in (0, 1) or not out.strip():
-        # 2: the plan or the command line not understood; 3: another run holds the lock.
-        fail(module, quillet.error(rc, err, ['plan']), changed=False)
-    try:
-        summary = quillet.parse_json(out, ['plan'])
-    except QuilletError as error:
-        fail(module, error, changed=False)
-    created, deleted = plan_changes(summary)
-    result = dict(changed=bool(created or deleted), summary=summary, created=created, deleted=deleted,
-                  rc=rc, code=0, code_text=None)
-    failures = plan_failures(summary)
-    if failures or rc != 0:
-        first = failures[0] if failures else {}
-        result.update(code=first.get('code'), code_text=first.get('text'),
-                      msg='; '.join(item['msg'] for item in failures) or (err.strip() or 'the run failed'))
-        module.fail_json(**result)
-    result['msg'] = '%s %d generation(s), %s %d' % (
-        'would create' if module.check_mode else 'created', len(created),
-        'would delete' if module.check_mode else 'deleted', len(deleted))
-    module.exit_json(**result)
+    module.exit_json(**plan_run(module, quillet, args, wait_lock=module.params['wait_lock']))
 
 
 if __name__ == '__main__':
