@@ -68,7 +68,7 @@ summary:
   returned: action is run
   type: dict
 created:
-  description: The generations made (in check mode, the databases whose snapshot would make one).
+  description: The generations made, each as server, database and generation (in check mode, that would be made).
   returned: action is run
   type: list
   elements: dict

@@ -87,7 +87,7 @@ summary:
   returned: when a run was made
   type: dict
 created:
-  description: The generations made (in check mode, the databases whose snapshot would make one).
+  description: The generations made, each as server, database and generation (in check mode, that would be made).
   returned: always
   type: list
   elements: dict
