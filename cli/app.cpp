@@ -88,6 +88,7 @@ int Run(const ParsedCommand& command, Invocation invocation, const CommonOptions
   const Subcommand& subcommand = *command.subcommand;
   const std::string& prefix = command.prefix;
   invocation.out = &environment.out;
+  invocation.err = &environment.err;
   // The library joins database, user and password with "/": a "/" in either name would smuggle
   // a password (or a wrong one) into the connect text.
   if (subcommand.credential == Credential::kDatabaseUser &&
@@ -197,7 +198,9 @@ int Run(const ParsedCommand& command, Invocation invocation, const CommonOptions
     const char* meaning = QuilletResultMeaning(result.code);
     if (meaning == nullptr && environment.codeMeaning)
       meaning = environment.codeMeaning(result.code);
-    const char* detail = environment.lastMessage ? environment.lastMessage(result.code) : nullptr;
+    const char* detail = !result.detail.empty()    ? result.detail.c_str()
+                         : environment.lastMessage ? environment.lastMessage(result.code)
+                                                   : nullptr;
     environment.err << FailureMessage(subcommand.name, result.code, meaning, detail);
     if (!result.note.empty()) environment.err << prefix << ": " << result.note << "\n";
     return kExitJobFailed;

@@ -392,6 +392,19 @@ std::vector<const CLI::App*> Jobs(const CLI::App& app) {
     if (actions.empty()) jobs.push_back(subcommand);
     jobs.insert(jobs.end(), actions.begin(), actions.end());
   }
+  // Under their headings, each where its first job was added, as --help lists them: a job added
+  // later to an earlier heading stands there in the manual page and the completion too.
+  std::vector<std::string> headings;
+  for (const CLI::App* job : jobs) {
+    if (std::find(headings.begin(), headings.end(), job->get_group()) == headings.end()) {
+      headings.push_back(job->get_group());
+    }
+  }
+  const auto rank = [&headings](const CLI::App* job) {
+    return std::find(headings.begin(), headings.end(), job->get_group()) - headings.begin();
+  };
+  std::stable_sort(jobs.begin(), jobs.end(),
+                   [&rank](const CLI::App* a, const CLI::App* b) { return rank(a) < rank(b); });
   return jobs;
 }
 

@@ -90,7 +90,8 @@ std::string LongName(const CLI::Option& option);
 std::vector<const CLI::Option*> ShownOptions(const CLI::App& app);
 // The CLI11 subcommands that --help lists: the jobs and groups of the app, in order.
 std::vector<const CLI::App*> ShownSubcommands(const CLI::App& app);
-// Those that run a job, the groups' actions in place of their groups.
+// Those that run a job, the groups' actions in place of their groups, under their headings
+// in the order --help lists them.
 std::vector<const CLI::App*> Jobs(const CLI::App& app);
 
 // A transform for options that take a whole decimal number within 32 bits.

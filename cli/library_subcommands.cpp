@@ -407,9 +407,7 @@ void AddLibrarySubcommands(CommandLine& commandLine) {
   commandLine.Add(
       Subcommand("install-db", "SERVER DATABASE", "install an existing database on the server")
           .Describe("Installs the database DATABASE on SERVER, making it known to the server "
-                    "again. With the stand-in, this is how a snapshot is restored: copy the "
-                    "backup DATABASE.db into the server's folder (see 'quillet server root') and "
-                    "install it.")
+                    "again. A snapshot is restored with 'quillet restore'.")
           .As(Credential::kServer)
           .Runs("InstallDB",
                 [](const Invocation& i) {

@@ -13,6 +13,8 @@
 
 #include "app.h"
 #include "library_subcommands.h"
+#include "plan/plan_subcommands.h"
+#include "restore_subcommand.h"
 #include "standin_admin_api.h"
 #include "standin_subcommands.h"
 #include "terminal.h"
@@ -30,6 +32,8 @@ int main(int argc, char** argv) {
 #endif
   CommandLine commandLine;
   AddLibrarySubcommands(commandLine);
+  AddRestoreSubcommand(commandLine);
+  AddPlanSubcommands(commandLine);
 #if !defined(_WIN32)
   // The stand-in server is a Linux library: Windows has no stand-in servers to manage.
   AddStandinSubcommands(commandLine);

@@ -3,7 +3,9 @@
 #include <string_view>
 
 #include "library_subcommands.h"
+#include "plan/plan_subcommands.h"
 #include "reference_pages.h"
+#include "restore_subcommand.h"
 #include "standin_subcommands.h"
 
 int main(int argc, char** argv) {
@@ -11,6 +13,8 @@ int main(int argc, char** argv) {
   const std::string_view what = argc == 3 ? argv[1] : "";
   CommandLine commandLine;
   AddLibrarySubcommands(commandLine);
+  AddRestoreSubcommand(commandLine);
+  AddPlanSubcommands(commandLine);
   AddStandinSubcommands(commandLine);
   if (what == "man") {
     std::cout << ManualPage(commandLine, argv[2]);

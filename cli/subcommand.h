@@ -41,8 +41,27 @@ struct Invocation {
   int32_t flag = 1;
   bool all = false;
   bool keepPartial = false;
-  // Where a job that prints its result as it is (an export to "-") writes it.
+  // restore: the name to install the backup as, and whether it replaces an installed database
+  // and kills the connections that hold it.
+  std::string installAs;
+  bool replace = false;
+  bool killConnections = false;
+  // Where a job that prints its result as it is (an export to "-") writes it, and where a job
+  // that reports as it goes says what went wrong.
   std::ostream* out = nullptr;
+  std::ostream* err = nullptr;
+  // The options of the plan subcommands.
+  struct PlanOptions {
+    bool dryRun = false;
+    int32_t jobs = 0;
+    std::string waitLock;
+    std::string format;
+    std::string run;
+    std::string warn;
+    std::string crit;
+    bool restoreTest = false;
+    std::string generation;
+  } plan;
   // The running job's progress display, or null when none is shown.
   ProgressDisplay* progress = nullptr;
 };
@@ -56,6 +75,9 @@ struct JobResult {
   std::string problem;
   // Said after a failure's message: what became of the job's files.
   std::string note;
+  // The client library's words on the failure, when the job took them down itself (later
+  // calls of its own would replace them); empty: they are asked for after the job.
+  std::string detail;
   // For a job that succeeded: the exit status (3 for a server that is not running).
   int status = 0;
   // What the job did, for the closing line on a terminal, e.g. "3 rows, 12 bytes".

@@ -319,6 +319,50 @@ side "quillet all-snapshot (processor)" s "$scratch/ac"
 side "cp + sync (processor)" s "$scratch/bc"
 verdict "times as long as cp + sync" "$(ratio "$(median "$scratch/a")" "$(median "$scratch/b")")" "<=" 1.5
 
+# 6. A plan run over the same databases (each snapshot into a new generation, hashed into its
+# manifest, synced, renamed, read back and checked) against the SnapShot calls alone, made by
+# one process into one folder per database, then a sync.
+echo
+echo "plan run of 108 databases, $total_mb MB, against the 108 SnapShot calls alone (s)"
+cat >"$scratch/plan.toml" <<PLAN
+snapshot_root = "$scratch/plan-root"
+[retention]
+keep_last = 1
+min_keep = 1
+[[servers]]
+name = "snaps"
+password_env = "QUILLET_SERVER_PASSWORD"
+databases = ["*"]
+tasks = ["snapshot"]
+PLAN
+: >"$scratch/a" && : >"$scratch/b"
+for ((run = 0; run < runs; run++)); do
+  for which in $([ $((run % 2)) = 0 ] && echo "calls plan" || echo "plan calls"); do
+    rm -rf "$scratch/plan-root" "$scratch/copies" && mkdir "$scratch/copies" && sync
+    if [ "$which" = plan ]; then
+      timed "$quillet" plan run "$scratch/plan.toml" || failed=1
+      echo "$wall" >>"$scratch/a"
+    else
+      timed sh -c 'python3 - "$@" && sync' calls "$build/libquillet.so" "$scratch/copies" <<'CALLS' || failed=1
+import ctypes, os, sys
+library = ctypes.CDLL(sys.argv[1])
+password = os.environ["QUILLET_SERVER_PASSWORD"].encode()
+for number in range(1, 109):
+    name = "DB%03d" % number
+    folder = os.path.join(sys.argv[2], name)
+    os.mkdir(folder)
+    if library.SnapShot(1, b"snaps", password, name.encode(), folder.encode()) != 0:
+        sys.exit(1)
+CALLS
+      echo "$wall" >>"$scratch/b"
+    fi
+  done
+done
+rm -rf "$scratch/plan-root" "$scratch/copies"
+side "quillet plan run" s "$scratch/a"
+side "SnapShot calls + sync" s "$scratch/b"
+verdict "times as long as the SnapShot calls" "$(ratio "$(median "$scratch/a")" "$(median "$scratch/b")")" "<=" 1.3
+
 echo
 echo "bench.sh took $((SECONDS - started)) s"
 exit $failed

@@ -20,7 +20,7 @@ echo "check-style: $formatted files formatted as .clang-format has them"
 # that is a failure here.
 # The tree's path as it stands in a pattern: a folder such as "c++" or "(old)" matches itself.
 tree=$(printf '%s' "$PWD" | sed 's/[][\\.*^$+?(){}|]/\\&/g')
-sources="$tree/(client|server_admin|database_admin|exports|platform|sqlbase_standin|sqlbase_standin/speedups|cli)/[^/]*\.cpp"
+sources="$tree/(client|server_admin|database_admin|exports|platform|sqlbase_standin|sqlbase_standin/speedups|cli|cli/plan)/[^/]*\.cpp"
 # Each file once, as run-clang-tidy takes it, though several targets may compile it.
 tidied=$({ grep -Eo "\"file\": \"$sources\"" "$build/compile_commands.json" || true; } |
   sort -u | wc -l)

@@ -25,7 +25,8 @@ namespace {
 const char* const kSubcommands[] = {
     "install-db", "deinstall-db", "create-db", "drop-db", "terminate-server", "kill-connection",
     "dir-db", "snapshot", "all-snapshot", "list-connections", "kill-all-connections",
-    "update-stats", "release-log", "load", "unload", "reload", "export-csv", "set-password",
+    "restore", "update-stats", "release-log", "load", "unload", "reload", "export-csv", "set-password",
+    "plan check", "plan run", "plan list", "plan status", "plan report", "plan verify", "plan restore",
     "server create", "server start", "server status", "server list", "server root"};
 // clang-format on
 

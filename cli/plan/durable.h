@@ -1,0 +1,26 @@
+// What the plan needs of the file system beyond std::filesystem, per platform: data that is on
+// the disk before a name says it is, folders only this user may change, and who this run is.
+#ifndef QUILLET_CLI_PLAN_DURABLE_H
+#define QUILLET_CLI_PLAN_DURABLE_H
+
+#include <filesystem>
+#include <string>
+
+namespace quillet::cli::plan {
+
+// fsync (FlushFileBuffers); false when the system refused.
+bool SyncFile(const std::filesystem::path& path);
+// A folder's entries on the disk (on Windows the rename itself is written through).
+bool SyncFolder(const std::filesystem::path& path);
+// Renames, and on Windows writes the rename through; empty, or why not.
+std::string RenameDurably(const std::filesystem::path& from, const std::filesystem::path& to);
+// Creates the folder and its missing parents for this user alone (0700); empty, or why it
+// cannot be used: not a folder, a link, another user's, or one that others may write to.
+std::string MakePrivateFolder(const std::filesystem::path& path);
+
+long ProcessId();
+std::string HostName();
+
+}  // namespace quillet::cli::plan
+
+#endif  // QUILLET_CLI_PLAN_DURABLE_H

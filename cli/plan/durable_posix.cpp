@@ -1,0 +1,63 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "durable.h"
+
+namespace quillet::cli::plan {
+namespace {
+
+bool Sync(const std::filesystem::path& path, int flags) {
+  const int file = open(path.c_str(), flags | O_CLOEXEC);
+  if (file < 0) return false;
+  const bool synced = fsync(file) == 0;
+  close(file);
+  return synced;
+}
+
+}  // namespace
+
+bool SyncFile(const std::filesystem::path& path) { return Sync(path, O_RDONLY | O_NOFOLLOW); }
+
+bool SyncFolder(const std::filesystem::path& path) { return Sync(path, O_RDONLY | O_DIRECTORY); }
+
+std::string RenameDurably(const std::filesystem::path& from, const std::filesystem::path& to) {
+  if (std::rename(from.c_str(), to.c_str()) != 0) {
+    return "cannot rename " + from.string() + " to " + to.string() + ": " + std::strerror(errno);
+  }
+  return "";
+}
+
+std::string MakePrivateFolder(const std::filesystem::path& path) {
+  std::error_code error;
+  if (!std::filesystem::exists(std::filesystem::symlink_status(path, error))) {
+    std::filesystem::create_directories(path.parent_path(), error);
+    if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
+      return "cannot create " + path.string() + ": " + std::strerror(errno);
+    }
+  }
+  struct stat info {};
+  if (lstat(path.c_str(), &info) != 0) {
+    return "cannot read " + path.string() + ": " + std::strerror(errno);
+  }
+  if (!S_ISDIR(info.st_mode)) return path.string() + " is not a folder (a link is not taken)";
+  if (info.st_uid != geteuid()) return path.string() + " belongs to another user";
+  if ((info.st_mode & 022) != 0) {
+    return path.string() + " can be written by group or others: chmod 700 " + path.string();
+  }
+  return "";
+}
+
+long ProcessId() { return static_cast<long>(getpid()); }
+
+std::string HostName() {
+  char name[256] = "";
+  if (gethostname(name, sizeof name - 1) != 0) return "unknown";
+  return name;
+}
+
+}  // namespace quillet::cli::plan

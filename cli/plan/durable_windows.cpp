@@ -1,0 +1,50 @@
+#include <windows.h>
+
+#include "durable.h"
+
+namespace quillet::cli::plan {
+
+bool SyncFile(const std::filesystem::path& path) {
+  HANDLE file =
+      CreateFileA(path.string().c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  const bool synced = FlushFileBuffers(file) != 0;
+  CloseHandle(file);
+  return synced;
+}
+
+// Windows has no folder to sync: RenameDurably writes the rename through.
+bool SyncFolder(const std::filesystem::path&) { return true; }
+
+std::string RenameDurably(const std::filesystem::path& from, const std::filesystem::path& to) {
+  if (!MoveFileExA(from.string().c_str(), to.string().c_str(), MOVEFILE_WRITE_THROUGH)) {
+    return "cannot rename " + from.string() + " to " + to.string() + " (Windows error " +
+           std::to_string(GetLastError()) + ")";
+  }
+  return "";
+}
+
+std::string MakePrivateFolder(const std::filesystem::path& path) {
+  std::error_code error;
+  std::filesystem::create_directories(path, error);
+  const DWORD attributes = GetFileAttributesA(path.string().c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    return "cannot create the folder " + path.string();
+  }
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    return path.string() + " is a link or junction, which is not taken";
+  }
+  return "";
+}
+
+long ProcessId() { return static_cast<long>(GetCurrentProcessId()); }
+
+std::string HostName() {
+  char name[MAX_COMPUTERNAME_LENGTH + 1] = "";
+  DWORD size = sizeof name;
+  if (!GetComputerNameA(name, &size)) return "unknown";
+  return name;
+}
+
+}  // namespace quillet::cli::plan

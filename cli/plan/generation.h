@@ -1,0 +1,59 @@
+// Where generations live: ROOT/SERVER/DATABASE/GENERATION/, GENERATION the UTC time of the
+// snapshot, "20261209T021500Z", made while it is written in GENERATION.partial/.
+#ifndef QUILLET_CLI_PLAN_GENERATION_H
+#define QUILLET_CLI_PLAN_GENERATION_H
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quillet::cli::plan {
+
+using Clock = std::chrono::system_clock;
+
+inline constexpr std::string_view kPartialSuffix = ".partial";
+inline constexpr const char* kStateFolder = ".quillet";
+
+// "20261209T021500Z".
+std::string GenerationName(Clock::time_point time);
+// nullopt for any other name.
+std::optional<Clock::time_point> GenerationTime(std::string_view name);
+// "2026-12-09T02:15:00Z", for manifests, journals and JSON.
+std::string IsoTime(Clock::time_point time);
+
+std::filesystem::path DatabaseFolder(const std::filesystem::path& root, const std::string& server,
+                                     const std::string& database);
+
+struct Generation {
+  std::string name;
+  Clock::time_point time;
+  std::filesystem::path path;
+  // GENERATION.partial/: what a run left unfinished.
+  bool partial = false;
+  // Its manifest reads.
+  bool hasManifest = false;
+  // And names files that are there with their sizes, and no others.
+  bool complete = false;
+  uint64_t bytes = 0;
+  // Why it is not complete.
+  std::string problem;
+};
+
+// The generations in a database's folder, newest first, with what is unfinished; other
+// entries are not the plan's and are left out.
+std::vector<Generation> ListGenerations(const std::filesystem::path& databaseFolder);
+
+// A name no generation of the database has, never older than the newest: a clock set back
+// between runs does not make a new generation sort before an older one.
+std::string NewGenerationName(const std::vector<Generation>& existing, Clock::time_point now);
+
+// Names that are safe as one folder below the server's: no separator, no "." or "..".
+bool SafeFolderName(const std::string& name);
+
+}  // namespace quillet::cli::plan
+
+#endif  // QUILLET_CLI_PLAN_GENERATION_H

@@ -1,0 +1,61 @@
+#include "journal.h"
+
+#include <algorithm>
+#include <fstream>
+
+#include "durable.h"
+#include "generation.h"
+
+namespace quillet::cli::plan {
+
+std::filesystem::path RunsFolder(const std::filesystem::path& root) {
+  return root / kStateFolder / "runs";
+}
+
+Journal::Journal(const std::filesystem::path& root, const std::string& run, std::string& error)
+    : run_(run) {
+  const std::filesystem::path folder = RunsFolder(root);
+  error = MakePrivateFolder(folder);
+  if (!error.empty()) return;
+  const std::filesystem::path path = folder / (run + ".jsonl");
+  file_ = std::fopen(path.string().c_str(), "ab");
+  if (file_ == nullptr) error = "cannot write the journal " + path.string();
+}
+
+Journal::~Journal() {
+  if (file_ != nullptr) (void)std::fclose(file_);
+}
+
+void Journal::Write(nlohmann::json entry) {
+  entry["run"] = run_;
+  const std::string line = entry.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+  const std::lock_guard<std::mutex> hold(mutex_);
+  if (file_ == nullptr) return;
+  (void)std::fputs(line.c_str(), file_);
+  (void)std::fputc('\n', file_);
+  (void)std::fflush(file_);
+}
+
+std::vector<std::string> RunIds(const std::filesystem::path& root) {
+  std::vector<std::string> runs;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(RunsFolder(root), error)) {
+    if (entry.path().extension() == ".jsonl") runs.push_back(entry.path().stem().string());
+  }
+  std::sort(runs.begin(), runs.end());
+  return runs;
+}
+
+std::optional<std::vector<nlohmann::json>> ReadJournal(const std::filesystem::path& root,
+                                                       const std::string& run) {
+  std::ifstream in(RunsFolder(root) / (run + ".jsonl"), std::ios::binary);
+  if (!in) return std::nullopt;
+  std::vector<nlohmann::json> lines;
+  for (std::string line; std::getline(in, line);) {
+    nlohmann::json entry = nlohmann::json::parse(line, nullptr, false);
+    if (!entry.is_discarded() && entry.is_object()) lines.push_back(std::move(entry));
+  }
+  return lines;
+}
+
+}  // namespace quillet::cli::plan

@@ -1,0 +1,763 @@
+#include "plan_subcommands.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <sstream>
+
+#include "durable.h"
+#include "duration.h"
+#include "generation.h"
+#include "journal.h"
+#include "lock.h"
+#include "manifest.h"
+#include "password_source.h"
+#include "progress.h"
+#include "quillet.h"
+#include "retention.h"
+#include "runner.h"
+#include "selection.h"
+#include "snapshot_restore.h"
+#include "standin_admin_api.h"
+
+namespace quillet::cli {
+namespace {
+
+using namespace plan;
+
+// The statuses of the plan subcommands, as monitoring checks read them.
+constexpr int kFailed = 1;
+constexpr int kNotUnderstood = 2;
+constexpr int kLocked = 3;
+constexpr int kUnknown = 3;
+
+std::ostream& Err(const Invocation& i) { return i.err != nullptr ? *i.err : std::cerr; }
+std::ostream& Out(const Invocation& i) { return i.out != nullptr ? *i.out : std::cout; }
+
+const char* Environment(const char* name) { return std::getenv(name); }
+
+std::optional<Plan> LoadPlan(const Invocation& i, const std::string& name) {
+  PlanOutcome read = ReadPlan(i.arguments[0]);
+  for (const std::string& error : read.errors)
+    Err(i) << "quillet plan " << name << ": " << error << "\n";
+  return std::move(read.plan);
+}
+
+// The passwords of every server, or none with each problem said.
+std::optional<std::map<std::string, Secrets>> LoadSecrets(const Invocation& i,
+                                                          const std::string& name,
+                                                          const Plan& plan) {
+  std::map<std::string, Secrets> secrets;
+  bool ok = true;
+  for (const ServerPlan& server : plan.servers) {
+    std::string error;
+    Secrets& found = secrets[server.name];
+    if (auto password = ReadSecret(server.password, Environment, error)) {
+      found.server = *password;
+      WipePassword(*password);
+    } else {
+      Err(i) << "quillet plan " << name << ": " << error << "\n";
+      ok = false;
+    }
+    if (server.userPassword.Given()) {
+      if (auto password = ReadSecret(server.userPassword, Environment, error)) {
+        found.user = *password;
+        WipePassword(*password);
+      } else {
+        Err(i) << "quillet plan " << name << ": " << error << "\n";
+        ok = false;
+      }
+    }
+  }
+  if (!ok) {
+    for (auto& [server, found] : secrets) {
+      WipePassword(found.server);
+      WipePassword(found.user);
+    }
+    return std::nullopt;
+  }
+  return secrets;
+}
+
+JobResult Status(int status) {
+  JobResult result;
+  result.status = status;
+  return result;
+}
+
+std::string CheckFormat(const Invocation& i, std::initializer_list<const char*> formats) {
+  if (i.plan.format.empty()) return "";
+  std::string names;
+  for (const char* format : formats) {
+    if (i.plan.format == format) return "";
+    names += (names.empty() ? "" : ", ") + std::string(format);
+  }
+  return "--format must be one of " + names;
+}
+
+std::string CheckRun(const Invocation& i) {
+  if (!i.plan.waitLock.empty() && !ParseDuration(i.plan.waitLock)) {
+    return "--wait-lock must be a span such as 30s, 10m or 1h";
+  }
+  if (i.plan.jobs < 0) return "--jobs must be 1 or more";
+  return CheckFormat(i, {"table", "json"});
+}
+
+std::string CheckStatus(const Invocation& i) {
+  for (const std::string* span : {&i.plan.warn, &i.plan.crit}) {
+    if (!span->empty() && !ParseDuration(*span)) {
+      return "--warn and --crit take a span such as 26h or 2d";
+    }
+  }
+  return CheckFormat(i, {"table", "json", "prometheus"});
+}
+
+JobResult Check(const Invocation& i) {
+  const std::optional<Plan> plan = LoadPlan(i, "check");
+  if (!plan) return Status(kNotUnderstood);
+  auto secrets = LoadSecrets(i, "check", *plan);
+  if (!secrets) return Status(kNotUnderstood);
+  std::vector<std::string> problems;
+  uint64_t largest = 0;
+  std::string text;
+  for (const ServerPlan& server : plan->servers) {
+    TaskOutcome listing;
+    const auto names = ServerDatabases(server.name, (*secrets)[server.name].server, listing);
+    if (!names) {
+      problems.push_back(server.where + ": server " + server.name +
+                         ": dir-db failed with return code " + std::to_string(listing.code) +
+                         (listing.text.empty() ? "" : " (" + listing.text + ")") +
+                         (listing.detail.empty() ? "" : ": " + listing.detail));
+      continue;
+    }
+    const Selection selection = Select(server, *names);
+    problems.insert(problems.end(), selection.errors.begin(), selection.errors.end());
+    std::string tasks;
+    for (Task task : server.tasks)
+      tasks += (tasks.empty() ? "" : ", ") + std::string(TaskName(task));
+    std::string databases;
+    for (const std::string& database : selection.databases) {
+      databases += (databases.empty() ? "" : ", ") + database;
+      const auto generations = ListGenerations(DatabaseFolder(plan->root, server.name, database));
+      for (const Generation& generation : generations) {
+        if (generation.complete) {
+          largest = std::max(largest, generation.bytes);
+          break;
+        }
+      }
+    }
+    text += server.name + ": " + tasks + " of " + (databases.empty() ? "no database" : databases) +
+            " into " + (plan->root / server.name).string() + "\n";
+  }
+  for (auto& [server, found] : *secrets) {
+    WipePassword(found.server);
+    WipePassword(found.user);
+  }
+  const std::string folder = MakePrivateFolder(plan->root / kStateFolder);
+  if (!folder.empty()) {
+    problems.push_back(plan->file + ": snapshot_root: " + folder);
+  } else {
+    const std::filesystem::path probe =
+        plan->root / kStateFolder / ("write-test-" + std::to_string(ProcessId()));
+    std::ofstream(probe) << "\n";
+    std::error_code error;
+    if (!std::filesystem::remove(probe, error)) {
+      problems.push_back(plan->file + ": snapshot_root " + plan->root.string() +
+                         " cannot be written");
+    }
+    const std::filesystem::space_info space = std::filesystem::space(plan->root, error);
+    if (!error && space.available < largest) {
+      problems.push_back(plan->file + ": snapshot_root " + plan->root.string() + " has " +
+                         HumanBytes(static_cast<double>(space.available)) +
+                         " free, less than the largest database's last generation (" +
+                         HumanBytes(static_cast<double>(largest)) + ")");
+    }
+  }
+  Out(i) << text;
+  for (const std::string& problem : problems) Err(i) << "quillet plan check: " << problem << "\n";
+  return Status(problems.empty() ? 0 : kNotUnderstood);
+}
+
+JobResult Run(const Invocation& i) {
+  std::optional<Plan> plan = LoadPlan(i, "run");
+  if (!plan) return Status(kNotUnderstood);
+  if (i.plan.jobs > 0) plan->jobs = i.plan.jobs;
+  auto secrets = LoadSecrets(i, "run", *plan);
+  if (!secrets) return Status(kNotUnderstood);
+  const std::string run = GenerationName(Clock::now()) + "-" + std::to_string(ProcessId());
+  RunSettings settings;
+  settings.dryRun = i.plan.dryRun;
+  settings.jobs = plan->jobs;
+  settings.run = run;
+  std::optional<RunLock> lock;
+  std::optional<Journal> journal;
+  if (!settings.dryRun) {
+    const std::string folder = MakePrivateFolder(plan->root / kStateFolder);
+    if (!folder.empty()) {
+      Err(i) << "quillet plan run: " << folder << "\n";
+      return Status(kFailed);
+    }
+    const std::filesystem::path lockPath = plan->root / kStateFolder / "lock";
+    const std::string holder = "pid " + std::to_string(ProcessId()) + "\nhost " + HostName() +
+                               "\nstart " + IsoTime(Clock::now()) + "\nrun " + run + "\n";
+    lock.emplace(lockPath.string(), ParseDuration(i.plan.waitLock).value_or(0), holder);
+    if (lock->state() == RunLock::State::kHeld) {
+      std::string words = lock->text();
+      std::replace(words.begin(), words.end(), '\n', ' ');
+      Err(i) << "quillet plan run: another run holds " << lockPath.string() << " ("
+             << (words.empty() ? "just starting" : words.substr(0, words.find_last_not_of(' ') + 1))
+             << ")" << (i.plan.waitLock.empty() ? "; --wait-lock DURATION waits for it" : "")
+             << "\n";
+      return Status(kLocked);
+    }
+    if (lock->state() == RunLock::State::kFailed) {
+      Err(i) << "quillet plan run: " << lock->text() << "\n";
+      return Status(kFailed);
+    }
+    std::string error;
+    journal.emplace(plan->root, run, error);
+    if (!error.empty()) {
+      Err(i) << "quillet plan run: " << error << "\n";
+      return Status(kFailed);
+    }
+    settings.journal = &*journal;
+    journal->Write({{"event", "start"}, {"plan", plan->file}, {"start", IsoTime(Clock::now())}});
+    if (!lock->text().empty()) {
+      // The system let go of the lock because its holder ended without clearing it.
+      journal->Write(
+          {{"event", "lock-takeover"},
+           {"start", IsoTime(Clock::now())},
+           {"text", "the run that held the lock ended without letting go: " + lock->text()}});
+    }
+  }
+  const RunOutcome outcome = RunPlan(*plan, *secrets, settings);
+  for (auto& [server, found] : *secrets) {
+    WipePassword(found.server);
+    WipePassword(found.user);
+  }
+  if (journal) {
+    journal->Write(
+        {{"event", "end"},
+         {"end", IsoTime(Clock::now())},
+         {"code", outcome.Status()},
+         {"text", outcome.Status() == 0 ? "everything succeeded" : "some items failed"}});
+  }
+  // Printed by the driver once the progress line is gone.
+  JobResult result = Status(outcome.Status());
+  result.text = i.plan.format == "json" ? RunJson(outcome).dump(2) : RunTable(outcome);
+  while (!result.text.empty() && result.text.back() == '\n') result.text.pop_back();
+  return result;
+}
+
+// Every database folder of the plan's servers, with its generations.
+struct DatabaseGenerations {
+  std::string server;
+  std::string database;
+  Retention retention;
+  std::vector<Generation> generations;
+};
+
+std::vector<DatabaseGenerations> Inventory(const Plan& plan) {
+  std::vector<DatabaseGenerations> found;
+  for (const ServerPlan& server : plan.servers) {
+    std::error_code error;
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(plan.root / server.name, error)) {
+      std::error_code ignored;
+      const std::string name = entry.path().filename().string();
+      if (entry.is_directory(ignored) && SafeFolderName(name)) names.push_back(name);
+    }
+    std::sort(names.begin(), names.end());
+    for (const std::string& name : names) {
+      found.push_back({server.name, name, server.retention,
+                       ListGenerations(DatabaseFolder(plan.root, server.name, name))});
+    }
+  }
+  return found;
+}
+
+JobResult List(const Invocation& i) {
+  const std::optional<Plan> plan = LoadPlan(i, "list");
+  if (!plan) return Status(kNotUnderstood);
+  nlohmann::json rows = nlohmann::json::array();
+  std::string table;
+  for (const DatabaseGenerations& database : Inventory(*plan)) {
+    const std::vector<Verdict> verdicts =
+        Judge(database.generations, database.retention, Clock::now());
+    for (const Generation& generation : database.generations) {
+      std::string rule = "unfinished: the next run removes it";
+      for (const Verdict& verdict : verdicts) {
+        if (verdict.generation == &generation) {
+          rule =
+              verdict.keep ? verdict.rule : "none: the next run deletes it (" + verdict.rule + ")";
+        }
+      }
+      const std::string name = generation.name + (generation.partial ? ".partial" : "");
+      rows.push_back({{"server", database.server},
+                      {"database", database.database},
+                      {"generation", name},
+                      {"time", IsoTime(generation.time)},
+                      {"bytes", generation.bytes},
+                      {"verified", generation.complete},
+                      {"kept_by", rule}});
+      table += database.server + "\t" + database.database + "\t" + name + "\t" +
+               IsoTime(generation.time) + "\t" + HumanBytes(static_cast<double>(generation.bytes)) +
+               "\t" + (generation.complete ? "verified" : "not verified") + "\t" + rule + "\n";
+    }
+  }
+  if (i.plan.format == "json") {
+    Out(i) << rows.dump(2) << "\n";
+  } else {
+    Out(i) << table;
+  }
+  return Status(0);
+}
+
+std::string PrometheusLabel(const std::string& text) {
+  std::string escaped;
+  for (char c : text) {
+    if (c == '\\' || c == '"') escaped += '\\';
+    if (c == '\n') {
+      escaped += "\\n";
+      continue;
+    }
+    escaped += c;
+  }
+  return escaped;
+}
+
+JobResult StatusJob(const Invocation& i) {
+  const std::optional<Plan> plan = LoadPlan(i, "status");
+  if (!plan) return Status(kNotUnderstood);
+  // The last run's result per database, from its journal.
+  std::map<std::pair<std::string, std::string>, bool> lastRun;
+  const std::vector<std::string> runs = RunIds(plan->root);
+  if (!runs.empty()) {
+    for (const nlohmann::json& line :
+         ReadJournal(plan->root, runs.back()).value_or(std::vector<nlohmann::json>{})) {
+      if (line.value("event", "") != "call" || line.value("database", "").empty()) continue;
+      auto& success =
+          lastRun.try_emplace({line.value("server", ""), line.value("database", "")}, true)
+              .first->second;
+      success = success && line.value("code", 0) == 0 && line.value("text", "").empty();
+    }
+  }
+  struct Row {
+    std::string server;
+    std::string database;
+    std::optional<int64_t> age;
+    std::optional<bool> lastRunSuccess;
+    std::optional<int64_t> connections;
+  };
+  std::vector<Row> rows;
+  std::map<std::string, std::map<std::string, int64_t>> connections;
+  std::map<std::string, std::vector<std::string>> selected;
+  for (const ServerPlan& server : plan->servers) {
+    std::string error;
+    std::optional<std::string> password = ReadSecret(server.password, Environment, error);
+    if (!password) continue;
+    TaskOutcome listing;
+    if (auto names = ServerDatabases(server.name, *password, listing)) {
+      selected[server.name] = Select(server, *names).databases;
+    }
+    std::array<char, QUILLET_CONNECTION_LIST_SIZE> list{};
+    if (ListConnections(server.name.c_str(), password->c_str(), list.data()) == 0) {
+      list.back() = '\0';
+      auto& counts = connections[server.name];
+      std::istringstream entries(list.data());
+      for (std::string entry; std::getline(entries, entry, ';');) {
+        const std::size_t first = entry.find(':');
+        const std::size_t second = entry.find(':', first + 1);
+        if (first != std::string::npos && second != std::string::npos) {
+          ++counts[entry.substr(first + 1, second - first - 1)];
+        }
+      }
+    }
+    WipePassword(*password);
+  }
+  std::vector<DatabaseGenerations> inventory = Inventory(*plan);
+  // A selected database never backed up is the worst case of all, not a missing line.
+  for (const auto& listed : selected) {
+    const std::string& server = listed.first;
+    for (const std::string& database : listed.second) {
+      const bool known = std::any_of(inventory.begin(), inventory.end(), [&](const auto& d) {
+        return d.server == server && d.database == database;
+      });
+      if (!known) inventory.push_back({server, database, Retention{}, {}});
+    }
+  }
+  const Clock::time_point now = Clock::now();
+  for (const DatabaseGenerations& database : inventory) {
+    // A database the server no longer has is an orphan, not a backup that is getting old.
+    const auto listed = selected.find(database.server);
+    if (listed != selected.end() && std::find(listed->second.begin(), listed->second.end(),
+                                              database.database) == listed->second.end()) {
+      continue;
+    }
+    Row row{database.server, database.database, std::nullopt, std::nullopt, std::nullopt};
+    for (const Generation& generation : database.generations) {
+      if (generation.complete) {
+        row.age = std::chrono::duration_cast<std::chrono::seconds>(now - generation.time).count();
+        break;
+      }
+    }
+    const auto last = lastRun.find({database.server, database.database});
+    if (last != lastRun.end()) row.lastRunSuccess = last->second;
+    const auto server = connections.find(database.server);
+    if (server != connections.end()) {
+      const auto count = server->second.find(database.database);
+      row.connections = count == server->second.end() ? 0 : count->second;
+    }
+    rows.push_back(row);
+  }
+  if (!i.plan.warn.empty() || !i.plan.crit.empty()) {
+    const std::optional<int64_t> warn = ParseDuration(i.plan.warn);
+    const std::optional<int64_t> crit = ParseDuration(i.plan.crit);
+    if (rows.empty()) {
+      Out(i) << "UNKNOWN: no database of the plan has a generation or could be listed\n";
+      return Status(kUnknown);
+    }
+    const Row* worst = &rows.front();
+    for (const Row& row : rows) {
+      if (!row.age || (worst->age && *row.age > *worst->age)) worst = &row;
+      if (!worst->age) break;
+    }
+    const std::string name = worst->server + "/" + worst->database;
+    int status = 0;
+    if (!worst->age || (crit && *worst->age >= *crit)) {
+      status = 2;
+    } else if (warn && *worst->age >= *warn) {
+      status = 1;
+    }
+    const char* words[] = {"OK", "WARNING", "CRITICAL"};
+    Out(i) << words[status] << ": "
+           << (worst->age ? "the oldest newest backup is " + name + "'s, " +
+                                ShowDuration(*worst->age) + " old"
+                          : name + " has no verified backup")
+           << "\n";
+    return Status(status);
+  }
+  if (i.plan.format == "prometheus") {
+    std::string age =
+        "# HELP quillet_snapshot_age_seconds Age of the newest verified generation.\n"
+        "# TYPE quillet_snapshot_age_seconds gauge\n";
+    std::string success =
+        "# HELP quillet_last_run_success Whether the last run's tasks of the "
+        "database succeeded.\n# TYPE quillet_last_run_success gauge\n";
+    std::string count =
+        "# HELP quillet_connections Connections to the database.\n"
+        "# TYPE quillet_connections gauge\n";
+    for (const Row& row : rows) {
+      const std::string labels = "{server=\"" + PrometheusLabel(row.server) + "\",database=\"" +
+                                 PrometheusLabel(row.database) + "\"} ";
+      if (row.age) age += "quillet_snapshot_age_seconds" + labels + std::to_string(*row.age) + "\n";
+      if (row.lastRunSuccess) {
+        success += "quillet_last_run_success" + labels + (*row.lastRunSuccess ? "1" : "0") + "\n";
+      }
+      if (row.connections) {
+        count += "quillet_connections" + labels + std::to_string(*row.connections) + "\n";
+      }
+    }
+    Out(i) << age << success << count;
+    return Status(0);
+  }
+  nlohmann::json json = nlohmann::json::array();
+  std::string table;
+  for (const Row& row : rows) {
+    json.push_back({{"server", row.server},
+                    {"database", row.database},
+                    {"age_seconds", row.age ? nlohmann::json(*row.age) : nlohmann::json(nullptr)},
+                    {"last_run_success", row.lastRunSuccess ? nlohmann::json(*row.lastRunSuccess)
+                                                            : nlohmann::json(nullptr)},
+                    {"connections", row.connections ? nlohmann::json(*row.connections)
+                                                    : nlohmann::json(nullptr)}});
+    table += row.server + "\t" + row.database + "\t" +
+             (row.age ? ShowDuration(*row.age) + " old" : "no verified generation") + "\t" +
+             (!row.lastRunSuccess   ? "not in the last run"
+              : *row.lastRunSuccess ? "last run ok"
+                                    : "last run failed") +
+             "\t" +
+             (row.connections ? std::to_string(*row.connections) + " connections"
+                              : "connections unknown") +
+             "\n";
+  }
+  Out(i) << (i.plan.format == "json" ? json.dump(2) + "\n" : table);
+  return Status(0);
+}
+
+std::string CsvField(const std::string& text) {
+  std::string quoted = "\"";
+  for (char c : text) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+  return quoted + "\"";
+}
+
+JobResult Report(const Invocation& i) {
+  const std::optional<Plan> plan = LoadPlan(i, "report");
+  if (!plan) return Status(kNotUnderstood);
+  const std::vector<std::string> runs = RunIds(plan->root);
+  const std::string run = !i.plan.run.empty() ? i.plan.run : runs.empty() ? "" : runs.back();
+  const bool known = std::find(runs.begin(), runs.end(), run) != runs.end();
+  const auto lines = known ? ReadJournal(plan->root, run) : std::nullopt;
+  if (!lines) {
+    Err(i) << "quillet plan report: "
+           << (run.empty() ? "no run has been journaled under " + plan->root.string()
+                           : "no run " + run + " in " + RunsFolder(plan->root).string())
+           << "\n";
+    return Status(kFailed);
+  }
+  static const std::array<const char*, 11> kFields = {"event", "server", "database", "task",
+                                                      "start", "end",    "seconds",  "code",
+                                                      "text",  "bytes",  "path"};
+  const auto field = [](const nlohmann::json& line, const char* key) -> std::string {
+    if (!line.contains(key)) return "";
+    return line[key].is_string() ? line[key].get<std::string>() : line[key].dump();
+  };
+  if (i.plan.format == "json") {
+    Out(i) << nlohmann::json(*lines).dump(2) << "\n";
+  } else if (i.plan.format == "csv") {
+    std::string text;
+    for (const char* key : kFields) text += (text.empty() ? "" : ",") + std::string(key);
+    Out(i) << text << "\r\n";
+    for (const nlohmann::json& line : *lines) {
+      text.clear();
+      for (std::size_t k = 0; k < kFields.size(); ++k) {
+        text += (k == 0 ? "" : ",") + CsvField(field(line, kFields[k]));
+      }
+      Out(i) << text << "\r\n";
+    }
+  } else {
+    Out(i) << "run " << run << "\n";
+    for (const nlohmann::json& line : *lines) {
+      std::string text;
+      for (const char* key :
+           {"start", "event", "server", "database", "task", "code", "text", "path"}) {
+        const std::string value = field(line, key);
+        if (!value.empty()) text += (text.empty() ? "" : "\t") + value;
+      }
+      Out(i) << text << "\n";
+    }
+    const bool ended = !lines->empty() && lines->back().value("event", "") == "end";
+    if (!ended) Out(i) << "(the journal ends here: the run was stopped, or is still going)\n";
+  }
+  return Status(0);
+}
+
+JobResult Verify(const Invocation& i) {
+  const std::optional<Plan> plan = LoadPlan(i, "verify");
+  if (!plan) return Status(kNotUnderstood);
+  if (i.plan.restoreTest) {
+    Err(i) << "quillet plan verify: --restore-test is not available in this version; every "
+              "generation is still checked against its manifest\n";
+  }
+  int bad = 0;
+  int good = 0;
+  for (const DatabaseGenerations& database : Inventory(*plan)) {
+    for (const Generation& generation : database.generations) {
+      if (generation.partial) continue;
+      const std::string where =
+          database.server + " " + database.database + " " + generation.name + " ";
+      std::string problem;
+      const std::optional<Manifest> manifest = ReadManifest(generation.path, problem);
+      const std::vector<std::string> problems =
+          manifest ? CheckFiles(generation.path, *manifest, true) : std::vector{problem};
+      for (const std::string& what : problems) Out(i) << where << what << "\n";
+      (problems.empty() ? good : bad) += 1;
+    }
+  }
+  Out(i) << good << (good == 1 ? " generation holds" : " generations hold") << ", " << bad
+         << (bad == 1 ? " does not" : " do not") << "\n";
+  return Status(bad == 0 ? 0 : kFailed);
+}
+
+std::string CheckRestore(const Invocation& i) {
+  if (!i.installAs.empty()) {
+    if (std::string problem = DatabaseNameProblem(i.installAs); !problem.empty()) {
+      return "--as NAME " + problem;
+    }
+  }
+  if (!i.plan.generation.empty() && !GenerationTime(i.plan.generation)) {
+    return "--generation takes a generation's name, such as 20261209T021500Z";
+  }
+  return "";
+}
+
+std::string AskRestoreReplace(const Invocation& i) {
+  if (!i.replace) return "";
+  return "Replace the database " + (i.installAs.empty() ? i.arguments[2] : i.installAs) +
+         " of server " + i.arguments[1] + " with a generation of the plan?";
+}
+
+JobResult Restore(const Invocation& i) {
+  const std::optional<Plan> plan = LoadPlan(i, "restore");
+  if (!plan) return Status(kNotUnderstood);
+  const std::string& name = i.arguments[1];
+  const std::string& database = i.arguments[2];
+  const auto server = std::find_if(plan->servers.begin(), plan->servers.end(),
+                                   [&](const ServerPlan& s) { return s.name == name; });
+  JobResult result;
+  if (server == plan->servers.end() || !SafeFolderName(database)) {
+    result.problem = server == plan->servers.end()
+                         ? "the plan has no server " + name
+                         : "DATABASE cannot be a folder name: " + database;
+    return result;
+  }
+  const std::vector<Generation> generations =
+      ListGenerations(DatabaseFolder(plan->root, name, database));
+  const auto chosen = std::find_if(generations.begin(), generations.end(), [&](const auto& g) {
+    return !g.partial && (i.plan.generation.empty() ? g.complete : g.name == i.plan.generation);
+  });
+  if (chosen == generations.end()) {
+    result.problem = (i.plan.generation.empty() ? "no verified generation of "
+                                                : "no generation " + i.plan.generation + " of ") +
+                     name + " " + database + " under " + plan->root.string();
+    return result;
+  }
+  // Read whole against its manifest first: a restore replaces a database with it.
+  std::string problem;
+  const std::optional<Manifest> manifest = ReadManifest(chosen->path, problem);
+  const std::vector<std::string> problems =
+      manifest ? CheckFiles(chosen->path, *manifest, true) : std::vector{problem};
+  if (!problems.empty()) {
+    result.problem =
+        "generation " + chosen->name + " does not hold, so it is not restored: " + problems.front();
+    return result;
+  }
+  std::string error;
+  std::optional<std::string> password = ReadSecret(server->password, Environment, error);
+  if (!password) {
+    result.problem = error;
+    return result;
+  }
+  RestoreRequest request;
+  request.server = name;
+  request.password = *password;
+  request.database = database;
+  request.directory = chosen->path.string();
+  request.installAs = i.installAs;
+  request.replace = i.replace;
+  WipePassword(*password);
+  result = RestoreSnapshotFolder(request);
+  WipePassword(request.password);
+  if (!result.problem.empty() && FindStandinAdminApi() == nullptr) {
+    result.problem += "; its manifest is " + (chosen->path / kManifestName).string();
+  }
+  return result;
+}
+
+}  // namespace
+
+void AddPlanSubcommands(CommandLine& commandLine) {
+  Invocation::PlanOptions& given = commandLine.invocation().plan;
+  commandLine.AddGroup("plan", "Fleet maintenance from a plan file");
+  commandLine.Add(
+      Subcommand("plan check", "PLAN", "check a plan and what a run of it would do")
+          .Describe("Reads the plan, connects to each server, resolves its selection of "
+                    "databases and prints what a run would do per server; checks that the "
+                    "snapshot root can be written and has room for the largest database's last "
+                    "generation. Exits 0, or 2 with every problem listed.")
+          .Runs("DirDB", Check)
+          .Checks([](const Invocation& i) { return CheckFormat(i, {}); })
+          .Lists(Listing::kText)
+          .Example("quillet plan check /etc/quillet/nightly.toml"));
+  CLI::App& run = commandLine.Add(
+      Subcommand("plan run", "PLAN", "run a plan: snapshots, statistics, logs, retention")
+          .Describe("Runs the plan: per database its tasks in order, each snapshot into a new "
+                    "generation with a manifest, then retention. A failure is recorded and the "
+                    "run goes on. Exits 0 when everything succeeded, 1 when anything failed, 2 "
+                    "for a plan that is not understood, 3 when another run holds the lock.")
+          .Runs("SnapShot", Run)
+          .Checks(CheckRun)
+          .Lists(Listing::kText)
+          .Shows(Progress::kElapsed)
+          .Example("quillet plan run /etc/quillet/nightly.toml --wait-lock 30m"));
+  run.add_flag("--dry-run", given.dryRun,
+               "print every call and deletion it would make, and change nothing")
+      ->disable_flag_override();
+  run.add_option("--jobs", given.jobs, "servers at once, in place of the plan's jobs")
+      ->type_name("N")
+      ->transform(WholeNumber());
+  run.add_option("--wait-lock", given.waitLock, "wait this long for another run to end")
+      ->type_name("DURATION");
+  run.add_option("--format", given.format, "the summary as table or json")->type_name("FORMAT");
+  commandLine
+      .Add(Subcommand("plan list", "PLAN", "list every generation and the rule that keeps it")
+               .Describe(
+                   "Lists every generation of every database of the plan's servers: server, "
+                   "database, generation, time, size, verified or not, and which rule keeps it.")
+               .Runs("the plan's generations", List)
+               .Checks([](const Invocation& i) {
+                 return CheckFormat(i, {"table", "json"});
+               })
+               .Lists(Listing::kText)
+               .Example("quillet plan list /etc/quillet/nightly.toml --format json"))
+      .add_option("--format", given.format, "table or json")
+      ->type_name("FORMAT");
+  CLI::App& status = commandLine.Add(
+      Subcommand("plan status", "PLAN", "the age of each database's newest verified backup")
+          .Describe("Per database: the age of the newest verified generation, the last run's "
+                    "result and the server's connections to it, as a table, json, or the "
+                    "prometheus text format. With --warn and --crit it prints one line naming "
+                    "the database whose newest backup is oldest and exits 0, 1 or 2 (3 when it "
+                    "cannot tell).")
+          .Runs("ListConnections", StatusJob)
+          .Checks(CheckStatus)
+          .Lists(Listing::kText)
+          .Example("quillet plan status /etc/quillet/nightly.toml --warn 26h --crit 50h"));
+  status.add_option("--format", given.format, "table, json or prometheus")->type_name("FORMAT");
+  status.add_option("--warn", given.warn, "warn when a newest backup is this old")
+      ->type_name("DURATION");
+  status.add_option("--crit", given.crit, "critical when a newest backup is this old")
+      ->type_name("DURATION");
+  CLI::App& report = commandLine.Add(
+      Subcommand("plan report", "PLAN", "the journal of a run")
+          .Describe("Prints the journal of one run, the last by default: every call and "
+                    "deletion with its times, code, text, bytes and path.")
+          .Runs("the run's journal", Report)
+          .Checks([](const Invocation& i) {
+            return CheckFormat(i, {"table", "json", "csv"});
+          })
+          .Lists(Listing::kText)
+          .Example("quillet plan report /etc/quillet/nightly.toml --format csv"));
+  report.add_option("--run", given.run, "the run's id, as the summary names it")->type_name("ID");
+  report.add_option("--format", given.format, "table, json or csv")->type_name("FORMAT");
+  commandLine
+      .Add(Subcommand("plan verify", "PLAN", "check every generation against its manifest")
+               .Describe(
+                   "Reads every file of every generation and compares its size and SHA-256 with "
+                   "the manifest. Exits 0 when every generation holds, 1 with each one that "
+                   "does not named: server, database, generation, file.")
+               .Runs("the plan's manifests", Verify)
+               .Lists(Listing::kText)
+               .Example("quillet plan verify /etc/quillet/nightly.toml"))
+      .add_flag("--restore-test", given.restoreTest, "also open each newest generation")
+      ->disable_flag_override();
+  Invocation& invocation = commandLine.invocation();
+  CLI::App& restore = commandLine.Add(
+      Subcommand("plan restore", "PLAN SERVER DATABASE", "restore a generation onto the server")
+          .Describe("Checks the generation (the newest verified one unless --generation names "
+                    "one) against its manifest, then installs it on SERVER as DATABASE, or as "
+                    "--as NAME, as 'quillet restore' does: an installed database of that name is "
+                    "refused unless --replace, which keeps it aside until the restore has "
+                    "succeeded. With --replace it asks first on a terminal, unless -y is given.")
+          .Runs("DirDB, DeinstallDB, InstallDB", Restore)
+          .Checks(CheckRestore)
+          .Confirms(AskRestoreReplace)
+          .Shows(Progress::kElapsed)
+          .Example("quillet plan restore /etc/quillet/nightly.toml ACME STOCK --as STOCK2"));
+  restore.add_option("--generation", given.generation, "the generation to restore")
+      ->type_name("ID");
+  restore.add_option("--as", invocation.installAs, "install it as the database NAME")
+      ->type_name("NAME");
+  restore
+      .add_flag("--replace", invocation.replace,
+                "replace an installed database of that name, keeping it until the restore has "
+                "succeeded")
+      ->disable_flag_override();
+}
+
+}  // namespace quillet::cli

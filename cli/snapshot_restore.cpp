@@ -1,0 +1,529 @@
+#include "snapshot_restore.h"
+
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+#endif
+
+#include <array>
+#include <cctype>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "list_format.h"
+#include "quillet.h"
+#include "standin_admin_api.h"
+
+namespace quillet::cli {
+
+std::string DatabaseNameProblem(const std::string& name) {
+  constexpr std::size_t kLongestName = 8;
+  if (name.empty() || name.size() > kLongestName) return "must have 1 to 8 characters";
+  if (std::isalpha(static_cast<unsigned char>(name[0])) == 0) return "must start with a letter";
+  for (const char c : name) {
+    if (std::isalnum(static_cast<unsigned char>(c)) == 0 && c != '_') {
+      return "may hold only letters, digits and _";
+    }
+  }
+  return "";
+}
+
+namespace {
+
+JobResult Refused(std::string problem) {
+  JobResult result;
+  result.problem = std::move(problem);
+  return result;
+}
+
+JobResult OtherClientLibrary(const RestoreRequest& request) {
+  return Refused(
+      "the client library is not the stand-in server, and quillet restores a backup "
+      "only there: " +
+      request.directory + " holds the backup of " + request.database +
+      " as the server wrote it; restore it with the server's own restore tooling");
+}
+
+#if defined(_WIN32)
+
+}  // namespace
+
+JobResult RestoreSnapshotFolder(const RestoreRequest& request) {
+  // quillet.exe has no stand-in servers.
+  return OtherClientLibrary(request);
+}
+
+#else
+
+std::string InstalledName(const RestoreRequest& request) {
+  return request.installAs.empty() ? request.database : request.installAs;
+}
+
+std::string BackupPath(const RestoreRequest& request) {
+  return request.directory + "/" + request.database + ".db";
+}
+
+// A file's companions, as SQLite names them: the database itself, its log, the log's index and
+// a rollback journal. All of them travel together, or the log of one file is replayed over
+// another.
+constexpr std::array<const char*, 4> kCompanions = {"", "-wal", "-shm", "-journal"};
+// What the database being replaced is called while the restored one takes its place, and the
+// copy of the backup until it is whole.
+constexpr const char* kKeptSuffix = ".before-restore";
+constexpr const char* kCopySuffix = ".restoring";
+
+// SQLite's file header (https://www.sqlite.org/fileformat.html, "The Database Header").
+constexpr std::size_t kHeaderSize = 100;
+constexpr std::size_t kPageSizeOffset = 16;
+constexpr std::size_t kChangeCounterOffset = 24;
+constexpr std::size_t kPageCountOffset = 28;
+constexpr std::size_t kValidForOffset = 92;
+constexpr uint32_t kSmallestPage = 512;
+constexpr uint32_t kLargestPage = 65536;
+constexpr std::size_t kCopyChunk = std::size_t{1} << 20;
+
+std::string Reason() { return std::strerror(errno); }
+
+class Descriptor {
+ public:
+  explicit Descriptor(int fd = -1) : fd_(fd) {}
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  ~Descriptor() {
+    if (fd_ >= 0) close(fd_);
+  }
+  int get() const { return fd_; }
+  bool valid() const { return fd_ >= 0; }
+
+ private:
+  int fd_;
+};
+
+uint32_t BigEndian(const unsigned char* at, std::size_t bytes) {
+  uint32_t value = 0;
+  for (std::size_t k = 0; k < bytes; ++k) value = (value << 8U) | at[k];
+  return value;
+}
+
+std::string Bytes(off_t size) {
+  return std::to_string(static_cast<long long>(size)) + (size == 1 ? " byte" : " bytes");
+}
+
+// Whether the folder holds a whole backup of the database: its file a SQLite database of the
+// size its header gives, with no log beside it that it would need. Empty, or why not.
+std::string CheckBackup(const RestoreRequest& request, int file, off_t* size) {
+  const std::string path = BackupPath(request);
+  struct stat info {};
+  if (fstat(file, &info) != 0) return "cannot read " + path + ": " + Reason();
+  if (!S_ISREG(info.st_mode)) return path + " is not a regular file, so it is no backup";
+  std::array<unsigned char, kHeaderSize> header{};
+  const ssize_t read = pread(file, header.data(), header.size(), 0);
+  if (read < 0) return "cannot read " + path + ": " + Reason();
+  if (static_cast<std::size_t>(read) != header.size() ||
+      std::memcmp(header.data(), "SQLite format 3", 16) != 0) {
+    return path + " is not a backup of a database: it does not start as a SQLite database file";
+  }
+  uint32_t page = BigEndian(&header[kPageSizeOffset], 2);
+  if (page == 1) page = kLargestPage;
+  if (page < kSmallestPage || page > kLargestPage || (page & (page - 1)) != 0) {
+    return path + " is not a backup of a database: its header gives no valid page size";
+  }
+  const auto pages = static_cast<off_t>(BigEndian(&header[kPageCountOffset], 4));
+  // The header's page count holds only when the change counter matches the version it was
+  // written for; otherwise the file's size is all there is to go by.
+  const bool counted = pages != 0 && BigEndian(&header[kChangeCounterOffset], 4) ==
+                                         BigEndian(&header[kValidForOffset], 4);
+  if (info.st_size % page != 0 || (counted && pages * page != info.st_size)) {
+    return path + " is not a complete backup: it has " + Bytes(info.st_size) +
+           (counted ? ", and its header gives " + Bytes(pages * page) : ", not whole pages");
+  }
+  for (const char* log : {"-wal", "-journal"}) {
+    struct stat beside {};
+    const std::string logPath = path + log;
+    if (stat(logPath.c_str(), &beside) == 0 && beside.st_size > 0) {
+      return path + " has a log beside it (" + logPath + ", " + Bytes(beside.st_size) +
+             "): it is a copy of a live database file, not a backup that is whole on its own";
+    }
+  }
+  *size = info.st_size;
+  return "";
+}
+
+// Ctrl-C, a hang-up or kill wait while the server's database is changed over, so that they end
+// the program with the restored database installed or the old one back, never neither.
+class DeferredSignals {
+ public:
+  DeferredSignals() {
+    sigset_t deferred;
+    sigemptyset(&deferred);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&deferred, signal);
+    pthread_sigmask(SIG_BLOCK, &deferred, &previous_);
+  }
+  DeferredSignals(const DeferredSignals&) = delete;
+  DeferredSignals& operator=(const DeferredSignals&) = delete;
+  ~DeferredSignals() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+
+ private:
+  sigset_t previous_{};
+};
+
+// One restore, within the server's folder, which it holds open and locked throughout.
+class Restore {
+ public:
+  Restore(const RestoreRequest& request, int folder, std::string folderPath)
+      : request_(request),
+        name_(InstalledName(request)),
+        file_(name_ + ".db"),
+        folder_(folder),
+        folderPath_(std::move(folderPath)) {}
+
+  JobResult Run(int backup, off_t size);
+
+ private:
+  bool Exists(const std::string& name) const {
+    struct stat info {};
+    return fstatat(folder_, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0;
+  }
+  std::string OnServer(const std::string& name) const { return folderPath_ + "/" + name; }
+  void SyncFolder() const { (void)fsync(folder_); }
+
+  std::string Connections(bool* inUse) const;
+  std::string KeepOld();
+  std::string PutOldBack();
+  std::string CopyIn(int backup, off_t size);
+  void RemoveCopy();
+  JobResult Failed(JobResult result, const std::string& step);
+
+  const RestoreRequest& request_;
+  const std::string name_;
+  const std::string file_;
+  const int folder_;
+  const std::string folderPath_;
+  bool installed_ = false;
+  // The companions of the old file that were moved aside, by suffix.
+  std::vector<std::string> kept_;
+  // The restored file once it has its name, to be told from anything else of that name.
+  bool copiedIn_ = false;
+  dev_t copyDevice_ = 0;
+  ino_t copyInode_ = 0;
+};
+
+// The connections that hold the database, named for the refusal; empty when none do, or what
+// the library said when it could not list them.
+std::string Restore::Connections(bool* inUse) const {
+  std::vector<char> list(QUILLET_CONNECTION_LIST_SIZE);
+  const int32_t code =
+      ListConnections(request_.server.c_str(), request_.password.c_str(), list.data());
+  list.back() = '\0';
+  if (code != 0) return "the connections could not be listed: return code " + std::to_string(code);
+  std::string named;
+  int count = 0;
+  for (const ConnectionRow& row : SplitConnectionList(list.data())) {
+    if (row.database != name_) continue;
+    ++count;
+    named += (named.empty() ? "" : ", ") + std::string("process ") + row.process + " (user " +
+             row.user + ", program " + row.program + ")";
+  }
+  *inUse = count > 0;
+  if (count == 0) return "";
+  return "the database " + name_ + " of server " + request_.server + " is held by " +
+         (count == 1 ? std::string("1 connection: ") + named + "; end it"
+                     : std::to_string(count) + " connections: " + named + "; end them");
+}
+
+std::string Restore::KeepOld() {
+  for (const char* suffix : kCompanions) {
+    const std::string from = file_ + suffix;
+    if (!Exists(from)) continue;
+    const std::string to = from + kKeptSuffix;
+    if (renameat(folder_, from.c_str(), folder_, to.c_str()) != 0) {
+      return "cannot keep " + OnServer(from) + " aside as " + OnServer(to) + ": " + Reason();
+    }
+    kept_.emplace_back(suffix);
+  }
+  SyncFolder();
+  return "";
+}
+
+// Empty, or what could not be put back.
+std::string Restore::PutOldBack() {
+  std::string problem;
+  for (const std::string& suffix : kept_) {
+    const std::string kept = file_ + suffix + kKeptSuffix;
+    if (renameat(folder_, kept.c_str(), folder_, (file_ + suffix).c_str()) != 0 &&
+        problem.empty()) {
+      problem =
+          "cannot put " + OnServer(kept) + " back as " + OnServer(file_ + suffix) + ": " + Reason();
+    }
+  }
+  SyncFolder();
+  return problem;
+}
+
+// Copies the backup into the server's folder under a temporary name, syncs it and only then
+// gives it the database's name, which nothing else may hold by then.
+std::string Restore::CopyIn(int backup, off_t size) {
+  const std::string copy = file_ + kCopySuffix;
+  Descriptor target(openat(folder_, copy.c_str(),
+                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                           S_IRUSR | S_IWUSR));
+  if (!target.valid()) return "cannot create " + OnServer(copy) + ": " + Reason();
+  std::vector<char> buffer(kCopyChunk);
+  off_t done = 0;
+  std::string problem;
+  while (problem.empty() && done < size) {
+    const ssize_t got = pread(backup, buffer.data(), buffer.size(), done);
+    if (got <= 0) {
+      problem = got < 0 ? "cannot read " + BackupPath(request_) + ": " + Reason()
+                        : BackupPath(request_) + " became shorter while it was copied";
+      break;
+    }
+    for (ssize_t written = 0; problem.empty() && written < got;) {
+      const ssize_t wrote =
+          write(target.get(), buffer.data() + written, static_cast<std::size_t>(got - written));
+      if (wrote < 0) {
+        if (errno != EINTR) problem = "cannot write " + OnServer(copy) + ": " + Reason();
+      } else {
+        written += wrote;
+      }
+    }
+    done += got;
+  }
+  struct stat info {};
+  if (problem.empty() && (fchmod(target.get(), S_IRUSR | S_IWUSR) != 0 ||
+                          fsync(target.get()) != 0 || fstat(target.get(), &info) != 0)) {
+    problem = "cannot write " + OnServer(copy) + ": " + Reason();
+  }
+  if (problem.empty() && Exists(file_)) {
+    problem = OnServer(file_) + " appeared while the backup was copied: it was left alone";
+  }
+  if (problem.empty() && renameat(folder_, copy.c_str(), folder_, file_.c_str()) != 0) {
+    problem = "cannot rename " + OnServer(copy) + " to " + OnServer(file_) + ": " + Reason();
+  }
+  if (!problem.empty()) {
+    (void)unlinkat(folder_, copy.c_str(), 0);
+    return problem;
+  }
+  copiedIn_ = true;
+  copyDevice_ = info.st_dev;
+  copyInode_ = info.st_ino;
+  SyncFolder();
+  return "";
+}
+
+// Removes the restored file, and the log and index a failed install may have made beside it:
+// the old file's own were kept aside with it.
+void Restore::RemoveCopy() {
+  if (!copiedIn_) return;
+  struct stat info {};
+  if (fstatat(folder_, file_.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+      info.st_dev != copyDevice_ || info.st_ino != copyInode_) {
+    return;
+  }
+  for (const char* suffix : kCompanions) (void)unlinkat(folder_, (file_ + suffix).c_str(), 0);
+  copiedIn_ = false;
+}
+
+// After a failure once the old database was deinstalled: the restored file goes, the old one
+// comes back and is installed again. result holds the failure; step says where it came.
+JobResult Restore::Failed(JobResult result, const std::string& step) {
+  if (result.code != 0) {
+    const char* words = StandinLastMessage(result.code);
+    result.detail = step + (words != nullptr && *words != '\0' ? ": " + std::string(words) : "");
+  } else {
+    result.problem = step + ": " + result.problem;
+  }
+  RemoveCopy();
+  if (copiedIn_) {
+    result.note = OnServer(file_) +
+                  " is no longer the restored file, so it was left alone; the "
+                  "old database is kept as " +
+                  OnServer(file_ + kKeptSuffix);
+    return result;
+  }
+  const std::string problem = PutOldBack();
+  if (!problem.empty()) {
+    result.note = problem + "; the old database is kept as " + OnServer(file_ + kKeptSuffix);
+    return result;
+  }
+  if (kept_.empty()) {
+    result.note = "nothing of " + name_ + " was on server " + request_.server +
+                  " before, and "
+                  "nothing is now";
+    return result;
+  }
+  if (!installed_) {
+    result.note = "the old file " + OnServer(file_) + " was put back as it was";
+    return result;
+  }
+  const int32_t again =
+      InstallDB(request_.server.c_str(), request_.password.c_str(), name_.c_str());
+  if (again != 0) {
+    result.note = "the old database's file was put back as " + OnServer(file_) +
+                  ", but installing it again failed with return code " + std::to_string(again) +
+                  ": run 'quillet install-db " + request_.server + " " + name_ + "'";
+    return result;
+  }
+  result.note = "the old database " + name_ + " was put back and installed again";
+  return result;
+}
+
+JobResult Restore::Run(int backup, off_t size) {
+  JobResult result;
+  for (const char* suffix : kCompanions) {
+    const std::string kept = file_ + suffix + kKeptSuffix;
+    if (Exists(kept)) {
+      return Refused("an earlier restore of " + name_ + " did not finish: the database it " +
+                     "replaced is kept as " + OnServer(kept) + ". Put it back (rename it to " +
+                     OnServer(file_ + suffix) + " and 'quillet install-db " + request_.server +
+                     " " + name_ + "') or remove it, then restore again");
+    }
+  }
+  // Under the lock, a copy of that name is an earlier restore's, which ended before its rename.
+  (void)unlinkat(folder_, (file_ + kCopySuffix).c_str(), 0);
+
+  std::array<char, QUILLET_DATABASE_LIST_SIZE> list{};
+  result.code = DirDB(request_.server.c_str(), request_.password.c_str(), list.data());
+  if (result.code != 0) return result;
+  list.back() = '\0';
+  for (const std::string& installed : SplitDatabaseList(list.data())) {
+    if (installed == name_) installed_ = true;
+  }
+  bool onServer = installed_;
+  for (const char* suffix : kCompanions) onServer = onServer || Exists(file_ + suffix);
+  if (onServer && !request_.replace) {
+    const std::string what =
+        installed_ ? "a database " + name_ + " is installed on server " + request_.server
+                   : "server " + request_.server + " holds the file " + OnServer(file_) +
+                         " of a database " + name_ + " that is not installed";
+    return Refused(what +
+                   "; --replace replaces it, keeping it until the restore has succeeded: nothing "
+                   "was changed");
+  }
+  if (installed_) {
+    bool inUse = false;
+    const std::string holders = Connections(&inUse);
+    if (!inUse && !holders.empty()) return Refused(holders + ": nothing was changed");
+    if (inUse && !request_.killConnections) {
+      return Refused(holders + ", or add --kill-connections: nothing was changed");
+    }
+    if (inUse) {
+      const int32_t killed =
+          KillAllConnections(request_.server.c_str(), request_.password.c_str(), name_.c_str());
+      if (killed != 0) {
+        result.code = killed;
+        result.note = "killing the connections of " + name_ + " failed; nothing else was changed";
+        return result;
+      }
+    }
+  }
+
+  const DeferredSignals deferred;
+  if (installed_) {
+    result.code = DeinstallDB(request_.server.c_str(), request_.password.c_str(), name_.c_str());
+    if (result.code != 0) {
+      result.note =
+          "deinstalling " + name_ + " failed, and it is installed as it was" +
+          (result.code == STANDIN_DATABASE_IN_USE ? " (a connection came in meanwhile)" : "");
+      return result;
+    }
+  }
+  result.problem = KeepOld();
+  if (result.problem.empty()) result.problem = CopyIn(backup, size);
+  if (!result.problem.empty()) return Failed(std::move(result), "restoring " + name_);
+  result.code = InstallDB(request_.server.c_str(), request_.password.c_str(), name_.c_str());
+  if (result.code != 0) {
+    return Failed(std::move(result), "installing the restored " + OnServer(file_));
+  }
+  for (const std::string& suffix : kept_) {
+    (void)unlinkat(folder_, (file_ + suffix + kKeptSuffix).c_str(), 0);
+  }
+  SyncFolder();
+  result.summary = "restored " + request_.database + " from " + request_.directory +
+                   (name_ != request_.database ? " as " + name_ : "") + ", " + Bytes(size) +
+                   (kept_.empty() ? "" : ", replacing the database that was there");
+  result.notice = name_ +
+                  " has the one user SYSADM with the password SYSADM, as every database "
+                  "the stand-in installs: set its passwords again ('quillet set-password " +
+                  name_ + " SYSADM')";
+  return result;
+}
+
+}  // namespace
+
+JobResult RestoreSnapshotFolder(const RestoreRequest& request) {
+  const StandinAdminApi* standin = FindStandinAdminApi();
+  if (standin == nullptr) return OtherClientLibrary(request);
+  // The names become file names in the server's folder.
+  for (const std::string* name : {&request.database, &request.installAs}) {
+    if (name->empty() && name == &request.installAs) continue;
+    const std::string problem = DatabaseNameProblem(*name);
+    if (!problem.empty()) {
+      return Refused(std::string(name == &request.database ? "DATABASE" : "--as NAME") + " " +
+                     problem + ", as a database name of the stand-in");
+    }
+  }
+  const std::string& server = request.server;
+  if (server.empty() || server.find_first_of("/\\") != std::string::npos || server == "." ||
+      server == "..") {
+    return Refused("SERVER is no server name");
+  }
+
+  const std::string path = BackupPath(request);
+  const Descriptor backup(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  if (!backup.valid()) {
+    const int error = errno;
+    const std::string nested =
+        request.directory + "/" + request.database + "/" + request.database + ".db";
+    struct stat info {};
+    if (error == ENOENT && stat(request.directory.c_str(), &info) != 0) {
+      return Refused("there is no folder " + request.directory);
+    }
+    if (error == ENOENT) {
+      return Refused(
+          request.directory + " holds no backup of " + request.database +
+          ": there is "
+          "no " +
+          path +
+          (stat(nested.c_str(), &info) == 0
+               ? " (all-snapshot wrote it into " + request.directory + "/" + request.database + ")"
+               : ""));
+    }
+    return Refused("cannot read " + path + ": " + std::strerror(error));
+  }
+  off_t size = 0;
+  std::string problem = CheckBackup(request, backup.get(), &size);
+  if (!problem.empty()) return Refused(problem + ": nothing was changed");
+
+  const std::string folderPath = std::string(standin->root()) + "/" + server;
+  const Descriptor folder(open(folderPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!folder.valid()) {
+    // The library says best why there is no such server.
+    std::array<char, QUILLET_DATABASE_LIST_SIZE> list{};
+    JobResult result;
+    result.code = DirDB(server.c_str(), request.password.c_str(), list.data());
+    if (result.code == 0) result.problem = "cannot open " + folderPath + ": " + Reason();
+    return result;
+  }
+  // One restore at a time on a server: a second one would take the first one's kept file for
+  // the database to replace.
+  if (flock(folder.get(), LOCK_EX | LOCK_NB) != 0) {
+    return Refused(errno == EWOULDBLOCK ? "another restore is running on server " + server +
+                                              "; try again when "
+                                              "it has ended"
+                                        : "cannot lock " + folderPath + ": " + Reason());
+  }
+  return Restore(request, folder.get(), folderPath).Run(backup.get(), size);
+}
+
+#endif
+
+}  // namespace quillet::cli

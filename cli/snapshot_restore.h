@@ -1,0 +1,42 @@
+// Restoring one snapshot folder, what snapshot or all-snapshot wrote, onto a stand-in server:
+// the backup is checked, the database it replaces is kept aside until the restored one is
+// installed, and any failure puts the old one back, so the server ends with one or the other.
+#ifndef QUILLET_CLI_SNAPSHOT_RESTORE_H
+#define QUILLET_CLI_SNAPSHOT_RESTORE_H
+
+#include <string>
+
+#include "subcommand.h"
+
+namespace quillet::cli {
+
+struct RestoreRequest {
+  std::string server;
+  // The server's password.
+  std::string password;
+  // The database whose backup the folder holds, as DIRECTORY/DATABASE.db.
+  std::string database;
+  std::string directory;
+  // The name to install it as; empty for DATABASE.
+  std::string installAs;
+  // An installed database of that name (or its file on the server) is replaced, else refused.
+  bool replace = false;
+  // Connections on the database being replaced are killed, else the restore is refused while
+  // they hold it.
+  bool killConnections = false;
+};
+
+// The outcome as a job's: code is the library's return code of the call that failed (detail
+// its words on that failure, note what became of the old database), problem a refusal before
+// anything was changed or a file that could not be written; summary and notice after a
+// success. With a client library other than the stand-in it is always refused, naming the
+// folder.
+JobResult RestoreSnapshotFolder(const RestoreRequest& request);
+
+// The stand-in's rule for a database name (1 to 8 letters, digits or _, a letter first): empty,
+// or what is wrong with the name, which the restore uses as a file name on the server.
+std::string DatabaseNameProblem(const std::string& name);
+
+}  // namespace quillet::cli
+
+#endif  // QUILLET_CLI_SNAPSHOT_RESTORE_H

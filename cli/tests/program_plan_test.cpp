@@ -1,0 +1,227 @@
+// quillet plan: what a run guarantees, each checked once against the stand-in.
+#include <fcntl.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "program_fixture.h"
+
+using ::testing::HasSubstr;
+using ::testing::SizeIs;
+using namespace quillet::cli::testing;
+
+namespace {
+
+class PlanTest : public ProgramTest {
+ protected:
+  void SetUp() override {
+    ProgramTest::SetUp();
+    backups_ = root_ + "/backups";
+    WriteFile(root_ + "/acme.pw", "acme-pw\n");
+    chmod((root_ + "/acme.pw").c_str(), 0600);
+  }
+
+  static void WriteFile(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+  }
+
+  // A plan over the servers, each with the password file and the same tasks.
+  std::string WritePlan(const std::vector<std::string>& servers, const std::string& databases,
+                        const std::string& extra = "") {
+    std::string text = "snapshot_root = \"" + backups_ + "\"\njobs = 2\n" + extra +
+                       "\n[retention]\nkeep_last = 2\nmin_keep = 1\n";
+    for (const std::string& server : servers) {
+      text += "\n[[servers]]\nname = \"" + server + "\"\npassword_file = \"" + root_ +
+              "/acme.pw\"\ndatabases = " + databases + "\n";
+    }
+    const std::string path = root_ + "/plan.toml";
+    WriteFile(path, text);
+    return path;
+  }
+
+  std::vector<std::string> Generations(const std::string& server, const std::string& database) {
+    std::vector<std::string> names;
+    for (const auto& entry :
+         std::filesystem::directory_iterator(backups_ + "/" + server + "/" + database)) {
+      names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  std::string backups_;
+};
+
+TEST_F(PlanTest, FourRunsWithKeepLastTwoKeepExactlyTheTwoNewestVerifiedGenerations) {
+  CreateServerWithDatabase();
+  const std::string plan = WritePlan({"ACME"}, "[\"*\"]");
+  std::vector<std::string> made;
+  for (int run = 0; run < 4; ++run) {
+    const ProgramRun done = Quillet("plan run " + plan + " --format json");
+    ASSERT_EQ(done.status, 0) << done.out << done.err;
+    const nlohmann::json summary = nlohmann::json::parse(done.out);
+    made.push_back(summary["servers"][0]["databases"][0]["generation"].get<std::string>());
+  }
+  EXPECT_EQ(Generations("ACME", "DEMO"), (std::vector<std::string>{made[2], made[3]}));
+  std::ifstream in(backups_ + "/ACME/DEMO/" + made[3] + "/manifest.json");
+  const nlohmann::json manifest = nlohmann::json::parse(in);
+  EXPECT_EQ(manifest["database"], "DEMO");
+  EXPECT_EQ(manifest["files"][0]["name"], "DEMO.db");
+  EXPECT_THAT(manifest["files"][0]["sha256"].get<std::string>(), SizeIs(64));
+  EXPECT_EQ(Quillet("plan verify " + plan).status, 0);
+
+  // A byte changed in a kept generation is named, down to the file.
+  {
+    std::fstream file(backups_ + "/ACME/DEMO/" + made[2] + "/DEMO.db",
+                      std::ios::in | std::ios::out | std::ios::binary);
+    file.seekp(100);
+    file.put('\x7f');
+  }
+  const ProgramRun verify = Quillet("plan verify " + plan);
+  EXPECT_EQ(verify.status, 1);
+  EXPECT_THAT(verify.out, HasSubstr("ACME DEMO " + made[2] + " DEMO.db: its SHA-256 differs"));
+}
+
+TEST_F(PlanTest, ARunKilledMidSnapshotLeavesTheEarlierGenerationsAndNothingThatCounts) {
+  CreateServerWithDatabase();
+  // Large enough that the snapshot takes a while to write.
+  WriteFile(root_ + "/fill.sql",
+            "CREATE TABLE t(b);\nWITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c "
+            "WHERE x < 40000) INSERT INTO t SELECT randomblob(4096) FROM c;\n");
+  ASSERT_EQ(QuilletArguments({"load", "DEMO", "SYSADM", "LOAD SQL " + root_ + "/fill.sql"},
+                             WithPassword("SYSADM"))
+                .status,
+            0);
+  const std::string plan = WritePlan({"ACME"}, "[\"DEMO\"]");
+  ASSERT_EQ(Quillet("plan run " + plan).status, 0);
+  const std::vector<std::string> before = Generations("ACME", "DEMO");
+
+  const int run =
+      StartInBackground(QUILLET_PROGRAM, {"plan", "run", plan}, environment_, root_ + "/out");
+  bool partial = false;
+  for (int wait = 0; wait < 2000 && !partial; ++wait) {
+    for (const auto& entry : std::filesystem::directory_iterator(backups_ + "/ACME/DEMO")) {
+      partial = partial || entry.path().extension() == ".partial";
+    }
+    if (!partial) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  ASSERT_TRUE(partial) << "the run never began its snapshot";
+  kill(run, SIGKILL);
+  WaitFor(run, 10);
+
+  const ProgramRun list = Quillet("plan list " + plan + " --format json");
+  const nlohmann::json rows = nlohmann::json::parse(list.out);
+  int verified = 0;
+  for (const auto& row : rows) verified += row["verified"].get<bool>() ? 1 : 0;
+  EXPECT_EQ(verified, 1) << list.out;
+  EXPECT_THAT(Quillet("plan report " + plan).out, HasSubstr("the journal ends here"));
+  const ProgramRun next = Quillet("plan run " + plan);
+  EXPECT_EQ(next.status, 0) << next.out << next.err;
+  EXPECT_THAT(next.out, HasSubstr(".partial (unfinished)"));
+  const std::vector<std::string> after = Generations("ACME", "DEMO");
+  ASSERT_EQ(after.size(), 2U);
+  EXPECT_EQ(after[0], before[0]);
+}
+
+TEST_F(PlanTest, ATerminatedServerFailsItsItemsAndTheOtherServersComplete) {
+  CreateServerWithDatabase();
+  ASSERT_EQ(Quillet("server create BETA", WithPassword("acme-pw")).status, 0);
+  ASSERT_EQ(Quillet("create-db BETA SALES", WithPassword("acme-pw")).status, 0);
+  ASSERT_EQ(Quillet("-y terminate-server BETA", WithPassword("acme-pw")).status, 0);
+  const std::string plan = WritePlan({"BETA", "ACME"}, "[\"*\"]");
+  const ProgramRun run = Quillet("plan run " + plan + " --format json");
+  EXPECT_EQ(run.status, 1) << run.err;
+  const nlohmann::json summary = nlohmann::json::parse(run.out);
+  const nlohmann::json& beta = summary["servers"][0];
+  EXPECT_EQ(beta["server"], "BETA");
+  EXPECT_FALSE(beta["success"].get<bool>());
+  EXPECT_EQ(beta["tasks"][0]["task"], "dir-db");
+  EXPECT_EQ(beta["tasks"][0]["code"], 9102);
+  EXPECT_THAT(beta["tasks"][0]["text"].get<std::string>(), HasSubstr("terminated"));
+  const nlohmann::json& acme = summary["servers"][1];
+  EXPECT_TRUE(acme["success"].get<bool>());
+  EXPECT_EQ(acme["databases"][0]["database"], "DEMO");
+  EXPECT_THAT(Generations("ACME", "DEMO"), SizeIs(1));
+}
+
+TEST_F(PlanTest, APlanFromACarelessOperatorIsRefusedWithEachProblemsLineAndColumn) {
+  CreateServerWithDatabase();
+  const std::string typo = WritePlan({"ACME"}, "[\"DEMO\", \"DMEO\"]");
+  const ProgramRun check = Quillet("plan check " + typo);
+  EXPECT_EQ(check.status, 2);
+  EXPECT_THAT(check.err, HasSubstr(typo + ":11:22: \"DMEO\" matches no database of server ACME"));
+  const ProgramRun run = Quillet("plan run " + typo);
+  EXPECT_EQ(run.status, 2);
+  EXPECT_FALSE(std::filesystem::exists(backups_ + "/ACME/DEMO"));
+
+  const std::string careless = WritePlan({"ACME"}, "[\"*\"]\npassword = \"acme-pw\"", "job = 3");
+  const ProgramRun refused = Quillet("plan run " + careless);
+  EXPECT_EQ(refused.status, 2);
+  EXPECT_THAT(refused.err, HasSubstr(careless + ":3:1: unknown key \"job\""));
+  EXPECT_THAT(refused.err, HasSubstr(careless + ":12:1: a password is never written in the plan"));
+}
+
+TEST_F(PlanTest, ASecondRunExitsAtOnceOrWaitsForTheLockAndADeadHoldersLockIsTakenOver) {
+  CreateServerWithDatabase();
+  const std::string plan = WritePlan({"ACME"}, "[\"*\"]");
+  std::filesystem::create_directories(backups_ + "/.quillet");
+  chmod((backups_ + "/.quillet").c_str(), 0700);
+  const int held = open((backups_ + "/.quillet/lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  ASSERT_EQ(flock(held, LOCK_EX), 0);
+  ASSERT_EQ(write(held, "pid 1\n", 6), 6);
+  const ProgramRun busy = Quillet("plan run " + plan);
+  EXPECT_EQ(busy.status, 3);
+  EXPECT_THAT(busy.err, HasSubstr("another run holds"));
+  EXPECT_THAT(busy.err, HasSubstr("pid 1"));
+
+  const int waiting = StartInBackground(
+      QUILLET_PROGRAM, {"plan", "run", plan, "--wait-lock", "20s"}, environment_, root_ + "/out");
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  // Let go without clearing, as a holder that was killed does.
+  close(held);
+  EXPECT_EQ(WaitFor(waiting, 20), 0) << ReadFile(root_ + "/out");
+  EXPECT_THAT(Quillet("plan report " + plan).out, HasSubstr("lock-takeover"));
+}
+
+TEST_F(PlanTest, ARestoreChecksTheGenerationThenBringsTheDataBack) {
+  CreateServerWithDatabase();
+  const auto load = [&](const std::string& statement) {
+    WriteFile(root_ + "/change.sql", statement + "\n");
+    return QuilletArguments({"load", "DEMO", "SYSADM", "LOAD SQL " + root_ + "/change.sql"},
+                            WithPassword("SYSADM"))
+        .status;
+  };
+  ASSERT_EQ(load("CREATE TABLE t(v); INSERT INTO t VALUES ('kept');"), 0);
+  const std::string plan = WritePlan({"ACME"}, "[\"DEMO\"]");
+  ASSERT_EQ(Quillet("plan run " + plan).status, 0);
+  ASSERT_EQ(load("DELETE FROM t;"), 0);
+
+  const ProgramRun restored = Quillet("-y plan restore " + plan + " ACME DEMO --replace");
+  ASSERT_EQ(restored.status, 0) << restored.err;
+  const ProgramRun rows = QuilletArguments({"export-csv", "DEMO", "SYSADM", "SELECT v FROM t", "-"},
+                                           WithPassword("SYSADM"));
+  EXPECT_THAT(rows.out, HasSubstr("\"kept\""));
+
+  // A generation that no longer matches its manifest is never installed.
+  const std::string generation = Generations("ACME", "DEMO").front();
+  WriteFile(backups_ + "/ACME/DEMO/" + generation + "/DEMO.db", "not the backup");
+  const ProgramRun refused = Quillet("-y plan restore " + plan +
+                                     " ACME DEMO --replace "
+                                     "--generation " +
+                                     generation);
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_THAT(refused.err, HasSubstr("does not hold, so it is not restored"));
+}
+
+}  // namespace

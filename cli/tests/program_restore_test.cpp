@@ -1,0 +1,119 @@
+// restore: a snapshot folder back onto the server, the database it replaces kept until then.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "program_fixture.h"
+
+using ::testing::HasSubstr;
+using namespace quillet::cli::testing;
+
+namespace {
+
+class RestoreTest : public ProgramTest {
+ protected:
+  // DEMO holds the rows 1 and 2; its snapshot is in backup_.
+  void SetUp() override {
+    ProgramTest::SetUp();
+    CreateServerWithDatabase();
+    Sql("CREATE TABLE t(x); INSERT INTO t VALUES(1), (2);");
+    backup_ = root_ + "/backup";
+    ASSERT_EQ(mkdir(backup_.c_str(), 0700), 0);
+    ASSERT_EQ(Server({"snapshot", "ACME", "DEMO", backup_}).status, 0);
+  }
+
+  ProgramRun Server(const std::vector<std::string>& arguments) {
+    return QuilletArguments(arguments, WithPassword("acme-pw"));
+  }
+  void Sql(const std::string& script) {
+    const std::string file = root_ + "/script.sql";
+    std::ofstream(file) << script;
+    ASSERT_EQ(
+        QuilletArguments({"load", "DEMO", "SYSADM", "LOAD SQL " + file}, WithPassword("SYSADM"))
+            .status,
+        0);
+  }
+  std::string Rows(const std::string& database = "DEMO") {
+    return QuilletArguments({"export-csv", database, "SYSADM", "SELECT x FROM t ORDER BY x", "-"},
+                            WithPassword("SYSADM"))
+        .out;
+  }
+  std::string Kept() { return root_ + "/ACME/DEMO.db.before-restore"; }
+
+  std::string backup_;
+};
+
+TEST_F(RestoreTest, BringsTheDataBackAndReplacesOnlyWhenAsked) {
+  Sql("DELETE FROM t;");
+  const ProgramRun refused = Server({"restore", "ACME", "DEMO", backup_});
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_THAT(refused.err, HasSubstr("a database DEMO is installed on server ACME; --replace "));
+  EXPECT_EQ(Rows(), "\"x\"\r\n");
+
+  const ProgramRun replaced = Server({"restore", "ACME", "DEMO", backup_, "--replace"});
+  EXPECT_EQ(replaced.status, 0) << replaced.err;
+  EXPECT_THAT(replaced.err, HasSubstr("DEMO has the one user SYSADM with the password SYSADM"));
+  EXPECT_EQ(Rows(), "\"x\"\r\n1\r\n2\r\n");
+  EXPECT_FALSE(std::filesystem::exists(Kept()));
+
+  EXPECT_EQ(Server({"restore", "ACME", "DEMO", backup_, "--as", "COPY"}).status, 0);
+  EXPECT_EQ(Rows("COPY"), "\"x\"\r\n1\r\n2\r\n");
+}
+
+TEST_F(RestoreTest, AFailedInstallPutsTheOldDatabaseBackWhole) {
+  Sql("INSERT INTO t VALUES(3);");
+  // A header that SQLite takes, over a schema it cannot read: only the install finds it out.
+  const std::string corrupt = root_ + "/corrupt";
+  std::filesystem::create_directory(corrupt);
+  std::filesystem::copy_file(backup_ + "/DEMO.db", corrupt + "/DEMO.db");
+  std::fstream(corrupt + "/DEMO.db", std::ios::in | std::ios::out | std::ios::binary).seekp(100)
+      << std::string(200, '\xff');
+  const ProgramRun failed = Server({"restore", "ACME", "DEMO", corrupt, "--replace"});
+  EXPECT_EQ(failed.status, 1);
+  EXPECT_THAT(failed.err, HasSubstr("return code 9114"));
+  EXPECT_THAT(failed.err, HasSubstr("the old database DEMO was put back and installed again"));
+  EXPECT_EQ(Rows(), "\"x\"\r\n1\r\n2\r\n3\r\n");
+  EXPECT_FALSE(std::filesystem::exists(Kept()));
+
+  // An incomplete backup is refused before anything changes.
+  std::filesystem::resize_file(corrupt + "/DEMO.db", 4096);
+  EXPECT_THAT(Server({"restore", "ACME", "DEMO", corrupt, "--replace"}).err,
+              HasSubstr("is not a complete backup: it has 4096 bytes"));
+
+  // What an interrupted restore kept aside is never overwritten by the next one.
+  std::ofstream(Kept()) << "old";
+  const ProgramRun leftover = Server({"restore", "ACME", "DEMO", backup_, "--replace"});
+  EXPECT_EQ(leftover.status, 1);
+  EXPECT_THAT(leftover.err, HasSubstr("an earlier restore of DEMO did not finish"));
+  EXPECT_EQ(ReadFile(Kept()), "old");
+  EXPECT_EQ(Rows(), "\"x\"\r\n1\r\n2\r\n3\r\n");
+}
+
+TEST_F(RestoreTest, ConnectionsThatHoldTheDatabaseAreNamedOrKilled) {
+  EnvironmentChanges environment = environment_;
+  environment["QUILLET_PASSWORD"] = "SYSADM";
+  const std::string holderOutput = root_ + "/holder.txt";
+  const int holder = StartInBackground(HOLD_CONNECTION_PROGRAM, {"DEMO", "SYSADM", "30"},
+                                       environment, holderOutput);
+  for (int tries = 0; tries < 100 && ReadFile(holderOutput).empty(); ++tries) usleep(50000);
+  ASSERT_THAT(ReadFile(holderOutput), HasSubstr("connected"));
+
+  const ProgramRun held = Server({"restore", "ACME", "DEMO", backup_, "--replace"});
+  EXPECT_EQ(held.status, 1);
+  EXPECT_THAT(held.err, HasSubstr("is held by 1 connection: process "));
+  EXPECT_THAT(held.err, HasSubstr("(user SYSADM, program hold-connection); end it, or add "
+                                  "--kill-connections: nothing was changed"));
+
+  const ProgramRun killed =
+      Server({"restore", "ACME", "DEMO", backup_, "--replace", "--kill-connections"});
+  EXPECT_EQ(killed.status, 0) << killed.err;
+  EXPECT_EQ(WaitFor(holder, 10), 0);
+  EXPECT_EQ(Rows(), "\"x\"\r\n1\r\n2\r\n");
+}
+
+}  // namespace
