@@ -193,13 +193,13 @@ def plan_run(module, quillet, args, wait_lock=None, **extra):
     if module.check_mode:
         args.append('--dry-run')
     rc, out, err = quillet.run(args, check=False)
-    if rc not in (0, 1) or not out.strip():
-        # 2: the plan or the command line not understood; 3: another run holds the lock.
-        fail(module, quillet.error(rc, err, ['plan']), changed=False, **extra)
     try:
-        summary = quillet.parse_json(out, ['plan'])
-    except QuilletError as error:
-        fail(module, error, changed=False, **extra)
+        summary = json.loads(out)
+    except ValueError:
+        summary = None
+    if not isinstance(summary, dict) or 'servers' not in summary:
+        # A plan or command line not understood (2), another run holding the lock (3): words only.
+        fail(module, quillet.error(rc, err, ['plan']), changed=False, **extra)
     created, deleted = plan_changes(summary)
     result = dict(extra, changed=bool(created or deleted), summary=summary, created=created,
                   deleted=deleted, rc=rc, code=0, code_text=None)

@@ -101,7 +101,7 @@ ages:
   returned: always
   type: dict
   sample: {STOCK: 12, ORDERS: 86412}
-skipped:
+not_due:
   description: The databases skipped by I(max_age), with the age of their newest verified generation in seconds.
   returned: always
   type: list
@@ -196,7 +196,7 @@ def main():
     # The plan's password_env reads it from the command line's environment.
     quillet.environment.update(env)
     plan = os.path.join(module.tmpdir, 'snapshot.toml')
-    skipped = []
+    not_due = []
     try:
         ages = {}
         if max_age is not None:
@@ -204,15 +204,15 @@ def main():
             ages = newest_ages(quillet, plan, params['server'])
             due = selected(quillet.databases(params['server']), params['databases'])
             fresh = [n for n in due if ages.get(n) is not None and ages[n] < max_age]
-            skipped = [dict(database=n, age_seconds=ages[n]) for n in fresh]
+            not_due = [dict(database=n, age_seconds=ages[n]) for n in fresh]
             if len(fresh) == len(due):
-                module.exit_json(changed=False, created=[], deleted=[], skipped=skipped, ages=ages, rc=0,
+                module.exit_json(changed=False, created=[], deleted=[], not_due=not_due, ages=ages, rc=0,
                                  code=0, code_text=None, msg='nothing is due: every database has a '
                                  'generation younger than %s' % params['max_age'])
             params = dict(params, databases=params['databases'] + ['!' + n for n in fresh])
         write(plan, plan_text(params, password_line))
         result = plan_run(module, quillet, ['plan', 'run', plan], wait_lock=params['wait_lock'],
-                          skipped=skipped)
+                          not_due=not_due)
         if not module.check_mode:
             ages = newest_ages(quillet, plan, params['server'])
         result['ages'] = ages
