@@ -173,7 +173,11 @@ def main():
     )
     module = AnsibleModule(argument_spec=spec, mutually_exclusive=COMMON_MUTUALLY_EXCLUSIVE,
                            supports_check_mode=True)
-    params = module.params
+    # The plan is read from a temporary folder, against which it would resolve relative paths:
+    # backups made there would go with it.
+    params = dict(module.params, directory=os.path.abspath(module.params['directory']))
+    if params['password_file']:
+        params['password_file'] = os.path.abspath(params['password_file'])
     quillet = Quillet(module)
     max_age = None
     if params['max_age'] is not None:
