@@ -7,7 +7,7 @@ packages=(
   cmake ninja-build g++ libgtest-dev libgmock-dev libsqlite3-dev sqlite3 time libssl-dev
   g++-mingw-w64-i686 googletest wine wine32:i386
   clang-14 libclang-rt-14-dev nlohmann-json3-dev libcli11-dev libtomlplusplus-dev clang-format-14 clang-tidy-14
-  pkgconf python3-venv python3-pytest python3-setuptools python3-wheel
+  pkgconf python3-venv python3-pytest python3-setuptools python3-wheel ansible-core shellcheck
 )
 
 sudo=""

@@ -8,14 +8,14 @@
 # Each step starts with a heading; the first step that fails ends the run with its status. The
 # end sums it up: the time and the counts (tests, failure sweep sequences, fuzz executions,
 # programs under Wine), then "tests: N passed, N failed" alone on the last line, which CI reads:
-# the ctest entries of every run and the Python tests. A failed step that counts no failed test
+# the ctest entries of every run, the Python tests and the Ansible integration targets. A failed step that counts no failed test
 # of its own counts as one, so that a failed run never reads as a clean one.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 started=$SECONDS
 logs=$(mktemp -d "${TMPDIR:-/tmp}/quillet-test.XXXXXX")
-steps=15
+steps=16
 step=0
 title=""
 
@@ -61,14 +61,18 @@ summary() {
   local pytest_passed
   pytest_passed=$(number python passed)
   failed=$((failed + $(number python failed) + $(number python "errors?")))
+  # Each Ansible integration target is one test; a failed one fails its step, counted below.
+  local ansible_passed
+  ansible_passed=$(number ansible "integration targets passed")
   [ "$status" -ne 0 ] && [ "$failed" -eq 0 ] && failed=1
   local fuzz wine
   fuzz=$(sed -nE 's/^fuzz [^ ]+: ([0-9]+) executions.*/\1/p' "$logs/fuzz" 2>/dev/null |
     awk '{ n += $1 } END { print n + 0 }')
   # ctest's label summary: "wine    =   9.39 sec*proc (3 tests)".
   wine=$(sed -nE 's/^wine +=.*\(([0-9]+) tests?\)$/\1/p' "$logs/ctest-mingw" 2>/dev/null)
-  local passed=$((ctest_passed + pytest_passed))
-  local figures="$passed tests passed (ctest $ctest_passed, pytest $pytest_passed)"
+  local passed=$((ctest_passed + pytest_passed + ansible_passed))
+  local figures="$passed tests passed (ctest $ctest_passed, pytest $pytest_passed"
+  figures+=", Ansible targets $ansible_passed)"
   figures+=", $(number sweep "failure sequences") failure sweep sequences"
   figures+=", $fuzz fuzz executions, ${wine:-0} programs under Wine"
   echo
@@ -108,6 +112,9 @@ scripts/test-install.sh build/linux
 
 begin "Python: the package in a fresh virtual environment (scripts/test-python.sh)"
 scripts/test-python.sh build/linux | kept python
+
+begin "Ansible: the collection quillet.admin, built and installed offline (scripts/test-ansible.sh)"
+scripts/test-ansible.sh build/linux | kept ansible
 
 begin "Linux: the Debian packages (package, scripts/check-debian-packages.sh)"
 cmake --build --preset linux --target package

@@ -1,0 +1,38 @@
+# -*- coding: utf-8 -*-
+# The options every module of quillet.admin shares.
+
+from __future__ import absolute_import, division, print_function
+
+__metaclass__ = type
+
+
+class ModuleDocFragment(object):
+    DOCUMENTATION = r'''
+options:
+  password:
+    description:
+      - The server's password.
+      - It reaches the command line through its standard input, never as an argument.
+      - Without I(password) and I(password_file), the command line reads C(QUILLET_SERVER_PASSWORD)
+        (else C(QUILLET_PASSWORD)) from the environment.
+    type: str
+  password_file:
+    description:
+      - A file whose first line is the server's password; only its owner may read it.
+    type: path
+  quillet:
+    description:
+      - The quillet command line to run. A name without a folder is looked up on C(PATH)
+        (the one of I(environment) when that sets it). Without it, C(quillet) is looked up there.
+    type: path
+  environment:
+    description:
+      - Variables set for the command line, such as C(QUILLET_STANDIN_ROOT) for stand-in servers.
+    type: dict
+    default: {}
+notes:
+  - The modules drive the installed C(quillet) command line through its JSON output, so they work
+    wherever it does, the stand-in server included.
+  - Results carry C(rc) (the command line's exit status), C(code) (the library's return code, when
+    it gave one) and C(code_text) (its meaning).
+'''

@@ -1,0 +1,124 @@
+#!/usr/bin/python
+# -*- coding: utf-8 -*-
+
+from __future__ import absolute_import, division, print_function
+
+__metaclass__ = type
+
+DOCUMENTATION = r'''
+module: quillet_plan
+short_description: Checks, runs or verifies a quillet maintenance plan
+description:
+  - Drives C(quillet plan check), C(quillet plan run) and C(quillet plan verify) on a plan file,
+    which names the servers, their password files, the selection, the tasks and the retention.
+  - C(changed) is true only when the run created or deleted a generation.
+  - In check mode C(run) becomes C(quillet plan run --dry-run), which changes nothing, and the
+    result lists the generations it would create and delete; C(check) and C(verify) read only
+    and run as they are.
+author: Quillet developers
+version_added: 1.0.0
+options:
+  path:
+    description: The plan file.
+    type: path
+    required: true
+  action:
+    description: What to do with the plan.
+    type: str
+    choices: [check, run, verify]
+    default: run
+  jobs:
+    description: Servers at once, in place of the plan's C(jobs).
+    type: int
+  wait_lock:
+    description:
+      - How long a run waits for another run of the same snapshot root to end (C(30s), C(10m),
+        C(1h)); without it, it fails at once when another holds the lock.
+    type: str
+    default: 1h
+  quillet:
+    description:
+      - The quillet command line to run. A name without a folder is looked up on C(PATH)
+        (the one of I(environment) when that sets it). Without it, C(quillet) is looked up there.
+    type: path
+  environment:
+    description:
+      - Variables set for the command line, such as C(QUILLET_STANDIN_ROOT) for stand-in servers.
+    type: dict
+    default: {}
+notes:
+  - The passwords come from the plan's own C(password_file) or C(password_env) entries.
+attributes:
+  check_mode:
+    support: full
+  diff_mode:
+    support: none
+'''
+
+EXAMPLES = r'''
+- name: The night's work
+  quillet.admin.quillet_plan:
+    path: /etc/quillet/nightly.toml
+  register: night
+'''
+
+RETURN = r'''
+summary:
+  description: The run's summary as C(quillet plan run --format json) prints it (servers, databases, tasks, codes).
+  returned: action is run
+  type: dict
+created:
+  description: The generations made, each as server, database and generation (in check mode, that would be made).
+  returned: action is run
+  type: list
+  elements: dict
+deleted:
+  description: The generations deleted (in check mode, that would be), with the rule that chose each.
+  returned: action is run
+  type: list
+  elements: dict
+output:
+  description: What C(check) or C(verify) printed, one line each.
+  returned: action is check or verify
+  type: list
+  elements: str
+rc:
+  description: The command line's exit status.
+  returned: always
+  type: int
+'''
+
+from ansible.module_utils.basic import AnsibleModule
+from ansible_collections.quillet.admin.plugins.module_utils.quillet import Quillet, fail, plan_run
+
+
+def main():
+    module = AnsibleModule(
+        argument_spec=dict(
+            path=dict(type='path', required=True),
+            action=dict(type='str', default='run', choices=['check', 'run', 'verify']),
+            jobs=dict(type='int'),
+            wait_lock=dict(type='str', default='1h'),
+            quillet=dict(type='path'),
+            environment=dict(type='dict', default={}),
+        ),
+        supports_check_mode=True)
+    quillet = Quillet(module)
+    path, action = module.params['path'], module.params['action']
+
+    if action != 'run':
+        rc, out, err = quillet.run(['plan', action, path], check=False)
+        lines = [line for line in (out + err).splitlines() if line.strip()]
+        if rc != 0:
+            fail(module, quillet.error(rc, err or out, ['plan']), output=lines, changed=False)
+        module.exit_json(changed=False, rc=rc, code=0, code_text=None, output=lines,
+                         msg='the plan %s: %s passed' % (path, action))
+
+    args = ['plan', 'run', path]
+    if module.params['jobs'] is not None:
+        args += ['--jobs', str(module.params['jobs'])]
+    module.exit_json(**plan_run(module, quillet, args, wait_lock=module.params['wait_lock']))
+
+
+if __name__ == '__main__':
+    main()
