@@ -303,7 +303,8 @@ JobResult ExportToFile(const Invocation& i) {
                      output->InPlace() + "): a failed export leaves it incomplete";
   }
   if (i.progress != nullptr) i.progress->WatchFile(output->TemporaryPath());
-  if (i.sayCall) i.sayCall(3, output->TemporaryPath());
+  // Named as it is found in its folder, though the library gets its descriptor's name.
+  if (i.sayCall) i.sayCall(3, output->TemporaryFileName());
   result.code = ExportCSV(Argument(i, 0), Argument(i, 1), Password(i), Argument(i, 2),
                           output->TemporaryPath().c_str());
   if (result.code != 0) {

@@ -44,6 +44,8 @@ class SafeOutput {
   // Where the job writes: the temporary file (through its open descriptor where the system
   // shows one as a path), or the target itself when Direct.
   const std::string& TemporaryPath() const { return temporary_; }
+  // The temporary file's own name, as a person finds it in its folder.
+  const std::string& TemporaryFileName() const { return name_; }
   // The target is no regular file (a device, a pipe): written directly, nothing to replace or
   // keep, and Commit and Abandon do nothing.
   bool Direct() const { return direct_; }
