@@ -342,16 +342,30 @@ std::string RefuseNonQuery(const Invocation& i) {
 // The columns ExportCSV takes at most; it refuses a statement of more.
 constexpr int32_t kMostColumns = 255;
 
-// Values are bound with 50 bytes, the library's design: the stand-in says how many it cut.
+// Values are bound with 50 bytes and headings hold 18, the library's design: the stand-in says
+// what it cut. Columns are named as the heading names them, with their place, as two cut
+// names may be the same.
 std::string CutNotice() {
   const std::optional<CutValues> cut = StandinCutValues(kMostColumns);
-  if (!cut || cut->total == 0) return "";
-  std::string text = std::to_string(cut->total) +
-                     (cut->total == 1 ? " value was" : " values were") +
-                     " longer than 50 bytes and cut to at most 50, the most the library takes: ";
-  for (std::size_t k = 0; k < cut->columns.size(); ++k) {
-    text += (k == 0 ? "" : ", ") + std::to_string(cut->columns[k].second) + " in column \"" +
-            cut->columns[k].first + "\"";
+  if (!cut) return "";
+  std::string text;
+  if (cut->total > 0) {
+    text = std::to_string(cut->total) + (cut->total == 1 ? " value was" : " values were") +
+           " longer than 50 bytes and cut to at most 50, the most the library takes: ";
+    for (std::size_t k = 0; k < cut->columns.size(); ++k) {
+      text += (k == 0 ? "" : ", ") + std::to_string(cut->columns[k].count) + " in column " +
+              std::to_string(cut->columns[k].position) + " \"" + cut->columns[k].heading + "\"";
+    }
+  }
+  if (!cut->names.empty()) {
+    text += std::string(text.empty() ? "" : "; ") + std::to_string(cut->names.size()) +
+            (cut->names.size() == 1 ? " column name was" : " column names were") +
+            " longer than 18 bytes and cut to at most 18 in the heading: ";
+    for (std::size_t k = 0; k < cut->names.size(); ++k) {
+      text += (k == 0 ? "" : ", ") + std::string("column ") +
+              std::to_string(cut->names[k].position) + " \"" + cut->names[k].heading + "\" (\"" +
+              cut->names[k].whole + "\")";
+    }
   }
   return text;
 }
@@ -385,7 +399,8 @@ JobResult ExportToFile(const Invocation& i) {
                      output->InPlace() + "): a failed export leaves it incomplete";
   }
   if (i.progress != nullptr) i.progress->WatchFile(output->TemporaryPath());
-  if (i.sayCall) i.sayCall(3, output->TemporaryPath());
+  // Named as it is found in its folder, though the library gets its descriptor's name.
+  if (i.sayCall) i.sayCall(3, output->TemporaryFileName());
   result.code = ExportCSV(Argument(i, 0), Argument(i, 1), Password(i), Argument(i, 2),
                           output->TemporaryPath().c_str());
   if (result.code != 0) {
@@ -394,8 +409,9 @@ JobResult ExportToFile(const Invocation& i) {
       result.note = target + " holds the rows written before the failure";
     } else if (output->Direct()) {
       result.note = "the rows written before the failure went to " + target +
-                    ", which is written through, never replaced (a device, a pipe or a file "
-                    "this program holds open)";
+                    ", which is written through, never replaced (a device or a pipe)";
+    } else if (output->Held()) {
+      result.note = "nothing was written to " + target + ", which this program holds open";
     } else if (target == kStandardOutput) {
       result.note = "nothing was written to standard output";
     } else if (result.problem.empty()) {

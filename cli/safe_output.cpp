@@ -33,6 +33,11 @@ constexpr std::size_t kMaxNameBytes = 255;
 constexpr std::string_view kTemporaryMark = ".quillet-";
 // The random end of the tag, which keeps the names of one process's files apart.
 constexpr std::size_t kRandomDigits = 6;
+#if defined(_WIN32)
+constexpr int kCloseOnExec = 0;
+#else
+constexpr int kCloseOnExec = O_CLOEXEC;
+#endif
 
 #if !defined(_WIN32)
 // A process's start in clock ticks after boot, which tells it from a later process that got
@@ -145,26 +150,67 @@ std::string RefuseOthersLink(const std::string& target, const std::string& folde
          "it is not followed, so that nobody can point an export at a file of yours";
 }
 
-// Whether the file is one this process holds open (its standard output through /dev/stdout,
-// /proc/self/fd/N): the caller's redirection must get the rows, not lose its file to a rename.
-bool IsOwnOpenFile(const struct stat& file) {
-  auto same = [&file](int descriptor) {
+// The descriptor through which this process holds the file open for writing (its standard
+// output through /dev/stdout, /proc/self/fd/N), or -1: the caller's redirection must get the
+// rows, not lose its file to a rename. A descriptor open only for reading (< file) is no
+// reason to write into the file.
+int HeldForWriting(const struct stat& file) {
+  auto writing = [&file](int descriptor) {
     struct stat open {};
-    return fstat(descriptor, &open) == 0 && open.st_dev == file.st_dev &&
-           open.st_ino == file.st_ino;
+    const int flags = fcntl(descriptor, F_GETFL);
+    return flags >= 0 && (flags & O_ACCMODE) != O_RDONLY && fstat(descriptor, &open) == 0 &&
+           open.st_dev == file.st_dev && open.st_ino == file.st_ino;
   };
   DIR* descriptors = opendir("/proc/self/fd");
-  if (descriptors == nullptr) return same(0) || same(1) || same(2);
-  bool found = false;
+  if (descriptors == nullptr) {
+    for (const int standard : {1, 2, 0}) {
+      if (writing(standard)) return standard;
+    }
+    return -1;
+  }
+  int found = -1;
   while (const dirent* entry = readdir(descriptors)) {
     const std::string name = entry->d_name;
-    if (AllDigits(name) && std::stoi(name) != dirfd(descriptors) && same(std::stoi(name))) {
-      found = true;
-      break;
-    }
+    if (!AllDigits(name) || std::stoi(name) == dirfd(descriptors)) continue;
+    const int descriptor = std::stoi(name);
+    if ((found < 0 || descriptor < found) && writing(descriptor)) found = descriptor;
   }
   closedir(descriptors);
   return found;
+}
+
+// Writing into a file with another hard link changes it under every name: one in a stand-in
+// server's folder may be a catalogue or a database, which no folder rule sees from here.
+std::string RefuseHardLinked(const std::string& target, const struct stat& file,
+                             const std::string& why) {
+  if (file.st_nlink <= 1) return "";
+  return target + " has another hard link and " + why +
+         ": writing into it would change the file under every name it has (it could be a "
+         "stand-in server's database); write it elsewhere, or remove the other link";
+}
+
+// A FILE that is a link to no file: followed, so that the link stays, only when it is the
+// caller's own link in a folder nobody else may write to (nobody could have planted it), and
+// the file it names would not itself be a link. Empty, with *target set to the file to create,
+// or why it is refused; empty and *target untouched when FILE is no dangling link.
+std::string FollowDanglingLink(const std::string& given, std::string* target) {
+  struct stat link {};
+  struct stat place {};
+  if (lstat(given.c_str(), &link) != 0 || !S_ISLNK(link.st_mode)) return "";
+  const std::string folder = Folder(given);
+  std::error_code failed;
+  std::filesystem::path named = std::filesystem::read_symlink(given, failed);
+  if (!failed && named.is_relative()) named = std::filesystem::path(folder) / named;
+  struct stat beyond {};
+  const bool ownLink = stat(folder.c_str(), &place) == 0 && link.st_uid == geteuid() &&
+                       place.st_uid == geteuid() && (place.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+  if (failed || !ownLink || lstat(named.c_str(), &beyond) == 0) {
+    return given +
+           " is a symbolic link to a file that does not exist, and not one of yours in a "
+           "folder only you may write to: it is not followed";
+  }
+  *target = named.lexically_normal().string();
+  return "";
 }
 #endif
 
@@ -230,7 +276,9 @@ void RemoveStaleTemporaries(const std::string& folder) {
     // Only this user's own plain files: never someone else's, never through a link.
     const std::string path = folder + "/" + name;
     struct stat info {};
-    if (lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == geteuid()) {
+    // One with another hard link is some other file's name too: kept.
+    if (lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == geteuid() &&
+        info.st_nlink == 1) {
       (void)unlink(path.c_str());
     }
   }
@@ -244,6 +292,7 @@ std::optional<SafeOutput> SafeOutput::Create(const std::string& given, std::stri
                                              const FolderRule& refuseFolder) {
   std::string target = given;
   std::optional<Previous> previous;
+  int held = -1;
   // Why the file may not go where it would land, said before anything is written there.
   auto refused = [&](const std::string& path) {
     *error = refuseFolder ? refuseFolder(Folder(path)) : "";
@@ -265,34 +314,57 @@ std::optional<SafeOutput> SafeOutput::Create(const std::string& given, std::stri
     const std::filesystem::path resolved = std::filesystem::canonical(given, failed);
     if (!failed) target = resolved.string();
     // A device or a pipe (/dev/null, a FIFO) holds no previous file to keep, and replacing it
-    // would put a plain file in its place; nor may a file this process holds open (/dev/stdout
-    // redirected to a file) be replaced under its descriptor: the job writes into them directly.
-    const bool regular = S_ISREG(existing.st_mode);
-    if (!regular || IsOwnOpenFile(existing)) {
-      if (regular && refused(target)) return std::nullopt;
-      return SafeOutput(given, given, std::nullopt, true);
+    // would put a plain file in its place: the job writes into it directly.
+    if (!S_ISREG(existing.st_mode)) return SafeOutput(given, given, std::nullopt, true);
+    // Nor may a file this process holds open for writing (/dev/stdout redirected to a file) be
+    // replaced under its descriptor: the rows go through that descriptor.
+    held = HeldForWriting(existing);
+    if (held >= 0) {
+      if (refused(target)) return std::nullopt;
+      *error = RefuseHardLinked(given, existing, "this program holds it open for writing");
+      if (!error->empty()) return std::nullopt;
+    } else {
+      previous = Previous{existing.st_mode & 07777, existing.st_uid, existing.st_gid};
     }
-    previous = Previous{existing.st_mode & 07777, existing.st_uid, existing.st_gid};
+  } else if (given != kStandardOutput) {
+    *error = FollowDanglingLink(given, &target);
+    if (!error->empty()) return std::nullopt;
   }
 #endif
-  if (target != kStandardOutput && refused(target)) return std::nullopt;
-  const std::string folder = Folder(target);
-  const std::string name = target == kStandardOutput
-                               ? std::string("quillet-export")
-                               : std::filesystem::path(target).filename().string();
+  if (target != kStandardOutput && held < 0 && refused(target)) return std::nullopt;
+  // A held file is filled from a temporary file where "-" is: nothing of it lands beside it.
+  const bool passing = target == kStandardOutput || held >= 0;
+  const std::string folder = Folder(passing ? std::string(kStandardOutput) : target);
+  const std::string name =
+      passing ? std::string("quillet-export") : std::filesystem::path(target).filename().string();
   RemoveStaleTemporaries(folder);
   for (int attempt = 0; attempt < 100; ++attempt) {
     const std::string temporary = folder + "/" + TemporaryName(name);
     // Created exclusively: never someone else's file, nor one that a link points to. Private
     // while it fills when it replaces a file (which may be private) or is only passing
-    // through on its way to standard output.
-    const bool privateFile = previous.has_value() || target == kStandardOutput;
-    const int descriptor =
-        open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL, privateFile ? 0600 : 0666);
+    // through on its way elsewhere.
+    const bool privateFile = previous.has_value() || passing;
+    const int descriptor = open(temporary.c_str(), O_RDWR | O_CREAT | O_EXCL | kCloseOnExec,
+                                privateFile ? 0600 : 0666);
     if (descriptor >= 0) {
-      close(descriptor);
       Arm(temporary);
-      return SafeOutput(target, temporary, previous, false);
+      std::optional<SafeOutput> output(SafeOutput(target, temporary, previous, false));
+      output->held_ = held;
+#if !defined(_WIN32)
+      // Kept open, and handed on by its descriptor: whoever may write the folder can swap the
+      // name for a link, but not the file the descriptor holds.
+      output->descriptor_ = descriptor;
+      const std::string through = "/proc/self/fd/" + std::to_string(descriptor);
+      struct stat opened {};
+      struct stat shown {};
+      if (fstat(descriptor, &opened) == 0 && stat(through.c_str(), &shown) == 0 &&
+          opened.st_dev == shown.st_dev && opened.st_ino == shown.st_ino) {
+        output->temporary_ = through;
+      }
+#else
+      close(descriptor);
+#endif
+      return output;
     }
     if (errno != EEXIST) break;
   }
@@ -305,6 +377,10 @@ std::optional<SafeOutput> SafeOutput::Create(const std::string& given, std::stri
   // is touched.
   const bool notAllowed = failure == EACCES || failure == EPERM || failure == EROFS;
   if (previous && notAllowed && access(given.c_str(), W_OK) == 0) {
+    *error = RefuseHardLinked(
+        given, existing,
+        "its folder takes no temporary file (" + reason + "), so it would be written in place");
+    if (!error->empty()) return std::nullopt;
     return SafeOutput(given, given, std::nullopt, true, reason);
   }
 #else
@@ -317,38 +393,91 @@ std::optional<SafeOutput> SafeOutput::Create(const std::string& given, std::stri
 SafeOutput::SafeOutput(SafeOutput&& other) noexcept
     : target_(std::move(other.target_)),
       temporary_(std::move(other.temporary_)),
+      name_(std::move(other.name_)),
       previous_(other.previous_),
       direct_(other.direct_),
       inPlace_(std::move(other.inPlace_)),
-      settled_(other.settled_) {
+      settled_(other.settled_),
+      descriptor_(other.descriptor_),
+      held_(other.held_) {
   other.settled_ = true;
+  other.descriptor_ = -1;
 }
 
 SafeOutput::~SafeOutput() {
   if (settled_ || direct_) return;
-  (void)std::remove(temporary_.c_str());
+  Remove();
+}
+
+void SafeOutput::Remove() {
+  if (descriptor_ >= 0) close(descriptor_);
+  descriptor_ = -1;
+  (void)std::remove(name_.c_str());
   Disarm();
+}
+
+std::string SafeOutput::Swapped() const {
+#if !defined(_WIN32)
+  struct stat opened {};
+  struct stat named {};
+  if (descriptor_ >= 0 && (fstat(descriptor_, &opened) != 0 || lstat(name_.c_str(), &named) != 0 ||
+                           opened.st_dev != named.st_dev || opened.st_ino != named.st_ino)) {
+    return "the temporary file " + name_ +
+           " was replaced by someone else while the export ran: nothing was put in place";
+  }
+#endif
+  return "";
 }
 
 void SafeOutput::TakePreviousMode() const {
 #if !defined(_WIN32)
-  if (!previous_) return;
-  // As writing into the old file would have kept them: its owner where allowed, and its mode.
-  if (chown(temporary_.c_str(), previous_->owner, previous_->group) != 0) {
+  if (!previous_ || descriptor_ < 0) return;
+  // As writing into the old file would have kept them: its owner where allowed, and its mode;
+  // on the file itself, never on whatever its name may name by now.
+  if (fchown(descriptor_, previous_->owner, previous_->group) != 0) {
     // Another owner needs privileges; the file stays the caller's.
   }
-  (void)chmod(temporary_.c_str(), previous_->mode);
+  (void)fchmod(descriptor_, previous_->mode);
+#endif
+}
+
+std::string SafeOutput::CopyTo(int held) const {
+#if !defined(_WIN32)
+  // Read through the temporary file's own descriptor, written through the held one: at its
+  // position, or at its end when it appends.
+  std::vector<char> block(1 << 16);
+  if (lseek(descriptor_, 0, SEEK_SET) != 0) return "cannot read " + SystemReason(name_);
+  for (;;) {
+    const ssize_t got = read(descriptor_, block.data(), block.size());
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return "cannot read " + SystemReason(name_);
+    if (got == 0) return "";
+    for (ssize_t done = 0; done < got;) {
+      const ssize_t wrote = write(held, block.data() + done, static_cast<std::size_t>(got - done));
+      if (wrote < 0 && errno == EINTR) continue;
+      if (wrote < 0) return "cannot write " + SystemReason(target_);
+      done += wrote;
+    }
+  }
+#else
+  (void)held;
+  return "";
 #endif
 }
 
 std::string SafeOutput::Commit(std::ostream& out) {
   settled_ = true;
   if (direct_) return "";
+  if (held_ >= 0) {
+    const std::string reason = CopyTo(held_);
+    Remove();
+    return reason;
+  }
   if (target_ == kStandardOutput) {
     std::ifstream file(temporary_, std::ios::binary);
     if (!file) {
-      const std::string reason = "cannot read " + SystemReason(temporary_);
-      (void)std::remove(temporary_.c_str());
+      const std::string reason = "cannot read " + SystemReason(name_);
+      Remove();
       return reason;
     }
     // Block by block, each write checked: a reader that went away while SIGPIPE is ignored
@@ -361,17 +490,25 @@ std::string SafeOutput::Commit(std::ostream& out) {
     }
     out.flush();
     const std::string reason = errno != 0 ? std::string(": ") + std::strerror(errno) : "";
-    (void)std::remove(temporary_.c_str());
-    Disarm();
+    Remove();
     return out ? "" : "could not write to standard output" + reason;
   }
   TakePreviousMode();
-  if (!Replace(temporary_, target_)) {
-    const std::string reason = "cannot replace " + SystemReason(target_);
-    (void)std::remove(temporary_.c_str());
+  std::string reason = Swapped();
+  if (!reason.empty()) {
+    // The name is someone else's now: neither renamed nor removed.
+    if (descriptor_ >= 0) close(descriptor_);
+    descriptor_ = -1;
     Disarm();
     return reason;
   }
+  if (!Replace(name_, target_)) {
+    reason = "cannot replace " + SystemReason(target_);
+    Remove();
+    return reason;
+  }
+  if (descriptor_ >= 0) close(descriptor_);
+  descriptor_ = -1;
   Disarm();
   return "";
 }
@@ -379,20 +516,27 @@ std::string SafeOutput::Commit(std::ostream& out) {
 std::string SafeOutput::Abandon(bool keepPartial) {
   settled_ = true;
   if (direct_) return "";
-  if (keepPartial && target_ != kStandardOutput) {
+  if (keepPartial && target_ != kStandardOutput && held_ < 0) {
     const std::string partial = target_ + ".partial";
     TakePreviousMode();
-    if (Replace(temporary_, partial)) {
+    std::string reason = Swapped();
+    if (reason.empty() && Replace(name_, partial)) {
+      if (descriptor_ >= 0) close(descriptor_);
+      descriptor_ = -1;
       Disarm();
       return "";
     }
-    const std::string reason = "cannot keep the rows as " + SystemReason(partial);
-    (void)std::remove(temporary_.c_str());
-    Disarm();
+    if (reason.empty()) {
+      reason = "cannot keep the rows as " + SystemReason(partial);
+      Remove();
+    } else {
+      if (descriptor_ >= 0) close(descriptor_);
+      descriptor_ = -1;
+      Disarm();
+    }
     return reason;
   }
-  (void)std::remove(temporary_.c_str());
-  Disarm();
+  Remove();
   return "";
 }
 

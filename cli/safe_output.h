@@ -19,14 +19,17 @@ inline constexpr const char* kStandardOutput = "-";
 
 class SafeOutput {
  public:
-  // Creates the empty temporary file (for "-" in the system's temporary folder), after removing
-  // the temporary files that ended processes left in that folder; nullopt and the reason,
-  // naming the folder, when it cannot be created or the target is a directory, or a link of
-  // another user in a folder others may write to. A target that is a device, a pipe or a file
-  // this process holds open (/dev/stdout) gets no temporary file (see Direct), nor does a
-  // writable file in a folder that refuses one to this user (see InPlace). Until the temporary file
-  // is settled, a terminating signal removes it. refuseFolder: why no file may be written into that
-  // folder (the one the file lands in, after links), or empty.
+  // Creates the empty temporary file (for "-", and a file this process holds open for writing,
+  // in the system's temporary folder), after removing the temporary files that ended processes
+  // left in that folder; nullopt and the reason, naming the folder, when it cannot be created
+  // or the target is a directory, a link of another user in a folder others may write to, a
+  // dangling link that is not the caller's own in a folder only the caller may write, or a file
+  // with another hard link that would be written through. The temporary file stays open: the
+  // job writes it through its descriptor, so that nobody can swap the name for a link. A
+  // target that is a device or a pipe gets no temporary file (see Direct), nor does a writable
+  // file in a folder that refuses one to this user (see InPlace). Until the temporary file is
+  // settled, a terminating signal removes it. refuseFolder: why no file may be written into
+  // that folder (the one the file lands in, after links), or empty.
   using FolderRule = std::function<std::string(const std::string& folder)>;
   static std::optional<SafeOutput> Create(const std::string& target, std::string* error,
                                           const FolderRule& refuseFolder = nullptr);
@@ -38,17 +41,25 @@ class SafeOutput {
   // Removes the temporary file unless Commit or Abandon dealt with it.
   ~SafeOutput();
 
-  // Where the job writes: the temporary file, or the target itself when Direct.
+  // Where the job writes: the temporary file (through its open descriptor where the system
+  // shows one as a path), or the target itself when Direct.
   const std::string& TemporaryPath() const { return temporary_; }
-  // The target is no regular file (a device, a pipe) or one this process holds open: written
-  // directly, nothing to replace or keep, and Commit and Abandon do nothing.
+  // The temporary file's own name, as a person finds it in its folder.
+  const std::string& TemporaryFileName() const { return name_; }
+  // The target is no regular file (a device, a pipe): written directly, nothing to replace or
+  // keep, and Commit and Abandon do nothing.
   bool Direct() const { return direct_; }
+  // The target is a file this process holds open for writing (/dev/stdout redirected to it,
+  // with > or >>): Commit writes the finished file through that descriptor, at its position or
+  // its end as the descriptor's mode says, never truncating or replacing it.
+  bool Held() const { return held_ >= 0; }
   // Why the target is written directly although it is a regular file: its folder cannot take
   // the temporary file. Empty otherwise.
   const std::string& InPlace() const { return inPlace_; }
 
-  // Puts the finished file in place: renamed over the target, or for "-" copied to out.
-  // Empty, or the reason with the path when that failed.
+  // Puts the finished file in place: renamed over the target (only while the temporary name
+  // is still the file this process created), for "-" copied to out, or copied through the held
+  // descriptor. Empty, or the reason with the path when that failed.
   std::string Commit(std::ostream& out);
   // After a failure: removes the temporary file, or keeps it as TARGET.partial. Empty, or the
   // reason with the path when keeping it failed.
@@ -70,18 +81,30 @@ class SafeOutput {
              bool direct, std::string inPlace = "")
       : target_(std::move(target)),
         temporary_(std::move(temporary)),
+        name_(temporary_),
         previous_(previous),
         direct_(direct),
         inPlace_(std::move(inPlace)) {}
 
   void TakePreviousMode() const;
+  // Empty while the temporary name is still the file this process created, else the reason.
+  std::string Swapped() const;
+  // Closes the temporary file's descriptor and removes the name.
+  void Remove();
+  // Copies the temporary file through the descriptor; empty, or the reason.
+  std::string CopyTo(int descriptor) const;
 
   std::string target_;
   std::string temporary_;
+  // The temporary file's name in its folder (temporary_ may be its descriptor's path).
+  std::string name_;
   std::optional<Previous> previous_;
   bool direct_ = false;
   std::string inPlace_;
   bool settled_ = false;
+  // The open temporary file, and the descriptor of a held target, or -1.
+  int descriptor_ = -1;
+  int held_ = -1;
 };
 
 // The name of a temporary file for the target's file name in its folder: hidden, no longer

@@ -107,11 +107,19 @@ std::optional<CutValues> StandinCutValues(int32_t columns) {
   static decltype(&standin_cut_values) cutValues = nullptr;
   static const bool found = Lookup("standin_cut_values", cutValues);
   if (!found) return std::nullopt;
+  static decltype(&standin_cut_name) cutName = nullptr;
+  static const bool names = Lookup("standin_cut_name", cutName);
   CutValues cut;
   cut.total = cutValues(0, nullptr);
-  for (int32_t column = 1; cut.total > 0 && column <= columns; ++column) {
+  for (int32_t column = 1; column <= columns; ++column) {
     const char* name = nullptr;
-    if (const int64_t count = cutValues(column, &name)) cut.columns.emplace_back(name, count);
+    const char* whole = nullptr;
+    if (cut.total > 0) {
+      if (const int64_t count = cutValues(column, &name)) {
+        cut.columns.push_back({column, name != nullptr ? name : "", count});
+      }
+    }
+    if (names && cutName(column, &name, &whole) != 0) cut.names.push_back({column, name, whole});
   }
   return cut;
 }

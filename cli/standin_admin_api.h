@@ -41,10 +41,24 @@ std::optional<int32_t> StandinStatementKind(const std::string& database,
 bool InStandinServerFolder(const std::string& folder);
 
 // The values that the stand-in cut to their bound length in the calling thread's last
-// statement: how many, and by column (name and count) in column order.
+// statement: how many, and by column (position, name and count) in column order; and the
+// column names it cut to the 18 bytes of a heading.
+// The names longer than a heading shows, cut too: by position (from 1), the heading's name
+// and the whole name.
 struct CutValues {
+  struct Column {
+    int32_t position;
+    std::string heading;
+    int64_t count;
+  };
+  struct Name {
+    int32_t position;
+    std::string heading;
+    std::string whole;
+  };
   int64_t total = 0;
-  std::vector<std::pair<std::string, int64_t>> columns;
+  std::vector<Column> columns;
+  std::vector<Name> names;
 };
 // nullopt when the client library is not the stand-in. columns: how many to look at.
 std::optional<CutValues> StandinCutValues(int32_t columns);

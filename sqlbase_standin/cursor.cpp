@@ -114,8 +114,38 @@ namespace {
 // attaches a private temporary database with an empty name; that one is let through.
 // pending: the user changes a script has made so far, which a rollback to a savepoint could
 // not take back.
-int Authorize(void* pending, int action, const char* first, const char* second, const char*,
+// What a statement judged a query may do while it runs: read. SQLite judges a statement
+// read-only when it prepares it, yet a pragma_* function (pragma_optimize) or a nested
+// statement may write when it runs; the query is prepared again under this rule.
+int AuthorizeQuery(int action, const char* first, const char* second) {
+  switch (action) {
+    case SQLITE_PRAGMA:
+      return IsReadingPragma(first, second) ? SQLITE_OK : SQLITE_DENY;
+    case SQLITE_UPDATE:
+      // Loading a pragma_* function's table names the schema table's columns; SQLite never
+      // lets a statement write it (defensive mode).
+      return first != nullptr && (sqlite3_stricmp(first, "sqlite_master") == 0 ||
+                                  sqlite3_stricmp(first, "sqlite_temp_master") == 0)
+                 ? SQLITE_OK
+                 : SQLITE_DENY;
+    case SQLITE_SELECT:
+    case SQLITE_READ:
+    case SQLITE_FUNCTION:
+    case SQLITE_RECURSIVE:
+    case SQLITE_TRANSACTION:  // the connection's own commit or rollback, never the query's
+      return SQLITE_OK;
+    default:
+      return SQLITE_DENY;
+  }
+}
+
+int Authorize(void* state, int action, const char* first, const char* second, const char*,
               const char*) {
+  const auto* confinement = static_cast<const Confinement*>(state);
+  const std::list<UserChange>* pending = confinement->pending;
+  if (confinement->queryOnly && AuthorizeQuery(action, first, second) != SQLITE_OK) {
+    return SQLITE_DENY;
+  }
   switch (action) {
     case SQLITE_ATTACH:
       return first != nullptr && first[0] == '\0' ? SQLITE_OK : SQLITE_DENY;
@@ -143,8 +173,7 @@ int Authorize(void* pending, int action, const char* first, const char* second, 
     case SQLITE_SAVEPOINT:
       if (!RunningScript()) return SQLITE_OK;
       if (second != nullptr && sqlite3_stricmp(second, kScriptSavepoint) == 0) return SQLITE_DENY;
-      return first != nullptr && sqlite3_stricmp(first, "ROLLBACK") == 0 &&
-                     !static_cast<const std::list<UserChange>*>(pending)->empty()
+      return first != nullptr && sqlite3_stricmp(first, "ROLLBACK") == 0 && !pending->empty()
                  ? SQLITE_DENY
                  : SQLITE_OK;
     case SQLITE_FUNCTION:
@@ -155,13 +184,30 @@ int Authorize(void* pending, int action, const char* first, const char* second, 
   }
 }
 
-void Confine(sqlite3* db, std::list<UserChange>* pending) {
+// The connection's own work between a query's runs (a script, a checkpoint) is no query's:
+// the query's rule is set aside for it, and back for the query's next run.
+class OwnWork {
+ public:
+  explicit OwnWork(Confinement* confinement)
+      : confinement_(confinement), was_(confinement->queryOnly) {
+    confinement->queryOnly = false;
+  }
+  OwnWork(const OwnWork&) = delete;
+  OwnWork& operator=(const OwnWork&) = delete;
+  ~OwnWork() { confinement_->queryOnly = was_; }
+
+ private:
+  Confinement* confinement_;
+  bool was_;
+};
+
+void Confine(sqlite3* db, Confinement* confinement) {
   sqlite3_db_config(db, SQLITE_DBCONFIG_ENABLE_LOAD_EXTENSION, 0, nullptr);
   sqlite3_db_config(db, SQLITE_DBCONFIG_ENABLE_FTS3_TOKENIZER, 0, nullptr);
   sqlite3_db_config(db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
   // Room for the one temporary database of a VACUUM; the authorizer refuses every other.
   sqlite3_limit(db, SQLITE_LIMIT_ATTACHED, 1);
-  sqlite3_set_authorizer(db, Authorize, pending);
+  sqlite3_set_authorizer(db, Authorize, confinement);
 }
 
 // After each commit: raises the server's commit counter, and checkpoints the log as SQLite's
@@ -237,7 +283,8 @@ int16_t Cursor::OpenDatabase(const std::string& path) {
       SQLITE_OK) {
     return STANDIN_NO_SUCH_DATABASE;
   }
-  Confine(db_, &userChanges_);
+  confinement_.pending = &userChanges_;
+  Confine(db_, &confinement_);
   sqlite3_wal_hook(db_, CountCommit, catalogue_.CommitCounter());
   sqlite3_commit_hook(db_, RefuseEndedCommit, this);
   sqlite3_rollback_hook(db_, DropUserChanges, this);
@@ -363,6 +410,7 @@ int16_t Cursor::ReadParameter(int32_t parameter, int32_t* value, int32_t* length
 
 int16_t Cursor::SetIsolation(const char* level) {
   const std::lock_guard<std::mutex> lock(calls_);
+  const OwnWork own(&confinement_);
   if (const int16_t code = Alive()) return code;
   const std::string normalised = level == nullptr ? "" : Normalised(level);
   if (normalised != "RL" && normalised != "RR" && normalised != "CS" && normalised != "RO") {
@@ -378,6 +426,7 @@ int16_t Cursor::SetIsolation(const char* level) {
 
 int16_t Cursor::SetParameter(int32_t parameter, const int32_t* value) {
   const std::lock_guard<std::mutex> lock(calls_);
+  const OwnWork own(&confinement_);
   if (const int16_t code = Alive()) return code;
   if (value == nullptr || kSessionDefaults.count(parameter) == 0) return STANDIN_BAD_PARAMETER;
   parameters_[parameter] = *value;
@@ -418,8 +467,10 @@ int16_t Cursor::CompileAndExecute(const char* text) {
   storageClasses_.clear();
   rowCount_ = 0;
   ForgetCuts();
+  ForgetNames();
   fetching_ = false;
   ended_ = false;
+  confinement_.queryOnly = false;
 
   // A user statement holds a password: read before any copy of the text is made, and never
   // prepared. On its own, outside a script, it takes effect at once.
@@ -446,6 +497,24 @@ int16_t Cursor::CompileAndExecute(const char* text) {
     }
   }
   isSelect_ = sqlite3_column_count(statement_) > 0;
+  if (isSelect_ && sqlite3_stmt_readonly(statement_) != 0) {
+    // A query: prepared again, and run, where nothing may write (see AuthorizeQuery).
+    sqlite3_finalize(statement_);
+    statement_ = nullptr;
+    confinement_.queryOnly = true;
+    const int again = sqlite3_prepare_v2(db_, text, -1, &statement_, nullptr);
+    if (again != SQLITE_OK) {
+      sqlite3_finalize(statement_);
+      statement_ = nullptr;
+      confinement_.queryOnly = false;
+      if (again == SQLITE_AUTH) {
+        return Report(STANDIN_SQL_ERROR,
+                      "a query may only read: this one would write when it "
+                      "runs (a pragma that writes, ANALYZE, ATTACH)");
+      }
+      return Failed(again, db_);
+    }
+  }
   return isSelect_ ? int16_t{0} : Step();
 }
 
@@ -581,6 +650,7 @@ int16_t Cursor::Commit() {
 
 int16_t Cursor::Load(const char* command) {
   const std::lock_guard<std::mutex> lock(calls_);
+  const OwnWork own(&confinement_);
   if (const int16_t code = Alive()) return code;
   std::string file;
   if (!ParseLoadCommand(command, &file)) return Report(STANDIN_BAD_COMMAND, kCommandForms);
@@ -606,6 +676,7 @@ int16_t Cursor::Load(const char* command) {
 
 int16_t Cursor::Unload(const char* command) {
   const std::lock_guard<std::mutex> lock(calls_);
+  const OwnWork own(&confinement_);
   if (const int16_t code = Alive()) return code;
   std::string file;
   if (!ParseUnloadCommand(command, &file)) return Report(STANDIN_BAD_COMMAND, kCommandForms);
@@ -616,6 +687,7 @@ int16_t Cursor::Unload(const char* command) {
 
 int16_t Cursor::ReleaseLog() {
   const std::lock_guard<std::mutex> lock(calls_);
+  const OwnWork own(&confinement_);
   if (const int16_t code = Alive()) return code;
   kept_ = Kept::kNothing;
   ResetStatement(false);
@@ -700,7 +772,7 @@ int16_t Cursor::Describe(int32_t column, int32_t* type, int32_t* length, char* n
   const char* columnName = sqlite3_column_name(statement_, column - 1);
   if (columnName == nullptr) columnName = "";
   // Cut as values are: a heading must stay UTF-8 when the name is.
-  const std::size_t size = Utf8Cut(columnName, std::strlen(columnName), kMaxColumnName);
+  const std::size_t size = HeadingName(column - 1, columnName);
   if (type != nullptr) *type = columnType.code;
   if (length != nullptr) *length = columnType.length;
   if (name != nullptr) {

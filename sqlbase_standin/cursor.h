@@ -15,6 +15,7 @@
 #include "catalogue.h"
 #include "own_statements.h"
 #include "user_statements.h"
+#include "value_cuts.h"
 
 namespace standin {
 
@@ -22,8 +23,6 @@ namespace standin {
 constexpr int32_t kSessionParameter = 1003;
 // The session setting that gives the lock wait in seconds (negative: no limit).
 constexpr int32_t kLockWaitParameter = 3003;
-// Column names are cut to this many bytes, the longest name a caller must have room for.
-constexpr std::size_t kMaxColumnName = 18;
 
 // Upper case, blanks folded to one, no trailing semicolon: the form the server's own
 // statements (LOCK DATABASE and the like) are recognised in.
@@ -32,6 +31,14 @@ std::string Normalised(const char* text);
 // The server a connection to the database goes to: the one QUILLET_STANDIN_SERVER names,
 // else the one server under the root that has the database installed.
 int16_t FindServer(const std::string& database, std::string* server);
+
+// What the authorizer of a connection goes by: the user changes a script has made so far,
+// which a rollback to a savepoint could not take back, and whether the statement that runs was
+// judged a query, which may then only read.
+struct Confinement {
+  const std::list<UserChange>* pending = nullptr;
+  bool queryOnly = false;
+};
 
 class Cursor {
  public:
@@ -132,6 +139,7 @@ class Cursor {
   // The user statements of the open unit's scripts, in order, for its commit to apply. A list,
   // so that a change holding a password is never moved and copied.
   std::list<UserChange> userChanges_;
+  Confinement confinement_;
   int64_t registryId_ = 0;
   // The catalogue's signal count when this connection last found itself alive.
   uint64_t seenSignals_ = 0;

@@ -1,5 +1,7 @@
 #include "own_statements.h"
 
+#include <sqlite3.h>
+
 #include <cctype>
 #include <cstring>
 #include <string>
@@ -37,6 +39,68 @@ bool StartsWithKeyword(const char* text, const char* keyword) {
 }
 
 }  // namespace
+
+bool IsReadingPragma(const char* name, const char* argument) {
+  if (name == nullptr) return false;
+  // Their argument names a table, an index or a limit: they read whatever it is.
+  static const char* const kAlwaysReading[] = {
+      "table_info",      "table_xinfo", "table_list",       "index_info",
+      "index_xinfo",     "index_list",  "foreign_key_list", "foreign_key_check",
+      "integrity_check", "quick_check", "collation_list",   "database_list",
+      "function_list",   "module_list", "pragma_list",      "compile_options"};
+  // With an argument they set what they would read.
+  static const char* const kReadingBare[] = {"user_version",
+                                             "application_id",
+                                             "schema_version",
+                                             "data_version",
+                                             "freelist_count",
+                                             "page_count",
+                                             "page_size",
+                                             "max_page_count",
+                                             "encoding",
+                                             "auto_vacuum",
+                                             "journal_mode",
+                                             "foreign_keys",
+                                             "cache_size",
+                                             "synchronous",
+                                             "busy_timeout",
+                                             "locking_mode",
+                                             "temp_store",
+                                             "wal_autocheckpoint",
+                                             "read_uncommitted",
+                                             "secure_delete",
+                                             "recursive_triggers",
+                                             "query_only",
+                                             "automatic_index",
+                                             "defer_foreign_keys",
+                                             "ignore_check_constraints",
+                                             "cell_size_check",
+                                             "legacy_alter_table",
+                                             "trusted_schema",
+                                             "journal_size_limit",
+                                             "mmap_size",
+                                             "threads",
+                                             "analysis_limit",
+                                             "soft_heap_limit",
+                                             "hard_heap_limit",
+                                             "cache_spill",
+                                             "fullfsync",
+                                             "checkpoint_fullfsync",
+                                             "reverse_unordered_selects",
+                                             "case_sensitive_like",
+                                             "count_changes",
+                                             "full_column_names",
+                                             "short_column_names",
+                                             "empty_result_callbacks"};
+  for (const char* reading : kAlwaysReading) {
+    if (sqlite3_stricmp(name, reading) == 0) return true;
+  }
+  if (argument != nullptr) return false;
+  for (const char* reading : kReadingBare) {
+    if (sqlite3_stricmp(name, reading) == 0) return true;
+  }
+  return false;
+}
 
 const char* SkipBlanksAndComments(const char* text) {
   for (;;) {

@@ -19,6 +19,11 @@ enum class OwnStatement {
 // statement begins past the blanks and comments before it.
 OwnStatement OwnStatementOf(const char* text, const char** start = nullptr);
 
+// Whether a pragma (as an authorizer names it, with its argument or null) only reads: the ones
+// a query may run, as a statement or as a pragma_* table-valued function. Any other may write
+// (optimize runs ANALYZE, wal_checkpoint and incremental_vacuum change the file).
+bool IsReadingPragma(const char* name, const char* argument);
+
 // Past blanks and complete SQL comments ("--" to the line's end, "/* */").
 const char* SkipBlanksAndComments(const char* text);
 

@@ -117,8 +117,8 @@ STANDIN_API const char* standin_last_message(int32_t code);
    to the database's server (found as a connection finds it) without running it: */
 /* it reads rows and changes nothing; */
 #define STANDIN_STATEMENT_QUERY 0
-/* it changes data, the schema or the server (INSERT ... RETURNING and the server's own
-   statements too); */
+/* it changes data, the schema or the server (INSERT ... RETURNING, a pragma that may write,
+   such as optimize, also as a pragma_* function, and the server's own statements too); */
 #define STANDIN_STATEMENT_CHANGES 1
 /* it changes nothing and reads no rows (BEGIN, ATTACH); */
 #define STANDIN_STATEMENT_NO_ROWS 2
@@ -130,9 +130,16 @@ STANDIN_API int32_t standin_statement_kind(const char* database, const char* sta
 /* How many values the fetches on the calling thread cut to the length they were bound with,
    since its last statement was compiled or run again: in the column (from 1), or in all of
    them for 0. A UTF-8 text is cut between characters, so it may be shorter than that length.
-   When name is not NULL, *name is the column's name, or NULL when nothing was cut there; it
+   When name is not NULL, *name is the column's name as a heading shows it (at most 18 bytes,
+   see standin_cut_name), or NULL when nothing was cut there; it
    lives until the thread's next statement. */
 STANDIN_API int64_t standin_cut_values(int32_t column, const char** name);
+
+/* 1 when the calling thread's last compiled statement has the column (from 1) described with
+   a name longer than the 18 bytes a heading shows: *heading is the name as it shows it (cut
+   between UTF-8 characters), *name the whole name; 0 and NULLs when it was not cut or not
+   described. The texts live until the thread's next statement. */
+STANDIN_API int32_t standin_cut_name(int32_t column, const char** heading, const char** name);
 
 #ifdef __cplusplus
 }

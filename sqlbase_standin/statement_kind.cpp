@@ -15,6 +15,23 @@ namespace {
 // How long preparing waits for a schema that another connection is changing.
 constexpr int kBusyMilliseconds = 2000;
 
+// Notes a pragma that may write, as a statement or a pragma_* function (pragma_optimize runs
+// ANALYZE), which SQLite still calls read-only.
+int NoteWriting(void* writes, int action, const char* first, const char* second, const char*,
+                const char*) {
+  // A pragma_* function names its table when prepared; its pragma runs only when it is read,
+  // with arguments that cannot be seen here.
+  constexpr const char kFunction[] = "pragma_";
+  const bool function = action == SQLITE_READ && first != nullptr &&
+                        sqlite3_strnicmp(first, kFunction, sizeof kFunction - 1) == 0 &&
+                        !standin::IsReadingPragma(first + sizeof kFunction - 1, nullptr);
+  if ((action == SQLITE_PRAGMA && !standin::IsReadingPragma(first, second)) ||
+      action == SQLITE_ANALYZE || function) {
+    *static_cast<bool*>(writes) = true;
+  }
+  return SQLITE_OK;
+}
+
 }  // namespace
 
 extern "C" int32_t standin_statement_kind(const char* database, const char* statement) {
@@ -36,6 +53,8 @@ extern "C" int32_t standin_statement_kind(const char* database, const char* stat
     return STANDIN_STATEMENT_UNKNOWN;
   }
   sqlite3_busy_timeout(db, kBusyMilliseconds);
+  bool writes = false;
+  sqlite3_set_authorizer(db, NoteWriting, &writes);
   sqlite3_stmt* prepared = nullptr;
   const char* tail = nullptr;
   int32_t kind = STANDIN_STATEMENT_UNKNOWN;
@@ -46,7 +65,7 @@ extern "C" int32_t standin_statement_kind(const char* database, const char* stat
       ++tail;
     }
     if (*tail == '\0') {
-      if (sqlite3_stmt_readonly(prepared) == 0) {
+      if (writes || sqlite3_stmt_readonly(prepared) == 0) {
         kind = STANDIN_STATEMENT_CHANGES;
       } else {
         kind = sqlite3_column_count(prepared) > 0 ? STANDIN_STATEMENT_QUERY

@@ -1,6 +1,7 @@
 #include "value_cuts.h"
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,14 @@ struct Cuts {
   std::vector<std::string> names;
 };
 thread_local Cuts cuts;
+
+// The last compiled statement's cut column names, by column from 0: as the heading shows it,
+// and whole; empty where the name was not cut.
+struct Names {
+  std::vector<std::string> headings;
+  std::vector<std::string> names;
+};
+thread_local Names names;
 
 constexpr bool IsContinuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
 
@@ -62,11 +71,32 @@ std::size_t CutValue(sqlite3_stmt* statement, int column, const char* value, std
     cuts.names.resize(index + 1);
   }
   if (cuts.counts[index]++ == 0) {
+    // As the heading names the column: the file knows no other name.
     const char* name = sqlite3_column_name(statement, column);
-    cuts.names[index] = name == nullptr ? "" : name;
+    if (name == nullptr) name = "";
+    cuts.names[index].assign(name, Utf8Cut(name, std::strlen(name), kMaxColumnName));
   }
   ++cuts.total;
   return Utf8Cut(value, size, room);
+}
+
+std::size_t HeadingName(int column, const char* name) {
+  const std::size_t size = std::strlen(name);
+  const std::size_t shown = Utf8Cut(name, size, kMaxColumnName);
+  const auto index = static_cast<std::size_t>(column);
+  if (shown < size) {
+    if (names.headings.size() <= index) {
+      names.headings.resize(index + 1);
+      names.names.resize(index + 1);
+    }
+    names.headings[index].assign(name, shown);
+    names.names[index] = name;
+  }
+  return shown;
+}
+
+void ForgetNames() {
+  if (!names.headings.empty()) names = Names{};
 }
 
 void ForgetCuts() {
@@ -84,4 +114,15 @@ extern "C" int64_t standin_cut_values(int32_t column, const char** name) {
   if (column < 0 || index >= cuts.counts.size() || cuts.counts[index] == 0) return 0;
   if (name != nullptr) *name = cuts.names[index].c_str();
   return cuts.counts[index];
+}
+
+extern "C" int32_t standin_cut_name(int32_t column, const char** heading, const char** name) {
+  using standin::names;
+  if (heading != nullptr) *heading = nullptr;
+  if (name != nullptr) *name = nullptr;
+  const auto index = static_cast<std::size_t>(column) - 1;
+  if (column < 1 || index >= names.headings.size() || names.names[index].empty()) return 0;
+  if (heading != nullptr) *heading = names.headings[index].c_str();
+  if (name != nullptr) *name = names.names[index].c_str();
+  return 1;
 }

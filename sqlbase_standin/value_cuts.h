@@ -9,6 +9,9 @@
 
 namespace standin {
 
+// Column names are cut to this many bytes, the longest name a caller must have room for.
+constexpr std::size_t kMaxColumnName = 18;
+
 // How many of the text's size bytes fit in room: all when they do, else room, or fewer when the
 // text is UTF-8 and room would end it inside a character (text that is not is cut as bytes).
 std::size_t Utf8Cut(const char* text, std::size_t size, std::size_t room);
@@ -21,6 +24,13 @@ std::size_t CutValue(sqlite3_stmt* statement, int column, const char* value, std
 
 // The statement is about to run (again): its fetches count afresh.
 void ForgetCuts();
+
+// How many bytes of the column's name (from 0) its heading shows: the name cut to
+// kMaxColumnName between UTF-8 characters. A cut name is kept, for standin_cut_name.
+std::size_t HeadingName(int column, const char* name);
+
+// A new statement was compiled: the names of the last one are gone.
+void ForgetNames();
 
 }  // namespace standin
 

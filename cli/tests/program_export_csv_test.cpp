@@ -215,11 +215,20 @@ TEST_F(ProgramTest, AnExportRunsQueriesOnlyAndSaysWhichValuesItCut) {
             "\"id\",\"body\"\r\n1,\"a" + accents.substr(0, 48) + "\"\r\n2,\"short\"\r\n");
   EXPECT_EQ(rows.err,
             "quillet export-csv: 1 value was longer than 50 bytes and cut to at most 50, the most "
-            "the library takes: 1 in column \"body\"\n");
-  // A heading is cut between characters too.
+            "the library takes: 1 in column 2 \"body\"\n");
+  // A heading is cut between characters too, and said so, with the column's place: two cut
+  // names may be the same.
   const std::string heading = root_ + "/heading.csv";
-  EXPECT_EQ(exportTo("SELECT 1 AS \"a" + accents.substr(0, 20) + "\"", heading).status, 0);
-  EXPECT_EQ(ReadFile(heading), "\"a" + accents.substr(0, 16) + "\"\r\n1\r\n");
+  const std::string name = "a" + accents.substr(0, 20);
+  const ProgramRun cutNames =
+      exportTo("SELECT 1 AS \"" + name + "\", 2 AS \"" + name + "x\"", heading);
+  EXPECT_EQ(cutNames.status, 0);
+  const std::string shown = "a" + accents.substr(0, 16);
+  EXPECT_EQ(ReadFile(heading), "\"" + shown + "\",\"" + shown + "\"\r\n1,2\r\n");
+  EXPECT_EQ(cutNames.err,
+            "quillet export-csv: 2 column names were longer than 18 bytes and cut "
+            "to at most 18 in the heading: column 1 \"" +
+                shown + "\" (\"" + name + "\"), column 2 \"" + shown + "\" (\"" + name + "x\")\n");
   EXPECT_EQ(QuilletArguments({"export-csv", "-q", "DEMO", "SYSADM", "SELECT body FROM notes", csv},
                              WithPassword("SYSADM"))
                 .err,
@@ -282,6 +291,9 @@ TEST_F(ProgramTest, AFileInAFolderThatTakesNoNewFileIsWrittenInPlaceAfterSayingS
   ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
   const std::string csv = folder + "/rows.csv";
   std::ofstream(csv) << "old\n";
+  const std::string database = folder + "/orders.csv";
+  ASSERT_EQ(link((root_ + "/ACME/DEMO.db").c_str(), database.c_str()), 0);
+  const std::string before = ReadFile(database);
   // No new file in the folder: for root, which passes over modes, the folder is immutable.
   const int descriptor = open(folder.c_str(), O_RDONLY | O_DIRECTORY);
   int flags = 0;
@@ -292,6 +304,8 @@ TEST_F(ProgramTest, AFileInAFolderThatTakesNoNewFileIsWrittenInPlaceAfterSayingS
            : chmod(folder.c_str(), 0555) == 0;
   const ProgramRun run = QuilletArguments({"export-csv", "DEMO", "SYSADM", "SELECT 5 AS n", csv},
                                           WithPassword("SYSADM"));
+  const ProgramRun linked = QuilletArguments(
+      {"export-csv", "DEMO", "SYSADM", "SELECT 5 AS n", database}, WithPassword("SYSADM"));
   if (root) {
     flags &= ~FS_IMMUTABLE_FL;
     ioctl(descriptor, FS_IOC_SETFLAGS, &flags);
@@ -306,6 +320,10 @@ TEST_F(ProgramTest, AFileInAFolderThatTakesNoNewFileIsWrittenInPlaceAfterSayingS
                                   "file (cannot create a file in the folder " +
                                   folder + ": "));
   EXPECT_EQ(ReadFile(csv), "\"n\"\r\n5\r\n");
+  // A second name of a server's database there is never written into.
+  EXPECT_EQ(linked.status, 1);
+  EXPECT_THAT(linked.err, HasSubstr(database + " has another hard link"));
+  EXPECT_EQ(ReadFile(root_ + "/ACME/DEMO.db"), before);
 }
 
 TEST_F(ProgramTest, AnExportNeverReplacesAServersFilesAnOpenFileOrWhatAnotherUsersLinkNames) {
@@ -358,6 +376,45 @@ TEST_F(ProgramTest, AnExportNeverReplacesAServersFilesAnOpenFileOrWhatAnotherUse
   EXPECT_EQ(followed.status, 1);
   EXPECT_THAT(followed.err, HasSubstr(trap + " is a symbolic link of another user"));
   EXPECT_EQ(ReadFile(victim), "mine\n");
+}
+
+TEST_F(ProgramTest, AHeldFileIsWrittenThroughItsDescriptorOnlyWhenHeldForWriting) {
+  CreateServerWithDatabase();
+  auto shell = [&](const std::string& redirection, const std::string& file,
+                   const std::string& statement) {
+    return RunProgram("/bin/sh",
+                      {"-c", "\"$0\" export-csv DEMO SYSADM \"$1\" \"$2\" " + redirection,
+                       QUILLET_PROGRAM, statement, file},
+                      {{"QUILLET_STANDIN_ROOT", root_}, {"QUILLET_PASSWORD", "SYSADM"}});
+  };
+  // >> appends, and a failure adds nothing.
+  const std::string appended = root_ + "/app.csv";
+  std::ofstream(appended) << "old\n";
+  EXPECT_EQ(shell(">> " + appended, "/dev/stdout", "SELECT 7 AS n").status, 0);
+  EXPECT_EQ(shell(">> " + appended, "/dev/stdout", "SELECT * FROM nothing").status, 1);
+  EXPECT_EQ(ReadFile(appended), "old\n\"n\"\r\n7\r\n");
+  // Held only for reading: neither written into nor cut by a failure.
+  const std::string read = root_ + "/held.csv";
+  std::ofstream(read) << "old\n";
+  EXPECT_EQ(shell("3< " + read, read, "SELECT * FROM nothing").status, 1);
+  EXPECT_EQ(ReadFile(read), "old\n");
+  EXPECT_EQ(shell("< " + read, read, "SELECT 7 AS n").status, 0);
+  EXPECT_EQ(ReadFile(read), "\"n\"\r\n7\r\n");
+  // A second name of a server's database, held open, is not written through.
+  const std::string database = root_ + "/ACME/DEMO.db";
+  const std::string linked = root_ + "/orders.csv";
+  ASSERT_EQ(link(database.c_str(), linked.c_str()), 0);
+  const std::string before = ReadFile(database);
+  const ProgramRun refused = shell(">> " + linked, "/dev/stdout", "SELECT 7 AS n");
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_THAT(refused.err, HasSubstr("has another hard link"));
+  EXPECT_EQ(ReadFile(database), before);
+  // The caller's own link to no file, in a folder only the caller writes: its file is made.
+  const std::string dangling = root_ + "/dangling.csv";
+  std::filesystem::create_symlink("made.csv", dangling);
+  EXPECT_EQ(shell("", dangling, "SELECT 7 AS n").status, 0);
+  EXPECT_TRUE(std::filesystem::is_symlink(dangling));
+  EXPECT_EQ(ReadFile(root_ + "/made.csv"), "\"n\"\r\n7\r\n");
 }
 
 TEST_F(ProgramTest, AFullDiskFailsTheExportAndLeavesThePreviousFile) {

@@ -287,7 +287,13 @@ class Database:
         if judged == _STATEMENT_NO_ROWS:
             raise ValueError("the statement reads no rows, and export_csv takes a query: "
                              "nothing was run")
-        output = _output.Output(_encode(output_file, "the output file"), _refuse_server_folder)
+        try:
+            output = _output.Output(_encode(output_file, "the output file"),
+                                    _refuse_server_folder)
+        except _output.NoNewFile as refused:
+            # As the library would fail to open it, with the command line's reason.
+            raise QuilletError("ExportCSV", _header.ERROR_FILE,
+                               detail=refused.strerror) from None
         try:
             _call("ExportCSV", *self._credentials, text, output.path)
             output.commit()

@@ -43,6 +43,7 @@ def test_a_failure_raises_with_the_signed_code_and_its_text(server: quillet.Serv
             "SELECT 1", tmp_path / "missing-folder" / "out.csv")
     assert unopened.value.code == quillet._header.ERROR_FILE == -1
     assert "the output file could not be opened" in str(unopened.value)
+    assert "cannot create a file in the folder" in str(unopened.value)  # the command line's words
 
 
 def test_database_jobs_load_and_export_rows(server: quillet.Server, tmp_path: Path) -> None:
@@ -189,3 +190,63 @@ def test_an_export_refuses_changes_server_folders_and_others_links(server: quill
         with pytest.raises(ValueError, match="symbolic link of another user"):
             database.export_csv("SELECT 2 AS n", shared / "report.csv")
         assert output.read_bytes() == b'"n"\r\n1\r\n'
+
+
+def test_an_export_writes_only_where_it_may(server: quillet.Server, standin_root: Path,
+                                            tmp_path: Path) -> None:
+    server.create_db("STOCK")
+    database = quillet.Database("STOCK", user="SYSADM", password="SYSADM")
+    stock = standin_root / "PYSRV" / "STOCK.db"
+    # Read-only by SQLite's judgement, yet it would analyze the tables.
+    with pytest.raises(ValueError, match="export_csv takes a query"):
+        database.export_csv("SELECT * FROM pragma_optimize(0xfffe)", tmp_path / "o.csv")
+    # Held for appending: appended to. Held for reading: a failure leaves it whole.
+    appended = tmp_path / "app.csv"
+    appended.write_bytes(b"old\n")
+    with open(appended, "ab") as held:
+        database.export_csv("SELECT 7 AS n", f"/proc/self/fd/{held.fileno()}")
+    assert appended.read_bytes() == b'old\n"n"\r\n7\r\n'
+    with open(appended, "rb"):
+        with pytest.raises(quillet.QuilletError):
+            database.export_csv("SELECT * FROM nope", appended)
+    assert appended.read_bytes() == b'old\n"n"\r\n7\r\n'
+    # A server's database under a second name, held open, is never written through.
+    linked = tmp_path / "orders.csv"
+    os.link(stock, linked)
+    before = stock.read_bytes()
+    with open(linked, "ab"):
+        with pytest.raises(ValueError, match="has another hard link"):
+            database.export_csv("SELECT 7 AS n", linked)
+    assert stock.read_bytes() == before
+    # The caller's own link to no file, in a folder only the caller writes: its file is made.
+    tmp_path.chmod(0o755)
+    (tmp_path / "dangling.csv").symlink_to("made.csv")
+    database.export_csv("SELECT 7 AS n", tmp_path / "dangling.csv")
+    assert (tmp_path / "dangling.csv").is_symlink()
+    assert (tmp_path / "made.csv").read_bytes() == b'"n"\r\n7\r\n'
+
+
+def test_a_temporary_file_swapped_for_a_link_is_never_put_in_place(tmp_path: Path) -> None:
+    from quillet import _output
+    target, victim = tmp_path / "rows.csv", tmp_path / "victim.txt"
+    target.write_bytes(b"old\n")
+    victim.write_bytes(b"victim's\n")
+    output = _output.Output(bytes(target))
+    [temporary] = [entry for entry in tmp_path.iterdir() if ".quillet-" in entry.name]
+    temporary.unlink()
+    temporary.symlink_to(victim)
+    with open(output.path, "wb") as file:
+        file.write(b"rows\n")
+    with pytest.raises(OSError, match="replaced by someone else"):
+        output.commit()
+    assert (target.read_bytes(), victim.read_bytes()) == (b"old\n", b"victim's\n")
+    # A leftover of an ended process is removed, unless it has another name.
+    ended = os.fork()
+    if ended == 0:
+        os._exit(0)
+    os.waitpid(ended, 0)
+    name = _output.temporary_name(b"rows.csv").replace(b"-%d-" % os.getpid(), b"-%d-" % ended)
+    (tmp_path / os.fsdecode(name)).write_bytes(b"left\n")
+    os.link(tmp_path / os.fsdecode(name), tmp_path / "kept.csv")
+    _output.remove_stale_temporaries(bytes(tmp_path))
+    assert (tmp_path / os.fsdecode(name)).exists()

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "hardening_fixture.h"
+#include "standin_admin.h"
 
 namespace {
 
@@ -37,6 +38,33 @@ TEST_F(StandinHardeningTest, AConnectionOpensNothingButItsOwnDatabase) {
   // A plain VACUUM only uses a private temporary database.
   calls::Run(cursor, "CREATE TABLE t(a)");
   calls::Run(cursor, "VACUUM");
+  EXPECT_EQ(sqlwntm_CursorDisconnect(cursor), 0);
+}
+
+// SQLite calls a select from pragma_optimize read-only, yet running it analyzes the tables.
+TEST_F(StandinHardeningTest, AQueryOnlyReads) {
+  const uint16_t cursor = calls::NewDatabase("SALES");
+  calls::Run(cursor, "CREATE TABLE t(a)");
+  calls::Run(cursor, "CREATE INDEX ta ON t(a)");
+  calls::Run(cursor, "INSERT INTO t VALUES (1), (2)");
+  EXPECT_EQ(sqlwntm_Commit(cursor), 0);
+  for (const char* writing : {"SELECT * FROM pragma_optimize(0xfffe)", "PRAGMA optimize",
+                              "SELECT 1 FROM pragma_optimize"}) {
+    EXPECT_EQ(standin_statement_kind("SALES", writing), STANDIN_STATEMENT_CHANGES) << writing;
+  }
+  // Run all the same, it fails when the pragma would run.
+  ASSERT_EQ(sqlwntm_CompileAndExecute(cursor, "SELECT * FROM pragma_optimize(0xfffe)", 0), 0);
+  EXPECT_EQ(sqlwntm_Next(cursor), STANDIN_SQL_ERROR);
+  EXPECT_TRUE(
+      calls::Select(cursor, "SELECT name FROM sqlite_schema WHERE name = 'sqlite_stat1'").empty());
+  // Pragmas that read stay queries, and the connection's own work after a query still writes.
+  EXPECT_EQ(standin_statement_kind("SALES", "SELECT name FROM pragma_table_info('t')"),
+            STANDIN_STATEMENT_QUERY);
+  EXPECT_EQ(calls::Select(cursor, "SELECT name FROM pragma_table_info('t')").size(), 1U);
+  EXPECT_EQ(calls::Select(cursor, "SELECT * FROM pragma_user_version").size(), 1U);
+  EXPECT_EQ(Load(cursor, "INSERT INTO t VALUES (3);"), 0);
+  EXPECT_EQ(sqlwntm_Commit(cursor), 0);
+  EXPECT_EQ(calls::Select(cursor, "SELECT a FROM t").size(), 3U);
   EXPECT_EQ(sqlwntm_CursorDisconnect(cursor), 0);
 }
 
