@@ -183,16 +183,26 @@ def plan_failures(summary):
     return failures
 
 
-def plan_run(module, quillet, args, wait_lock=None, **extra):
-    """Runs `quillet plan run` (dry in check mode) and returns the result from its summary:
-    changed when a generation was created or deleted; fails naming each failed item."""
+def hide_plans(text, plans):
+    """The words without the places in a temporary plan, a file the user never sees: what is
+    left names the term or option."""
+    for plan in plans:
+        text = re.sub(re.escape(plan) + r'(?::\d+)*: ', '', text)
+    return text
+
+
+def plan_run(module, quillet, args, wait_lock=None, dry=None, plans=(), **extra):
+    """Runs `quillet plan run` (dry in check mode, or when dry) and returns the result from its
+    summary: changed when a generation was created or deleted; fails naming each failed item."""
+    dry = module.check_mode if dry is None else dry
     args = list(args) + ['--format', 'json']
     if wait_lock:
         # Hosts of one play back up into one root side by side: each waits its turn for the lock.
         args += ['--wait-lock', wait_lock]
-    if module.check_mode:
+    if dry:
         args.append('--dry-run')
     rc, out, err = quillet.run(args, check=False)
+    out, err = hide_plans(out, plans), hide_plans(err, plans)
     try:
         summary = json.loads(out)
     except ValueError:
@@ -209,7 +219,6 @@ def plan_run(module, quillet, args, wait_lock=None, **extra):
         result.update(code=first.get('code'), code_text=first.get('text'),
                       msg='; '.join(item['msg'] for item in failures) or (err.strip() or 'the run failed'))
         module.fail_json(**result)
-    dry = module.check_mode
     result['msg'] = '%s %d generation(s), %s %d' % (
         'would create' if dry else 'created', len(created), 'would delete' if dry else 'deleted', len(deleted))
     return result
