@@ -60,6 +60,11 @@ class Quillet(object):
         self.module = module
         params = module.params
         self.environment = dict((str(k), str(v)) for k, v in (params.get('environment') or {}).items())
+        # A password handed on through the environment (QUILLET_SERVER_PASSWORD) is masked
+        # wherever the module's result or log would show it.
+        for key, value in self.environment.items():
+            if 'PASSWORD' in key.upper() and value:
+                module.no_log_values.add(value)
         self.program = self._find_program(params.get('quillet'))
 
     def _find_program(self, given):
