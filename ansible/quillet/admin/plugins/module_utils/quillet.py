@@ -69,7 +69,7 @@ class Quillet(object):
 
     def _find_program(self, given):
         if given and os.sep in given:
-            if not os.access(given, os.X_OK):
+            if not os.path.isfile(given) or not os.access(given, os.X_OK):
                 self.module.fail_json(msg='the quillet command line %s is not an executable file' % given,
                                       rc=None, code=None, code_text=None)
             return given
@@ -179,7 +179,8 @@ def plan_failures(summary):
             if task.get('detail'):
                 words += ': ' + task['detail']
             place = 'server %s database %s' % (name, database) if database else 'server %s' % name
-            code = task.get('code')
+            # 0 with a failure: the library was not the one that failed.
+            code = task.get('code') or None
             failures.append(dict(server=name, database=database, task=task.get('task'), code=code,
                                  text=task.get('text'),
                                  msg='%s: %s failed%s%s' % (place, task.get('task'),
@@ -221,7 +222,8 @@ def plan_run(module, quillet, args, wait_lock=None, dry=None, plans=(), **extra)
     failures = plan_failures(summary)
     if failures or rc != 0:
         first = failures[0] if failures else {}
-        result.update(code=first.get('code'), code_text=first.get('text'),
+        # code_text is a code's meaning: the words of a failure not the library's are in msg only.
+        result.update(code=first.get('code'), code_text=first.get('text') if first.get('code') else None,
                       msg='; '.join(item['msg'] for item in failures) or (err.strip() or 'the run failed'))
         module.fail_json(**result)
     result['msg'] = '%s %d generation(s), %s %d' % (

@@ -80,7 +80,8 @@ code_text:
   type: str
   sample: wrong server password
 rc:
-  description: The command line's exit status (0 when nothing failed).
+  description: The command line's exit status (0 when nothing failed); null when the task
+    failed before it ran (an option not understood, no command line).
   returned: always
   type: int
   sample: 1
@@ -164,6 +165,9 @@ def main():
         after = before
     elif listed:
         after = before + [name]
+        # A server that lists its databases in order lists the new one in its place too.
+        if before == sorted(before):
+            after.sort()
     else:
         after = [n for n in before if n != name]
 

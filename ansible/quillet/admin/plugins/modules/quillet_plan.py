@@ -34,7 +34,7 @@ options:
   wait_lock:
     description:
       - How long a run waits for another run of the same snapshot root to end (C(30s), C(10m),
-        C(1h)); without it, it fails at once when another holds the lock.
+        C(1h)); set to an empty text or null, the run fails at once when another holds the lock.
     type: str
     default: 1h
   quillet:
@@ -84,7 +84,8 @@ output:
   type: list
   elements: str
 rc:
-  description: The command line's exit status.
+  description: The command line's exit status; null when the task
+    failed before it ran (an option not understood, no command line).
   returned: always
   type: int
 '''

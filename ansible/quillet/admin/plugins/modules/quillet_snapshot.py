@@ -59,7 +59,8 @@ options:
   wait_lock:
     description:
       - How long the run waits for another run of the same I(directory) to end (C(30s), C(10m),
-        C(1h)), as when several hosts of a play back up into one root.
+        C(1h)), as when several hosts of a play back up into one root; set to an empty text or
+        null, the run fails at once when another holds the lock.
     type: str
     default: 1h
 extends_documentation_fragment:
@@ -108,7 +109,8 @@ not_due:
   type: list
   elements: dict
 rc:
-  description: The command line's exit status.
+  description: The command line's exit status; null when the task
+    failed before it ran (an option not understood, no command line).
   returned: always
   type: int
 '''
