@@ -174,6 +174,7 @@ def check_targets(module, directory, created, **extra):
         path = directory
         for part in (item['server'], item['database']):
             path = os.path.join(path, part)
+            # rc 1: the exit status the run would end with.
             if os.path.lexists(path) and not os.path.isdir(path):
                 module.fail_json(msg='%s is not a folder: the snapshot of %s on %s cannot be made there'
                                  % (path, item['database'], item['server']), rc=1, code=None,
@@ -233,7 +234,7 @@ def main():
             # STOCK and stock are one term to the plan: either both run or neither.
             folded = set(n.lower() for n in due)
             due = [n for n in names if n.lower() in folded]
-            not_due = [dict(database=n, age_seconds=ages[n]) for n in names if n not in due]
+            not_due = [dict(database=n, age_seconds=ages.get(n)) for n in names if n not in due]
             if not due:
                 module.exit_json(changed=False, created=[], deleted=[], not_due=not_due, ages=ages, rc=0,
                                  code=0, code_text=None, msg='nothing is due: every database has a '
