@@ -28,6 +28,8 @@ options:
   environment:
     description:
       - Variables set for the command line, such as C(QUILLET_STANDIN_ROOT) for stand-in servers.
+      - The value of a variable whose name contains C(PASSWORD), such as C(QUILLET_SERVER_PASSWORD),
+        is masked in the result and the log.
     type: dict
     default: {}
 notes:

@@ -60,11 +60,16 @@ class Quillet(object):
         self.module = module
         params = module.params
         self.environment = dict((str(k), str(v)) for k, v in (params.get('environment') or {}).items())
+        # A password handed on through the environment (QUILLET_SERVER_PASSWORD) is masked
+        # wherever the module's result or log would show it.
+        for key, value in self.environment.items():
+            if 'PASSWORD' in key.upper() and value:
+                module.no_log_values.add(value)
         self.program = self._find_program(params.get('quillet'))
 
     def _find_program(self, given):
         if given and os.sep in given:
-            if not os.access(given, os.X_OK):
+            if not os.path.isfile(given) or not os.access(given, os.X_OK):
                 self.module.fail_json(msg='the quillet command line %s is not an executable file' % given,
                                       rc=None, code=None, code_text=None)
             return given
@@ -174,7 +179,8 @@ def plan_failures(summary):
             if task.get('detail'):
                 words += ': ' + task['detail']
             place = 'server %s database %s' % (name, database) if database else 'server %s' % name
-            code = task.get('code')
+            # 0 with a failure: the library was not the one that failed.
+            code = task.get('code') or None
             failures.append(dict(server=name, database=database, task=task.get('task'), code=code,
                                  text=task.get('text'),
                                  msg='%s: %s failed%s%s' % (place, task.get('task'),
@@ -183,16 +189,26 @@ def plan_failures(summary):
     return failures
 
 
-def plan_run(module, quillet, args, wait_lock=None, **extra):
-    """Runs `quillet plan run` (dry in check mode) and returns the result from its summary:
-    changed when a generation was created or deleted; fails naming each failed item."""
+def hide_plans(text, plans):
+    """The words without the places in a temporary plan, a file the user never sees: what is
+    left names the term or option."""
+    for plan in plans:
+        text = re.sub(re.escape(plan) + r'(?::\d+)*: ', '', text)
+    return text
+
+
+def plan_run(module, quillet, args, wait_lock=None, dry=None, plans=(), **extra):
+    """Runs `quillet plan run` (dry in check mode, or when dry) and returns the result from its
+    summary: changed when a generation was created or deleted; fails naming each failed item."""
+    dry = module.check_mode if dry is None else dry
     args = list(args) + ['--format', 'json']
     if wait_lock:
         # Hosts of one play back up into one root side by side: each waits its turn for the lock.
         args += ['--wait-lock', wait_lock]
-    if module.check_mode:
+    if dry:
         args.append('--dry-run')
     rc, out, err = quillet.run(args, check=False)
+    out, err = hide_plans(out, plans), hide_plans(err, plans)
     try:
         summary = json.loads(out)
     except ValueError:
@@ -206,10 +222,10 @@ def plan_run(module, quillet, args, wait_lock=None, **extra):
     failures = plan_failures(summary)
     if failures or rc != 0:
         first = failures[0] if failures else {}
-        result.update(code=first.get('code'), code_text=first.get('text'),
+        # code_text is a code's meaning: the words of a failure not the library's are in msg only.
+        result.update(code=first.get('code'), code_text=first.get('text') if first.get('code') else None,
                       msg='; '.join(item['msg'] for item in failures) or (err.strip() or 'the run failed'))
         module.fail_json(**result)
-    dry = module.check_mode
     result['msg'] = '%s %d generation(s), %s %d' % (
         'would create' if dry else 'created', len(created), 'would delete' if dry else 'deleted', len(deleted))
     return result

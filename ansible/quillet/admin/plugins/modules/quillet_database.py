@@ -11,7 +11,9 @@ short_description: Creates, drops, installs or deinstalls a database of a SQLBas
 description:
   - Makes a database present on a server or not, by the server's own list of its databases
     (C(quillet dir-db)); a database that is already as asked is left alone.
-  - In check mode the module reads the list and says what it would change, and changes nothing.
+  - In check mode the module reads the list and says what it would change, and changes nothing;
+    it fails where the real run would refuse the change as far as that is known beforehand (a
+    name a stand-in server refuses, C(present) over a stand-in's kept file).
 author: Quillet developers
 version_added: 1.0.0
 options:
@@ -78,11 +80,15 @@ code_text:
   type: str
   sample: wrong server password
 rc:
-  description: The command line's exit status (0 when nothing failed).
+  description: The command line's exit status (0 when nothing failed); null when the task
+    failed before it ran (an option not understood, no command line).
   returned: always
   type: int
   sample: 1
 '''
+
+import os
+import re
 
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.quillet.admin.plugins.module_utils.quillet import (
@@ -96,6 +102,40 @@ JOBS = dict(
     absent=(['drop-db', '-y'], False),
     deinstalled=(['deinstall-db', '-y'], False),
 )
+
+
+# The stand-in server's rule for a database name; the command line refuses an empty one and a
+# path for every server.
+STANDIN_NAME = re.compile(r'^[A-Za-z][A-Za-z0-9_]{0,7}$')
+
+
+def standin_folder(quillet, server):
+    """The stand-in server's folder, or None when the server is not a stand-in of this machine."""
+    root = quillet.environment.get('QUILLET_STANDIN_ROOT', os.environ.get('QUILLET_STANDIN_ROOT'))
+    if not root:
+        home = quillet.environment.get('HOME', os.environ.get('HOME'))
+        root = os.path.join(home, '.quillet-standin') if home else '/tmp/quillet-standin'
+    folder = os.path.join(root, server)
+    return folder if os.path.isfile(os.path.join(folder, 'standin.catalogue')) else None
+
+
+def refusal(quillet, server, name, state):
+    """Why the real run would refuse the change, as far as it can be told without making it."""
+    if not name or '/' in name:
+        return 'the database name %r is refused by the command line' % name
+    folder = standin_folder(quillet, server)
+    if folder is None or state not in ('present', 'installed'):
+        return None
+    if not STANDIN_NAME.match(name):
+        return ('the database name %r is refused: a database name has 1 to 8 letters, digits or _ and '
+                'starts with a letter' % name)
+    kept = os.path.exists(os.path.join(folder, name + '.db'))
+    if state == 'present' and kept:
+        return ('the create would fail with return code 9111: the server has a file of %s that is not '
+                'installed: state=installed installs it' % name)
+    if state == 'installed' and not kept:
+        return 'the install would fail: the server has no file of %s' % name
+    return None
 
 
 def listing(names):
@@ -125,9 +165,15 @@ def main():
         after = before
     elif listed:
         after = before + [name]
+        # A server that lists its databases in order lists the new one in its place too.
+        if before == sorted(before):
+            after.sort()
     else:
         after = [n for n in before if n != name]
 
+    why = refusal(quillet, server, name, state) if changed and module.check_mode else None
+    if why:
+        module.fail_json(msg=why, changed=False, databases=before, rc=None, code=None, code_text=None)
     result = dict(changed=changed, databases=after, rc=0, code=0, code_text=None,
                   msg='%s %s on %s' % (state if changed else 'already ' + state, name, server))
     if module._diff:

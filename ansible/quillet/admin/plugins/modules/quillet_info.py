@@ -83,7 +83,8 @@ code_text:
   returned: failure
   type: str
 rc:
-  description: The command line's exit status.
+  description: The command line's exit status; null when the task
+    failed before it ran (an option not understood, no command line).
   returned: always
   type: int
 '''

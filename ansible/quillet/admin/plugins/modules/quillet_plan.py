@@ -13,8 +13,9 @@ description:
     which names the servers, their password files, the selection, the tasks and the retention.
   - C(changed) is true only when the run created or deleted a generation.
   - In check mode C(run) becomes C(quillet plan run --dry-run), which changes nothing, and the
-    result lists the generations it would create and delete; C(check) and C(verify) read only
-    and run as they are.
+    result lists the generations it would create and delete; C(verify) reads only and runs as
+    it is; C(check) proves the snapshot root writable by making its state folder C(.quillet)
+    (and the root), which in check mode it removes again when it made them.
 author: Quillet developers
 version_added: 1.0.0
 options:
@@ -33,7 +34,7 @@ options:
   wait_lock:
     description:
       - How long a run waits for another run of the same snapshot root to end (C(30s), C(10m),
-        C(1h)); without it, it fails at once when another holds the lock.
+        C(1h)); set to an empty text or null, the run fails at once when another holds the lock.
     type: str
     default: 1h
   quillet:
@@ -83,10 +84,15 @@ output:
   type: list
   elements: str
 rc:
-  description: The command line's exit status.
+  description: The command line's exit status; null when the task
+    failed before it ran (an option not understood, no command line).
   returned: always
   type: int
 '''
+
+import json
+import os
+import re
 
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.quillet.admin.plugins.module_utils.quillet import Quillet, fail, plan_run
@@ -107,7 +113,17 @@ def main():
     path, action = module.params['path'], module.params['action']
 
     if action != 'run':
-        rc, out, err = quillet.run(['plan', action, path], check=False)
+        # The check proves the snapshot root writable by making its state folder: in check
+        # mode what it made for that is taken away again.
+        made = missing_folders(path) if module.check_mode and action == 'check' else []
+        try:
+            rc, out, err = quillet.run(['plan', action, path], check=False)
+        finally:
+            for folder in made:
+                try:
+                    os.rmdir(folder)
+                except OSError:
+                    pass
         lines = [line for line in (out + err).splitlines() if line.strip()]
         if rc != 0:
             fail(module, quillet.error(rc, err or out, ['plan']), output=lines, changed=False)
@@ -118,6 +134,36 @@ def main():
     if module.params['jobs'] is not None:
         args += ['--jobs', str(module.params['jobs'])]
     module.exit_json(**plan_run(module, quillet, args, wait_lock=module.params['wait_lock']))
+
+
+def missing_folders(path):
+    """The folders from the plan's snapshot root's state folder upwards that do not exist yet,
+    deepest first; none when the root cannot be read from the plan (the check then reports it)."""
+    try:
+        with open(path, 'rb') as handle:
+            text = handle.read().decode('utf-8')
+    except (IOError, OSError, UnicodeDecodeError):
+        return []
+    root = None
+    try:
+        import tomllib
+        root = tomllib.loads(text).get('snapshot_root')
+    except ImportError:
+        found = re.search(r'^\s*snapshot_root\s*=\s*("(?:[^"\\]|\\.)*")', text, re.MULTILINE)
+        root = json.loads(found.group(1)) if found else None
+    except ValueError:
+        return []
+    if not isinstance(root, str) or not root:
+        return []
+    folder = os.path.join(os.path.dirname(os.path.abspath(path)), root, '.quillet')
+    made = []
+    while folder and not os.path.lexists(folder):
+        made.append(folder)
+        parent = os.path.dirname(folder)
+        if parent == folder:
+            break
+        folder = parent
+    return made
 
 
 if __name__ == '__main__':

@@ -15,7 +15,7 @@ description:
     I(directory) as its C(snapshot_root) sees them.
   - C(changed) is true only when a generation was created or deleted.
   - In check mode the run is C(--dry-run) and the result lists the generations it would create and
-    delete.
+    delete; a file where a folder of the snapshot root must be fails, as in the run.
 author: Quillet developers
 version_added: 1.0.0
 options:
@@ -52,13 +52,15 @@ options:
   max_age:
     description:
       - A database whose newest verified generation is younger than this (C(90m), C(20h), C(1d),
-        or seconds) is skipped. When every selected database is that young nothing runs and
-        the task is not C(changed).
+        or seconds) is skipped. The selection is the plan's (globs of any case; a term that
+        matches nothing fails); names that differ only in case run together. When every
+        selected database is that young nothing runs and the task is not C(changed).
     type: str
   wait_lock:
     description:
       - How long the run waits for another run of the same I(directory) to end (C(30s), C(10m),
-        C(1h)), as when several hosts of a play back up into one root.
+        C(1h)), as when several hosts of a play back up into one root; set to an empty text or
+        null, the run fails at once when another holds the lock.
     type: str
     default: 1h
 extends_documentation_fragment:
@@ -97,7 +99,7 @@ deleted:
   type: list
   elements: dict
 ages:
-  description: Per database, the age in seconds of its newest verified generation after the task (null where there is none).
+  description: Per database of the selection, the age in seconds of its newest verified generation after the task (null where there is none).
   returned: always
   type: dict
   sample: {STOCK: 12, ORDERS: 86412}
@@ -107,12 +109,12 @@ not_due:
   type: list
   elements: dict
 rc:
-  description: The command line's exit status.
+  description: The command line's exit status; null when the task
+    failed before it ran (an option not understood, no command line).
   returned: always
   type: int
 '''
 
-import fnmatch
 import json
 import os
 import re
@@ -152,11 +154,31 @@ def plan_text(params, password_line):
     return '\n'.join(lines)
 
 
-def selected(names, terms):
-    """The names the selection's globs take, "!" terms excluding: only to tell whether anything is
-    due; the plan itself selects."""
-    chosen = [n for n in names if any(fnmatch.fnmatchcase(n, t) for t in terms if not t.startswith('!'))]
-    return [n for n in chosen if not any(fnmatch.fnmatchcase(n, t[1:]) for t in terms if t.startswith('!'))]
+def exact_terms(names):
+    """Terms that select these databases by name. The plan's globs match any case and have no
+    escape, so a name that differs from another only in case takes that one along."""
+    return sorted(set(names))
+
+
+def selection(module, quillet, plan, wait_lock):
+    """The databases the plan selects, as a dry run of it names them: its own rules, its own
+    errors for a term that matches nothing."""
+    result = plan_run(module, quillet, ['plan', 'run', plan], wait_lock=wait_lock, dry=True, plans=(plan,))
+    return [d.get('database') for s in result['summary'].get('servers', []) for d in s.get('databases', [])]
+
+
+def check_targets(module, directory, created, **extra):
+    """A dry run does not look at the snapshot root: what the real run would refuse, because a
+    file stands where a folder must, fails here too."""
+    for item in created:
+        path = directory
+        for part in (item['server'], item['database']):
+            path = os.path.join(path, part)
+            # rc 1: the exit status the run would end with.
+            if os.path.lexists(path) and not os.path.isdir(path):
+                module.fail_json(msg='%s is not a folder: the snapshot of %s on %s cannot be made there'
+                                 % (path, item['database'], item['server']), rc=1, code=None,
+                                 code_text=None, changed=False, **extra)
 
 
 def main():
@@ -202,24 +224,28 @@ def main():
     plan = os.path.join(module.tmpdir, 'snapshot.toml')
     not_due = []
     try:
-        ages = {}
+        # The user's selection, from which the ages are read whatever part of it runs.
+        write(plan, plan_text(params, password_line))
+        run_plan = plan
         if max_age is not None:
-            write(plan, plan_text(params, password_line))
+            names = selection(module, quillet, plan, params['wait_lock'])
             ages = newest_ages(quillet, plan, params['server'])
-            due = selected(quillet.databases(params['server']), params['databases'])
-            fresh = [n for n in due if ages.get(n) is not None and ages[n] < max_age]
-            not_due = [dict(database=n, age_seconds=ages[n]) for n in fresh]
-            if len(fresh) == len(due):
+            due = [n for n in names if ages.get(n) is None or ages[n] >= max_age]
+            # STOCK and stock are one term to the plan: either both run or neither.
+            folded = set(n.lower() for n in due)
+            due = [n for n in names if n.lower() in folded]
+            not_due = [dict(database=n, age_seconds=ages.get(n)) for n in names if n not in due]
+            if not due:
                 module.exit_json(changed=False, created=[], deleted=[], not_due=not_due, ages=ages, rc=0,
                                  code=0, code_text=None, msg='nothing is due: every database has a '
                                  'generation younger than %s' % params['max_age'])
-            params = dict(params, databases=params['databases'] + ['!' + n for n in fresh])
-        write(plan, plan_text(params, password_line))
-        result = plan_run(module, quillet, ['plan', 'run', plan], wait_lock=params['wait_lock'],
-                          not_due=not_due)
-        if not module.check_mode:
-            ages = newest_ages(quillet, plan, params['server'])
-        result['ages'] = ages
+            run_plan = os.path.join(module.tmpdir, 'due.toml')
+            write(run_plan, plan_text(dict(params, databases=exact_terms(due)), password_line))
+        result = plan_run(module, quillet, ['plan', 'run', run_plan], wait_lock=params['wait_lock'],
+                          not_due=not_due, plans=(plan, run_plan))
+        if module.check_mode:
+            check_targets(module, params['directory'], result['created'], not_due=not_due)
+        result['ages'] = newest_ages(quillet, plan, params['server'])
     except QuilletError as error:
         fail(module, error, changed=False)
     module.exit_json(**result)
