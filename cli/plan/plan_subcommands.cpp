@@ -423,6 +423,14 @@ JobResult StatusJob(const Invocation& i) {
       Out(i) << "UNKNOWN: no database of the plan has a generation or could be listed\n";
       return Status(kUnknown);
     }
+    for (const Row& row : rows) {
+      // A backup named after now came from a clock that cannot be trusted: its age says nothing.
+      if (row.age && *row.age < 0) {
+        Out(i) << "CRITICAL: " << row.server << "/" << row.database
+               << "'s newest backup is named in the future, so its age cannot be told\n";
+        return Status(2);
+      }
+    }
     const Row* worst = &rows.front();
     for (const Row& row : rows) {
       if (!row.age || (worst->age && *row.age > *worst->age)) worst = &row;

@@ -93,6 +93,30 @@ TEST_F(PlanTest, FourRunsWithKeepLastTwoKeepExactlyTheTwoNewestVerifiedGeneratio
   EXPECT_THAT(verify.out, HasSubstr("ACME DEMO " + made[2] + " DEMO.db: its SHA-256 differs"));
 }
 
+TEST_F(PlanTest, ARunDeletesNothingThroughALinkNorWhatItCannotRead) {
+  CreateServerWithDatabase();
+  const std::string plan = WritePlan({"ACME"}, "[\"DEMO\"]");
+  const std::string other = root_ + "/other/DEMO";
+  std::filesystem::create_directories(other + "/20261201T000000Z");
+  std::filesystem::create_directories(other + "/20261202T000000Z.partial");
+  std::filesystem::create_directories(backups_);
+  std::filesystem::create_directory_symlink(root_ + "/other", backups_ + "/ACME");
+  EXPECT_NE(Quillet("plan run " + plan).status, 0);
+  EXPECT_TRUE(std::filesystem::exists(other + "/20261201T000000Z"));
+  EXPECT_TRUE(std::filesystem::exists(other + "/20261202T000000Z.partial"));
+
+  std::filesystem::remove(backups_ + "/ACME");
+  std::filesystem::create_directories(backups_ + "/ACME/DEMO/20261201T000000Z");
+  WriteFile(backups_ + "/ACME/DEMO/20261201T000000Z/manifest.json", "{\"format\": 2");
+  std::filesystem::create_directories(backups_ + "/ACME/DEMO/99991231T235959Z");
+  const ProgramRun run = Quillet("plan run " + plan + " --format json");
+  ASSERT_EQ(run.status, 0) << run.out << run.err;
+  const nlohmann::json summary = nlohmann::json::parse(run.out);
+  const std::string made = summary["servers"][0]["databases"][0]["generation"];
+  EXPECT_EQ(Generations("ACME", "DEMO"),
+            (std::vector<std::string>{"20261201T000000Z", made, "99991231T235959Z"}));
+}
+
 TEST_F(PlanTest, ARunKilledMidSnapshotLeavesTheEarlierGenerationsAndNothingThatCounts) {
   CreateServerWithDatabase();
   // Large enough that the snapshot takes a while to write.
