@@ -189,11 +189,15 @@ TEST_F(PlanTest, APlanFromACarelessOperatorIsRefusedWithEachProblemsLineAndColum
   EXPECT_EQ(run.status, 2);
   EXPECT_FALSE(std::filesystem::exists(backups_ + "/ACME/DEMO"));
 
-  const std::string careless = WritePlan({"ACME"}, "[\"*\"]\npassword = \"acme-pw\"", "job = 3");
+  const std::string careless = WritePlan(
+      {"ACME"}, "[\"*\"]\npassword = \"acme-pw\"\ntasks = [\"release-log\", \"snapshot\"]",
+      "job = 3");
   const ProgramRun refused = Quillet("plan run " + careless);
   EXPECT_EQ(refused.status, 2);
   EXPECT_THAT(refused.err, HasSubstr(careless + ":3:1: unknown key \"job\""));
   EXPECT_THAT(refused.err, HasSubstr(careless + ":12:1: a password is never written in the plan"));
+  EXPECT_THAT(refused.err,
+              HasSubstr(careless + ":13:10: release-log must come after snapshot in tasks"));
 }
 
 TEST_F(PlanTest, ASecondRunExitsAtOnceOrWaitsForTheLockAndADeadHoldersLockIsTakenOver) {
