@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -115,6 +116,17 @@ TEST_F(PlanTest, ARunDeletesNothingThroughALinkNorWhatItCannotRead) {
   const std::string made = summary["servers"][0]["databases"][0]["generation"];
   EXPECT_EQ(Generations("ACME", "DEMO"),
             (std::vector<std::string>{"20261201T000000Z", made, "99991231T235959Z"}));
+
+  // A verified generation named a few minutes after now says nothing of the backup's age.
+  const std::time_t ahead = std::time(nullptr) + 300;
+  std::tm parts{};
+  gmtime_r(&ahead, &parts);
+  char name[32];
+  std::strftime(name, sizeof name, "%Y%m%dT%H%M%SZ", &parts);
+  std::filesystem::copy(backups_ + "/ACME/DEMO/" + made, backups_ + "/ACME/DEMO/" + name);
+  const ProgramRun status = Quillet("plan status " + plan + " --warn 26h --crit 50h");
+  EXPECT_EQ(status.status, 2) << status.out;
+  EXPECT_THAT(status.out, HasSubstr("named in the future"));
 }
 
 TEST_F(PlanTest, ARunKilledMidSnapshotLeavesTheEarlierGenerationsAndNothingThatCounts) {
