@@ -358,13 +358,20 @@ JobResult StatusJob(const Invocation& i) {
   std::vector<Row> rows;
   std::map<std::string, std::map<std::string, int64_t>> connections;
   std::map<std::string, std::vector<std::string>> selected;
+  // Servers whose databases are not known: a check that says OK without them says too much.
+  std::vector<std::string> unlisted;
   for (const ServerPlan& server : plan->servers) {
     std::string error;
     std::optional<std::string> password = ReadSecret(server.password, Environment, error);
-    if (!password) continue;
+    if (!password) {
+      unlisted.push_back(server.name);
+      continue;
+    }
     TaskOutcome listing;
     if (auto names = ServerDatabases(server.name, *password, listing)) {
       selected[server.name] = Select(server, *names).databases;
+    } else {
+      unlisted.push_back(server.name);
     }
     std::array<char, QUILLET_CONNECTION_LIST_SIZE> list{};
     if (ListConnections(server.name.c_str(), password->c_str(), list.data()) == 0) {
@@ -442,6 +449,12 @@ JobResult StatusJob(const Invocation& i) {
       status = 2;
     } else if (warn && *worst->age >= *warn) {
       status = 1;
+    }
+    if (!unlisted.empty() && status < 2) {
+      std::string names;
+      for (const std::string& server : unlisted) names += (names.empty() ? "" : ", ") + server;
+      Out(i) << "UNKNOWN: the databases of server " << names << " cannot be listed\n";
+      return Status(kUnknown);
     }
     const char* words[] = {"OK", "WARNING", "CRITICAL"};
     Out(i) << words[status] << ": "

@@ -189,6 +189,9 @@ TEST_F(PlanTest, ATerminatedServerFailsItsItemsAndTheOtherServersComplete) {
   EXPECT_TRUE(acme["success"].get<bool>());
   EXPECT_EQ(acme["databases"][0]["database"], "DEMO");
   EXPECT_THAT(Generations("ACME", "DEMO"), SizeIs(1));
+  const ProgramRun status = Quillet("plan status " + plan + " --warn 26h --crit 50h");
+  EXPECT_EQ(status.status, 3);
+  EXPECT_THAT(status.out, HasSubstr("server BETA cannot be listed"));
 }
 
 TEST_F(PlanTest, APlanFromACarelessOperatorIsRefusedWithEachProblemsLineAndColumn) {
