@@ -85,6 +85,11 @@ std::optional<std::map<std::string, Secrets>> LoadSecrets(const Invocation& i,
   return secrets;
 }
 
+// A path that is not UTF-8 shows as U+FFFD rather than losing the whole summary.
+std::string Dump(const nlohmann::json& json) {
+  return json.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
 JobResult Status(int status) {
   JobResult result;
   result.status = status;
@@ -250,7 +255,7 @@ JobResult Run(const Invocation& i) {
   }
   // Printed by the driver once the progress line is gone.
   JobResult result = Status(outcome.Status());
-  result.text = i.plan.format == "json" ? RunJson(outcome).dump(2) : RunTable(outcome);
+  result.text = i.plan.format == "json" ? Dump(RunJson(outcome)) : RunTable(outcome);
   while (!result.text.empty() && result.text.back() == '\n') result.text.pop_back();
   return result;
 }
@@ -312,7 +317,7 @@ JobResult List(const Invocation& i) {
     }
   }
   if (i.plan.format == "json") {
-    Out(i) << rows.dump(2) << "\n";
+    Out(i) << Dump(rows) << "\n";
   } else {
     Out(i) << table;
   }
@@ -508,7 +513,7 @@ JobResult StatusJob(const Invocation& i) {
                               : "connections unknown") +
              "\n";
   }
-  Out(i) << (i.plan.format == "json" ? json.dump(2) + "\n" : table);
+  Out(i) << (i.plan.format == "json" ? Dump(json) + "\n" : table);
   return Status(0);
 }
 
@@ -540,7 +545,7 @@ JobResult Report(const Invocation& i) {
     return line[key].is_string() ? line[key].get<std::string>() : line[key].dump();
   };
   if (i.plan.format == "json") {
-    Out(i) << nlohmann::json(*lines).dump(2) << "\n";
+    Out(i) << Dump(nlohmann::json(*lines)) << "\n";
   } else if (i.plan.format == "csv") {
     std::string text;
     for (const char* key : kFields) text += (text.empty() ? "" : ",") + std::string(key);

@@ -110,7 +110,10 @@ TEST_F(PlanTest, ARunDeletesNothingThroughALinkNorWhatItCannotRead) {
   std::filesystem::create_directories(backups_ + "/ACME/DEMO/20261201T000000Z");
   WriteFile(backups_ + "/ACME/DEMO/20261201T000000Z/manifest.json", "{\"format\": 2");
   std::filesystem::create_directories(backups_ + "/ACME/DEMO/99991231T235959Z");
-  const ProgramRun run = Quillet("plan run " + plan + " --format json");
+  // A plan path that is not UTF-8 still gets its summary.
+  const std::string latin1 = root_ + "/plan\xe9.toml";
+  std::filesystem::copy_file(plan, latin1);
+  const ProgramRun run = Quillet("plan run " + latin1 + " --format json");
   ASSERT_EQ(run.status, 0) << run.out << run.err;
   const nlohmann::json summary = nlohmann::json::parse(run.out);
   const std::string made = summary["servers"][0]["databases"][0]["generation"];
