@@ -17,6 +17,9 @@ std::string RenameDurably(const std::filesystem::path& from, const std::filesyst
 // Creates the folder and its missing parents for this user alone (0700); empty, or why it
 // cannot be used: not a folder, a link, another user's, or one that others may write to.
 std::string MakePrivateFolder(const std::filesystem::path& path);
+// The same checks without creating: empty when the folder is this user's alone or is not
+// there, so nothing is listed or deleted through another user's link or folder.
+std::string CheckPrivateFolder(const std::filesystem::path& path);
 
 long ProcessId();
 std::string HostName();

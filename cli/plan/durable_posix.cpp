@@ -40,8 +40,13 @@ std::string MakePrivateFolder(const std::filesystem::path& path) {
       return "cannot create " + path.string() + ": " + std::strerror(errno);
     }
   }
+  return CheckPrivateFolder(path);
+}
+
+std::string CheckPrivateFolder(const std::filesystem::path& path) {
   struct stat info {};
   if (lstat(path.c_str(), &info) != 0) {
+    if (errno == ENOENT) return "";
     return "cannot read " + path.string() + ": " + std::strerror(errno);
   }
   if (!S_ISDIR(info.st_mode)) return path.string() + " is not a folder (a link is not taken)";

@@ -38,6 +38,16 @@ std::string MakePrivateFolder(const std::filesystem::path& path) {
   return "";
 }
 
+std::string CheckPrivateFolder(const std::filesystem::path& path) {
+  const DWORD attributes = GetFileAttributesA(path.string().c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return "";
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return path.string() + " is not a folder";
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    return path.string() + " is a link or junction, which is not taken";
+  }
+  return "";
+}
+
 long ProcessId() { return static_cast<long>(GetCurrentProcessId()); }
 
 std::string HostName() {

@@ -57,8 +57,9 @@ std::optional<Clock::time_point> GenerationTime(std::string_view name) {
       fields[k] = fields[k] * 10 + (name[c] - '0');
     }
   }
-  if (fields[1] < 1 || fields[1] > 12 || fields[2] < 1 || fields[2] > 31 || fields[3] > 23 ||
-      fields[4] > 59 || fields[5] > 60) {
+  // Years the clock holds on every build (its nanoseconds reach 1677 to 2262).
+  if (fields[0] < 1970 || fields[0] > 2200 || fields[1] < 1 || fields[1] > 12 || fields[2] < 1 ||
+      fields[2] > 31 || fields[3] > 23 || fields[4] > 59 || fields[5] > 60) {
     return std::nullopt;
   }
   const int64_t seconds = DaysFromCivil(fields[0], fields[1], fields[2]) * 86400 +
@@ -76,7 +77,8 @@ bool SafeFolderName(const std::string& name) {
          name.find_first_of("/\\:") == std::string::npos;
 }
 
-std::vector<Generation> ListGenerations(const std::filesystem::path& databaseFolder) {
+std::vector<Generation> ListGenerations(const std::filesystem::path& databaseFolder,
+                                        Clock::time_point now) {
   std::vector<Generation> generations;
   std::error_code error;
   for (const auto& entry : std::filesystem::directory_iterator(databaseFolder, error)) {
@@ -92,10 +94,18 @@ std::vector<Generation> ListGenerations(const std::filesystem::path& databaseFol
       name.resize(name.size() - kPartialSuffix.size());
     }
     const std::optional<Clock::time_point> time = GenerationTime(name);
-    if (!time) continue;
+    const bool shaped = name.size() == 16 && name[8] == 'T' && name[15] == 'Z';
+    if (!time && !shaped) continue;
     generation.name = name;
-    generation.time = *time;
-    if (generation.partial) {
+    // A name shaped like one whose time the clock cannot hold sorts last and never counts.
+    generation.time = time ? *time : Clock::time_point{};
+    if (!time) {
+      generation.ordered = false;
+      generation.problem = "its name is not a time this system can order, so it is not counted";
+    } else if (!generation.partial && *time > now + kClockSkew) {
+      generation.ordered = false;
+      generation.problem = "its name is in the future, so it is not counted";
+    } else if (generation.partial) {
       generation.problem = "unfinished: a run stopped while writing it";
     } else {
       std::string problem;
@@ -107,12 +117,16 @@ std::vector<Generation> ListGenerations(const std::filesystem::path& databaseFol
         if (!problems.empty()) generation.problem = problems.front();
         for (const ManifestFile& file : manifest->files) generation.bytes += file.size;
       } else {
+        std::error_code missing;
+        generation.noManifest =
+            !std::filesystem::exists(generation.path / kManifestName, missing) && !missing;
         generation.problem = problem;
       }
     }
     generations.push_back(std::move(generation));
   }
   std::sort(generations.begin(), generations.end(), [](const Generation& a, const Generation& b) {
+    if (a.time != b.time) return a.time > b.time;
     return a.name != b.name ? a.name > b.name : a.partial < b.partial;
   });
   return generations;
@@ -121,8 +135,15 @@ std::vector<Generation> ListGenerations(const std::filesystem::path& databaseFol
 std::string NewGenerationName(const std::vector<Generation>& existing, Clock::time_point now) {
   Clock::time_point time = std::chrono::time_point_cast<std::chrono::seconds>(now);
   for (const Generation& generation : existing) {
-    if (generation.time >= time) time = generation.time + std::chrono::seconds(1);
+    if (generation.time >= time && generation.time <= now + kClockSkew) {
+      time = generation.time + std::chrono::seconds(1);
+    }
   }
+  const auto taken = [&existing](const std::string& name) {
+    return std::any_of(existing.begin(), existing.end(),
+                       [&name](const Generation& generation) { return generation.name == name; });
+  };
+  while (taken(GenerationName(time))) time += std::chrono::seconds(1);
   return GenerationName(time);
 }
 

@@ -20,8 +20,11 @@ inline constexpr const char* kStateFolder = ".quillet";
 
 // "20261209T021500Z".
 std::string GenerationName(Clock::time_point time);
-// nullopt for any other name.
+// nullopt for any other name, and for a time the clock cannot hold.
 std::optional<Clock::time_point> GenerationTime(std::string_view name);
+// How far ahead of the clock a generation's name may be and still count: beyond it the name
+// came from a clock that ran ahead, or from someone else.
+inline constexpr std::chrono::seconds kClockSkew{600};
 // "2026-12-09T02:15:00Z", for manifests, journals and JSON.
 std::string IsoTime(Clock::time_point time);
 
@@ -34,8 +37,13 @@ struct Generation {
   std::filesystem::path path;
   // GENERATION.partial/: what a run left unfinished.
   bool partial = false;
+  // False for a name in the future beyond kClockSkew: kept and named, never counted, never
+  // deleted, never the newest.
+  bool ordered = true;
   // Its manifest reads.
   bool hasManifest = false;
+  // There is no manifest at all; one that is there but does not read is kept for a person.
+  bool noManifest = false;
   // And names files that are there with their sizes, and no others.
   bool complete = false;
   uint64_t bytes = 0;
@@ -43,12 +51,14 @@ struct Generation {
   std::string problem;
 };
 
-// The generations in a database's folder, newest first, with what is unfinished; other
-// entries are not the plan's and are left out.
-std::vector<Generation> ListGenerations(const std::filesystem::path& databaseFolder);
+// The generations in a database's folder, newest first by the time in their names, with what
+// is unfinished; other entries are not the plan's and are left out.
+std::vector<Generation> ListGenerations(const std::filesystem::path& databaseFolder,
+                                        Clock::time_point now = Clock::now());
 
-// A name no generation of the database has, never older than the newest: a clock set back
-// between runs does not make a new generation sort before an older one.
+// A name no generation of the database has, never older than the newest counted one: a clock
+// set back a little between runs does not make a new generation sort before an older one. A
+// name in the future is not chased, or one such name would push every later one ahead.
 std::string NewGenerationName(const std::vector<Generation>& existing, Clock::time_point now);
 
 // Names that are safe as one folder below the server's: no separator, no "." or "..".

@@ -224,6 +224,9 @@ class Reader {
         Error(entry.source(),
               "unknown task; the tasks are \"snapshot\", \"update-stats\" and "
               "\"release-log\"");
+      } else if (*task == Task::kReleaseLog && seen.count(Task::kSnapshot) == 0) {
+        // A log released before its backup is made could not be had back if the backup fails.
+        Error(entry.source(), "release-log must come after snapshot in tasks");
       } else if (!seen.insert(*task).second) {
         Error(entry.source(), std::string("task ") + TaskName(*task) + " is named twice");
       } else {

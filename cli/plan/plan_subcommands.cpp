@@ -85,6 +85,11 @@ std::optional<std::map<std::string, Secrets>> LoadSecrets(const Invocation& i,
   return secrets;
 }
 
+// A path that is not UTF-8 shows as U+FFFD rather than losing the whole summary.
+std::string Dump(const nlohmann::json& json) {
+  return json.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
 JobResult Status(int status) {
   JobResult result;
   result.status = status;
@@ -250,7 +255,7 @@ JobResult Run(const Invocation& i) {
   }
   // Printed by the driver once the progress line is gone.
   JobResult result = Status(outcome.Status());
-  result.text = i.plan.format == "json" ? RunJson(outcome).dump(2) : RunTable(outcome);
+  result.text = i.plan.format == "json" ? Dump(RunJson(outcome)) : RunTable(outcome);
   while (!result.text.empty() && result.text.back() == '\n') result.text.pop_back();
   return result;
 }
@@ -312,7 +317,7 @@ JobResult List(const Invocation& i) {
     }
   }
   if (i.plan.format == "json") {
-    Out(i) << rows.dump(2) << "\n";
+    Out(i) << Dump(rows) << "\n";
   } else {
     Out(i) << table;
   }
@@ -358,13 +363,20 @@ JobResult StatusJob(const Invocation& i) {
   std::vector<Row> rows;
   std::map<std::string, std::map<std::string, int64_t>> connections;
   std::map<std::string, std::vector<std::string>> selected;
+  // Servers whose databases are not known: a check that says OK without them says too much.
+  std::vector<std::string> unlisted;
   for (const ServerPlan& server : plan->servers) {
     std::string error;
     std::optional<std::string> password = ReadSecret(server.password, Environment, error);
-    if (!password) continue;
+    if (!password) {
+      unlisted.push_back(server.name);
+      continue;
+    }
     TaskOutcome listing;
     if (auto names = ServerDatabases(server.name, *password, listing)) {
       selected[server.name] = Select(server, *names).databases;
+    } else {
+      unlisted.push_back(server.name);
     }
     std::array<char, QUILLET_CONNECTION_LIST_SIZE> list{};
     if (ListConnections(server.name.c_str(), password->c_str(), list.data()) == 0) {
@@ -423,6 +435,14 @@ JobResult StatusJob(const Invocation& i) {
       Out(i) << "UNKNOWN: no database of the plan has a generation or could be listed\n";
       return Status(kUnknown);
     }
+    for (const Row& row : rows) {
+      // A backup named after now came from a clock that cannot be trusted: its age says nothing.
+      if (row.age && *row.age < 0) {
+        Out(i) << "CRITICAL: " << row.server << "/" << row.database
+               << "'s newest backup is named in the future, so its age cannot be told\n";
+        return Status(2);
+      }
+    }
     const Row* worst = &rows.front();
     for (const Row& row : rows) {
       if (!row.age || (worst->age && *row.age > *worst->age)) worst = &row;
@@ -434,6 +454,12 @@ JobResult StatusJob(const Invocation& i) {
       status = 2;
     } else if (warn && *worst->age >= *warn) {
       status = 1;
+    }
+    if (!unlisted.empty() && status < 2) {
+      std::string names;
+      for (const std::string& server : unlisted) names += (names.empty() ? "" : ", ") + server;
+      Out(i) << "UNKNOWN: the databases of server " << names << " cannot be listed\n";
+      return Status(kUnknown);
     }
     const char* words[] = {"OK", "WARNING", "CRITICAL"};
     Out(i) << words[status] << ": "
@@ -487,7 +513,7 @@ JobResult StatusJob(const Invocation& i) {
                               : "connections unknown") +
              "\n";
   }
-  Out(i) << (i.plan.format == "json" ? json.dump(2) + "\n" : table);
+  Out(i) << (i.plan.format == "json" ? Dump(json) + "\n" : table);
   return Status(0);
 }
 
@@ -519,7 +545,7 @@ JobResult Report(const Invocation& i) {
     return line[key].is_string() ? line[key].get<std::string>() : line[key].dump();
   };
   if (i.plan.format == "json") {
-    Out(i) << nlohmann::json(*lines).dump(2) << "\n";
+    Out(i) << Dump(nlohmann::json(*lines)) << "\n";
   } else if (i.plan.format == "csv") {
     std::string text;
     for (const char* key : kFields) text += (text.empty() ? "" : ",") + std::string(key);

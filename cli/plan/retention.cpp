@@ -10,12 +10,17 @@ std::vector<Verdict> Judge(const std::vector<Generation>& generations, const Ret
   for (const Generation& generation : generations) {
     if (generation.partial) continue;
     Verdict verdict{&generation, false, "no rule keeps it"};
-    if (!generation.hasManifest) {
+    if (!generation.ordered) {
+      verdict = {&generation, true, "kept, not counted: " + generation.problem};
+      verdicts.push_back(verdict);
+      continue;
+    }
+    if (!generation.hasManifest && generation.noManifest) {
       verdict.rule = "incomplete: " + generation.problem;
       verdicts.push_back(verdict);
       continue;
     }
-    if (!generation.complete) {
+    if (!generation.hasManifest || !generation.complete) {
       // Not counted, and not deleted either: someone must look at what changed in it.
       verdict = {&generation, true, "kept, but it does not hold: " + generation.problem};
       verdicts.push_back(verdict);
@@ -27,8 +32,7 @@ std::vector<Verdict> Judge(const std::vector<Generation>& generations, const Ret
       verdict = {&generation, true, "newest"};
     } else if (counted <= retention.keepLast) {
       verdict = {&generation, true, "keep_last"};
-    } else if (age.count() < retention.keepWithinSeconds) {
-      // A generation from a clock that ran ahead has a negative age: it is kept, not lost.
+    } else if (retention.keepWithinSeconds > 0 && age.count() < retention.keepWithinSeconds) {
       verdict = {&generation, true, "keep_within"};
     } else if (kept < retention.minKeep) {
       verdict = {&generation, true, "min_keep"};

@@ -82,6 +82,22 @@ class ServerRun {
                               {"path", done.path}});
   }
 
+  void JournalDeletion(const std::string& database, const Generation& generation,
+                       const std::string& text) {
+    if (settings_.journal == nullptr) return;
+    settings_.journal->Write({{"event", "delete"},
+                              {"server", server_.name},
+                              {"database", database},
+                              {"task", "retention"},
+                              {"start", IsoTime(Clock::now())},
+                              {"end", IsoTime(Clock::now())},
+                              {"seconds", 0},
+                              {"code", 0},
+                              {"text", text},
+                              {"bytes", generation.bytes},
+                              {"path", generation.path.string()}});
+  }
+
   void Delete(const std::string& database, const Generation& generation, const std::string& rule,
               std::vector<Deletion>& deleted) {
     Deletion deletion{generation.name + (generation.partial ? std::string(kPartialSuffix) : ""),
@@ -91,46 +107,54 @@ class ServerRun {
       deleted.push_back(deletion);
       return;
     }
+    // Journalled first, then out of the count under a name the next run clears: a run killed
+    // halfway leaves neither a half generation that is kept nor a deletion nobody wrote down.
+    JournalDeletion(database, generation, rule);
+    std::filesystem::path doomed = generation.path;
+    if (!generation.partial) {
+      const std::filesystem::path unfinished =
+          generation.path.parent_path() / (generation.name + std::string(kPartialSuffix));
+      if (RenameDurably(generation.path, unfinished).empty()) doomed = unfinished;
+    }
     std::error_code error;
-    std::filesystem::remove_all(generation.path, error);
-    if (error)
-      deletion.problem = "cannot delete " + generation.path.string() + ": " + error.message();
-    if (settings_.journal != nullptr) {
-      settings_.journal->Write({{"event", "delete"},
-                                {"server", server_.name},
-                                {"database", database},
-                                {"task", "retention"},
-                                {"start", IsoTime(Clock::now())},
-                                {"end", IsoTime(Clock::now())},
-                                {"seconds", 0},
-                                {"code", 0},
-                                {"text", deletion.problem.empty() ? rule : deletion.problem},
-                                {"bytes", deletion.bytes},
-                                {"path", generation.path.string()}});
+    std::filesystem::remove_all(doomed, error);
+    if (error) {
+      deletion.problem = "cannot delete " + doomed.string() + ": " + error.message();
+      JournalDeletion(database, generation, deletion.problem);
     }
     deleted.push_back(deletion);
   }
 
-  // What earlier runs left unfinished never counts, and goes before the new snapshot.
+  // What earlier runs left unfinished never counts, and goes before the new snapshot. A folder
+  // without a manifest waits for retention, which runs only once the new snapshot holds.
   void RemoveUnfinished(const std::string& database, std::vector<Deletion>& deleted) {
     for (const Generation& generation : ListGenerations(FolderOf(database))) {
-      if (generation.partial || !generation.hasManifest) {
-        Delete(database, generation, generation.partial ? "unfinished" : "incomplete: no manifest",
-               deleted);
+      if (generation.partial && generation.ordered) {
+        Delete(database, generation, "unfinished", deleted);
       }
     }
+  }
+
+  // The server's and the database's folders are this user's alone, or nothing in them is
+  // listed or deleted: a link there could lead anywhere.
+  std::string CheckFolders(const std::string& database) const {
+    std::string problem = CheckPrivateFolder(plan_.root / server_.name);
+    if (problem.empty() && !database.empty()) problem = CheckPrivateFolder(FolderOf(database));
+    return problem;
   }
 
   std::filesystem::path FolderOf(const std::string& database) const {
     return DatabaseFolder(plan_.root, server_.name, database);
   }
 
+  // made: the generation this run has just made, which stays whatever the rules say.
   void Retain(const std::string& database, const Retention& retention, const Generation* planned,
-              std::vector<Deletion>& deleted) {
+              std::vector<Deletion>& deleted, const std::string& made = "") {
     std::vector<Generation> generations = ListGenerations(FolderOf(database));
     if (planned != nullptr) generations.insert(generations.begin(), *planned);
     for (const Verdict& verdict : Judge(generations, retention, Clock::now())) {
-      if (!verdict.keep && verdict.generation != planned) {
+      if (!verdict.keep && verdict.generation != planned &&
+          (made.empty() || verdict.generation->name != made || verdict.generation->partial)) {
         Delete(database, *verdict.generation, verdict.rule, deleted);
       }
     }
@@ -141,6 +165,11 @@ class ServerRun {
     TaskOutcome done;
     done.task = "snapshot";
     const std::filesystem::path folder = FolderOf(database);
+    done.problem = CheckFolders(database);
+    if (!done.problem.empty()) {
+      outcome.tasks.push_back(done);
+      return done;
+    }
     RemoveUnfinished(database, outcome.deleted);
     const Clock::time_point now = Clock::now();
     const std::string generation = NewGenerationName(ListGenerations(folder), now);
@@ -244,7 +273,7 @@ class ServerRun {
     Journal("snapshot", pending.database, done, pending.start);
     if (done.Succeeded()) {
       pending.outcome->generation = generation;
-      Retain(pending.database, server_.retention, nullptr, pending.outcome->deleted);
+      Retain(pending.database, server_.retention, nullptr, pending.outcome->deleted, generation);
     }
   }
 
@@ -306,6 +335,13 @@ class ServerRun {
 
   // Generations of databases the server no longer has.
   void Orphans(const std::vector<std::string>& names) {
+    TaskOutcome refused;
+    refused.task = "orphans";
+    refused.problem = CheckFolders("");
+    if (!refused.problem.empty()) {
+      outcome_.tasks.push_back(refused);
+      return;
+    }
     std::error_code error;
     for (const auto& entry :
          std::filesystem::directory_iterator(plan_.root / server_.name, error)) {
@@ -315,11 +351,16 @@ class ServerRun {
           std::find(names.begin(), names.end(), name) != names.end()) {
         continue;
       }
-      const std::vector<Generation> generations = ListGenerations(entry.path());
-      if (generations.empty()) continue;
       DatabaseOutcome orphan;
       orphan.database = name;
       orphan.orphan = OrphansName(server_.retention.orphans);
+      refused.problem = CheckFolders(name);
+      if (!refused.problem.empty()) {
+        orphan.tasks.push_back(refused);
+        outcome_.orphans.push_back(orphan);
+        continue;
+      }
+      if (ListGenerations(entry.path()).empty()) continue;
       if (server_.retention.orphans == Orphans::kExpire) {
         Retain(name, server_.retention, nullptr, orphan.deleted);
       }
@@ -530,6 +571,9 @@ std::string RunTable(const RunOutcome& outcome) {
     for (const DatabaseOutcome& orphan : server.orphans) {
       text += server.server + "\t" + orphan.database + "\torphan\t" + orphan.orphan +
               ": the server no longer has this database\n";
+      for (const TaskOutcome& task : orphan.tasks) {
+        text += TaskLine(server.server, orphan.database, task, outcome.dryRun) + "\n";
+      }
       for (const Deletion& deletion : orphan.deleted) {
         text += server.server + "\t" + orphan.database + "\tdelete\t" + deletion.generation + " (" +
                 deletion.rule + ")\n";

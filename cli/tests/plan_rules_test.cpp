@@ -49,9 +49,28 @@ TEST(PlanRulesTest, RetentionNeverDeletesTheNewestNorFewerThanMinKeep) {
       ElementsAre("newest", "kept, but it does not hold: ", "keep_last", "keep_within", "delete"));
 }
 
+TEST(PlanRulesTest, NamesOutsideTheClockAndUnreadableManifestsAreKeptNeverCounted) {
+  std::vector<Generation> generations = {Made("20261209T021500Z"), Made("20261208T021500Z"),
+                                         Made("20261207T021500Z"), Made("20261206T021500Z")};
+  generations[0].ordered = false;
+  generations[2].hasManifest = generations[2].complete = false;
+  generations[3].hasManifest = generations[3].complete = false;
+  generations[3].noManifest = true;
+  Retention retention;
+  retention.keepLast = 0;
+  retention.minKeep = 0;
+  EXPECT_THAT(
+      Rules(Judge(generations, retention, *GenerationTime("20261209T030000Z"))),
+      ElementsAre("kept, not counted: ", "newest", "kept, but it does not hold: ", "delete"));
+}
+
 TEST(PlanRulesTest, ANewGenerationSortsAfterTheNewestEvenWhenTheClockWentBack) {
   const std::vector<Generation> existing = {Made("20261209T021500Z")};
-  EXPECT_EQ(NewGenerationName(existing, *GenerationTime("20261201T000000Z")), "20261209T021501Z");
+  EXPECT_EQ(NewGenerationName(existing, *GenerationTime("20261209T021000Z")), "20261209T021501Z");
+  // Far ahead of the clock, a name is not chased: one such name would push every later one.
+  EXPECT_EQ(NewGenerationName(existing, *GenerationTime("20261201T000000Z")), "20261201T000000Z");
+  EXPECT_EQ(NewGenerationName(existing, *GenerationTime("20261209T021500Z")), "20261209T021501Z");
+  EXPECT_FALSE(GenerationTime("99991231T235959Z"));
   EXPECT_EQ(NewGenerationName(existing, *GenerationTime("20261210T000000Z")), "20261210T000000Z");
   EXPECT_FALSE(GenerationTime("20261309T021500Z"));
   EXPECT_FALSE(ParseDuration("14x"));

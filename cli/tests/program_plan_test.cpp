@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -93,6 +94,44 @@ TEST_F(PlanTest, FourRunsWithKeepLastTwoKeepExactlyTheTwoNewestVerifiedGeneratio
   EXPECT_THAT(verify.out, HasSubstr("ACME DEMO " + made[2] + " DEMO.db: its SHA-256 differs"));
 }
 
+TEST_F(PlanTest, ARunDeletesNothingThroughALinkNorWhatItCannotRead) {
+  CreateServerWithDatabase();
+  const std::string plan = WritePlan({"ACME"}, "[\"DEMO\"]");
+  const std::string other = root_ + "/other/DEMO";
+  std::filesystem::create_directories(other + "/20261201T000000Z");
+  std::filesystem::create_directories(other + "/20261202T000000Z.partial");
+  std::filesystem::create_directories(backups_);
+  std::filesystem::create_directory_symlink(root_ + "/other", backups_ + "/ACME");
+  EXPECT_NE(Quillet("plan run " + plan).status, 0);
+  EXPECT_TRUE(std::filesystem::exists(other + "/20261201T000000Z"));
+  EXPECT_TRUE(std::filesystem::exists(other + "/20261202T000000Z.partial"));
+
+  std::filesystem::remove(backups_ + "/ACME");
+  std::filesystem::create_directories(backups_ + "/ACME/DEMO/20261201T000000Z");
+  WriteFile(backups_ + "/ACME/DEMO/20261201T000000Z/manifest.json", "{\"format\": 2");
+  std::filesystem::create_directories(backups_ + "/ACME/DEMO/99991231T235959Z");
+  // A plan path that is not UTF-8 still gets its summary.
+  const std::string latin1 = root_ + "/plan\xe9.toml";
+  std::filesystem::copy_file(plan, latin1);
+  const ProgramRun run = Quillet("plan run " + latin1 + " --format json");
+  ASSERT_EQ(run.status, 0) << run.out << run.err;
+  const nlohmann::json summary = nlohmann::json::parse(run.out);
+  const std::string made = summary["servers"][0]["databases"][0]["generation"];
+  EXPECT_EQ(Generations("ACME", "DEMO"),
+            (std::vector<std::string>{"20261201T000000Z", made, "99991231T235959Z"}));
+
+  // A verified generation named a few minutes after now says nothing of the backup's age.
+  const std::time_t ahead = std::time(nullptr) + 300;
+  std::tm parts{};
+  gmtime_r(&ahead, &parts);
+  char name[32];
+  std::strftime(name, sizeof name, "%Y%m%dT%H%M%SZ", &parts);
+  std::filesystem::copy(backups_ + "/ACME/DEMO/" + made, backups_ + "/ACME/DEMO/" + name);
+  const ProgramRun status = Quillet("plan status " + plan + " --warn 26h --crit 50h");
+  EXPECT_EQ(status.status, 2) << status.out;
+  EXPECT_THAT(status.out, HasSubstr("named in the future"));
+}
+
 TEST_F(PlanTest, ARunKilledMidSnapshotLeavesTheEarlierGenerationsAndNothingThatCounts) {
   CreateServerWithDatabase();
   // Large enough that the snapshot takes a while to write.
@@ -153,6 +192,9 @@ TEST_F(PlanTest, ATerminatedServerFailsItsItemsAndTheOtherServersComplete) {
   EXPECT_TRUE(acme["success"].get<bool>());
   EXPECT_EQ(acme["databases"][0]["database"], "DEMO");
   EXPECT_THAT(Generations("ACME", "DEMO"), SizeIs(1));
+  const ProgramRun status = Quillet("plan status " + plan + " --warn 26h --crit 50h");
+  EXPECT_EQ(status.status, 3);
+  EXPECT_THAT(status.out, HasSubstr("server BETA cannot be listed"));
 }
 
 TEST_F(PlanTest, APlanFromACarelessOperatorIsRefusedWithEachProblemsLineAndColumn) {
@@ -165,11 +207,15 @@ TEST_F(PlanTest, APlanFromACarelessOperatorIsRefusedWithEachProblemsLineAndColum
   EXPECT_EQ(run.status, 2);
   EXPECT_FALSE(std::filesystem::exists(backups_ + "/ACME/DEMO"));
 
-  const std::string careless = WritePlan({"ACME"}, "[\"*\"]\npassword = \"acme-pw\"", "job = 3");
+  const std::string careless = WritePlan(
+      {"ACME"}, "[\"*\"]\npassword = \"acme-pw\"\ntasks = [\"release-log\", \"snapshot\"]",
+      "job = 3");
   const ProgramRun refused = Quillet("plan run " + careless);
   EXPECT_EQ(refused.status, 2);
   EXPECT_THAT(refused.err, HasSubstr(careless + ":3:1: unknown key \"job\""));
   EXPECT_THAT(refused.err, HasSubstr(careless + ":12:1: a password is never written in the plan"));
+  EXPECT_THAT(refused.err,
+              HasSubstr(careless + ":13:10: release-log must come after snapshot in tasks"));
 }
 
 TEST_F(PlanTest, ASecondRunExitsAtOnceOrWaitsForTheLockAndADeadHoldersLockIsTakenOver) {
