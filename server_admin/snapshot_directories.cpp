@@ -155,15 +155,52 @@ namespace {
 
 bool Exists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
 
+// What a directory holds, as far as telling a finished swap from an unfinished one goes.
+enum class Contents { kNothing, kFile, kOther };
+
+Contents ContentsOf(const char* directory) {
+  char pattern[kPathSize];
+  if (!ComposePath(pattern, directory, "*.*")) return Contents::kOther;
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA(pattern, &found);
+  if (search == INVALID_HANDLE_VALUE) return Contents::kOther;
+  Contents contents = Contents::kNothing;
+  do {
+    if (std::strcmp(found.cFileName, ".") == 0 || std::strcmp(found.cFileName, "..") == 0) continue;
+    char entry[kPathSize];
+    const DWORD attributes = ComposePath(entry, directory, found.cFileName)
+                                 ? GetFileAttributesA(entry)
+                                 : INVALID_FILE_ATTRIBUTES;
+    if (attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0) {
+      contents = Contents::kFile;
+      break;
+    }
+    contents = Contents::kOther;
+  } while (FindNextFileA(search, &found));
+  FindClose(search);
+  return contents;
+}
+
 }  // namespace
 
-void SettleStoppedRun(const char* directory, const char* prior) {
-  if (!Exists(prior) || IsLink(prior) || IsLink(directory)) return;
-  if (!Exists(directory)) {
-    MoveFileExA(prior, directory, 0);
-  } else {
-    RemoveDirectoryAndFiles(prior);
+bool SettleStoppedRun(const char* directory, const char* prior) {
+  if (!Exists(prior) || IsLink(prior) || IsLink(directory)) return true;
+  if (!Exists(directory)) return MoveFileExA(prior, directory, 0) != 0;
+  switch (ContentsOf(directory)) {
+    case Contents::kFile:
+      // Only a finished swap puts backup files under the name: the prior was already replaced.
+      RemoveDirectoryAndFiles(prior);
+      return true;
+    case Contents::kNothing:
+      // An empty directory made under the name after the run stopped holds no backup; the
+      // prior is the last complete one.
+      return RemoveDirectoryA(directory) != 0 && MoveFileExA(prior, directory, 0) != 0;
+    case Contents::kOther:
+      break;
   }
+  // Neither is clearly the backup: both stay for a person to judge.
+  return false;
 }
 
 bool PutBackupInPlace(const char* partial, const char* directory, const char* prior) {

@@ -53,9 +53,12 @@ bool ResetDirectory(const char* directory);
 void RemoveDirectoryAndFiles(const char* directory);
 
 // Finishes or undoes what a run stopped between its renames left: a `prior` without its
-// `directory` is the last complete backup and gets its name back; a `prior` beside a
-// `directory` was already replaced and is emptied and removed. Links are left alone.
-void SettleStoppedRun(const char* directory, const char* prior);
+// `directory` is the last complete backup and gets its name back, as it does when `directory`
+// is empty; a `prior` beside a `directory` that holds files was already replaced and is emptied
+// and removed. False, with both left as they are, when `directory` holds something other than
+// files (neither is clearly the backup) or the prior could not get its name back. Links are left
+// alone.
+bool SettleStoppedRun(const char* directory, const char* prior);
 
 // Puts a backup made in `partial` in place of `directory` by renames alone, so that a complete
 // backup stands under one of the names at every moment: `directory` becomes `prior`, `partial`

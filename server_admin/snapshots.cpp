@@ -37,8 +37,8 @@ int32_t BackUpIntoOwnDirectory(ServerConnection& connection, const char* root,
       !ComposePath(prior, root, database, kPriorSuffix) || !ComposePath(pattern, partial, "*.*")) {
     return QUILLET_ERROR_ARGUMENT;
   }
-  SettleStoppedRun(directory, prior);
-  if (IsLink(directory) || IsLink(prior) || !ResetDirectory(partial)) {
+  if (!SettleStoppedRun(directory, prior) || IsLink(directory) || IsLink(prior) ||
+      !ResetDirectory(partial)) {
     return QUILLET_ERROR_ARGUMENT;
   }
   if (!connection.BackupSnapShot(database, partial, kAllSnapShotFlag)) {

@@ -406,6 +406,22 @@ TEST_F(SnapshotTest, ARunStoppedBetweenItsRenamesLosesNoBackup) {
   EXPECT_THAT(Entries(root + "/b"), ElementsAre("new.db"));
 }
 
+// An empty directory made under the name after a run stopped is no backup: the prior gets its
+// name back. A directory that holds only a folder is unclear: both stay and the name fails.
+TEST_F(SnapshotTest, AnEmptyDirectoryBesideAPriorDoesNotCostTheBackup) {
+  File(root + "/a.prior/a.db");
+  fs::create_directory(root + "/a");
+  File(root + "/b.prior/b.db");
+  File(root + "/b/sub/x");
+  fake::SetDatabaseList(std::string("a\0b\0\0", 5));
+  fake::Returns(sqlwntm::BackupSnapShot, {-5});
+  EXPECT_EQ(AllSnapShot("srv", "pw", root.c_str()), QUILLET_ERROR_ARGUMENT);
+  EXPECT_EQ(fake::CountOf(sqlwntm::BackupSnapShot), 1) << "b is not backed up";
+  EXPECT_THAT(Entries(root + "/a"), ElementsAre("a.db"));
+  EXPECT_THAT(Entries(root + "/b.prior"), ElementsAre("b.db"));
+  EXPECT_THAT(Entries(root + "/b"), ElementsAre("sub"));
+}
+
 #if !defined(_WIN32)
 // Someone who may write in a database's directory could swap its entries while it is emptied:
 // it is skipped like a link, and what it holds stays.
