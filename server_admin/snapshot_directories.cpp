@@ -231,7 +231,12 @@ RootLock::RootLock(const char* root, unsigned waitMilliseconds) : handle_(INVALI
         CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle_ != INVALID_HANDLE_VALUE) return;
     const DWORD error = GetLastError();
-    if (error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION) return;
+    if (error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION) {
+      // Something that is no lockable file in the lock's place (a directory, a link, a FIFO)
+      // would let runs go on unlocked beside each other: it counts as held, at once.
+      if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES) break;
+      return;
+    }
     if (std::chrono::steady_clock::now() - start >= std::chrono::milliseconds(waitMilliseconds)) {
       break;
     }

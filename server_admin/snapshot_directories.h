@@ -68,10 +68,12 @@ bool SettleStoppedRun(const char* directory, const char* prior);
 bool PutBackupInPlace(const char* partial, const char* directory, const char* prior);
 
 // Holds "<root>\.quillet.lock" open without sharing, waiting for another holder for up to
-// waitMilliseconds, so that runs into one root go one at a time. A lock file that cannot be
-// opened for any other reason (a missing root, one the user may not write to) is not waited
-// for: the directory work then fails there by itself. The file stays when released: removing
-// it could let a third run take a new file while the second holds the old one.
+// waitMilliseconds, so that runs into one root go one at a time. Something at the lock's path
+// that cannot be opened as a regular file (a directory, a link, a FIFO) counts as in use at
+// once, without the wait. A missing lock that cannot be created (a missing root, one the user
+// may not write to) is not waited for: the directory work then fails there by itself. The file
+// stays when released: removing it could let a third run take a new file while the second holds the
+// old one.
 class RootLock {
  public:
   RootLock(const char* root, unsigned waitMilliseconds);

@@ -391,6 +391,24 @@ TEST_F(SnapshotTest, ASecondRunIntoTheRootWaitsForTheFirst) {
   EXPECT_TRUE(fs::exists(lock)) << "removing it could let a third run in beside the second";
 }
 
+// Something that is no lockable file in the lock's place never lets a run go on unlocked, nor
+// hangs it.
+TEST_F(SnapshotTest, ALockThatIsNoFileCountsAsInUse) {
+  fake::SetDatabaseList(std::string("a\0\0", 3));
+  fs::create_directory(root + "/.quillet.lock");
+  EXPECT_EQ(AllSnapShot("srv", "pw", root.c_str()), QUILLET_ERROR_ROOT_IN_USE);
+  fs::remove(root + "/.quillet.lock");
+#if !defined(_WIN32)
+  ASSERT_EQ(mkfifo((root + "/.quillet.lock").c_str(), 0600), 0);
+  EXPECT_EQ(AllSnapShot("srv", "pw", root.c_str()), QUILLET_ERROR_ROOT_IN_USE);
+  fs::remove(root + "/.quillet.lock");
+  fs::create_directory_symlink(base, root + "/.quillet.lock");
+  EXPECT_EQ(AllSnapShot("srv", "pw", root.c_str()), QUILLET_ERROR_ROOT_IN_USE);
+#endif
+  EXPECT_EQ(fake::CountOf(sqlwntm::BackupSnapShot), 0);
+  EXPECT_FALSE(fs::exists(root + "/a.partial"));
+}
+
 // A run stopped between its renames left the previous backup as name.prior: the next run gives
 // it its name back even when its own backup fails, and removes a prior that was already replaced.
 TEST_F(SnapshotTest, ARunStoppedBetweenItsRenamesLosesNoBackup) {
