@@ -75,7 +75,8 @@ QUILLET_API int32_t QUILLET_CALL SnapShot(int32_t flag, const char* server, cons
    beside a name that holds files is emptied and removed; beside one that holds only other
    things both stay and the database fails with QUILLET_ERROR_ARGUMENT. A failed backup removes the .partial directory and leaves the previous backup
    as it was. Every database is tried, and the last failure is the result. An empty
-   root_directory is refused. One run at a time per root: the call holds
+   root_directory is refused; on Linux a root_directory that is itself a symbolic link is
+   resolved once, links below it are never followed. One run at a time per root: the call holds
    root_directory\.quillet.lock open without sharing for the whole run (the file stays
    afterwards) and waits up to 5 minutes for another run to release it, then gives
    QUILLET_ERROR_ROOT_IN_USE (at once when something other than a regular file stands there). A database whose name cannot safely become a directory there (a

@@ -3,6 +3,13 @@
 #include <chrono>
 #include <cstring>
 
+#if !defined(_WIN32)
+#include <sys/stat.h>
+
+#include <climits>
+#include <cstdlib>
+#endif
+
 #include "platform/win32_file.h"
 
 namespace quillet {
@@ -81,6 +88,24 @@ bool ComposePath(char (&path)[kPathSize], const char* directory, const char* nam
   std::memcpy(path + directoryLength + 1, name, nameLength);
   std::memcpy(path + directoryLength + 1 + nameLength, suffix, suffixLength + 1);
   return true;
+}
+
+const char* FollowRootLink(const char* root, char (&resolved)[kPathSize]) {
+#if defined(_WIN32)
+  static_cast<void>(resolved);
+  return root;
+#else
+  char posix[kPathSize];
+  const std::size_t length = std::strlen(root);
+  if (length >= kPathSize) return root;
+  for (std::size_t i = 0; i <= length; ++i) posix[i] = root[i] == '\\' ? '/' : root[i];
+  struct stat status {};
+  if (lstat(posix, &status) != 0 || !S_ISLNK(status.st_mode)) return root;
+  char target[PATH_MAX];
+  if (realpath(posix, target) == nullptr || std::strlen(target) >= kPathSize) return root;
+  std::memcpy(resolved, target, std::strlen(target) + 1);
+  return resolved;
+#endif
 }
 
 bool IsPlainDirectoryName(const char* name) {

@@ -22,6 +22,11 @@ constexpr const char* kRootLockName = ".quillet.lock";
 bool ComposePath(char (&path)[kPathSize], const char* directory, const char* name,
                  const char* suffix = "");
 
+// The root as the directory work must name it: on Linux a root that is itself a symbolic link
+// is resolved once into `resolved` (the calls below it follow no link in a directory's place);
+// otherwise, and on Windows, the root unchanged.
+const char* FollowRootLink(const char* root, char (&resolved)[kPathSize]);
+
 // Whether a name the server reports may become one directory directly under the root: it must
 // not be empty, ".", "..", hold a separator or drive colon, or end in '.' or ' ', which Win32
 // drops from a path (so "..." would name the root itself), nor name a device, nor end in

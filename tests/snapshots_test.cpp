@@ -409,6 +409,18 @@ TEST_F(SnapshotTest, ALockThatIsNoFileCountsAsInUse) {
   EXPECT_FALSE(fs::exists(root + "/a.partial"));
 }
 
+#if !defined(_WIN32)
+// A root given as a link is followed; links below it still are not.
+TEST_F(SnapshotTest, ARootThatIsALinkGetsItsBackups) {
+  File(root + "/a/old");
+  fs::create_directory_symlink(root, base + "/link");
+  fake::SetDatabaseList(std::string("a\0\0", 3));
+  EXPECT_EQ(AllSnapShot("srv", "pw", (base + "/link").c_str()), 0);
+  EXPECT_THAT(fake::Calls()[2], Backup("a", fs::canonical(root).string() + "\\a.partial"));
+  EXPECT_THAT(Entries(root), UnorderedElementsAre("a", ".quillet.lock"));
+}
+#endif
+
 // A run stopped between its renames left the previous backup as name.prior: the next run gives
 // it its name back even when its own backup fails, and removes a prior that was already replaced.
 TEST_F(SnapshotTest, ARunStoppedBetweenItsRenamesLosesNoBackup) {
