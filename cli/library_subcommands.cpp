@@ -276,6 +276,18 @@ JobResult SnapshotAll(const Invocation& i) {
   for (const std::string& name : names) before.push_back(IdentityOf(i.arguments[1] + "/" + name));
   JobResult result = Code(AllSnapShot(Argument(i, 0), Password(i), Argument(i, 1)));
   if (result.code == 0 || result.code == QUILLET_ERROR_ROOT_IN_USE) return result;
+#if !defined(_WIN32)
+  struct stat rootInfo {};
+  if (result.code == QUILLET_ERROR_ARGUMENT && stat(i.arguments[1].c_str(), &rootInfo) == 0 &&
+      S_ISDIR(rootInfo.st_mode) && (rootInfo.st_mode & (S_IWGRP | S_IWOTH)) != 0 &&
+      (rootInfo.st_mode & S_ISVTX) == 0) {
+    result.note = "nothing was backed up: " + i.arguments[1] +
+                  " may be written by its group or others, who could put a link in place of a "
+                  "backup's directory; make it the owner's alone (chmod go-w) or sticky "
+                  "(chmod +t)";
+    return result;
+  }
+#endif
   std::string skipped;
   std::vector<std::string> failed;
   for (std::size_t n = 0; n < names.size(); ++n) {

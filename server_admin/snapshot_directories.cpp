@@ -108,6 +108,21 @@ const char* FollowRootLink(const char* root, char (&resolved)[kPathSize]) {
 #endif
 }
 
+bool IsRootOthersMayChange(const char* root) {
+#if defined(_WIN32)
+  static_cast<void>(root);
+  return false;
+#else
+  char posix[kPathSize];
+  const std::size_t length = std::strlen(root);
+  if (length >= kPathSize) return false;
+  for (std::size_t i = 0; i <= length; ++i) posix[i] = root[i] == '\\' ? '/' : root[i];
+  struct stat status {};
+  return stat(posix, &status) == 0 && S_ISDIR(status.st_mode) &&
+         (status.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (status.st_mode & S_ISVTX) == 0;
+#endif
+}
+
 bool IsPlainDirectoryName(const char* name) {
   const std::size_t length = std::strlen(name);
   if (length == 0 || std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) return false;

@@ -27,6 +27,11 @@ bool ComposePath(char (&path)[kPathSize], const char* directory, const char* nam
 // otherwise, and on Windows, the root unchanged.
 const char* FollowRootLink(const char* root, char (&resolved)[kPathSize]);
 
+// Whether others may rename or replace the root's entries: on Linux a root directory that its
+// group or others may write to and that is not sticky, where anyone could swap a link in for a
+// backup's directory between two calls. Never on Windows.
+bool IsRootOthersMayChange(const char* root);
+
 // Whether a name the server reports may become one directory directly under the root: it must
 // not be empty, ".", "..", hold a separator or drive colon, or end in '.' or ' ', which Win32
 // drops from a path (so "..." would name the root itself), nor name a device, nor end in

@@ -79,6 +79,7 @@ int32_t AllSnapShot(const char* server, const char* password, const char* root_d
     if (!connection.GetDatabaseNames(server, list)) return ResultOf(false, connection);
     // A server without databases touches nothing, not even the lock.
     if (list[0] == '\0') return 0;
+    if (IsRootOthersMayChange(root)) return QUILLET_ERROR_ARGUMENT;
     // Two runs into one root would empty each other's directories while they back up.
     const RootLock lock(root, kRootLockWaitMilliseconds);
     if (lock.InUse()) return QUILLET_ERROR_ROOT_IN_USE;

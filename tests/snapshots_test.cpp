@@ -474,4 +474,20 @@ TEST_F(SnapshotTest, DirectoriesOthersMayChangeAreSkipped) {
 }
 #endif
 
+#if !defined(_WIN32)
+// In a root others may write to, anyone could swap a link in for a backup's directory between
+// two calls: nothing is touched unless the root is sticky.
+TEST_F(SnapshotTest, ARootOthersMayWriteIsRefusedUnlessSticky) {
+  File(root + "/a/old");
+  fake::SetDatabaseList(std::string("a\0\0", 3));
+  fs::permissions(root, fs::perms::others_write, fs::perm_options::add);
+  EXPECT_EQ(AllSnapShot("srv", "pw", root.c_str()), QUILLET_ERROR_ARGUMENT);
+  EXPECT_EQ(fake::CountOf(sqlwntm::BackupSnapShot), 0);
+  EXPECT_THAT(Entries(root), ElementsAre("a"));
+  fs::permissions(root, fs::perms::sticky_bit, fs::perm_options::add);
+  EXPECT_EQ(AllSnapShot("srv", "pw", root.c_str()), 0);
+  EXPECT_EQ(fake::CountOf(sqlwntm::BackupSnapShot), 1);
+}
+#endif
+
 }  // namespace

@@ -188,6 +188,12 @@ TEST_F(ProgramTest, FailuresNameTheDatabaseAndTheServerThatWereMeant) {
   EXPECT_EQ(failed.status, 1);
   EXPECT_THAT(failed.err, HasSubstr("not backed up: DEMO (its backup failed), SALES (its backup "
                                     "failed: return code "));
+
+  // A root others may write to is refused whole, saying why.
+  ASSERT_EQ(chmod(all.c_str(), 0777), 0);
+  EXPECT_THAT(
+      QuilletArguments({"all-snapshot", "ACME", all}, WithPassword("acme-pw")).err,
+      HasSubstr("nothing was backed up: " + all + " may be written by its group or others"));
 }
 
 }  // namespace
