@@ -239,9 +239,12 @@ std::string SkipReason(const std::string& root, const std::string& name) {
   if (root.size() + 1 + name.size() > kLongestPath) {
     return "its directory's path would be longer than " + std::to_string(kLongestPath) + " bytes";
   }
-  for (const char* suffix : {"", ".prior"}) {
+  for (const char* suffix : {"", ".prior", ".partial"}) {
     const std::string directory = root + "/" + name + suffix;
     if (IsLinkPath(directory)) return directory + " is a symbolic link";
+    if (ExistsPath(directory) && !IsDirectory(directory)) {
+      return directory + " is a file, not a directory, and is left as it is";
+    }
 #if !defined(_WIN32)
     struct stat info {};
     if (lstat(directory.c_str(), &info) == 0 && S_ISDIR(info.st_mode) &&
@@ -258,7 +261,10 @@ std::string SkipReason(const std::string& root, const std::string& name) {
 std::string FailureReason(const std::string& root, const std::string& name,
                           const std::optional<DirectoryIdentity>& before) {
   const std::string directory = root + "/" + name;
-  if (IsDirectory(directory + ".partial")) {
+  std::error_code ignored;
+  // Only a backup file there is a backup that could not be put in place.
+  if (std::filesystem::is_regular_file(
+          std::filesystem::symlink_status(directory + ".partial/" + name + ".db", ignored))) {
     return "its backup could not be put in place and is in " + directory + ".partial" +
            (ExistsPath(directory + ".prior") ? " (" + directory + ".prior could not be removed)"
                                              : "");

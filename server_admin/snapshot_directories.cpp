@@ -153,6 +153,11 @@ bool IsLink(const char* path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
+bool IsNonDirectory(const char* path) {
+  const DWORD attributes = GetFileAttributesA(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
 void ClearDirectory(const char* directory) {
   if (IsLink(directory)) return;
   char pattern[kPathSize];
@@ -225,7 +230,7 @@ Contents ContentsOf(const char* directory) {
 }  // namespace
 
 bool SettleStoppedRun(const char* directory, const char* prior) {
-  if (!Exists(prior) || IsLink(prior) || IsLink(directory)) return true;
+  if (!Exists(prior) || IsLink(prior) || IsLink(directory) || IsNonDirectory(prior)) return true;
   if (!Exists(directory)) return MoveFileExA(prior, directory, 0) != 0;
   switch (ContentsOf(directory)) {
     case Contents::kFile:

@@ -48,6 +48,9 @@ bool IsDeviceName(const char* name);
 // Whether the path is a symbolic link, junction or other reparse point. A missing path is not.
 bool IsLink(const char* path);
 
+// Whether something other than a directory (a file) stands at the path. A missing path is not.
+bool IsNonDirectory(const char* path);
+
 // Deletes every file directly inside the directory; subdirectories, read-only files and files
 // in use stay. A directory that is a link is left alone: its target is not the library's to
 // empty. Nothing is reported.

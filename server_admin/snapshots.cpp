@@ -37,7 +37,9 @@ int32_t BackUpIntoOwnDirectory(ServerConnection& connection, const char* root,
       !ComposePath(prior, root, database, kPriorSuffix) || !ComposePath(pattern, partial, "*.*")) {
     return QUILLET_ERROR_ARGUMENT;
   }
+  // A file under one of the names is someone's own, not a backup: nothing is put in its place.
   if (!SettleStoppedRun(directory, prior) || IsLink(directory) || IsLink(prior) ||
+      IsNonDirectory(directory) || IsNonDirectory(prior) || IsNonDirectory(partial) ||
       !ResetDirectory(partial)) {
     return QUILLET_ERROR_ARGUMENT;
   }

@@ -421,6 +421,19 @@ TEST_F(SnapshotTest, ARootThatIsALinkGetsItsBackups) {
 }
 #endif
 
+// A file under a database's name, or under its .partial or .prior name, is someone's own: the
+// database is skipped and the file stays where it is.
+TEST_F(SnapshotTest, FilesUnderTheNamesAreSkippedAndKept) {
+  File(root + "/a");
+  File(root + "/b.partial");
+  File(root + "/c.prior");
+  fake::SetDatabaseList(std::string("a\0b\0c\0\0", 7));
+  EXPECT_EQ(AllSnapShot("srv", "pw", root.c_str()), QUILLET_ERROR_ARGUMENT);
+  EXPECT_EQ(AllSnapShot("srv", "pw", root.c_str()), QUILLET_ERROR_ARGUMENT);
+  EXPECT_EQ(fake::CountOf(sqlwntm::BackupSnapShot), 0);
+  EXPECT_THAT(Entries(root), UnorderedElementsAre("a", "b.partial", "c.prior", ".quillet.lock"));
+}
+
 // A run stopped between its renames left the previous backup as name.prior: the next run gives
 // it its name back even when its own backup fails, and removes a prior that was already replaced.
 TEST_F(SnapshotTest, ARunStoppedBetweenItsRenamesLosesNoBackup) {

@@ -180,14 +180,22 @@ TEST_F(ProgramTest, FailuresNameTheDatabaseAndTheServerThatWereMeant) {
   // Every database whose backup failed is named, the last with the server's words.
   std::filesystem::remove(all + "/DEMO");
   ASSERT_EQ(Quillet("create-db ACME SALES", WithPassword("acme-pw")).status, 0);
-  for (const char* name : {"/DEMO.partial", "/SALES.partial"}) {
-    std::ofstream(all + name) << "in the way";
+  // A folder where the backup file would go, which emptying the .partial folder leaves.
+  for (const char* name : {"/DEMO.partial/DEMO.db", "/SALES.partial/SALES.db"}) {
+    std::filesystem::create_directories(all + name);
+    std::ofstream(all + name + "/x") << "in the way";
   }
   const ProgramRun failed =
       QuilletArguments({"all-snapshot", "ACME", all}, WithPassword("acme-pw"));
   EXPECT_EQ(failed.status, 1);
   EXPECT_THAT(failed.err, HasSubstr("not backed up: DEMO (its backup failed), SALES (its backup "
                                     "failed: return code "));
+
+  // A file under a .partial name is named as a file.
+  std::filesystem::remove_all(all + "/DEMO.partial");
+  std::ofstream(all + "/DEMO.partial") << "in the way";
+  const ProgramRun file = QuilletArguments({"all-snapshot", "ACME", all}, WithPassword("acme-pw"));
+  EXPECT_THAT(file.err, HasSubstr("DEMO (" + all + "/DEMO.partial is a file, not a directory"));
 
   // A root others may write to is refused whole, saying why.
   ASSERT_EQ(chmod(all.c_str(), 0777), 0);
