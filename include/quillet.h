@@ -83,9 +83,11 @@ QUILLET_API int32_t QUILLET_CALL SnapShot(int32_t flag, const char* server, cons
    separator, "..", a Windows device name such as NUL or com1.db, a name ending in ".partial"
    or ".prior", the lock file's name, ...) or whose directory is a symbolic link, junction or
    other reparse point (on Linux also: a directory owned by another user or writable by group
-   or others) is skipped, counting as a failure with QUILLET_ERROR_ARGUMENT; so does a backup
+   or others), or where a file stands as name, name.prior or name.partial, is skipped, counting as a failure with QUILLET_ERROR_ARGUMENT; so does a backup
    that could not be put in place (a name.prior that could not be removed stands in the way),
-   which stays in the .partial directory until the next run. */
+   which stays in the .partial directory until the next run. On Linux a root_directory that
+   its group or others may write to and that is not sticky is refused with
+   QUILLET_ERROR_ARGUMENT before any directory or the lock is touched. */
 QUILLET_API int32_t QUILLET_CALL AllSnapShot(const char* server, const char* password,
                                              const char* root_directory);
 /* list: at least QUILLET_CONNECTION_LIST_SIZE bytes; receives "%d:%s:%s:%s" lines joined

@@ -202,6 +202,17 @@ TEST_F(ProgramTest, FailuresNameTheDatabaseAndTheServerThatWereMeant) {
   EXPECT_THAT(
       QuilletArguments({"all-snapshot", "ACME", all}, WithPassword("acme-pw")).err,
       HasSubstr("nothing was backed up: " + all + " may be written by its group or others"));
+
+  // A stopped run's prior that gets its name back is no new backup.
+  ASSERT_EQ(chmod(all.c_str(), 0755), 0);
+  std::filesystem::remove(all + "/DEMO.partial");
+  std::filesystem::create_directories(all + "/DEMO.partial/DEMO.db");
+  std::ofstream(all + "/DEMO.partial/DEMO.db/x") << "in the way";
+  std::filesystem::remove_all(all + "/DEMO");
+  std::filesystem::create_directory(all + "/DEMO.prior");
+  std::ofstream(all + "/DEMO.prior/DEMO.db") << "old";
+  EXPECT_THAT(QuilletArguments({"all-snapshot", "ACME", all}, WithPassword("acme-pw")).err,
+              HasSubstr("not backed up: DEMO (its backup failed"));
 }
 
 }  // namespace
