@@ -312,6 +312,15 @@ JobResult SnapshotAll(const Invocation& i) {
     beforePrior.push_back(IdentityOf(i.arguments[1] + "/" + name + ".prior"));
   }
   JobResult result = Code(AllSnapShot(Argument(i, 0), Password(i), Argument(i, 1)));
+  const std::string lockPath = i.arguments[1] + "/.quillet.lock";
+  if (result.code == QUILLET_ERROR_ROOT_IN_USE && ExistsPath(lockPath)) {
+    std::error_code ignored;
+    if (!std::filesystem::is_regular_file(std::filesystem::symlink_status(lockPath, ignored))) {
+      result.note = lockPath +
+                    " is not a regular file (a directory, link or FIFO), so no run can lock the "
+                    "root and none was started: remove it";
+    }
+  }
   if (result.code == 0 || result.code == QUILLET_ERROR_ROOT_IN_USE) return result;
 #if !defined(_WIN32)
   struct stat rootInfo {};

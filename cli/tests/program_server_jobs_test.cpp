@@ -203,8 +203,15 @@ TEST_F(ProgramTest, FailuresNameTheDatabaseAndTheServerThatWereMeant) {
       QuilletArguments({"all-snapshot", "ACME", all}, WithPassword("acme-pw")).err,
       HasSubstr("nothing was backed up: " + all + " may be written by its group or others"));
 
-  // A stopped run's prior that gets its name back is no new backup.
+  // A lock path that is no file is named, not taken for another run.
   ASSERT_EQ(chmod(all.c_str(), 0755), 0);
+  std::filesystem::remove(all + "/.quillet.lock");
+  std::filesystem::create_directory(all + "/.quillet.lock");
+  EXPECT_THAT(QuilletArguments({"all-snapshot", "ACME", all}, WithPassword("acme-pw")).err,
+              HasSubstr(all + "/.quillet.lock is not a regular file"));
+  std::filesystem::remove(all + "/.quillet.lock");
+
+  // A stopped run's prior that gets its name back is no new backup.
   std::filesystem::remove(all + "/DEMO.partial");
   std::filesystem::create_directories(all + "/DEMO.partial/DEMO.db");
   std::ofstream(all + "/DEMO.partial/DEMO.db/x") << "in the way";
