@@ -3,6 +3,8 @@
 #if defined(_WIN32)
 #include <windows.h>
 #else
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -239,9 +241,12 @@ std::string SkipReason(const std::string& root, const std::string& name) {
   if (root.size() + 1 + name.size() > kLongestPath) {
     return "its directory's path would be longer than " + std::to_string(kLongestPath) + " bytes";
   }
-  for (const char* suffix : {"", ".prior"}) {
+  for (const char* suffix : {"", ".prior", ".partial"}) {
     const std::string directory = root + "/" + name + suffix;
     if (IsLinkPath(directory)) return directory + " is a symbolic link";
+    if (ExistsPath(directory) && !IsDirectory(directory)) {
+      return directory + " is a file, not a directory, and is left as it is";
+    }
 #if !defined(_WIN32)
     struct stat info {};
     if (lstat(directory.c_str(), &info) == 0 && S_ISDIR(info.st_mode) &&
@@ -256,26 +261,79 @@ std::string SkipReason(const std::string& root, const std::string& name) {
 // Why a database that was not skipped has no new backup; empty when it has one. The library's
 // result is the code of the last failure only, and the stand-in keeps its words for that one.
 std::string FailureReason(const std::string& root, const std::string& name,
-                          const std::optional<DirectoryIdentity>& before) {
+                          const std::optional<DirectoryIdentity>& before,
+                          const std::optional<DirectoryIdentity>& beforePrior) {
   const std::string directory = root + "/" + name;
-  if (IsDirectory(directory + ".partial")) {
+  std::error_code ignored;
+  // Only a backup file there is a backup that could not be put in place.
+  if (std::filesystem::is_regular_file(
+          std::filesystem::symlink_status(directory + ".partial/" + name + ".db", ignored))) {
     return "its backup could not be put in place and is in " + directory + ".partial" +
            (ExistsPath(directory + ".prior") ? " (" + directory + ".prior could not be removed)"
                                              : "");
   }
   const std::optional<DirectoryIdentity> after = IdentityOf(directory);
-  if (after && after != before) return "";
+  // A prior given its name back is the old backup, not a new one.
+  if (after && after != before && after != beforePrior) return "";
   return before ? "its backup failed; the previous backup is kept" : "its backup failed";
+}
+
+// Waits, as the library would, while another run holds the root's lock: what that run puts in
+// place meanwhile would look like this run's new backups. A lock that cannot be opened is the
+// library's to judge.
+void WaitWhileRootLocked(const std::string& root) {
+#if !defined(_WIN32)
+  const std::string lock = root + "/.quillet.lock";
+  const int file = open(lock.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (file < 0) return;
+  struct stat info {};
+  if (fstat(file, &info) == 0 && S_ISREG(info.st_mode)) {
+    constexpr int kTries = 5 * 60 * 10;  // the library's 5 minutes, a try every 100 ms
+    for (int t = 0; t < kTries && flock(file, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+         ++t) {
+      usleep(100000);
+    }
+  }
+  close(file);  // and with it the shared lock, before the library takes its own
+#else
+  static_cast<void>(root);
+#endif
 }
 
 // A failed all-snapshot names each database it skipped or could not back up and why, which
 // its one code cannot say.
 JobResult SnapshotAll(const Invocation& i) {
   const std::vector<std::string> names = ListDatabases(i).value_or(std::vector<std::string>{});
+  WaitWhileRootLocked(i.arguments[1]);
   std::vector<std::optional<DirectoryIdentity>> before;
-  for (const std::string& name : names) before.push_back(IdentityOf(i.arguments[1] + "/" + name));
+  std::vector<std::optional<DirectoryIdentity>> beforePrior;
+  for (const std::string& name : names) {
+    before.push_back(IdentityOf(i.arguments[1] + "/" + name));
+    beforePrior.push_back(IdentityOf(i.arguments[1] + "/" + name + ".prior"));
+  }
   JobResult result = Code(AllSnapShot(Argument(i, 0), Password(i), Argument(i, 1)));
+  const std::string lockPath = i.arguments[1] + "/.quillet.lock";
+  if (result.code == QUILLET_ERROR_ROOT_IN_USE && ExistsPath(lockPath)) {
+    std::error_code ignored;
+    if (!std::filesystem::is_regular_file(std::filesystem::symlink_status(lockPath, ignored))) {
+      result.note = lockPath +
+                    " is not a regular file (a directory, link or FIFO), so no run can lock the "
+                    "root and none was started: remove it";
+    }
+  }
   if (result.code == 0 || result.code == QUILLET_ERROR_ROOT_IN_USE) return result;
+#if !defined(_WIN32)
+  struct stat rootInfo {};
+  if (result.code == QUILLET_ERROR_ARGUMENT && stat(i.arguments[1].c_str(), &rootInfo) == 0 &&
+      S_ISDIR(rootInfo.st_mode) && (rootInfo.st_mode & (S_IWGRP | S_IWOTH)) != 0 &&
+      (rootInfo.st_mode & S_ISVTX) == 0) {
+    result.note = "nothing was backed up: " + i.arguments[1] +
+                  " may be written by its group or others, who could put a link in place of a "
+                  "backup's directory; make it the owner's alone (chmod go-w) or sticky "
+                  "(chmod +t)";
+    return result;
+  }
+#endif
   std::string skipped;
   std::vector<std::string> failed;
   for (std::size_t n = 0; n < names.size(); ++n) {
@@ -284,7 +342,7 @@ JobResult SnapshotAll(const Invocation& i) {
       skipped += (skipped.empty() ? "" : ", ") + names[n] + " (" + reason + ")";
       continue;
     }
-    const std::string why = FailureReason(i.arguments[1], names[n], before[n]);
+    const std::string why = FailureReason(i.arguments[1], names[n], before[n], beforePrior[n]);
     if (!why.empty()) failed.push_back(names[n] + " (" + why);
   }
   // The last failure in list order is the one the code and the stand-in's words are of.
@@ -621,10 +679,13 @@ void AddLibrarySubcommands(CommandLine& commandLine) {
       ->transform(WholeNumber());
   commandLine.Add(
       Subcommand("all-snapshot", "SERVER ROOT", "back up every database, one directory each")
-          .Describe("Backs up every database of SERVER into ROOT/DATABASE, emptying or creating "
-                    "each directory first. ROOT must exist. On failures the others are still "
-                    "backed up and the last failure is reported, with the databases the library "
-                    "skipped and why.")
+          .Describe("Backs up every database of SERVER into ROOT/DATABASE.partial, and only once "
+                    "that backup succeeded renames ROOT/DATABASE to DATABASE.prior, the new one "
+                    "to ROOT/DATABASE, and removes the prior: a failed backup keeps the previous "
+                    "one. ROOT must exist and may be written by no one else unless sticky; one "
+                    "run at a time holds ROOT/.quillet.lock. On failures the others are still "
+                    "backed up and the last failure is reported, with the databases not backed "
+                    "up and why.")
           .As(Credential::kServer)
           .Runs("AllSnapShot", SnapshotAll)
           .Checks(CheckSnapshotRoot)

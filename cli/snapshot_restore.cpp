@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <sqlite3.h>
+
 #include <csignal>
 #endif
 
@@ -83,6 +85,8 @@ constexpr const char* kCopySuffix = ".restoring";
 // SQLite's file header (https://www.sqlite.org/fileformat.html, "The Database Header").
 constexpr std::size_t kHeaderSize = 100;
 constexpr std::size_t kPageSizeOffset = 16;
+constexpr std::size_t kWriteVersionOffset = 18;
+constexpr unsigned char kWalVersion = 2;
 constexpr std::size_t kChangeCounterOffset = 24;
 constexpr std::size_t kPageCountOffset = 28;
 constexpr std::size_t kValidForOffset = 92;
@@ -153,8 +157,59 @@ std::string CheckBackup(const RestoreRequest& request, int file, off_t* size) {
              "): it is a copy of a live database file, not a backup that is whole on its own";
     }
   }
+  // A file the server wrote as its backup never says so; a file copied by hand from a live
+  // database does, and its latest changes may be in a log that stayed behind.
+  if (header[kWriteVersionOffset] == kWalVersion ||
+      header[kWriteVersionOffset + 1] == kWalVersion) {
+    return path + " is in WAL mode: it is a copy of a live database file, whose latest changes " +
+           "may be in a log that was not copied, not a backup that is whole on its own";
+  }
   *size = info.st_size;
   return "";
+}
+
+// A path as a file: URI, which alone lets SQLite open it immutable (no lock, no file made
+// beside it in the backup's folder).
+std::string FileUri(const std::string& path) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string uri = "file:";
+  for (const char c : path) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (std::isalnum(byte) != 0 || std::strchr("/-._~", c) != nullptr) {
+      uri += c;
+    } else {
+      uri += '%';
+      uri += kHex[byte >> 4U];
+      uri += kHex[byte & 0xFU];
+    }
+  }
+  return uri + "?immutable=1";
+}
+
+// Whether SQLite finds the backup sound (PRAGMA quick_check), read-only, before anything on the
+// server changes: a file damaged inside keeps its size and header. Empty, or why not.
+std::string CheckPages(const RestoreRequest& request) {
+  const std::string path = BackupPath(request);
+  sqlite3* db = nullptr;
+  std::string found;
+  if (sqlite3_open_v2(FileUri(path).c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI,
+                      nullptr) != SQLITE_OK) {
+    found = sqlite3_errmsg(db);
+  } else {
+    sqlite3_stmt* check = nullptr;
+    int step = sqlite3_prepare_v2(db, "PRAGMA quick_check(1)", -1, &check, nullptr);
+    if (step == SQLITE_OK) step = sqlite3_step(check);
+    if (step == SQLITE_ROW) {
+      const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(check, 0));
+      found = text == nullptr ? "no result" : text;
+      if (found == "ok") found.clear();
+    } else {
+      found = sqlite3_errmsg(db);
+    }
+    sqlite3_finalize(check);
+  }
+  sqlite3_close(db);
+  return found.empty() ? "" : path + " is damaged (SQLite's quick check: " + found + ")";
 }
 
 // Ctrl-C, a hang-up or kill wait while the server's database is changed over, so that they end
@@ -502,6 +557,7 @@ JobResult RestoreSnapshotFolder(const RestoreRequest& request) {
   }
   off_t size = 0;
   std::string problem = CheckBackup(request, backup.get(), &size);
+  if (problem.empty()) problem = CheckPages(request);
   if (!problem.empty()) return Refused(problem + ": nothing was changed");
 
   const std::string folderPath = std::string(standin->root()) + "/" + server;

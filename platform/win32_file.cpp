@@ -302,7 +302,9 @@ HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD shareMode, SECURITY_ATTRIBUT
                                                         : ERROR_ACCESS_DENIED);
   }
   const int descriptor =
-      openat(place.directory, place.name, O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+      // Without blocking: a FIFO put in the file's place would hold the open forever.
+      openat(place.directory, place.name, O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
+             0600);
   close(place.directory);
   if (descriptor < 0) return FailOpen(ERROR_ACCESS_DENIED);
   struct stat status {};

@@ -69,7 +69,8 @@ QUILLET_PLATFORM_HIDDEN BOOL CreateDirectoryA(LPCSTR path, SECURITY_ATTRIBUTES* 
 // flags. Goes through no link that stands as either directory.
 QUILLET_PLATFORM_HIDDEN BOOL MoveFileExA(LPCSTR existing, LPCSTR target, DWORD flags);
 // Only the form that locks a file: GENERIC_READ, OPEN_ALWAYS, no security attributes nor
-// template. Opens the file, creating it (mode 0600) when missing, never through a link. With
+// template. Opens the file, creating it (mode 0600) when missing, never through a link nor
+// waiting on a FIFO; anything but a regular file is refused (ERROR_ACCESS_DENIED). With
 // share mode 0 the file is locked as Windows locks it, against every other open with share
 // mode 0 in this process or any other (an flock on the open file), until CloseHandle; an open
 // while it is held fails with ERROR_SHARING_VIOLATION from GetLastError. Refused, as other

@@ -3,6 +3,13 @@
 #include <chrono>
 #include <cstring>
 
+#if !defined(_WIN32)
+#include <sys/stat.h>
+
+#include <climits>
+#include <cstdlib>
+#endif
+
 #include "platform/win32_file.h"
 
 namespace quillet {
@@ -83,6 +90,39 @@ bool ComposePath(char (&path)[kPathSize], const char* directory, const char* nam
   return true;
 }
 
+const char* FollowRootLink(const char* root, char (&resolved)[kPathSize]) {
+#if defined(_WIN32)
+  static_cast<void>(resolved);
+  return root;
+#else
+  char posix[kPathSize];
+  const std::size_t length = std::strlen(root);
+  if (length >= kPathSize) return root;
+  for (std::size_t i = 0; i <= length; ++i) posix[i] = root[i] == '\\' ? '/' : root[i];
+  struct stat status {};
+  if (lstat(posix, &status) != 0 || !S_ISLNK(status.st_mode)) return root;
+  char target[PATH_MAX];
+  if (realpath(posix, target) == nullptr || std::strlen(target) >= kPathSize) return root;
+  std::memcpy(resolved, target, std::strlen(target) + 1);
+  return resolved;
+#endif
+}
+
+bool IsRootOthersMayChange(const char* root) {
+#if defined(_WIN32)
+  static_cast<void>(root);
+  return false;
+#else
+  char posix[kPathSize];
+  const std::size_t length = std::strlen(root);
+  if (length >= kPathSize) return false;
+  for (std::size_t i = 0; i <= length; ++i) posix[i] = root[i] == '\\' ? '/' : root[i];
+  struct stat status {};
+  return stat(posix, &status) == 0 && S_ISDIR(status.st_mode) &&
+         (status.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (status.st_mode & S_ISVTX) == 0;
+#endif
+}
+
 bool IsPlainDirectoryName(const char* name) {
   const std::size_t length = std::strlen(name);
   if (length == 0 || std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) return false;
@@ -111,6 +151,11 @@ bool IsDeviceName(const char* name) {
 bool IsLink(const char* path) {
   const DWORD attributes = GetFileAttributesA(path);
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+bool IsNonDirectory(const char* path) {
+  const DWORD attributes = GetFileAttributesA(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
 void ClearDirectory(const char* directory) {
@@ -155,15 +200,52 @@ namespace {
 
 bool Exists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
 
+// What a directory holds, as far as telling a finished swap from an unfinished one goes.
+enum class Contents { kNothing, kFile, kOther };
+
+Contents ContentsOf(const char* directory) {
+  char pattern[kPathSize];
+  if (!ComposePath(pattern, directory, "*.*")) return Contents::kOther;
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA(pattern, &found);
+  if (search == INVALID_HANDLE_VALUE) return Contents::kOther;
+  Contents contents = Contents::kNothing;
+  do {
+    if (std::strcmp(found.cFileName, ".") == 0 || std::strcmp(found.cFileName, "..") == 0) continue;
+    char entry[kPathSize];
+    const DWORD attributes = ComposePath(entry, directory, found.cFileName)
+                                 ? GetFileAttributesA(entry)
+                                 : INVALID_FILE_ATTRIBUTES;
+    if (attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0) {
+      contents = Contents::kFile;
+      break;
+    }
+    contents = Contents::kOther;
+  } while (FindNextFileA(search, &found));
+  FindClose(search);
+  return contents;
+}
+
 }  // namespace
 
-void SettleStoppedRun(const char* directory, const char* prior) {
-  if (!Exists(prior) || IsLink(prior) || IsLink(directory)) return;
-  if (!Exists(directory)) {
-    MoveFileExA(prior, directory, 0);
-  } else {
-    RemoveDirectoryAndFiles(prior);
+bool SettleStoppedRun(const char* directory, const char* prior) {
+  if (!Exists(prior) || IsLink(prior) || IsLink(directory) || IsNonDirectory(prior)) return true;
+  if (!Exists(directory)) return MoveFileExA(prior, directory, 0) != 0;
+  switch (ContentsOf(directory)) {
+    case Contents::kFile:
+      // Only a finished swap puts backup files under the name: the prior was already replaced.
+      RemoveDirectoryAndFiles(prior);
+      return true;
+    case Contents::kNothing:
+      // An empty directory made under the name after the run stopped holds no backup; the
+      // prior is the last complete one.
+      return RemoveDirectoryA(directory) != 0 && MoveFileExA(prior, directory, 0) != 0;
+    case Contents::kOther:
+      break;
   }
+  // Neither is clearly the backup: both stay for a person to judge.
+  return false;
 }
 
 bool PutBackupInPlace(const char* partial, const char* directory, const char* prior) {
@@ -194,7 +276,12 @@ RootLock::RootLock(const char* root, unsigned waitMilliseconds) : handle_(INVALI
         CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle_ != INVALID_HANDLE_VALUE) return;
     const DWORD error = GetLastError();
-    if (error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION) return;
+    if (error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION) {
+      // Something that is no lockable file in the lock's place (a directory, a link, a FIFO)
+      // would let runs go on unlocked beside each other: it counts as held, at once.
+      if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES) break;
+      return;
+    }
     if (std::chrono::steady_clock::now() - start >= std::chrono::milliseconds(waitMilliseconds)) {
       break;
     }

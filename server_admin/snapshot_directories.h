@@ -22,6 +22,16 @@ constexpr const char* kRootLockName = ".quillet.lock";
 bool ComposePath(char (&path)[kPathSize], const char* directory, const char* name,
                  const char* suffix = "");
 
+// The root as the directory work must name it: on Linux a root that is itself a symbolic link
+// is resolved once into `resolved` (the calls below it follow no link in a directory's place);
+// otherwise, and on Windows, the root unchanged.
+const char* FollowRootLink(const char* root, char (&resolved)[kPathSize]);
+
+// Whether others may rename or replace the root's entries: on Linux a root directory that its
+// group or others may write to and that is not sticky, where anyone could swap a link in for a
+// backup's directory between two calls. Never on Windows.
+bool IsRootOthersMayChange(const char* root);
+
 // Whether a name the server reports may become one directory directly under the root: it must
 // not be empty, ".", "..", hold a separator or drive colon, or end in '.' or ' ', which Win32
 // drops from a path (so "..." would name the root itself), nor name a device, nor end in
@@ -38,6 +48,9 @@ bool IsDeviceName(const char* name);
 // Whether the path is a symbolic link, junction or other reparse point. A missing path is not.
 bool IsLink(const char* path);
 
+// Whether something other than a directory (a file) stands at the path. A missing path is not.
+bool IsNonDirectory(const char* path);
+
 // Deletes every file directly inside the directory; subdirectories, read-only files and files
 // in use stay. A directory that is a link is left alone: its target is not the library's to
 // empty. Nothing is reported.
@@ -53,9 +66,12 @@ bool ResetDirectory(const char* directory);
 void RemoveDirectoryAndFiles(const char* directory);
 
 // Finishes or undoes what a run stopped between its renames left: a `prior` without its
-// `directory` is the last complete backup and gets its name back; a `prior` beside a
-// `directory` was already replaced and is emptied and removed. Links are left alone.
-void SettleStoppedRun(const char* directory, const char* prior);
+// `directory` is the last complete backup and gets its name back, as it does when `directory`
+// is empty; a `prior` beside a `directory` that holds files was already replaced and is emptied
+// and removed. False, with both left as they are, when `directory` holds something other than
+// files (neither is clearly the backup) or the prior could not get its name back. Links are left
+// alone.
+bool SettleStoppedRun(const char* directory, const char* prior);
 
 // Puts a backup made in `partial` in place of `directory` by renames alone, so that a complete
 // backup stands under one of the names at every moment: `directory` becomes `prior`, `partial`
@@ -65,10 +81,12 @@ void SettleStoppedRun(const char* directory, const char* prior);
 bool PutBackupInPlace(const char* partial, const char* directory, const char* prior);
 
 // Holds "<root>\.quillet.lock" open without sharing, waiting for another holder for up to
-// waitMilliseconds, so that runs into one root go one at a time. A lock file that cannot be
-// opened for any other reason (a missing root, one the user may not write to) is not waited
-// for: the directory work then fails there by itself. The file stays when released: removing
-// it could let a third run take a new file while the second holds the old one.
+// waitMilliseconds, so that runs into one root go one at a time. Something at the lock's path
+// that cannot be opened as a regular file (a directory, a link, a FIFO) counts as in use at
+// once, without the wait. A missing lock that cannot be created (a missing root, one the user
+// may not write to) is not waited for: the directory work then fails there by itself. The file
+// stays when released: removing it could let a third run take a new file while the second holds the
+// old one.
 class RootLock {
  public:
   RootLock(const char* root, unsigned waitMilliseconds);

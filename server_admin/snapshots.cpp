@@ -37,8 +37,10 @@ int32_t BackUpIntoOwnDirectory(ServerConnection& connection, const char* root,
       !ComposePath(prior, root, database, kPriorSuffix) || !ComposePath(pattern, partial, "*.*")) {
     return QUILLET_ERROR_ARGUMENT;
   }
-  SettleStoppedRun(directory, prior);
-  if (IsLink(directory) || IsLink(prior) || !ResetDirectory(partial)) {
+  // A file under one of the names is someone's own, not a backup: nothing is put in its place.
+  if (!SettleStoppedRun(directory, prior) || IsLink(directory) || IsLink(prior) ||
+      IsNonDirectory(directory) || IsNonDirectory(prior) || IsNonDirectory(partial) ||
+      !ResetDirectory(partial)) {
     return QUILLET_ERROR_ARGUMENT;
   }
   if (!connection.BackupSnapShot(database, partial, kAllSnapShotFlag)) {
@@ -72,15 +74,18 @@ int32_t SnapShot(int32_t flag, const char* server, const char* password, const c
 int32_t AllSnapShot(const char* server, const char* password, const char* root_directory) {
   // An empty root would put every directory at the top of the current drive.
   if (root_directory == nullptr || root_directory[0] == '\0') return QUILLET_ERROR_ARGUMENT;
+  char resolved[kPathSize];
+  const char* root = FollowRootLink(root_directory, resolved);
   return RunServerJob(server, password, [&](ServerConnection& connection) {
     char list[kDatabaseListSize] = {};
     if (!connection.GetDatabaseNames(server, list)) return ResultOf(false, connection);
     // A server without databases touches nothing, not even the lock.
     if (list[0] == '\0') return 0;
+    if (IsRootOthersMayChange(root)) return QUILLET_ERROR_ARGUMENT;
     // Two runs into one root would empty each other's directories while they back up.
-    const RootLock lock(root_directory, kRootLockWaitMilliseconds);
+    const RootLock lock(root, kRootLockWaitMilliseconds);
     if (lock.InUse()) return QUILLET_ERROR_ROOT_IN_USE;
-    return BackUpEveryDatabase(connection, root_directory, list);
+    return BackUpEveryDatabase(connection, root, list);
   });
 }
 

@@ -257,11 +257,21 @@ int16_t ServerSession::Backup(const char* database, const char* directory) {
   if (const int16_t code = catalogue_.HasDatabase(database, &installed)) return code;
   if (!installed) return STANDIN_NO_SUCH_DATABASE;
   const std::string folder = NativePath(directory);
-  // The folder is opened once: what is checked is where the copy is written.
+  // The folder is opened once: what is checked is where the copy is written. A link in its own
+  // place is not followed: swapped in while a run prepares the folder, it would send the copy
+  // of the database wherever its maker chose.
   Draft draft;
-  if (!draft.OpenFolder(folder)) {
+  if (!draft.OpenFolder(folder, false)) {
+    const int error = errno;
+    struct stat info {};
+    const bool isLink = lstat(folder.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
+    const bool isFile = !isLink && error == ENOTDIR && lstat(folder.c_str(), &info) == 0;
+    errno = error;
     return Report(STANDIN_FILE_ERROR,
-                  errno == ENOENT || errno == ENOTDIR
+                  isLink ? "the backup directory " + folder +
+                               " is a symbolic link, which is not followed; name its target"
+                  : isFile ? "the backup directory " + folder + " is a file, not a directory"
+                  : error == ENOENT || error == ENOTDIR
                       ? "the backup directory " + folder + " does not exist"
                       : "cannot write into the backup directory " + SystemReason(folder));
   }

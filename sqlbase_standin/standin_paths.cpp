@@ -216,9 +216,10 @@ Draft::~Draft() {
   if (folder_ >= 0) close(folder_);
 }
 
-bool Draft::OpenFolder(const std::string& folder) {
+bool Draft::OpenFolder(const std::string& folder, bool followLink) {
   folderPath_ = folder;
-  folder_ = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  folder_ =
+      open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | (followLink ? 0 : O_NOFOLLOW));
   return folder_ >= 0;
 }
 

@@ -65,9 +65,10 @@ class Draft {
   Draft(const Draft&) = delete;
   Draft& operator=(const Draft&) = delete;
 
-  // Opens the folder, following a link to it as given; false, with errno set, when it is no
-  // folder that can be opened.
-  bool OpenFolder(const std::string& folder);
+  // Opens the folder, following a link to it as given unless followLink is false (then a link
+  // in the folder's own place fails with ELOOP); false, with errno set, when it is no folder
+  // that can be opened.
+  bool OpenFolder(const std::string& folder, bool followLink = true);
   // True for a folder (the one opened) that is or lies inside a server's folder: backups and
   // unload files written there would replace the catalogue or a database under its open
   // connections.

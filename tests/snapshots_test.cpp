@@ -391,6 +391,49 @@ TEST_F(SnapshotTest, ASecondRunIntoTheRootWaitsForTheFirst) {
   EXPECT_TRUE(fs::exists(lock)) << "removing it could let a third run in beside the second";
 }
 
+// Something that is no lockable file in the lock's place never lets a run go on unlocked, nor
+// hangs it.
+TEST_F(SnapshotTest, ALockThatIsNoFileCountsAsInUse) {
+  fake::SetDatabaseList(std::string("a\0\0", 3));
+  fs::create_directory(root + "/.quillet.lock");
+  EXPECT_EQ(AllSnapShot("srv", "pw", root.c_str()), QUILLET_ERROR_ROOT_IN_USE);
+  fs::remove(root + "/.quillet.lock");
+#if !defined(_WIN32)
+  ASSERT_EQ(mkfifo((root + "/.quillet.lock").c_str(), 0600), 0);
+  EXPECT_EQ(AllSnapShot("srv", "pw", root.c_str()), QUILLET_ERROR_ROOT_IN_USE);
+  fs::remove(root + "/.quillet.lock");
+  fs::create_directory_symlink(base, root + "/.quillet.lock");
+  EXPECT_EQ(AllSnapShot("srv", "pw", root.c_str()), QUILLET_ERROR_ROOT_IN_USE);
+#endif
+  EXPECT_EQ(fake::CountOf(sqlwntm::BackupSnapShot), 0);
+  EXPECT_FALSE(fs::exists(root + "/a.partial"));
+}
+
+#if !defined(_WIN32)
+// A root given as a link is followed; links below it still are not.
+TEST_F(SnapshotTest, ARootThatIsALinkGetsItsBackups) {
+  File(root + "/a/old");
+  fs::create_directory_symlink(root, base + "/link");
+  fake::SetDatabaseList(std::string("a\0\0", 3));
+  EXPECT_EQ(AllSnapShot("srv", "pw", (base + "/link").c_str()), 0);
+  EXPECT_THAT(fake::Calls()[2], Backup("a", fs::canonical(root).string() + "\\a.partial"));
+  EXPECT_THAT(Entries(root), UnorderedElementsAre("a", ".quillet.lock"));
+}
+#endif
+
+// A file under a database's name, or under its .partial or .prior name, is someone's own: the
+// database is skipped and the file stays where it is.
+TEST_F(SnapshotTest, FilesUnderTheNamesAreSkippedAndKept) {
+  File(root + "/a");
+  File(root + "/b.partial");
+  File(root + "/c.prior");
+  fake::SetDatabaseList(std::string("a\0b\0c\0\0", 7));
+  EXPECT_EQ(AllSnapShot("srv", "pw", root.c_str()), QUILLET_ERROR_ARGUMENT);
+  EXPECT_EQ(AllSnapShot("srv", "pw", root.c_str()), QUILLET_ERROR_ARGUMENT);
+  EXPECT_EQ(fake::CountOf(sqlwntm::BackupSnapShot), 0);
+  EXPECT_THAT(Entries(root), UnorderedElementsAre("a", "b.partial", "c.prior", ".quillet.lock"));
+}
+
 // A run stopped between its renames left the previous backup as name.prior: the next run gives
 // it its name back even when its own backup fails, and removes a prior that was already replaced.
 TEST_F(SnapshotTest, ARunStoppedBetweenItsRenamesLosesNoBackup) {
@@ -404,6 +447,22 @@ TEST_F(SnapshotTest, ARunStoppedBetweenItsRenamesLosesNoBackup) {
   EXPECT_THAT(Entries(root), UnorderedElementsAre("a", "b", ".quillet.lock"));
   EXPECT_THAT(Entries(root + "/a"), ElementsAre("a.db"));
   EXPECT_THAT(Entries(root + "/b"), ElementsAre("new.db"));
+}
+
+// An empty directory made under the name after a run stopped is no backup: the prior gets its
+// name back. A directory that holds only a folder is unclear: both stay and the name fails.
+TEST_F(SnapshotTest, AnEmptyDirectoryBesideAPriorDoesNotCostTheBackup) {
+  File(root + "/a.prior/a.db");
+  fs::create_directory(root + "/a");
+  File(root + "/b.prior/b.db");
+  File(root + "/b/sub/x");
+  fake::SetDatabaseList(std::string("a\0b\0\0", 5));
+  fake::Returns(sqlwntm::BackupSnapShot, {-5});
+  EXPECT_EQ(AllSnapShot("srv", "pw", root.c_str()), QUILLET_ERROR_ARGUMENT);
+  EXPECT_EQ(fake::CountOf(sqlwntm::BackupSnapShot), 1) << "b is not backed up";
+  EXPECT_THAT(Entries(root + "/a"), ElementsAre("a.db"));
+  EXPECT_THAT(Entries(root + "/b.prior"), ElementsAre("b.db"));
+  EXPECT_THAT(Entries(root + "/b"), ElementsAre("sub"));
 }
 
 #if !defined(_WIN32)
@@ -425,6 +484,22 @@ TEST_F(SnapshotTest, DirectoriesOthersMayChangeAreSkipped) {
         << "another user's directory";
     EXPECT_EQ(fake::CountOf(sqlwntm::BackupSnapShot), 0);
   }
+}
+#endif
+
+#if !defined(_WIN32)
+// In a root others may write to, anyone could swap a link in for a backup's directory between
+// two calls: nothing is touched unless the root is sticky.
+TEST_F(SnapshotTest, ARootOthersMayWriteIsRefusedUnlessSticky) {
+  File(root + "/a/old");
+  fake::SetDatabaseList(std::string("a\0\0", 3));
+  fs::permissions(root, fs::perms::others_write, fs::perm_options::add);
+  EXPECT_EQ(AllSnapShot("srv", "pw", root.c_str()), QUILLET_ERROR_ARGUMENT);
+  EXPECT_EQ(fake::CountOf(sqlwntm::BackupSnapShot), 0);
+  EXPECT_THAT(Entries(root), ElementsAre("a"));
+  fs::permissions(root, fs::perms::sticky_bit, fs::perm_options::add);
+  EXPECT_EQ(AllSnapShot("srv", "pw", root.c_str()), 0);
+  EXPECT_EQ(fake::CountOf(sqlwntm::BackupSnapShot), 1);
 }
 #endif
 

@@ -73,10 +73,11 @@ TEST_F(RestoreTest, AFailedInstallPutsTheOldDatabaseBackWhole) {
   std::filesystem::copy_file(backup_ + "/DEMO.db", corrupt + "/DEMO.db");
   std::fstream(corrupt + "/DEMO.db", std::ios::in | std::ios::out | std::ios::binary).seekp(100)
       << std::string(200, '\xff');
+  // SQLite's own check finds the damage before the old database is deinstalled.
   const ProgramRun failed = Server({"restore", "ACME", "DEMO", corrupt, "--replace"});
   EXPECT_EQ(failed.status, 1);
-  EXPECT_THAT(failed.err, HasSubstr("return code 9114"));
-  EXPECT_THAT(failed.err, HasSubstr("the old database DEMO was put back and installed again"));
+  EXPECT_THAT(failed.err, HasSubstr(corrupt + "/DEMO.db is damaged (SQLite's quick check: "));
+  EXPECT_THAT(failed.err, HasSubstr("nothing was changed"));
   EXPECT_EQ(Rows(), "\"x\"\r\n1\r\n2\r\n3\r\n");
   EXPECT_FALSE(std::filesystem::exists(Kept()));
 
@@ -92,6 +93,26 @@ TEST_F(RestoreTest, AFailedInstallPutsTheOldDatabaseBackWhole) {
   EXPECT_THAT(leftover.err, HasSubstr("an earlier restore of DEMO did not finish"));
   EXPECT_EQ(ReadFile(Kept()), "old");
   EXPECT_EQ(Rows(), "\"x\"\r\n1\r\n2\r\n3\r\n");
+}
+
+// Damage inside a page, size and header intact, and a hand copy of a live file in WAL mode are
+// both refused before anything changes.
+TEST_F(RestoreTest, DamagedPagesAndLiveCopiesAreRefused) {
+  const std::string file = backup_ + "/DEMO.db";
+  // Page 2, with SQLite's default page size.
+  constexpr std::streamoff kPage = 4096;
+  ASSERT_GE(std::filesystem::file_size(file), 2U * kPage);
+  std::fstream(file, std::ios::in | std::ios::out | std::ios::binary).seekp(kPage)
+      << std::string(kPage, '\xa5');
+  ProgramRun run = Server({"restore", "ACME", "DEMO", backup_, "--as", "COPY"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_THAT(run.err, HasSubstr("DEMO.db is damaged"));
+  std::filesystem::copy_file(root_ + "/ACME/DEMO.db", file,
+                             std::filesystem::copy_options::overwrite_existing);
+  run = Server({"restore", "ACME", "DEMO", backup_, "--as", "COPY"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_THAT(run.err, HasSubstr("DEMO.db is in WAL mode: it is a copy of a live database file"));
+  EXPECT_FALSE(std::filesystem::exists(root_ + "/ACME/COPY.db"));
 }
 
 TEST_F(RestoreTest, ConnectionsThatHoldTheDatabaseAreNamedOrKilled) {

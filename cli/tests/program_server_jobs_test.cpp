@@ -180,14 +180,46 @@ TEST_F(ProgramTest, FailuresNameTheDatabaseAndTheServerThatWereMeant) {
   // Every database whose backup failed is named, the last with the server's words.
   std::filesystem::remove(all + "/DEMO");
   ASSERT_EQ(Quillet("create-db ACME SALES", WithPassword("acme-pw")).status, 0);
-  for (const char* name : {"/DEMO.partial", "/SALES.partial"}) {
-    std::ofstream(all + name) << "in the way";
+  // A folder where the backup file would go, which emptying the .partial folder leaves.
+  for (const char* name : {"/DEMO.partial/DEMO.db", "/SALES.partial/SALES.db"}) {
+    std::filesystem::create_directories(all + name);
+    std::ofstream(all + name + "/x") << "in the way";
   }
   const ProgramRun failed =
       QuilletArguments({"all-snapshot", "ACME", all}, WithPassword("acme-pw"));
   EXPECT_EQ(failed.status, 1);
   EXPECT_THAT(failed.err, HasSubstr("not backed up: DEMO (its backup failed), SALES (its backup "
                                     "failed: return code "));
+
+  // A file under a .partial name is named as a file.
+  std::filesystem::remove_all(all + "/DEMO.partial");
+  std::ofstream(all + "/DEMO.partial") << "in the way";
+  const ProgramRun file = QuilletArguments({"all-snapshot", "ACME", all}, WithPassword("acme-pw"));
+  EXPECT_THAT(file.err, HasSubstr("DEMO (" + all + "/DEMO.partial is a file, not a directory"));
+
+  // A root others may write to is refused whole, saying why.
+  ASSERT_EQ(chmod(all.c_str(), 0777), 0);
+  EXPECT_THAT(
+      QuilletArguments({"all-snapshot", "ACME", all}, WithPassword("acme-pw")).err,
+      HasSubstr("nothing was backed up: " + all + " may be written by its group or others"));
+
+  // A lock path that is no file is named, not taken for another run.
+  ASSERT_EQ(chmod(all.c_str(), 0755), 0);
+  std::filesystem::remove(all + "/.quillet.lock");
+  std::filesystem::create_directory(all + "/.quillet.lock");
+  EXPECT_THAT(QuilletArguments({"all-snapshot", "ACME", all}, WithPassword("acme-pw")).err,
+              HasSubstr(all + "/.quillet.lock is not a regular file"));
+  std::filesystem::remove(all + "/.quillet.lock");
+
+  // A stopped run's prior that gets its name back is no new backup.
+  std::filesystem::remove(all + "/DEMO.partial");
+  std::filesystem::create_directories(all + "/DEMO.partial/DEMO.db");
+  std::ofstream(all + "/DEMO.partial/DEMO.db/x") << "in the way";
+  std::filesystem::remove_all(all + "/DEMO");
+  std::filesystem::create_directory(all + "/DEMO.prior");
+  std::ofstream(all + "/DEMO.prior/DEMO.db") << "old";
+  EXPECT_THAT(QuilletArguments({"all-snapshot", "ACME", all}, WithPassword("acme-pw")).err,
+              HasSubstr("not backed up: DEMO (its backup failed"));
 }
 
 }  // namespace
