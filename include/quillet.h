@@ -73,20 +73,21 @@ QUILLET_API int32_t QUILLET_CALL SnapShot(int32_t flag, const char* server, cons
    at every moment, a crash included. Before each database, what a stopped run left is settled:
    a name.prior without its name, or beside an empty one, gets that name back; a name.prior
    beside a name that holds files is emptied and removed; beside one that holds only other
-   things both stay and the database fails with QUILLET_ERROR_ARGUMENT. A failed backup removes the .partial directory and leaves the previous backup
-   as it was. Every database is tried, and the last failure is the result. An empty
-   root_directory is refused; on Linux a root_directory that is itself a symbolic link is
-   resolved once, links below it are never followed. One run at a time per root: the call holds
-   root_directory\.quillet.lock open without sharing for the whole run (the file stays
-   afterwards) and waits up to 5 minutes for another run to release it, then gives
-   QUILLET_ERROR_ROOT_IN_USE (at once when something other than a regular file stands there). A database whose name cannot safely become a directory there (a
-   separator, "..", a Windows device name such as NUL or com1.db, a name ending in ".partial"
-   or ".prior", the lock file's name, ...) or whose directory is a symbolic link, junction or
-   other reparse point (on Linux also: a directory owned by another user or writable by group
-   or others), or where a file stands as name, name.prior or name.partial, is skipped, counting as a failure with QUILLET_ERROR_ARGUMENT; so does a backup
-   that could not be put in place (a name.prior that could not be removed stands in the way),
-   which stays in the .partial directory until the next run. On Linux a root_directory that
-   its group or others may write to and that is not sticky is refused with
+   things both stay and the database fails with QUILLET_ERROR_ARGUMENT. A failed backup removes the
+   .partial directory and leaves the previous backup as it was. Every database is tried, and the
+   last failure is the result. An empty root_directory is refused; on Linux a root_directory that is
+   itself a symbolic link is resolved once, links below it are never followed. One run at a time per
+   root: the call holds root_directory\.quillet.lock open without sharing for the whole run (the
+   file stays afterwards) and waits up to 5 minutes for another run to release it, then gives
+   QUILLET_ERROR_ROOT_IN_USE (at once when something other than a regular file stands there). A
+   database whose name cannot safely become a directory there (a separator, "..", a Windows device
+   name such as NUL or com1.db, a name ending in ".partial" or ".prior", the lock file's name, ...)
+   or whose directory is a symbolic link, junction or other reparse point (on Linux also: a
+   directory owned by another user or writable by group or others), or where a file stands as name,
+   name.prior or name.partial, is skipped, counting as a failure with QUILLET_ERROR_ARGUMENT; so
+   does a backup that could not be put in place (a name.prior that could not be removed stands in
+   the way), which stays in the .partial directory until the next run. On Linux a root_directory
+   that its group or others may write to and that is not sticky is refused with
    QUILLET_ERROR_ARGUMENT before any directory or the lock is touched. */
 QUILLET_API int32_t QUILLET_CALL AllSnapShot(const char* server, const char* password,
                                              const char* root_directory);
