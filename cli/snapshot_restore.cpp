@@ -6,7 +6,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#if defined(QUILLET_CLI_CHECKS_PAGES)
 #include <sqlite3.h>
+#endif
 
 #include <csignal>
 #endif
@@ -168,6 +170,7 @@ std::string CheckBackup(const RestoreRequest& request, int file, off_t* size) {
   return "";
 }
 
+#if defined(QUILLET_CLI_CHECKS_PAGES)
 // A path as a file: URI, which alone lets SQLite open it immutable (no lock, no file made
 // beside it in the backup's folder).
 std::string FileUri(const std::string& path) {
@@ -211,6 +214,10 @@ std::string CheckPages(const RestoreRequest& request) {
   sqlite3_close(db);
   return found.empty() ? "" : path + " is damaged (SQLite's quick check: " + found + ")";
 }
+#else
+// Without the stand-in there is no SQLite here, and restore refuses before any check.
+std::string CheckPages(const RestoreRequest&) { return ""; }
+#endif
 
 // Ctrl-C, a hang-up or kill wait while the server's database is changed over, so that they end
 // the program with the restored database installed or the old one back, never neither.
