@@ -13,10 +13,7 @@ std::string CheckRestore(const Invocation& i) {
   if (std::string problem = DatabaseNameProblem(i.arguments[1]); !problem.empty()) {
     return "DATABASE " + problem;
   }
-  if (std::string problem = DatabaseNameProblem(i.installAs);
-      !i.installAs.empty() && !problem.empty()) {
-    return "--as NAME " + problem;
-  }
+  if (std::string problem = InstallAsProblem(i); !problem.empty()) return problem;
   if (i.killConnections && !i.replace) {
     return "--kill-connections needs --replace: only a database being replaced has "
            "connections to kill";
@@ -47,6 +44,21 @@ JobResult Run(const Invocation& i) {
 
 }  // namespace
 
+std::string InstallAsProblem(const Invocation& i) {
+  if (i.installAs.empty()) return "";
+  const std::string problem = DatabaseNameProblem(i.installAs);
+  return problem.empty() ? "" : "--as NAME " + problem;
+}
+
+void AddRestoreTargetOptions(CLI::App& restore, Invocation& given, const std::string& asHelp) {
+  restore.add_option("--as", given.installAs, asHelp)->type_name("NAME");
+  restore
+      .add_flag("--replace", given.replace,
+                "replace an installed database of that name, keeping it until the restore has "
+                "succeeded")
+      ->disable_flag_override();
+}
+
 void AddRestoreSubcommand(CommandLine& commandLine) {
   Invocation& given = commandLine.invocation();
   CLI::App& restore = commandLine.Add(
@@ -70,13 +82,7 @@ void AddRestoreSubcommand(CommandLine& commandLine) {
           .Confirms(AskReplace)
           .Shows(Progress::kElapsed)
           .Example("quillet restore ACME STOCK /backups/tonight/STOCK --replace"));
-  restore.add_option("--as", given.installAs, "install the backup as the database NAME")
-      ->type_name("NAME");
-  restore
-      .add_flag("--replace", given.replace,
-                "replace an installed database of that name, keeping it until the restore has "
-                "succeeded")
-      ->disable_flag_override();
+  AddRestoreTargetOptions(restore, given, "install the backup as the database NAME");
   restore
       .add_flag("--kill-connections", given.killConnections,
                 "kill the connections that hold the database being replaced")

@@ -13,7 +13,8 @@ constexpr int64_t kWeek = 7 * kDay;
 // Far beyond any retention: keeps the sums clear of overflow.
 constexpr int64_t kLongest = int64_t{100} * 366 * kDay;
 
-std::optional<int64_t> UnitSeconds(char unit) {
+// 0 for a letter that is no unit.
+int64_t UnitSeconds(char unit) {
   switch (unit) {
     case 's':
       return 1;
@@ -26,37 +27,53 @@ std::optional<int64_t> UnitSeconds(char unit) {
     case 'w':
       return kWeek;
     default:
-      return std::nullopt;
+      return 0;
   }
 }
 
 }  // namespace
 
-std::optional<int64_t> ParseDuration(std::string_view text) {
-  if (text.empty()) return std::nullopt;
+std::optional<int64_t> ParseDuration(std::string_view text, std::string& problem) {
+  const std::string quoted = "\"" + std::string(text) + "\"";
+  const std::string form = " is not a span such as 14d, 90s or 1h30m (units s, m, h, d, w)";
+  if (text == "0") return 0;
+  if (text.empty()) {
+    problem = "\"\"" + form;
+    return std::nullopt;
+  }
   int64_t total = 0;
+  std::string why;
   std::size_t at = 0;
   while (at < text.size()) {
     int64_t number = 0;
     const std::size_t digits = at;
-    while (at < text.size() && text[at] >= '0' && text[at] <= '9') {
+    for (; at < text.size() && text[at] >= '0' && text[at] <= '9' && number <= kLongest; ++at) {
       number = number * 10 + (text[at] - '0');
-      if (number > kLongest) return std::nullopt;
-      ++at;
     }
-    if (at == digits) return std::nullopt;
-    if (at == text.size()) {
-      // A bare number is seconds, and only on its own.
-      if (digits != 0) return std::nullopt;
-      return number;
+    const int64_t unit = at < text.size() ? UnitSeconds(text[at]) : 0;
+    if (number > kLongest || total + number * unit > kLongest) {
+      why = quoted + " is longer than a hundred years";
+    } else if (at == text.size() && at > digits) {
+      const std::string bare(text.substr(digits));
+      why = quoted + (digits == 0 ? " has no unit: write " + bare + "s, " + bare + "m, " + bare +
+                                        "h, " + bare + "d or " + bare + "w"
+                                  : " ends in a number without its unit (s, m, h, d, w)");
+    } else if (at == digits || unit == 0) {
+      why = quoted + form;
     }
-    const std::optional<int64_t> unit = UnitSeconds(text[at]);
-    if (!unit) return std::nullopt;
+    if (!why.empty()) {
+      problem = why;
+      return std::nullopt;
+    }
+    total += number * unit;
     ++at;
-    total += number * *unit;
-    if (total > kLongest) return std::nullopt;
   }
   return total;
+}
+
+std::optional<int64_t> ParseDuration(std::string_view text) {
+  std::string ignored;
+  return ParseDuration(text, ignored);
 }
 
 std::string ShowDuration(int64_t seconds) {

@@ -9,8 +9,11 @@
 
 namespace quillet::cli::plan {
 
-// Whole numbers each followed by s, m, h, d or w, added up; a bare number is seconds.
-// nullopt for anything else, a negative span or one past a hundred years.
+// Whole numbers each followed by s, m, h, d or w, added up; "0" alone is the one number
+// without a unit, since a bare 14 could mean any of them. nullopt for anything else, a
+// negative span or one past a hundred years, with problem saying which ("\"14\" has no
+// unit: ..."), to follow the option or key it came from.
+std::optional<int64_t> ParseDuration(std::string_view text, std::string& problem);
 std::optional<int64_t> ParseDuration(std::string_view text);
 
 // "3d 4h", "12m 5s", "40s": the two largest units, for tables and messages.

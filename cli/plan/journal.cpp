@@ -1,6 +1,8 @@
 #include "journal.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 
 #include "durable.h"
@@ -17,9 +19,9 @@ Journal::Journal(const std::filesystem::path& root, const std::string& run, std:
   const std::filesystem::path folder = RunsFolder(root);
   error = MakePrivateFolder(folder);
   if (!error.empty()) return;
-  const std::filesystem::path path = folder / (run + ".jsonl");
-  file_ = std::fopen(path.string().c_str(), "ab");
-  if (file_ == nullptr) error = "cannot write the journal " + path.string();
+  path_ = (folder / (run + ".jsonl")).string();
+  file_ = std::fopen(path_.c_str(), "ab");
+  if (file_ == nullptr) error = "cannot write the journal " + path_;
 }
 
 Journal::~Journal() {
@@ -28,12 +30,21 @@ Journal::~Journal() {
 
 void Journal::Write(nlohmann::json entry) {
   entry["run"] = run_;
-  const std::string line = entry.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+  const std::string line =
+      entry.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
   const std::lock_guard<std::mutex> hold(mutex_);
-  if (file_ == nullptr) return;
-  (void)std::fputs(line.c_str(), file_);
-  (void)std::fputc('\n', file_);
-  (void)std::fflush(file_);
+  if (file_ == nullptr || !problem_.empty()) return;
+  errno = 0;
+  if (std::fwrite(line.data(), 1, line.size(), file_) != line.size() || std::fflush(file_) != 0) {
+    problem_ = "cannot write the journal " + path_ + ": " +
+               (errno != 0 ? std::strerror(errno) : "a write failed") +
+               "; this run's record is incomplete";
+  }
+}
+
+std::string Journal::Problem() {
+  const std::lock_guard<std::mutex> hold(mutex_);
+  return problem_;
 }
 
 std::vector<std::string> RunIds(const std::filesystem::path& root) {

@@ -24,13 +24,18 @@ class Journal {
   Journal(const Journal&) = delete;
   Journal& operator=(const Journal&) = delete;
 
-  // Adds "run" and writes the line; safe from several threads.
+  // Adds "run" and writes the line; safe from several threads. After a line that could not be
+  // written nothing more is: a journal with a hole in it would read as a whole record.
   void Write(nlohmann::json entry);
+  // Why a line could not be written, naming the file; empty while every line was.
+  std::string Problem();
 
  private:
   std::mutex mutex_;
   std::FILE* file_ = nullptr;
   std::string run_;
+  std::string path_;
+  std::string problem_;
 };
 
 // The runs in the journal folder, oldest first.

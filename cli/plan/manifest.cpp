@@ -14,6 +14,31 @@ namespace {
 // A manifest is a few lines per file; anything far larger is no manifest of ours.
 constexpr std::uintmax_t kLargestManifest = 16 << 20;
 
+// A name as a message can show it: bytes outside printable ASCII as \xNN.
+std::string Escaped(const std::string& name) {
+  std::string shown;
+  for (const char c : name) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte < 0x7f) {
+      shown += c;
+      continue;
+    }
+    static const char kDigits[] = "0123456789ABCDEF";
+    shown += std::string("\\x") + kDigits[byte >> 4] + kDigits[byte & 15];
+  }
+  return shown;
+}
+
+// JSON holds UTF-8 only, and a name written in its place would be another file's.
+std::string NameProblem(const std::string& name) {
+  try {
+    (void)nlohmann::json(name).dump();
+    return "";
+  } catch (const nlohmann::json::exception&) {
+    return "file name " + Escaped(name) + " is not UTF-8; the generation is not kept";
+  }
+}
+
 }  // namespace
 
 std::string HashFolder(const std::filesystem::path& folder, Manifest& manifest) {
@@ -42,6 +67,7 @@ std::string HashFolder(const std::filesystem::path& folder, Manifest& manifest) 
 std::string WriteManifest(const std::filesystem::path& folder, const Manifest& manifest) {
   nlohmann::json files = nlohmann::json::array();
   for (const ManifestFile& file : manifest.files) {
+    if (std::string problem = NameProblem(file.name); !problem.empty()) return problem;
     files.push_back({{"name", file.name}, {"size", file.size}, {"sha256", file.sha256}});
   }
   const nlohmann::json document = {{"format", manifest.format},
@@ -53,9 +79,16 @@ std::string WriteManifest(const std::filesystem::path& folder, const Manifest& m
                                    {"files", files},
                                    {"result", manifest.result}};
   const std::filesystem::path path = folder / kManifestName;
+  std::string text;
+  try {
+    text = document.dump(2);
+  } catch (const nlohmann::json::exception& failure) {
+    // The server's or the database's name: no file of the generation is to blame.
+    return "cannot write " + path.string() + ": " + failure.what();
+  }
   {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << document.dump(2) << "\n";
+    out << text << "\n";
     out.close();
     if (!out) return "cannot write " + path.string();
   }

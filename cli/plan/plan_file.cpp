@@ -12,9 +12,6 @@
 namespace quillet::cli::plan {
 namespace {
 
-// Far more parallel servers than any machine would want; a slip of a finger is refused.
-constexpr int64_t kMostJobs = 64;
-
 class Reader {
  public:
   explicit Reader(std::string file) : file_(std::move(file)) {}
@@ -81,12 +78,14 @@ class Reader {
     if (auto value = Whole(table, "keep_last", 0, most)) retention.keepLast = *value;
     if (auto value = Whole(table, "min_keep", 1, most)) retention.minKeep = *value;
     if (const toml::node* node = table.get("keep_within")) {
+      // "0s" is meaningful: a server's own retention turns off the default's.
+      std::string problem;
       const std::optional<std::string> text = Text(table, "keep_within");
-      const std::optional<int64_t> seconds = text ? ParseDuration(*text) : std::nullopt;
+      const std::optional<int64_t> seconds = text ? ParseDuration(*text, problem) : std::nullopt;
       if (seconds) {
         retention.keepWithinSeconds = *seconds;
       } else if (text) {
-        Error(node->source(), "keep_within must be a span such as \"14d\" (units s, m, h, d, w)");
+        Error(node->source(), "keep_within " + problem);
       }
     }
     if (const toml::node* node = table.get("orphans")) {
@@ -248,6 +247,7 @@ class Reader {
     plan.file = file_;
     KnownKeys(table, {"snapshot_root", "jobs", "retention", "servers"}, "");
     if (auto root = Text(table, "snapshot_root")) {
+      plan.rootWhere = Where(table.get("snapshot_root")->source());
       plan.root = *root;
       if (plan.root.is_relative()) {
         plan.root = std::filesystem::absolute(std::filesystem::path(file_).parent_path() / *root);

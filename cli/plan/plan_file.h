@@ -12,6 +12,9 @@
 
 namespace quillet::cli::plan {
 
+// Far more parallel servers than any machine would want; a slip of a finger is refused.
+inline constexpr int kMostJobs = 64;
+
 enum class Orphans { kKeep, kExpire, kWarn };
 
 struct Retention {
@@ -55,6 +58,8 @@ struct ServerPlan {
 struct Plan {
   std::string file;
   std::filesystem::path root;
+  // "FILE:LINE:COLUMN" of snapshot_root, for what is found wrong with the folder later.
+  std::string rootWhere;
   int jobs = 1;
   std::vector<ServerPlan> servers;
 };

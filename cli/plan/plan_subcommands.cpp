@@ -8,7 +8,9 @@
 #include <map>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <set>
 #include <sstream>
+#include <tuple>
 
 #include "durable.h"
 #include "duration.h"
@@ -20,6 +22,7 @@
 #include "plan_schedule.h"
 #include "progress.h"
 #include "quillet.h"
+#include "restore_subcommand.h"
 #include "retention.h"
 #include "runner.h"
 #include "selection.h"
@@ -49,6 +52,27 @@ std::optional<Plan> LoadPlan(const Invocation& i, const std::string& name) {
   return std::move(read.plan);
 }
 
+void WipeSecrets(std::map<std::string, Secrets>& secrets) {
+  for (auto& [server, found] : secrets) {
+    WipePassword(found.server);
+    WipePassword(found.user);
+  }
+}
+
+// One password into its place; false when it cannot be had, with the problem said.
+bool LoadSecret(const Invocation& i, const std::string& name, const SecretSource& source,
+                std::string& into) {
+  std::string error;
+  std::optional<std::string> password = ReadSecret(source, Environment, error);
+  if (!password) {
+    Err(i) << "quillet plan " << name << ": " << error << "\n";
+    return false;
+  }
+  into = *password;
+  WipePassword(*password);
+  return true;
+}
+
 // The passwords of every server, or none with each problem said.
 std::optional<std::map<std::string, Secrets>> LoadSecrets(const Invocation& i,
                                                           const std::string& name,
@@ -56,30 +80,14 @@ std::optional<std::map<std::string, Secrets>> LoadSecrets(const Invocation& i,
   std::map<std::string, Secrets> secrets;
   bool ok = true;
   for (const ServerPlan& server : plan.servers) {
-    std::string error;
     Secrets& found = secrets[server.name];
-    if (auto password = ReadSecret(server.password, Environment, error)) {
-      found.server = *password;
-      WipePassword(*password);
-    } else {
-      Err(i) << "quillet plan " << name << ": " << error << "\n";
-      ok = false;
-    }
+    ok = LoadSecret(i, name, server.password, found.server) && ok;
     if (server.userPassword.Given()) {
-      if (auto password = ReadSecret(server.userPassword, Environment, error)) {
-        found.user = *password;
-        WipePassword(*password);
-      } else {
-        Err(i) << "quillet plan " << name << ": " << error << "\n";
-        ok = false;
-      }
+      ok = LoadSecret(i, name, server.userPassword, found.user) && ok;
     }
   }
   if (!ok) {
-    for (auto& [server, found] : secrets) {
-      WipePassword(found.server);
-      WipePassword(found.user);
-    }
+    WipeSecrets(secrets);
     return std::nullopt;
   }
   return secrets;
@@ -106,20 +114,43 @@ std::string CheckFormat(const Invocation& i, std::initializer_list<const char*> 
   return "--format must be one of " + names;
 }
 
+// --jobs as the plan's jobs are read: 0 would run nothing, thousands would swamp the machine.
+CLI::Validator JobsNumber() {
+  return CLI::Validator(
+      [](std::string& value) {
+        const std::optional<int32_t> number = ParseInt32(value);
+        if (!number || *number < 1 || *number > kMostJobs) {
+          return "must be a whole number from 1 to " + std::to_string(kMostJobs);
+        }
+        value = std::to_string(*number);
+        return std::string();
+      },
+      "");
+}
+
 std::string CheckRun(const Invocation& i) {
-  if (!i.plan.waitLock.empty() && !ParseDuration(i.plan.waitLock)) {
-    return "--wait-lock must be a span such as 30s, 10m or 1h";
+  std::string problem;
+  if (!i.plan.waitLock.empty() && !ParseDuration(i.plan.waitLock, problem)) {
+    return "--wait-lock " + problem;
   }
-  if (i.plan.jobs < 0) return "--jobs must be 1 or more";
   return CheckFormat(i, {"table", "json"});
 }
 
 std::string CheckStatus(const Invocation& i) {
-  for (const std::string* span : {&i.plan.warn, &i.plan.crit}) {
-    if (!span->empty() && !ParseDuration(*span)) {
-      return "--warn and --crit take a span such as 26h or 2d";
+  std::optional<int64_t> spans[2];
+  const std::string* texts[2] = {&i.plan.warn, &i.plan.crit};
+  const char* names[2] = {"--warn", "--crit"};
+  for (int k = 0; k < 2; ++k) {
+    if (texts[k]->empty()) continue;
+    std::string problem;
+    spans[k] = ParseDuration(*texts[k], problem);
+    if (!spans[k]) return names[k] + std::string(" ") + problem;
+    if (*spans[k] == 0) {
+      return names[k] + std::string(" 0 would find every backup too old: give a span such as 26h");
     }
   }
+  if (spans[0] && spans[1] && *spans[1] < *spans[0])
+    return "--crit must not be shorter than --warn";
   return CheckFormat(i, {"table", "json", "prometheus"});
 }
 
@@ -160,25 +191,22 @@ JobResult Check(const Invocation& i) {
     text += server.name + ": " + tasks + " of " + (databases.empty() ? "no database" : databases) +
             " into " + (plan->root / server.name).string() + "\n";
   }
-  for (auto& [server, found] : *secrets) {
-    WipePassword(found.server);
-    WipePassword(found.user);
-  }
+  WipeSecrets(*secrets);
   const std::string folder = MakePrivateFolder(plan->root / kStateFolder);
   if (!folder.empty()) {
-    problems.push_back(plan->file + ": snapshot_root: " + folder);
+    problems.push_back(plan->rootWhere + ": snapshot_root: " + folder);
   } else {
     const std::filesystem::path probe =
         plan->root / kStateFolder / ("write-test-" + std::to_string(ProcessId()));
     std::ofstream(probe) << "\n";
     std::error_code error;
     if (!std::filesystem::remove(probe, error)) {
-      problems.push_back(plan->file + ": snapshot_root " + plan->root.string() +
+      problems.push_back(plan->rootWhere + ": snapshot_root " + plan->root.string() +
                          " cannot be written");
     }
     const std::filesystem::space_info space = std::filesystem::space(plan->root, error);
     if (!error && space.available < largest) {
-      problems.push_back(plan->file + ": snapshot_root " + plan->root.string() + " has " +
+      problems.push_back(plan->rootWhere + ": snapshot_root " + plan->root.string() + " has " +
                          HumanBytes(static_cast<double>(space.available)) +
                          " free, less than the largest database's last generation (" +
                          HumanBytes(static_cast<double>(largest)) + ")");
@@ -241,17 +269,19 @@ JobResult Run(const Invocation& i) {
            {"text", "the run that held the lock ended without letting go: " + lock->text()}});
     }
   }
-  const RunOutcome outcome = RunPlan(*plan, *secrets, settings);
-  for (auto& [server, found] : *secrets) {
-    WipePassword(found.server);
-    WipePassword(found.user);
-  }
+  RunOutcome outcome = RunPlan(*plan, *secrets, settings);
+  WipeSecrets(*secrets);
   if (journal) {
+    outcome.journalProblem = journal->Problem();
     journal->Write(
         {{"event", "end"},
          {"end", IsoTime(Clock::now())},
          {"code", outcome.Status()},
          {"text", outcome.Status() == 0 ? "everything succeeded" : "some items failed"}});
+    outcome.journalProblem = journal->Problem();
+    if (!outcome.journalProblem.empty()) {
+      Err(i) << "quillet plan run: " << outcome.journalProblem << "\n";
+    }
   }
   // Printed by the driver once the progress line is gone.
   JobResult result = Status(outcome.Status());
@@ -344,14 +374,24 @@ JobResult StatusJob(const Invocation& i) {
   std::map<std::pair<std::string, std::string>, bool> lastRun;
   const std::vector<std::string> runs = RunIds(plan->root);
   if (!runs.empty()) {
+    // Calls begun and not yet ended: a run killed in one did not do that database's item.
+    std::set<std::tuple<std::string, std::string, std::string>> begun;
     for (const nlohmann::json& line :
          ReadJournal(plan->root, runs.back()).value_or(std::vector<nlohmann::json>{})) {
-      if (line.value("event", "") != "call" || line.value("database", "").empty()) continue;
-      auto& success =
-          lastRun.try_emplace({line.value("server", ""), line.value("database", "")}, true)
-              .first->second;
+      const std::string event = line.value("event", "");
+      if ((event != "call" && event != "begin") || line.value("database", "").empty()) continue;
+      const std::pair<std::string, std::string> database{line.value("server", ""),
+                                                         line.value("database", "")};
+      const auto call = std::make_tuple(database.first, database.second, line.value("task", ""));
+      auto& success = lastRun.try_emplace(database, true).first->second;
+      if (event == "begin") {
+        begun.insert(call);
+        continue;
+      }
+      begun.erase(call);
       success = success && line.value("code", 0) == 0 && line.value("text", "").empty();
     }
+    for (const auto& [server, database, task] : begun) lastRun[{server, database}] = false;
   }
   struct Row {
     std::string server;
@@ -537,9 +577,9 @@ JobResult Report(const Invocation& i) {
            << "\n";
     return Status(kFailed);
   }
-  static const std::array<const char*, 11> kFields = {"event", "server", "database", "task",
+  static const std::array<const char*, 12> kFields = {"event", "server", "database", "task",
                                                       "start", "end",    "seconds",  "code",
-                                                      "text",  "bytes",  "path"};
+                                                      "text",  "detail", "bytes",    "path"};
   const auto field = [](const nlohmann::json& line, const char* key) -> std::string {
     if (!line.contains(key)) return "";
     return line[key].is_string() ? line[key].get<std::string>() : line[key].dump();
@@ -562,8 +602,12 @@ JobResult Report(const Invocation& i) {
     for (const nlohmann::json& line : *lines) {
       std::string text;
       for (const char* key :
-           {"start", "event", "server", "database", "task", "code", "text", "path"}) {
-        const std::string value = field(line, key);
+           {"start", "event", "server", "database", "task", "code", "text", "detail", "path"}) {
+        std::string value = field(line, key);
+        // The server's words may run over lines; the table keeps one a journal line.
+        std::replace_if(
+            value.begin(), value.end(), [](char c) { return c == '\n' || c == '\r' || c == '\t'; },
+            ' ');
         if (!value.empty()) text += (text.empty() ? "" : "\t") + value;
       }
       Out(i) << text << "\n";
@@ -602,11 +646,7 @@ JobResult Verify(const Invocation& i) {
 }
 
 std::string CheckRestore(const Invocation& i) {
-  if (!i.installAs.empty()) {
-    if (std::string problem = DatabaseNameProblem(i.installAs); !problem.empty()) {
-      return "--as NAME " + problem;
-    }
-  }
+  if (std::string problem = InstallAsProblem(i); !problem.empty()) return problem;
   if (!i.plan.generation.empty() && !GenerationTime(i.plan.generation)) {
     return "--generation takes a generation's name, such as 20261209T021500Z";
   }
@@ -707,7 +747,7 @@ void AddPlanSubcommands(CommandLine& commandLine) {
       ->disable_flag_override();
   run.add_option("--jobs", given.jobs, "servers at once, in place of the plan's jobs")
       ->type_name("N")
-      ->transform(WholeNumber());
+      ->transform(JobsNumber());
   run.add_option("--wait-lock", given.waitLock, "wait this long for another run to end")
       ->type_name("DURATION");
   run.add_option("--format", given.format, "the summary as table or json")->type_name("FORMAT");
@@ -764,7 +804,6 @@ void AddPlanSubcommands(CommandLine& commandLine) {
       .add_flag("--restore-test", given.restoreTest, "also open each newest generation")
       ->disable_flag_override();
   AddPlanScheduleSubcommand(commandLine);
-  Invocation& invocation = commandLine.invocation();
   CLI::App& restore = commandLine.Add(
       Subcommand("plan restore", "PLAN SERVER DATABASE", "restore a generation onto the server")
           .Describe("Checks the generation (the newest verified one unless --generation names "
@@ -779,13 +818,7 @@ void AddPlanSubcommands(CommandLine& commandLine) {
           .Example("quillet plan restore /etc/quillet/nightly.toml ACME STOCK --as STOCK2"));
   restore.add_option("--generation", given.generation, "the generation to restore")
       ->type_name("ID");
-  restore.add_option("--as", invocation.installAs, "install it as the database NAME")
-      ->type_name("NAME");
-  restore
-      .add_flag("--replace", invocation.replace,
-                "replace an installed database of that name, keeping it until the restore has "
-                "succeeded")
-      ->disable_flag_override();
+  AddRestoreTargetOptions(restore, commandLine.invocation(), "install it as the database NAME");
 }
 
 }  // namespace quillet::cli

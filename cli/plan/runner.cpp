@@ -44,6 +44,7 @@ class ServerRun {
 
   void Run() {
     outcome_.server = server_.name;
+    JournalBegin("dir-db", "", IsoTime(Clock::now()));
     TaskOutcome listing;
     const std::optional<std::vector<std::string>> names =
         ServerDatabases(server_.name, secrets_.server, listing);
@@ -65,6 +66,17 @@ class ServerRun {
   }
 
  private:
+  // Before each call, so that a killed run's journal names the call it stopped in.
+  void JournalBegin(const std::string& task, const std::string& database,
+                    const std::string& start) {
+    if (settings_.journal == nullptr) return;
+    settings_.journal->Write({{"event", "begin"},
+                              {"server", server_.name},
+                              {"database", database},
+                              {"task", task},
+                              {"start", start}});
+  }
+
   void Journal(const std::string& task, const std::string& database, const TaskOutcome& done,
                const std::string& start = "") {
     if (settings_.journal == nullptr) return;
@@ -167,6 +179,7 @@ class ServerRun {
     const std::filesystem::path folder = FolderOf(database);
     done.problem = CheckFolders(database);
     if (!done.problem.empty()) {
+      Journal(done.task, database, done);
       outcome.tasks.push_back(done);
       return done;
     }
@@ -192,6 +205,7 @@ class ServerRun {
     Pending pending{database, generation,          folder,
                     partial,  IsoTime(now),        std::chrono::steady_clock::now(),
                     &outcome, outcome.tasks.size()};
+    JournalBegin(done.task, database, pending.start);
     done.problem = MakePrivateFolder(plan_.root / server_.name);
     if (done.problem.empty()) done.problem = MakePrivateFolder(folder);
     if (done.problem.empty()) done.problem = MakePrivateFolder(partial);
@@ -287,6 +301,7 @@ class ServerRun {
     }
     const std::string start = IsoTime(Clock::now());
     const auto started = std::chrono::steady_clock::now();
+    JournalBegin(done.task, database, start);
     {
       const std::lock_guard<std::mutex> hold(databaseCalls);
       if (FindStandinAdminApi() != nullptr) {
@@ -443,7 +458,7 @@ bool ServerOutcome::Succeeded() const {
 }
 
 int RunOutcome::Status() const {
-  int status = 0;
+  int status = journalProblem.empty() ? 0 : 1;
   for (const ServerOutcome& server : servers) {
     if (!server.problems.empty()) status = 2;
     if (!server.Succeeded() && status == 0) status = 1;
@@ -540,6 +555,7 @@ nlohmann::json RunJson(const RunOutcome& outcome) {
                          {"end", outcome.end},
                          {"status", outcome.Status()},
                          {"success", outcome.Status() == 0},
+                         {"journal_problem", outcome.journalProblem},
                          {"servers", servers}};
   if (outcome.dryRun) json["would"] = outcome.wouldDo;
   return json;
@@ -580,6 +596,7 @@ std::string RunTable(const RunOutcome& outcome) {
       }
     }
   }
+  if (!outcome.journalProblem.empty()) text += outcome.journalProblem + "\n";
   const int status = outcome.Status();
   text += std::string(outcome.dryRun ? "dry run " : "run ") + outcome.run + ": " +
           (status == 0 ? "everything succeeded" : "some items failed") + "\n";

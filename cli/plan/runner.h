@@ -69,6 +69,8 @@ struct RunOutcome {
   std::vector<ServerOutcome> servers;
   // --dry-run: every call it would make and every deletion, in order per server.
   std::vector<std::string> wouldDo;
+  // Why the journal lacks lines of this run; a run without its record has failed.
+  std::string journalProblem;
   // 0, 1 when anything failed, 2 when the plan does not fit a server.
   int Status() const;
 };
