@@ -2,8 +2,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+
 #include "duration.h"
 #include "generation.h"
+#include "manifest.h"
 #include "retention.h"
 #include "selection.h"
 
@@ -91,6 +95,28 @@ TEST(PlanRulesTest, ExclusionsWinAndEveryTermMustMatchUnlessNotStrict) {
   server.strict = false;
   EXPECT_THAT(Select(server, {"TEMP1"}).errors,
               ElementsAre("plan.toml:9:13: the terms select no database of server ACME"));
+}
+
+TEST(PlanRulesTest, ASpanNeedsItsUnitAndAManifestRefusesANameThatIsNotUtf8) {
+  std::string problem;
+  EXPECT_FALSE(ParseDuration("14", problem));
+  EXPECT_EQ(problem, "\"14\" has no unit: write 14s, 14m, 14h, 14d or 14w");
+  EXPECT_FALSE(ParseDuration("99999999999w", problem));
+  EXPECT_EQ(problem, "\"99999999999w\" is longer than a hundred years");
+  EXPECT_FALSE(ParseDuration("1d14", problem));
+  EXPECT_EQ(ParseDuration("0"), 0);
+  EXPECT_EQ(ParseDuration("1h30m"), 5400);
+
+  const std::filesystem::path folder = ::testing::TempDir() + "plan_rules_manifest";
+  std::filesystem::remove_all(folder);
+  std::filesystem::create_directories(folder);
+  std::ofstream(folder / "DEMO\xe9.db") << "x";
+  Manifest manifest;
+  ASSERT_EQ(HashFolder(folder, manifest), "");
+  EXPECT_EQ(WriteManifest(folder, manifest),
+            "file name DEMO\\xE9.db is not UTF-8; the generation is not kept");
+  EXPECT_FALSE(std::filesystem::exists(folder / kManifestName));
+  std::filesystem::remove_all(folder);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -268,6 +269,35 @@ TEST_F(PlanTest, ARestoreChecksTheGenerationThenBringsTheDataBack) {
                                      generation);
   EXPECT_EQ(refused.status, 1);
   EXPECT_THAT(refused.err, HasSubstr("does not hold, so it is not restored"));
+}
+
+TEST_F(PlanTest, AJournalThatCannotBeWrittenFailsTheRunAndEveryCallIsBegunFirst) {
+  CreateServerWithDatabase();
+  const std::string plan = WritePlan({"ACME"}, "[\"DEMO\"]");
+  // The snapshot root's problems carry snapshot_root's place, as the plan's other errors do.
+  WriteFile(root_ + "/file", "");
+  WriteFile(root_ + "/bad.toml", "\nsnapshot_root = \"" + root_ + "/file/b\"\n" +
+                                     ReadFile(plan).substr(ReadFile(plan).find('\n')));
+  EXPECT_THAT(Quillet("plan check " + root_ + "/bad.toml").err,
+              HasSubstr(root_ + "/bad.toml:2:17: snapshot_root: cannot create"));
+
+  ASSERT_EQ(Quillet("plan run " + plan).status, 0);
+  const ProgramRun csv = Quillet("plan report " + plan + " --format csv");
+  EXPECT_THAT(csv.out, HasSubstr("text,detail,bytes"));
+  EXPECT_THAT(csv.out, HasSubstr("\"begin\",\"ACME\",\"DEMO\",\"snapshot\""));
+
+  // A full disk under the journal: the run still backs up, and says it has no record.
+  const std::string runs = backups_ + "/.quillet/runs";
+  if (mount("tmpfs", runs.c_str(), "tmpfs", 0, "size=4k,mode=0700") != 0) {
+    GTEST_SKIP() << "a small file system needs mounting rights";
+  }
+  WriteFile(runs + "/filler", "x");
+  const ProgramRun full = Quillet("plan run " + plan);
+  umount(runs.c_str());
+  EXPECT_EQ(full.status, 1) << full.out << full.err;
+  EXPECT_THAT(full.err, HasSubstr("cannot write the journal " + runs + "/"));
+  EXPECT_THAT(full.err, HasSubstr("No space left on device"));
+  EXPECT_THAT(Generations("ACME", "DEMO"), SizeIs(2));
 }
 
 }  // namespace
