@@ -55,6 +55,8 @@ struct ServerPlan {
 struct Plan {
   std::string file;
   std::filesystem::path root;
+  // "FILE:LINE:COLUMN" of snapshot_root, for the messages.
+  std::string rootWhere;
   int jobs = 1;
   std::vector<ServerPlan> servers;
 };
