@@ -20,6 +20,14 @@ std::string MakePrivateFolder(const std::filesystem::path& path);
 // The same checks without creating: empty when the folder is this user's alone or is not
 // there, so nothing is listed or deleted through another user's link or folder.
 std::string CheckPrivateFolder(const std::filesystem::path& path);
+// A file this user wrote: a regular file of this user's, not a link; empty, or why not. Empty
+// too when it is not there, which its reader says in its own words.
+std::string CheckPrivateFile(const std::filesystem::path& path);
+// Why another user could rename or replace the folder's entries, with what to do about it:
+// the folder is that user's (the system's own is trusted), or its group or others may write
+// it and it is not sticky. Empty when no one can, and always on Windows, where the folder's
+// access list decides.
+std::string CheckSharedFolder(const std::filesystem::path& folder);
 
 long ProcessId();
 std::string HostName();

@@ -57,6 +57,35 @@ std::string CheckPrivateFolder(const std::filesystem::path& path) {
   return "";
 }
 
+std::string CheckPrivateFile(const std::filesystem::path& path) {
+  struct stat info {};
+  if (lstat(path.c_str(), &info) != 0) {
+    if (errno == ENOENT) return "";
+    return "cannot read " + path.string() + ": " + std::strerror(errno);
+  }
+  if (!S_ISREG(info.st_mode)) return path.string() + " is not a regular file (a link is not taken)";
+  if (info.st_uid != geteuid()) return path.string() + " belongs to another user";
+  return "";
+}
+
+std::string CheckSharedFolder(const std::filesystem::path& folder) {
+  struct stat info {};
+  if (stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return "";
+  const std::string path = folder.string();
+  if (info.st_uid != geteuid() && info.st_uid != 0) {
+    return path +
+           " belongs to another user, who could put a link in place of what is in it: "
+           "use a folder of your own";
+  }
+  if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (info.st_mode & S_ISVTX) == 0) {
+    return path +
+           " may be written by its group or others, who could put a link in place of "
+           "what is in it: make it yours alone (chmod go-w " +
+           path + ") or sticky (chmod +t " + path + ")";
+  }
+  return "";
+}
+
 long ProcessId() { return static_cast<long>(getpid()); }
 
 std::string HostName() {

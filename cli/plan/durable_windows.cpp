@@ -48,6 +48,18 @@ std::string CheckPrivateFolder(const std::filesystem::path& path) {
   return "";
 }
 
+std::string CheckPrivateFile(const std::filesystem::path& path) {
+  const DWORD attributes = GetFileAttributesA(path.string().c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return "";
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return path.string() + " is not a file";
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    return path.string() + " is a link, which is not taken";
+  }
+  return "";
+}
+
+std::string CheckSharedFolder(const std::filesystem::path&) { return ""; }
+
 long ProcessId() { return static_cast<long>(GetCurrentProcessId()); }
 
 std::string HostName() {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <ctime>
 
+#include "durable.h"
 #include "manifest.h"
 
 namespace quillet::cli::plan {
@@ -99,7 +100,14 @@ std::vector<Generation> ListGenerations(const std::filesystem::path& databaseFol
     generation.name = name;
     // A name shaped like one whose time the clock cannot hold sorts last and never counts.
     generation.time = time ? *time : Clock::time_point{};
-    if (!time) {
+    generation.refused = CheckPrivateFolder(generation.path);
+    if (generation.refused.empty() && !generation.partial) {
+      generation.refused = CheckPrivateFile(generation.path / kManifestName);
+    }
+    if (!generation.refused.empty()) {
+      generation.ordered = false;
+      generation.problem = generation.refused;
+    } else if (!time) {
       generation.ordered = false;
       generation.problem = "its name is not a time this system can order, so it is not counted";
     } else if (!generation.partial && *time > now + kClockSkew) {

@@ -49,10 +49,13 @@ struct Generation {
   uint64_t bytes = 0;
   // Why it is not complete.
   std::string problem;
+  // Why it is not this user's: a folder or manifest another user could have put or changed.
+  // Such a generation is not ordered, so nothing counts it, keeps it as a backup or deletes it.
+  std::string refused;
 };
 
 // The generations in a database's folder, newest first by the time in their names, with what
-// is unfinished; other entries are not the plan's and are left out.
+// is unfinished and what is refused; other entries are not the plan's and are left out.
 std::vector<Generation> ListGenerations(const std::filesystem::path& databaseFolder,
                                         Clock::time_point now = Clock::now());
 

@@ -47,6 +47,20 @@ std::string Journal::Problem() {
   return problem_;
 }
 
+namespace {
+
+std::filesystem::path LastRunPath(const std::filesystem::path& root) {
+  return root / kStateFolder / "last-run";
+}
+
+}  // namespace
+
+std::string JournalFolderProblem(const std::filesystem::path& root) {
+  std::string problem = CheckPrivateFolder(root / kStateFolder);
+  if (problem.empty()) problem = CheckPrivateFolder(RunsFolder(root));
+  return problem;
+}
+
 std::vector<std::string> RunIds(const std::filesystem::path& root) {
   std::vector<std::string> runs;
   std::error_code error;
@@ -58,15 +72,61 @@ std::vector<std::string> RunIds(const std::filesystem::path& root) {
 }
 
 std::optional<std::vector<nlohmann::json>> ReadJournal(const std::filesystem::path& root,
-                                                       const std::string& run) {
-  std::ifstream in(RunsFolder(root) / (run + ".jsonl"), std::ios::binary);
-  if (!in) return std::nullopt;
+                                                       const std::string& run,
+                                                       std::string& problem) {
+  const std::filesystem::path path = RunsFolder(root) / (run + ".jsonl");
+  problem = JournalFolderProblem(root);
+  if (problem.empty()) problem = CheckPrivateFile(path);
+  if (!problem.empty()) return std::nullopt;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    problem = "no run " + run + " in " + RunsFolder(root).string();
+    return std::nullopt;
+  }
   std::vector<nlohmann::json> lines;
   for (std::string line; std::getline(in, line);) {
     nlohmann::json entry = nlohmann::json::parse(line, nullptr, false);
     if (!entry.is_discarded() && entry.is_object()) lines.push_back(std::move(entry));
   }
   return lines;
+}
+
+std::string WriteLastRun(const std::filesystem::path& root, const std::string& run) {
+  const std::filesystem::path path = LastRunPath(root);
+  // One name will do: runs hold the lock while they write it.
+  const std::filesystem::path draft = path.string() + ".new";
+  {
+    std::ofstream out(draft, std::ios::binary | std::ios::trunc);
+    out << run << "\n";
+    if (!out.flush()) return "cannot write " + draft.string();
+  }
+  if (!SyncFile(draft)) return "cannot sync " + draft.string();
+  std::string problem = RenameDurably(draft, path);
+  if (problem.empty() && !SyncFolder(path.parent_path())) {
+    problem = "cannot sync the folder " + path.parent_path().string();
+  }
+  return problem;
+}
+
+std::string LastRun(const std::filesystem::path& root, std::string& problem) {
+  problem = JournalFolderProblem(root);
+  if (!problem.empty()) return "";
+  const std::filesystem::path path = LastRunPath(root);
+  std::error_code error;
+  if (!std::filesystem::exists(std::filesystem::symlink_status(path, error))) {
+    const std::vector<std::string> runs = RunIds(root);
+    return runs.empty() ? "" : runs.back();
+  }
+  problem = CheckPrivateFile(path);
+  if (!problem.empty()) return "";
+  std::ifstream in(path, std::ios::binary);
+  std::string run;
+  std::getline(in, run);
+  if (!SafeFolderName(run)) {
+    problem = path.string() + " does not name a run";
+    return "";
+  }
+  return run;
 }
 
 }  // namespace quillet::cli::plan

@@ -38,11 +38,24 @@ class Journal {
   std::string problem_;
 };
 
-// The runs in the journal folder, oldest first.
+// ROOT/.quillet and its runs/ are this user's alone, or nothing in them is read: a journal
+// there could be anyone's. Empty, or why not.
+std::string JournalFolderProblem(const std::filesystem::path& root);
+// The runs in the journal folder, oldest first by id.
 std::vector<std::string> RunIds(const std::filesystem::path& root);
-// Its lines; a last line that a kill cut short is left out.
+// Its lines; a last line that a kill cut short is left out. nullopt with why, when there is
+// no such journal or it is not this user's file.
 std::optional<std::vector<nlohmann::json>> ReadJournal(const std::filesystem::path& root,
-                                                       const std::string& run);
+                                                       const std::string& run,
+                                                       std::string& problem);
+
+// ROOT/.quillet/last-run names the run that began last, written by the run while it holds
+// the lock: run ids are UTC times, and after the clock is set back the newest would not be
+// the highest. Empty, or why it could not be written.
+std::string WriteLastRun(const std::filesystem::path& root, const std::string& run);
+// The run last-run names, or the highest id when there is no last-run; empty when no run is
+// known, with problem set when last-run or the journal folders cannot be trusted.
+std::string LastRun(const std::filesystem::path& root, std::string& problem);
 
 }  // namespace quillet::cli::plan
 

@@ -55,6 +55,15 @@ class Reader {
     return std::nullopt;
   }
 
+  // No shell reads the plan, so "~" would be a folder of that name beside the plan.
+  void NotHome(const toml::table& table, std::string_view key, const std::string& path) {
+    if (path.front() == '~') {
+      Error(table.get(key)->source(), std::string(key) + " \"" + path +
+                                          "\" is taken literally, not as a home folder: write "
+                                          "the full path");
+    }
+  }
+
   std::optional<int64_t> Whole(const toml::table& table, std::string_view key, int64_t least,
                                int64_t most) {
     const toml::node* node = table.get(key);
@@ -107,6 +116,7 @@ class Reader {
     const std::string fileKey = prefix + "_file";
     const std::string variableKey = prefix + "_env";
     if (auto file = Text(table, fileKey)) {
+      NotHome(table, fileKey, *file);
       // Taken from the plan's folder, as snapshot_root is.
       source.file = std::filesystem::path(*file).is_relative()
                         ? (std::filesystem::path(file_).parent_path() / *file).string()
@@ -248,6 +258,7 @@ class Reader {
     KnownKeys(table, {"snapshot_root", "jobs", "retention", "servers"}, "");
     if (auto root = Text(table, "snapshot_root")) {
       plan.rootWhere = Where(table.get("snapshot_root")->source());
+      NotHome(table, "snapshot_root", *root);
       plan.root = *root;
       if (plan.root.is_relative()) {
         plan.root = std::filesystem::absolute(std::filesystem::path(file_).parent_path() / *root);

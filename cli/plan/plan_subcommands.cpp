@@ -28,6 +28,7 @@
 #include "selection.h"
 #include "snapshot_restore.h"
 #include "standin_admin_api.h"
+#include "trusted_folders.h"
 
 namespace quillet::cli {
 namespace {
@@ -47,6 +48,13 @@ const char* Environment(const char* name) { return std::getenv(name); }
 
 std::optional<Plan> LoadPlan(const Invocation& i, const std::string& name) {
   PlanOutcome read = ReadPlan(i.arguments[0]);
+  // Under a root that others may rearrange nothing checked stays so until it is used.
+  if (read.plan) {
+    if (std::string problem = SharedRootProblem(*read.plan); !problem.empty()) {
+      read.errors.push_back(problem);
+      read.plan.reset();
+    }
+  }
   for (const std::string& error : read.errors)
     Err(i) << "quillet plan " << name << ": " << error << "\n";
   return std::move(read.plan);
@@ -180,8 +188,8 @@ JobResult Check(const Invocation& i) {
     std::string databases;
     for (const std::string& database : selection.databases) {
       databases += (databases.empty() ? "" : ", ") + database;
-      const auto generations = ListGenerations(DatabaseFolder(plan->root, server.name, database));
-      for (const Generation& generation : generations) {
+      const auto trusted = ListTrustedGenerations(plan->root, server.name, database);
+      for (const Generation& generation : trusted.generations) {
         if (generation.complete) {
           largest = std::max(largest, generation.bytes);
           break;
@@ -192,8 +200,11 @@ JobResult Check(const Invocation& i) {
             " into " + (plan->root / server.name).string() + "\n";
   }
   WipeSecrets(*secrets);
-  const std::string folder = MakePrivateFolder(plan->root / kStateFolder);
-  if (!folder.empty()) {
+  const std::string standin = StandinRootProblem(*plan);
+  const std::string folder = standin.empty() ? MakePrivateFolder(plan->root / kStateFolder) : "";
+  if (!standin.empty()) {
+    problems.push_back(standin);
+  } else if (!folder.empty()) {
     problems.push_back(plan->rootWhere + ": snapshot_root: " + folder);
   } else {
     const std::filesystem::path probe =
@@ -221,6 +232,10 @@ JobResult Run(const Invocation& i) {
   std::optional<Plan> plan = LoadPlan(i, "run");
   if (!plan) return Status(kNotUnderstood);
   if (i.plan.jobs > 0) plan->jobs = i.plan.jobs;
+  if (std::string problem = StandinRootProblem(*plan); !problem.empty()) {
+    Err(i) << "quillet plan run: " << problem << "\n";
+    return Status(kNotUnderstood);
+  }
   auto secrets = LoadSecrets(i, "run", *plan);
   if (!secrets) return Status(kNotUnderstood);
   const std::string run = GenerationName(Clock::now()) + "-" + std::to_string(ProcessId());
@@ -260,6 +275,11 @@ JobResult Run(const Invocation& i) {
       return Status(kFailed);
     }
     settings.journal = &*journal;
+    error = WriteLastRun(plan->root, run);
+    if (!error.empty()) {
+      Err(i) << "quillet plan run: " << error << "\n";
+      return Status(kFailed);
+    }
     journal->Write({{"event", "start"}, {"plan", plan->file}, {"start", IsoTime(Clock::now())}});
     if (!lock->text().empty()) {
       // The system let go of the lock because its holder ended without clearing it.
@@ -298,9 +318,19 @@ struct DatabaseGenerations {
   std::vector<Generation> generations;
 };
 
-std::vector<DatabaseGenerations> Inventory(const Plan& plan) {
+// What is not this user's is named on err, once, and left out; a database folder that is not
+// is there without generations, so that it has no verified backup.
+std::vector<DatabaseGenerations> Inventory(const Plan& plan, std::ostream& err,
+                                           const std::string& subcommand) {
+  const auto refuse = [&](const std::string& problem) {
+    err << "quillet plan " << subcommand << ": not counted: " << problem << "\n";
+  };
   std::vector<DatabaseGenerations> found;
   for (const ServerPlan& server : plan.servers) {
+    if (std::string problem = DatabaseFolderProblem(plan.root, server.name); !problem.empty()) {
+      refuse(problem);
+      continue;
+    }
     std::error_code error;
     std::vector<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(plan.root / server.name, error)) {
@@ -310,8 +340,9 @@ std::vector<DatabaseGenerations> Inventory(const Plan& plan) {
     }
     std::sort(names.begin(), names.end());
     for (const std::string& name : names) {
-      found.push_back({server.name, name, server.retention,
-                       ListGenerations(DatabaseFolder(plan.root, server.name, name))});
+      TrustedGenerations trusted = ListTrustedGenerations(plan.root, server.name, name);
+      for (const std::string& problem : trusted.refused) refuse(problem);
+      found.push_back({server.name, name, server.retention, std::move(trusted.generations)});
     }
   }
   return found;
@@ -322,7 +353,7 @@ JobResult List(const Invocation& i) {
   if (!plan) return Status(kNotUnderstood);
   nlohmann::json rows = nlohmann::json::array();
   std::string table;
-  for (const DatabaseGenerations& database : Inventory(*plan)) {
+  for (const DatabaseGenerations& database : Inventory(*plan, Err(i), "list")) {
     const std::vector<Verdict> verdicts =
         Judge(database.generations, database.retention, Clock::now());
     for (const Generation& generation : database.generations) {
@@ -367,32 +398,58 @@ std::string PrometheusLabel(const std::string& text) {
   return escaped;
 }
 
+// The last run's result per database, from its journal, and the servers that failed as a
+// whole in it (a refused password, a terminated server), whose databases it never reached.
+struct LastRunResults {
+  std::map<std::pair<std::string, std::string>, bool> databases;
+  std::set<std::string> failedServers;
+};
+
+LastRunResults ReadLastRun(const std::filesystem::path& root, std::ostream& err) {
+  LastRunResults results;
+  std::string problem;
+  const std::string run = LastRun(root, problem);
+  std::optional<std::vector<nlohmann::json>> lines;
+  if (!run.empty()) lines = ReadJournal(root, run, problem);
+  if (!problem.empty())
+    err << "quillet plan status: the last run is not known: " << problem << "\n";
+  // A hand-edited line of the wrong types reads as a failure, never as a crash.
+  const auto text = [](const nlohmann::json& line, const char* key) {
+    const auto found = line.find(key);
+    return found != line.end() && found->is_string() ? found->get<std::string>() : std::string();
+  };
+  // Calls begun and not ended: a run killed in one did not do that database's item.
+  std::set<std::tuple<std::string, std::string, std::string>> begun;
+  for (const nlohmann::json& line : lines.value_or(std::vector<nlohmann::json>{})) {
+    if (!line.is_object()) continue;
+    const std::string event = text(line, "event");
+    if (event != "call" && event != "begin") continue;
+    const std::string server = text(line, "server");
+    const std::string database = text(line, "database");
+    const auto code = line.find("code");
+    const bool succeeded = code != line.end() && code->is_number_integer() && *code == 0 &&
+                           text(line, "text").empty();
+    if (database.empty()) {
+      if (event == "call" && !succeeded && !server.empty()) results.failedServers.insert(server);
+      continue;
+    }
+    auto& success = results.databases.try_emplace({server, database}, true).first->second;
+    const auto call = std::make_tuple(server, database, text(line, "task"));
+    if (event == "begin") {
+      begun.insert(call);
+      continue;
+    }
+    begun.erase(call);
+    success = success && succeeded;
+  }
+  for (const auto& [server, database, task] : begun) results.databases[{server, database}] = false;
+  return results;
+}
+
 JobResult StatusJob(const Invocation& i) {
   const std::optional<Plan> plan = LoadPlan(i, "status");
   if (!plan) return Status(kNotUnderstood);
-  // The last run's result per database, from its journal.
-  std::map<std::pair<std::string, std::string>, bool> lastRun;
-  const std::vector<std::string> runs = RunIds(plan->root);
-  if (!runs.empty()) {
-    // Calls begun and not yet ended: a run killed in one did not do that database's item.
-    std::set<std::tuple<std::string, std::string, std::string>> begun;
-    for (const nlohmann::json& line :
-         ReadJournal(plan->root, runs.back()).value_or(std::vector<nlohmann::json>{})) {
-      const std::string event = line.value("event", "");
-      if ((event != "call" && event != "begin") || line.value("database", "").empty()) continue;
-      const std::pair<std::string, std::string> database{line.value("server", ""),
-                                                         line.value("database", "")};
-      const auto call = std::make_tuple(database.first, database.second, line.value("task", ""));
-      auto& success = lastRun.try_emplace(database, true).first->second;
-      if (event == "begin") {
-        begun.insert(call);
-        continue;
-      }
-      begun.erase(call);
-      success = success && line.value("code", 0) == 0 && line.value("text", "").empty();
-    }
-    for (const auto& [server, database, task] : begun) lastRun[{server, database}] = false;
-  }
+  const LastRunResults lastRun = ReadLastRun(plan->root, Err(i));
   struct Row {
     std::string server;
     std::string database;
@@ -433,7 +490,7 @@ JobResult StatusJob(const Invocation& i) {
     }
     WipePassword(*password);
   }
-  std::vector<DatabaseGenerations> inventory = Inventory(*plan);
+  std::vector<DatabaseGenerations> inventory = Inventory(*plan, Err(i), "status");
   // A selected database never backed up is the worst case of all, not a missing line.
   for (const auto& listed : selected) {
     const std::string& server = listed.first;
@@ -459,8 +516,12 @@ JobResult StatusJob(const Invocation& i) {
         break;
       }
     }
-    const auto last = lastRun.find({database.server, database.database});
-    if (last != lastRun.end()) row.lastRunSuccess = last->second;
+    const auto last = lastRun.databases.find({database.server, database.database});
+    if (last != lastRun.databases.end()) {
+      row.lastRunSuccess = last->second;
+    } else if (lastRun.failedServers.count(database.server) != 0) {
+      row.lastRunSuccess = false;
+    }
     const auto server = connections.find(database.server);
     if (server != connections.end()) {
       const auto count = server->second.find(database.database);
@@ -567,14 +628,16 @@ JobResult Report(const Invocation& i) {
   const std::optional<Plan> plan = LoadPlan(i, "report");
   if (!plan) return Status(kNotUnderstood);
   const std::vector<std::string> runs = RunIds(plan->root);
-  const std::string run = !i.plan.run.empty() ? i.plan.run : runs.empty() ? "" : runs.back();
+  std::string problem;
+  const std::string run = !i.plan.run.empty() ? i.plan.run : LastRun(plan->root, problem);
   const bool known = std::find(runs.begin(), runs.end(), run) != runs.end();
-  const auto lines = known ? ReadJournal(plan->root, run) : std::nullopt;
+  const auto lines = known ? ReadJournal(plan->root, run, problem) : std::nullopt;
   if (!lines) {
-    Err(i) << "quillet plan report: "
-           << (run.empty() ? "no run has been journaled under " + plan->root.string()
-                           : "no run " + run + " in " + RunsFolder(plan->root).string())
-           << "\n";
+    if (problem.empty()) {
+      problem = run.empty() ? "no run has been journaled under " + plan->root.string()
+                            : "no run " + run + " in " + RunsFolder(plan->root).string();
+    }
+    Err(i) << "quillet plan report: " << problem << "\n";
     return Status(kFailed);
   }
   static const std::array<const char*, 12> kFields = {"event", "server", "database", "task",
@@ -627,7 +690,7 @@ JobResult Verify(const Invocation& i) {
   }
   int bad = 0;
   int good = 0;
-  for (const DatabaseGenerations& database : Inventory(*plan)) {
+  for (const DatabaseGenerations& database : Inventory(*plan, Err(i), "verify")) {
     for (const Generation& generation : database.generations) {
       if (generation.partial) continue;
       const std::string where =
@@ -673,8 +736,8 @@ JobResult Restore(const Invocation& i) {
                          : "DATABASE cannot be a folder name: " + database;
     return result;
   }
-  const std::vector<Generation> generations =
-      ListGenerations(DatabaseFolder(plan->root, name, database));
+  const TrustedGenerations trusted = ListTrustedGenerations(plan->root, name, database);
+  const std::vector<Generation>& generations = trusted.generations;
   const auto chosen = std::find_if(generations.begin(), generations.end(), [&](const auto& g) {
     return !g.partial && (i.plan.generation.empty() ? g.complete : g.name == i.plan.generation);
   });
@@ -682,6 +745,8 @@ JobResult Restore(const Invocation& i) {
     result.problem = (i.plan.generation.empty() ? "no verified generation of "
                                                 : "no generation " + i.plan.generation + " of ") +
                      name + " " + database + " under " + plan->root.string();
+    for (const std::string& refused : trusted.refused)
+      result.problem += "; not counted: " + refused;
     return result;
   }
   // Read whole against its manifest first: a restore replaces a database with it.

@@ -16,6 +16,7 @@
 #include "retention.h"
 #include "selection.h"
 #include "standin_admin_api.h"
+#include "trusted_folders.h"
 
 namespace quillet::cli::plan {
 namespace {
@@ -121,6 +122,9 @@ class ServerRun {
     }
     // Journalled first, then out of the count under a name the next run clears: a run killed
     // halfway leaves neither a half generation that is kept nor a deletion nobody wrote down.
+    // By path, and safely so: the root is this user's or sticky, and the server's and the
+    // database's folders are this user's alone, so no one else can rename a link into the
+    // path between the checks and the delete.
     JournalDeletion(database, generation, rule);
     std::filesystem::path doomed = generation.path;
     if (!generation.partial) {
@@ -150,9 +154,7 @@ class ServerRun {
   // The server's and the database's folders are this user's alone, or nothing in them is
   // listed or deleted: a link there could lead anywhere.
   std::string CheckFolders(const std::string& database) const {
-    std::string problem = CheckPrivateFolder(plan_.root / server_.name);
-    if (problem.empty() && !database.empty()) problem = CheckPrivateFolder(FolderOf(database));
-    return problem;
+    return DatabaseFolderProblem(plan_.root, server_.name, database);
   }
 
   std::filesystem::path FolderOf(const std::string& database) const {

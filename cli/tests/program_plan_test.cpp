@@ -20,6 +20,7 @@
 #include "program_fixture.h"
 
 using ::testing::HasSubstr;
+using ::testing::Not;
 using ::testing::SizeIs;
 using namespace quillet::cli::testing;
 
@@ -29,6 +30,8 @@ class PlanTest : public ProgramTest {
  protected:
   void SetUp() override {
     ProgramTest::SetUp();
+    // The servers' own folder is no place for backups.
+    environment_["QUILLET_STANDIN_ROOT"] = root_ + "/servers";
     backups_ = root_ + "/backups";
     WriteFile(root_ + "/acme.pw", "acme-pw\n");
     chmod((root_ + "/acme.pw").c_str(), 0600);
@@ -298,6 +301,91 @@ TEST_F(PlanTest, AJournalThatCannotBeWrittenFailsTheRunAndEveryCallIsBegunFirst)
   EXPECT_THAT(full.err, HasSubstr("cannot write the journal " + runs + "/"));
   EXPECT_THAT(full.err, HasSubstr("No space left on device"));
   EXPECT_THAT(Generations("ACME", "DEMO"), SizeIs(2));
+}
+
+TEST_F(PlanTest, TheSubcommandsThatReadCountNothingAnotherUserCouldHavePut) {
+  CreateServerWithDatabase();
+  const std::string plan = WritePlan({"ACME"}, "[\"DEMO\"]");
+  ASSERT_EQ(Quillet("plan run " + plan).status, 0);
+  const std::string database = backups_ + "/ACME/DEMO";
+  const std::string made = Generations("ACME", "DEMO").front();
+  // Open to all, as a folder another user made in a shared root would be.
+  chmod(database.c_str(), 0777);
+  const ProgramRun list = Quillet("plan list " + plan);
+  EXPECT_THAT(list.err, HasSubstr("not counted: " + database + " can be written by group"));
+  EXPECT_THAT(list.out, Not(HasSubstr(made)));
+  const ProgramRun status = Quillet("plan status " + plan + " --warn 26h --crit 50h");
+  EXPECT_EQ(status.status, 2);
+  EXPECT_THAT(status.out, HasSubstr("ACME/DEMO has no verified backup"));
+  const ProgramRun restore = Quillet("-y plan restore " + plan + " ACME DEMO --replace");
+  EXPECT_EQ(restore.status, 1);
+  EXPECT_THAT(restore.err, HasSubstr("not counted: " + database));
+  chmod(database.c_str(), 0700);
+
+  // A manifest or a journal that is a link is not this user's file, whatever it says.
+  const std::string manifest = database + "/" + made + "/manifest.json";
+  std::filesystem::rename(manifest, root_ + "/manifest.json");
+  std::filesystem::create_symlink(root_ + "/manifest.json", manifest);
+  const ProgramRun verify = Quillet("plan verify " + plan);
+  EXPECT_THAT(verify.err, HasSubstr("not counted: " + manifest + " is not a regular file"));
+  EXPECT_THAT(verify.out, HasSubstr("0 generations hold"));
+  WriteFile(root_ + "/forged.jsonl", "{\"event\": \"end\"}\n");
+  std::filesystem::create_symlink(root_ + "/forged.jsonl",
+                                  backups_ + "/.quillet/runs/29991231T000000Z-1.jsonl");
+  const ProgramRun report = Quillet("plan report " + plan + " --run 29991231T000000Z-1");
+  EXPECT_EQ(report.status, 1);
+  EXPECT_THAT(report.err, HasSubstr("29991231T000000Z-1.jsonl is not a regular file"));
+}
+
+TEST_F(PlanTest, ARootOthersCouldRearrangeOrOneAmongTheServersIsRefused) {
+  CreateServerWithDatabase();
+  const std::string plan = WritePlan({"ACME"}, "[\"DEMO\"]");
+  std::filesystem::create_directories(backups_);
+  chmod(backups_.c_str(), 0777);
+  const ProgramRun check = Quillet("plan check " + plan);
+  EXPECT_EQ(check.status, 2);
+  EXPECT_THAT(check.err, HasSubstr(plan + ":1:17: snapshot_root " + backups_ +
+                                   " may be written by its group or others"));
+  EXPECT_THAT(check.err, HasSubstr("(chmod +t " + backups_ + ")"));
+  EXPECT_EQ(Quillet("plan run " + plan).status, 2);
+  EXPECT_FALSE(std::filesystem::exists(backups_ + "/ACME"));
+  chmod(backups_.c_str(), 01777);
+  EXPECT_EQ(Quillet("plan run " + plan).status, 0);
+
+  const auto rooted = [&](const std::string& root) {
+    std::string text = ReadFile(plan);
+    text.replace(0, text.find('\n'), "snapshot_root = \"" + root + "\"");
+    WriteFile(root_ + "/rooted.toml", text);
+    return root_ + "/rooted.toml";
+  };
+  const ProgramRun among = Quillet("plan check " + rooted(root_ + "/servers/backups"));
+  EXPECT_EQ(among.status, 2);
+  EXPECT_THAT(among.err, HasSubstr("lies in the stand-in's folder of servers"));
+  EXPECT_EQ(Quillet("plan run " + rooted(root_ + "/servers/ACME")).status, 2);
+  const ProgramRun home = Quillet("plan check " + rooted("~/backups"));
+  EXPECT_EQ(home.status, 2);
+  EXPECT_THAT(home.err, HasSubstr(root_ + "/rooted.toml:1:17: snapshot_root \"~/backups\" is taken "
+                                          "literally, not as a home folder: write the full path"));
+  EXPECT_FALSE(std::filesystem::exists(root_ + "/~"));
+}
+
+TEST_F(PlanTest, TheLastRunIsTheOneThatBeganLastAndAServerThatFailedFailsItsDatabases) {
+  CreateServerWithDatabase();
+  const std::string plan = WritePlan({"ACME"}, "[\"DEMO\"]");
+  ASSERT_EQ(Quillet("plan run " + plan).status, 0);
+  // A run from before the clock was set back, whose id is higher than any later one's.
+  WriteFile(backups_ + "/.quillet/runs/29991231T000000Z-1.jsonl",
+            "{\"event\": \"call\", \"server\": \"ACME\", \"database\": \"DEMO\", \"code\": 0}\n");
+  ASSERT_EQ(Quillet("-y terminate-server ACME", WithPassword("acme-pw")).status, 0);
+  const ProgramRun failed = Quillet("plan run " + plan + " --format json");
+  ASSERT_EQ(failed.status, 1) << failed.err;
+  const std::string run = nlohmann::json::parse(failed.out)["run"];
+  EXPECT_THAT(Quillet("plan report " + plan).out, HasSubstr("run " + run + "\n"));
+
+  ASSERT_EQ(Quillet("server start ACME").status, 0);
+  const ProgramRun status = Quillet("plan status " + plan + " --format json");
+  ASSERT_EQ(status.status, 0) << status.err;
+  EXPECT_EQ(nlohmann::json::parse(status.out)[0]["last_run_success"], false) << status.out;
 }
 
 }  // namespace
