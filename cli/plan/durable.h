@@ -21,6 +21,10 @@ std::string MakePrivateFolder(const std::filesystem::path& path);
 // there, so nothing is listed or deleted through another user's link or folder.
 std::string CheckPrivateFolder(const std::filesystem::path& path);
 
+// Appends the text to the file, created for this user alone (0600) when it is not there, and
+// syncs it; empty, or why not. A link in the file's place is not followed.
+std::string AppendPrivately(const std::filesystem::path& path, const std::string& text);
+
 long ProcessId();
 std::string HostName();
 
