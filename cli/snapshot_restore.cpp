@@ -6,10 +6,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#if defined(QUILLET_CLI_CHECKS_PAGES)
-#include <sqlite3.h>
-#endif
-
 #include <csignal>
 #endif
 
@@ -22,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "database_file_check.h"
 #include "list_format.h"
 #include "quillet.h"
 #include "standin_admin_api.h"
@@ -170,54 +167,15 @@ std::string CheckBackup(const RestoreRequest& request, int file, off_t* size) {
   return "";
 }
 
-#if defined(QUILLET_CLI_CHECKS_PAGES)
-// A path as a file: URI, which alone lets SQLite open it immutable (no lock, no file made
-// beside it in the backup's folder).
-std::string FileUri(const std::string& path) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string uri = "file:";
-  for (const char c : path) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (std::isalnum(byte) != 0 || std::strchr("/-._~", c) != nullptr) {
-      uri += c;
-    } else {
-      uri += '%';
-      uri += kHex[byte >> 4U];
-      uri += kHex[byte & 0xFU];
-    }
-  }
-  return uri + "?immutable=1";
-}
-
-// Whether SQLite finds the backup sound (PRAGMA quick_check), read-only, before anything on the
-// server changes: a file damaged inside keeps its size and header. Empty, or why not.
+// Whether SQLite finds the backup sound, before anything on the server changes: a file damaged
+// inside keeps its size and header. Empty, or why not. A build without SQLite has no stand-in
+// either, and restore refuses before any check.
 std::string CheckPages(const RestoreRequest& request) {
+  if (!CanCheckDatabaseFiles()) return "";
   const std::string path = BackupPath(request);
-  sqlite3* db = nullptr;
-  std::string found;
-  if (sqlite3_open_v2(FileUri(path).c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI,
-                      nullptr) != SQLITE_OK) {
-    found = sqlite3_errmsg(db);
-  } else {
-    sqlite3_stmt* check = nullptr;
-    int step = sqlite3_prepare_v2(db, "PRAGMA quick_check(1)", -1, &check, nullptr);
-    if (step == SQLITE_OK) step = sqlite3_step(check);
-    if (step == SQLITE_ROW) {
-      const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(check, 0));
-      found = text == nullptr ? "no result" : text;
-      if (found == "ok") found.clear();
-    } else {
-      found = sqlite3_errmsg(db);
-    }
-    sqlite3_finalize(check);
-  }
-  sqlite3_close(db);
+  const std::string found = CheckDatabaseFile(path, false);
   return found.empty() ? "" : path + " is damaged (SQLite's quick check: " + found + ")";
 }
-#else
-// Without the stand-in there is no SQLite here, and restore refuses before any check.
-std::string CheckPages(const RestoreRequest&) { return ""; }
-#endif
 
 // Ctrl-C, a hang-up or kill wait while the server's database is changed over, so that they end
 // the program with the restored database installed or the old one back, never neither.

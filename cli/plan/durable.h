@@ -29,6 +29,10 @@ std::string CheckPrivateFile(const std::filesystem::path& path);
 // access list decides.
 std::string CheckSharedFolder(const std::filesystem::path& folder);
 
+// Appends the text to the file, created for this user alone (0600) when it is not there, and
+// syncs it; empty, or why not. A link in the file's place is not followed.
+std::string AppendPrivately(const std::filesystem::path& path, const std::string& text);
+
 long ProcessId();
 std::string HostName();
 

@@ -86,6 +86,22 @@ std::string CheckSharedFolder(const std::filesystem::path& folder) {
   return "";
 }
 
+std::string AppendPrivately(const std::filesystem::path& path, const std::string& text) {
+  const int file = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (file < 0) return "cannot write " + path.string() + ": " + std::strerror(errno);
+  std::size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t wrote = write(file, text.data() + done, text.size() - done);
+    if (wrote < 0 && errno == EINTR) continue;
+    if (wrote <= 0) break;
+    done += static_cast<std::size_t>(wrote);
+  }
+  const bool written = done == text.size() && fsync(file) == 0;
+  const std::string reason = std::strerror(errno);
+  close(file);
+  return written ? "" : "cannot write " + path.string() + ": " + reason;
+}
+
 long ProcessId() { return static_cast<long>(getpid()); }
 
 std::string HostName() {

@@ -60,6 +60,25 @@ std::string CheckPrivateFile(const std::filesystem::path& path) {
 
 std::string CheckSharedFolder(const std::filesystem::path&) { return ""; }
 
+std::string AppendPrivately(const std::filesystem::path& path, const std::string& text) {
+  // The file inherits the permissions of its folder.
+  HANDLE file = CreateFileA(path.string().c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
+                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    return "cannot write " + path.string() + " (Windows error " + std::to_string(GetLastError()) +
+           ")";
+  }
+  DWORD wrote = 0;
+  const bool written =
+      WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &wrote, nullptr) != 0 &&
+      wrote == text.size() && FlushFileBuffers(file) != 0;
+  const DWORD error = GetLastError();
+  CloseHandle(file);
+  return written
+             ? ""
+             : "cannot write " + path.string() + " (Windows error " + std::to_string(error) + ")";
+}
+
 long ProcessId() { return static_cast<long>(GetCurrentProcessId()); }
 
 std::string HostName() {

@@ -12,6 +12,7 @@
 #include <sstream>
 #include <tuple>
 
+#include "database_file_check.h"
 #include "durable.h"
 #include "duration.h"
 #include "generation.h"
@@ -23,6 +24,7 @@
 #include "progress.h"
 #include "quillet.h"
 #include "restore_subcommand.h"
+#include "restore_test.h"
 #include "retention.h"
 #include "runner.h"
 #include "selection.h"
@@ -353,6 +355,7 @@ JobResult List(const Invocation& i) {
   if (!plan) return Status(kNotUnderstood);
   nlohmann::json rows = nlohmann::json::array();
   std::string table;
+  const std::map<GenerationKey, RestoreTest> restoreTests = LastRestoreTests(plan->root);
   for (const DatabaseGenerations& database : Inventory(*plan, Err(i), "list")) {
     const std::vector<Verdict> verdicts =
         Judge(database.generations, database.retention, Clock::now());
@@ -365,16 +368,27 @@ JobResult List(const Invocation& i) {
         }
       }
       const std::string name = generation.name + (generation.partial ? ".partial" : "");
+      const auto test = generation.partial
+                            ? restoreTests.end()
+                            : restoreTests.find({database.server, database.database, name});
+      const bool tested = test != restoreTests.end();
       rows.push_back({{"server", database.server},
                       {"database", database.database},
                       {"generation", name},
                       {"time", IsoTime(generation.time)},
                       {"bytes", generation.bytes},
                       {"verified", generation.complete},
-                      {"kept_by", rule}});
+                      {"kept_by", rule},
+                      {"restore_test",
+                       tested ? nlohmann::json{{"time", test->second.time}, {"ok", test->second.ok}}
+                              : nlohmann::json(nullptr)}});
       table += database.server + "\t" + database.database + "\t" + name + "\t" +
                IsoTime(generation.time) + "\t" + HumanBytes(static_cast<double>(generation.bytes)) +
-               "\t" + (generation.complete ? "verified" : "not verified") + "\t" + rule + "\n";
+               "\t" + (generation.complete ? "verified" : "not verified") + "\t" + rule + "\t" +
+               (!tested           ? std::string("no restore test")
+                : test->second.ok ? "restore test ok " + test->second.time
+                                  : "restore test failed " + test->second.time) +
+               "\n";
     }
   }
   if (i.plan.format == "json") {
@@ -684,13 +698,17 @@ JobResult Report(const Invocation& i) {
 JobResult Verify(const Invocation& i) {
   const std::optional<Plan> plan = LoadPlan(i, "verify");
   if (!plan) return Status(kNotUnderstood);
-  if (i.plan.restoreTest) {
-    Err(i) << "quillet plan verify: --restore-test is not available in this version; every "
-              "generation is still checked against its manifest\n";
-  }
+  // Only the stand-in's databases are files that this program can open as databases.
+  const bool canTest = FindStandinAdminApi() != nullptr && CanCheckDatabaseFiles();
   int bad = 0;
   int good = 0;
+  // Restore tests passed, failed, not made, and made but not recorded.
+  int passed = 0;
+  int failed = 0;
+  int untested = 0;
+  int unrecorded = 0;
   for (const DatabaseGenerations& database : Inventory(*plan, Err(i), "verify")) {
+    bool tested = !i.plan.restoreTest;
     for (const Generation& generation : database.generations) {
       if (generation.partial) continue;
       const std::string where =
@@ -701,11 +719,39 @@ JobResult Verify(const Invocation& i) {
           manifest ? CheckFiles(generation.path, *manifest, true) : std::vector{problem};
       for (const std::string& what : problems) Out(i) << where << what << "\n";
       (problems.empty() ? good : bad) += 1;
+      // The newest generation that holds is the one a restore would take.
+      if (tested || !problems.empty() || !generation.complete) continue;
+      tested = true;
+      if (!canTest) {
+        Out(i) << where << "restore test: not tested: with a client library other than the "
+               << "stand-in, a restore test needs the server's own tooling\n";
+        ++untested;
+        continue;
+      }
+      const RestoreTest test = TestRestore(plan->root, database.database, generation, *manifest);
+      Out(i) << where << "restore test: " << (test.done ? "" : "not tested: ") << test.text << "\n";
+      if (!test.done) {
+        ++untested;
+        continue;
+      }
+      (test.ok ? passed : failed) += 1;
+      const std::string error =
+          RecordRestoreTest(plan->root, database.server, database.database, generation.name, test);
+      if (!error.empty()) {
+        Err(i) << "quillet plan verify: the restore test of " << where
+               << "was not recorded: " << error << "\n";
+        ++unrecorded;
+      }
     }
   }
   Out(i) << good << (good == 1 ? " generation holds" : " generations hold") << ", " << bad
          << (bad == 1 ? " does not" : " do not") << "\n";
-  return Status(bad == 0 ? 0 : kFailed);
+  if (i.plan.restoreTest) {
+    Out(i) << "restore tests: " << passed << " passed, " << failed << " failed, " << untested
+           << " not tested\n";
+  }
+  if (bad > 0 || failed > 0) return Status(kFailed);
+  return Status(untested > 0 || unrecorded > 0 ? kUnknown : 0);
 }
 
 std::string CheckRestore(const Invocation& i) {
@@ -861,12 +907,21 @@ void AddPlanSubcommands(CommandLine& commandLine) {
       .Add(Subcommand("plan verify", "PLAN", "check every generation against its manifest")
                .Describe(
                    "Reads every file of every generation and compares its size and SHA-256 with "
-                   "the manifest. Exits 0 when every generation holds, 1 with each one that "
-                   "does not named: server, database, generation, file.")
+                   "the manifest. With --restore-test, each database's newest generation that "
+                   "holds is also opened as a database: its file is copied into a private "
+                   "folder under the snapshot root's .quillet, SQLite's integrity check runs on "
+                   "the copy, and the copy is removed; each test is recorded in "
+                   ".quillet/restore-tests.jsonl, which plan list shows. Only the stand-in's "
+                   "databases can be opened so: with another client library each such "
+                   "generation is named as not tested, for the server's own tooling. Exits 0 "
+                   "when every generation holds, 1 with each one that does not named (server, "
+                   "database, generation, file or problem), 3 when none fails but a restore "
+                   "test that was asked for could not be made or recorded.")
                .Runs("the plan's manifests", Verify)
                .Lists(Listing::kText)
                .Example("quillet plan verify /etc/quillet/nightly.toml"))
-      .add_flag("--restore-test", given.restoreTest, "also open each newest generation")
+      .add_flag("--restore-test", given.restoreTest,
+                "also open a copy of each database's newest generation as a database")
       ->disable_flag_override();
   AddPlanScheduleSubcommand(commandLine);
   CLI::App& restore = commandLine.Add(

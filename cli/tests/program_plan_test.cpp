@@ -8,7 +8,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -386,6 +388,57 @@ TEST_F(PlanTest, TheLastRunIsTheOneThatBeganLastAndAServerThatFailedFailsItsData
   const ProgramRun status = Quillet("plan status " + plan + " --format json");
   ASSERT_EQ(status.status, 0) << status.err;
   EXPECT_EQ(nlohmann::json::parse(status.out)[0]["last_run_success"], false) << status.out;
+}
+
+TEST_F(PlanTest, ARestoreTestOpensACopyOfTheNewestGenerationAndRecordsIt) {
+  CreateServerWithDatabase();
+  WriteFile(root_ + "/fill.sql",
+            "CREATE TABLE t(v); CREATE INDEX tv ON t(v); WITH RECURSIVE c(x) AS (SELECT 1 UNION "
+            "ALL SELECT x + 1 FROM c WHERE x < 2000) INSERT INTO t SELECT hex(x) FROM c;\n");
+  ASSERT_EQ(QuilletArguments({"load", "DEMO", "SYSADM", "LOAD SQL " + root_ + "/fill.sql"},
+                             WithPassword("SYSADM"))
+                .status,
+            0);
+  const std::string plan = WritePlan({"ACME"}, "[\"DEMO\"]");
+  ASSERT_EQ(Quillet("plan run " + plan).status, 0);
+  const std::string live = ReadFile(root_ + "/ACME/DEMO.db");
+  const std::string generation = Generations("ACME", "DEMO").front();
+  const ProgramRun good = Quillet("plan verify " + plan + " --restore-test");
+  EXPECT_EQ(good.status, 0) << good.out << good.err;
+  EXPECT_THAT(good.out, HasSubstr("ACME DEMO " + generation + " restore test: ok"));
+
+  // A page damaged inside, with a manifest rewritten to match: only opening it can tell.
+  const std::string folder = backups_ + "/ACME/DEMO/" + generation;
+  std::string copy = ReadFile(folder + "/DEMO.db");
+  const std::size_t page = static_cast<unsigned char>(copy[16]) << 8U;
+  ASSERT_GT(copy.size(), 2 * page);
+  copy.replace(page, 64, 64, 'Z');
+  WriteFile(folder + "/DEMO.db", copy);
+  std::string sum(64, ' ');
+  FILE* pipe = popen(("sha256sum " + folder + "/DEMO.db").c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  ASSERT_EQ(std::fread(sum.data(), 1, sum.size(), pipe), sum.size());
+  pclose(pipe);
+  nlohmann::json manifest = nlohmann::json::parse(ReadFile(folder + "/manifest.json"));
+  manifest["files"][0]["sha256"] = sum;
+  WriteFile(folder + "/manifest.json", manifest.dump());
+  const ProgramRun bad = Quillet("plan verify " + plan + " --restore-test");
+  EXPECT_EQ(bad.status, 1) << bad.out << bad.err;
+  EXPECT_THAT(bad.out, HasSubstr("ACME DEMO " + generation + " restore test: DEMO.db is damaged"));
+  EXPECT_EQ(ReadFile(root_ + "/ACME/DEMO.db"), live);
+
+  const nlohmann::json rows =
+      nlohmann::json::parse(Quillet("plan list " + plan + " --format json").out);
+  EXPECT_TRUE(rows[0]["verified"].get<bool>());
+  EXPECT_FALSE(rows[0]["restore_test"]["ok"].get<bool>());
+  struct stat info {};
+  ASSERT_EQ(stat((backups_ + "/.quillet/restore-tests.jsonl").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600U);
+  const std::string record = ReadFile(backups_ + "/.quillet/restore-tests.jsonl");
+  EXPECT_EQ(std::count(record.begin(), record.end(), '\n'), 2);
+  for (const auto& entry : std::filesystem::directory_iterator(backups_ + "/.quillet")) {
+    EXPECT_THAT(entry.path().filename().string(), ::testing::Not(HasSubstr("restore-test-")));
+  }
 }
 
 }  // namespace

@@ -1,8 +1,10 @@
 #include "fake_client_library.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <fstream>
 #include <map>
 #include <mutex>
 #include <ostream>
@@ -19,6 +21,19 @@ void PrintTo(EntryPoint entry, std::ostream* out) { *out << NameOf(entry); }
 namespace fake {
 namespace {
 
+// A host program run as a user runs it (quillet.exe under Wine) scripts the fake through its
+// environment: SQLWNTM_FAKE_DATABASES="A,B" is the server's database list, and each snapshot
+// then writes a small file, DIRECTORY\DATABASE.bak, as a server writes its backup.
+const char* EnvironmentDatabases() { return std::getenv("SQLWNTM_FAKE_DATABASES"); }
+
+std::string DatabaseListFromEnvironment() {
+  const char* names = EnvironmentDatabases();
+  if (names == nullptr || *names == '\0') return "";
+  std::string list = names;
+  std::replace(list.begin(), list.end(), ',', '\0');
+  return list + std::string(2, '\0');
+}
+
 struct Binding {
   char* buffer;
   int32_t length;
@@ -29,7 +44,7 @@ struct Script {
   std::map<EntryPoint, std::function<void()>> hooks;
   uint16_t handle = 7;
   int32_t parameter1003 = 1;
-  std::string databaseList;
+  std::string databaseList = DatabaseListFromEnvironment();
   std::string activeCursorsReply;
   int32_t rowCount = 0;
   std::vector<Column> columns;
@@ -214,12 +229,16 @@ int16_t SQLWNTM_CALL sqlwntm_Disconnect(uint16_t handle) {
 int16_t SQLWNTM_CALL sqlwntm_BackupSnapShot(uint16_t handle, const char* database, int32_t zero1,
                                             const char* directory, int32_t zero2, int32_t flag,
                                             int32_t one) {
-  return Call(sqlwntm::BackupSnapShot,
-              [&] {
-                return Arguments{Int(handle), Text(database), Int(zero1), Text(directory),
-                                 Int(zero2),  Int(flag),      Int(one)};
-              })
-      .code();
+  const int16_t code = Call(sqlwntm::BackupSnapShot, [&] {
+                         return Arguments{Int(handle), Text(database), Int(zero1), Text(directory),
+                                          Int(zero2),  Int(flag),      Int(one)};
+                       }).code();
+  if (code == 0 && fake::EnvironmentDatabases() != nullptr && database != nullptr &&
+      directory != nullptr) {
+    std::ofstream(std::string(directory) + "\\" + database + ".bak", std::ios::binary)
+        << "backup of " << database << "\r\n";
+  }
+  return code;
 }
 
 int16_t SQLWNTM_CALL sqlwntm_GetActiveCursors(uint16_t handle, int16_t flags, void* buffer,
