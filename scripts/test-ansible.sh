@@ -18,7 +18,8 @@ cd "$scratch/collections/ansible_collections/quillet/admin"
 # Skipped: the checks for which ansible-test builds a virtual environment with pip from the
 # network (ansible-doc, changelog, import, pep8, pylint, runtime-metadata,
 # validate-modules, yamllint). ansible-doc itself stands in for its check: each module's
-# documentation must load, with its fragment.
+# documentation must load, with its fragments, and tests/doc_options.py stands in for
+# validate-modules' comparison of the documented options with the argument_spec.
 skipped=(ansible-doc changelog import pep8 pylint runtime-metadata
   validate-modules yamllint)
 skip_options=()
@@ -28,6 +29,7 @@ for module in plugins/modules/*.py; do
   name=$(basename "$module" .py)
   ANSIBLE_COLLECTIONS_PATH=$scratch/collections ansible-doc "quillet.admin.$name" >/dev/null
 done
+ANSIBLE_COLLECTIONS_PATH=$scratch/collections python3 tests/doc_options.py
 ansible-test integration --local --python 3.11 --color no
 targets=$(find tests/integration/targets -mindepth 1 -maxdepth 1 -type d ! -name 'setup_*' | wc -l)
 echo "test-ansible: $targets integration targets passed"

@@ -12,16 +12,33 @@ import os
 import re
 import shutil
 
-# Every module's own options; a module adds its own and drops `server` when it needs none.
-COMMON_ARGUMENT_SPEC = dict(
-    server=dict(type='str'),
-    password=dict(type='str', no_log=True),
-    password_file=dict(type='path', no_log=False),
+# The options the doc fragment quillet.admin.common documents, in its parts: every module takes
+# the command line and its environment; one that drives a server, the server and its password;
+# one that runs a plan, how long it waits for the lock.
+COMMAND_LINE_OPTIONS = dict(
     quillet=dict(type='path'),
     environment=dict(type='dict', default={}),
 )
 
+SERVER_OPTIONS = dict(
+    server=dict(type='str', required=True),
+    password=dict(type='str', no_log=True),
+    password_file=dict(type='path', no_log=False),
+)
+
+WAIT_LOCK_OPTIONS = dict(wait_lock=dict(type='str', default='1h'))
+
 COMMON_MUTUALLY_EXCLUSIVE = [('password', 'password_file')]
+
+
+def argument_spec(*shared, **own):
+    """A module's argument_spec: the shared parts it takes, then its own options, which win."""
+    spec = dict(COMMAND_LINE_OPTIONS)
+    for part in shared:
+        spec.update(part)
+    spec.update(own)
+    return spec
+
 
 # "quillet dir-db: failed with return code 9103 (wrong server password): the server's words"
 _FAILURE = re.compile(

@@ -17,10 +17,6 @@ description:
 author: Quillet developers
 version_added: 1.0.0
 options:
-  server:
-    description: The server.
-    type: str
-    required: true
   name:
     description: The database.
     type: str
@@ -39,10 +35,9 @@ options:
     choices: [present, absent, installed, deinstalled]
     default: present
 extends_documentation_fragment:
-  - quillet.admin.quillet
+  - quillet.admin.common
+  - quillet.admin.common.server
 attributes:
-  check_mode:
-    support: full
   diff_mode:
     support: full
 '''
@@ -92,7 +87,7 @@ import re
 
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.quillet.admin.plugins.module_utils.quillet import (
-    COMMON_ARGUMENT_SPEC, COMMON_MUTUALLY_EXCLUSIVE, Quillet, QuilletError, fail)
+    COMMON_MUTUALLY_EXCLUSIVE, SERVER_OPTIONS, Quillet, QuilletError, argument_spec, fail)
 
 # What each state runs when the list is not yet as asked, and whether the name must be listed.
 # -y: the command line asks no question without a terminal; it is there for the day it has one.
@@ -143,9 +138,8 @@ def listing(names):
 
 
 def main():
-    spec = dict(COMMON_ARGUMENT_SPEC)
-    spec.update(
-        server=dict(type='str', required=True),
+    spec = argument_spec(
+        SERVER_OPTIONS,
         name=dict(type='str', required=True),
         state=dict(type='str', default='present', choices=list(JOBS)),
     )

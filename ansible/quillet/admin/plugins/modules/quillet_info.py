@@ -17,19 +17,15 @@ version_added: 1.0.0
 options:
   server:
     description: The server. Without it only the plan's status is read.
-    type: str
+    required: false
   plan:
     description:
       - A plan file; its status per database (the age of the newest verified generation among
         it) is returned as I(plan_status).
     type: path
 extends_documentation_fragment:
-  - quillet.admin.quillet
-attributes:
-  check_mode:
-    support: full
-  diff_mode:
-    support: none
+  - quillet.admin.common
+  - quillet.admin.common.server
 '''
 
 EXAMPLES = r'''
@@ -91,12 +87,12 @@ rc:
 
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.quillet.admin.plugins.module_utils.quillet import (
-    COMMON_ARGUMENT_SPEC, COMMON_MUTUALLY_EXCLUSIVE, Quillet, QuilletError, fail)
+    COMMON_MUTUALLY_EXCLUSIVE, SERVER_OPTIONS, Quillet, QuilletError, argument_spec, fail)
 
 
 def main():
-    spec = dict(COMMON_ARGUMENT_SPEC)
-    spec.update(plan=dict(type='path'))
+    # The server is optional: a plan's status alone needs none.
+    spec = argument_spec(SERVER_OPTIONS, server=dict(type='str'), plan=dict(type='path'))
     module = AnsibleModule(argument_spec=spec, mutually_exclusive=COMMON_MUTUALLY_EXCLUSIVE,
                            required_one_of=[('server', 'plan')], supports_check_mode=True)
     quillet = Quillet(module)

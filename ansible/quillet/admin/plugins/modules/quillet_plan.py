@@ -31,29 +31,11 @@ options:
   jobs:
     description: Servers at once, in place of the plan's C(jobs).
     type: int
-  wait_lock:
-    description:
-      - How long a run waits for another run of the same snapshot root to end (C(30s), C(10m),
-        C(1h)); set to an empty text or null, the run fails at once when another holds the lock.
-    type: str
-    default: 1h
-  quillet:
-    description:
-      - The quillet command line to run. A name without a folder is looked up on C(PATH)
-        (the one of I(environment) when that sets it). Without it, C(quillet) is looked up there.
-    type: path
-  environment:
-    description:
-      - Variables set for the command line, such as C(QUILLET_STANDIN_ROOT) for stand-in servers.
-    type: dict
-    default: {}
 notes:
   - The passwords come from the plan's own C(password_file) or C(password_env) entries.
-attributes:
-  check_mode:
-    support: full
-  diff_mode:
-    support: none
+extends_documentation_fragment:
+  - quillet.admin.common
+  - quillet.admin.common.wait_lock
 '''
 
 EXAMPLES = r'''
@@ -95,18 +77,17 @@ import os
 import re
 
 from ansible.module_utils.basic import AnsibleModule
-from ansible_collections.quillet.admin.plugins.module_utils.quillet import Quillet, fail, plan_run
+from ansible_collections.quillet.admin.plugins.module_utils.quillet import (
+    WAIT_LOCK_OPTIONS, Quillet, argument_spec, fail, plan_run)
 
 
 def main():
     module = AnsibleModule(
-        argument_spec=dict(
+        argument_spec=argument_spec(
+            WAIT_LOCK_OPTIONS,
             path=dict(type='path', required=True),
             action=dict(type='str', default='run', choices=['check', 'run', 'verify']),
             jobs=dict(type='int'),
-            wait_lock=dict(type='str', default='1h'),
-            quillet=dict(type='path'),
-            environment=dict(type='dict', default={}),
         ),
         supports_check_mode=True)
     quillet = Quillet(module)

@@ -19,10 +19,6 @@ description:
 author: Quillet developers
 version_added: 1.0.0
 options:
-  server:
-    description: The server.
-    type: str
-    required: true
   databases:
     description: The plan's selection, globs; a term starting with C(!) excludes; each term must match a database.
     type: list
@@ -56,20 +52,10 @@ options:
         matches nothing fails); names that differ only in case run together. When every
         selected database is that young nothing runs and the task is not C(changed).
     type: str
-  wait_lock:
-    description:
-      - How long the run waits for another run of the same I(directory) to end (C(30s), C(10m),
-        C(1h)), as when several hosts of a play back up into one root; set to an empty text or
-        null, the run fails at once when another holds the lock.
-    type: str
-    default: 1h
 extends_documentation_fragment:
-  - quillet.admin.quillet
-attributes:
-  check_mode:
-    support: full
-  diff_mode:
-    support: none
+  - quillet.admin.common
+  - quillet.admin.common.server
+  - quillet.admin.common.wait_lock
 '''
 
 EXAMPLES = r'''
@@ -121,7 +107,8 @@ import re
 
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.quillet.admin.plugins.module_utils.quillet import (
-    COMMON_ARGUMENT_SPEC, COMMON_MUTUALLY_EXCLUSIVE, Quillet, QuilletError, fail, plan_run)
+    COMMON_MUTUALLY_EXCLUSIVE, SERVER_OPTIONS, WAIT_LOCK_OPTIONS, Quillet, QuilletError, argument_spec, fail,
+    plan_run)
 
 UNITS = dict(s=1, m=60, h=3600, d=86400, w=604800)
 # The variable through which a password given as text reaches the plan (never the plan's text).
@@ -182,16 +169,14 @@ def check_targets(module, directory, created, **extra):
 
 
 def main():
-    spec = dict(COMMON_ARGUMENT_SPEC)
-    spec.update(
-        server=dict(type='str', required=True),
+    spec = argument_spec(
+        SERVER_OPTIONS, WAIT_LOCK_OPTIONS,
         databases=dict(type='list', elements='str', default=['*']),
         directory=dict(type='path', required=True),
         retention=dict(type='dict', options=dict(
             keep_last=dict(type='int'), keep_within=dict(type='str'), min_keep=dict(type='int'),
             orphans=dict(type='str', choices=['keep', 'expire', 'warn']))),
         max_age=dict(type='str'),
-        wait_lock=dict(type='str', default='1h'),
     )
     module = AnsibleModule(argument_spec=spec, mutually_exclusive=COMMON_MUTUALLY_EXCLUSIVE,
                            supports_check_mode=True)
