@@ -12,7 +12,8 @@ namespace quillet::cli::plan {
 bool SyncFile(const std::filesystem::path& path);
 // A folder's entries on the disk (on Windows the rename itself is written through).
 bool SyncFolder(const std::filesystem::path& path);
-// Renames, and on Windows writes the rename through; empty, or why not.
+// Renames, replacing a file at `to` as POSIX rename does, and on Windows writes the rename
+// through; empty, or why not.
 std::string RenameDurably(const std::filesystem::path& from, const std::filesystem::path& to);
 // Creates the folder and its missing parents for this user alone (0700); empty, or why it
 // cannot be used: not a folder, a link, another user's, or one that others may write to.

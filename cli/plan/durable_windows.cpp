@@ -18,7 +18,8 @@ bool SyncFile(const std::filesystem::path& path) {
 bool SyncFolder(const std::filesystem::path&) { return true; }
 
 std::string RenameDurably(const std::filesystem::path& from, const std::filesystem::path& to) {
-  if (!MoveFileExA(from.string().c_str(), to.string().c_str(), MOVEFILE_WRITE_THROUGH)) {
+  if (!MoveFileExA(from.string().c_str(), to.string().c_str(),
+                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     return "cannot rename " + from.string() + " to " + to.string() + " (Windows error " +
            std::to_string(GetLastError()) + ")";
   }

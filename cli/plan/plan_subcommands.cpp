@@ -441,8 +441,8 @@ LastRunResults ReadLastRun(const std::filesystem::path& root, std::ostream& err)
     const std::string server = text(line, "server");
     const std::string database = text(line, "database");
     const auto code = line.find("code");
-    const bool succeeded = code != line.end() && code->is_number_integer() && *code == 0 &&
-                           text(line, "text").empty();
+    const bool succeeded =
+        code != line.end() && code->is_number_integer() && *code == 0 && text(line, "text").empty();
     if (database.empty()) {
       if (event == "call" && !succeeded && !server.empty()) results.failedServers.insert(server);
       continue;
