@@ -71,6 +71,7 @@ class CommandLine {
   std::string Refusal(const CLI::App& app, const std::string& problem) const;
   std::string Problem(const CLI::App& chosen, bool namesOnly) const;
   std::string HandOver(CLI::App& job);
+  std::string PastTheEnd(const std::vector<std::string>& arguments, std::size_t end);
 
   CLI::App app_;
   Invocation invocation_;
