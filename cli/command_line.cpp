@@ -210,14 +210,22 @@ CLI::App& CommandLine::Add(const Subcommand& subcommand) {
   if (subcommand.listing == Listing::kDatabases || subcommand.listing == Listing::kConnections) {
     job.add_option_function<std::string>(
            "--format",
-           [this](const std::string& format) { options_.format = ParseListFormat(format); },
+           [this](const std::string& format) {
+             options_.format = ParseListFormat(format);
+             formatGiven_ = true;
+           },
            "table (the default), json, csv or raw: the library's text exactly as it returns it")
         ->type_name("FORMAT")
         ->check(
             Refusing([](const std::string& value) { return ParseListFormat(value).has_value(); },
                      "takes table, raw, json or csv"));
     job.add_flag_callback(
-           "--raw", [this] { options_.format = ListFormat::kRaw; }, "the same as --format raw")
+           "--raw",
+           [this] {
+             options_.format = ListFormat::kRaw;
+             rawGiven_ = true;
+           },
+           "the same as --format raw")
         ->disable_flag_override();
   }
   if (subcommand.confirm != nullptr) {
@@ -329,6 +337,8 @@ ParsedCommand CommandLine::Parse(const std::vector<std::string>& arguments) {
   invocation_ = Invocation{};
   options_ = CommonOptions{};
   version_ = false;
+  rawGiven_ = false;
+  formatGiven_ = false;
   helpWords_.clear();
   ParsedCommand parsed;
   // Before CLI11 sees any argument, so that nothing of a password reaches a message. The
@@ -405,6 +415,10 @@ ParsedCommand CommandLine::Parse(const std::vector<std::string>& arguments) {
     return parsed;
   }
   parsed.error = missing ? Refusal(*chosen, "expects " + Expected(*chosen)) : HandOver(*chosen);
+  // Whichever came last, one of them would be ignored.
+  if (parsed.error.empty() && rawGiven_ && formatGiven_) {
+    parsed.error = Refusal(*chosen, "--raw and --format cannot be given together");
+  }
   if (!parsed.error.empty()) return parsed;
   parsed.subcommand = Find(*chosen);
   for (const CLI::Option* positional :

@@ -77,6 +77,8 @@ class CommandLine {
   Invocation invocation_;
   CommonOptions options_;
   bool version_ = false;
+  bool rawGiven_ = false;
+  bool formatGiven_ = false;
   std::map<const CLI::App*, Subcommand> subcommands_;
   CLI::App* help_ = nullptr;
   std::vector<std::string> helpWords_;

@@ -88,6 +88,11 @@ TEST_F(ParseArgumentsTest, RefusesMissingAndUnwantedValues) {
   EXPECT_THAT(Parse({"every", "A", "--password-file"}).error, HasSubstr("needs a value"));
   EXPECT_THAT(Parse({"every", "A", "--raw=yes"}).error, HasSubstr("--raw takes no value"));
   EXPECT_THAT(Parse({"every", "A", "--flag", "one"}).error, HasSubstr("--flag needs a whole"));
+  for (const std::vector<std::string>& both :
+       {std::vector<std::string>{"every", "A", "--raw", "--format", "json"},
+        {"--format=csv", "every", "A", "--raw"}}) {
+    EXPECT_THAT(Parse(both).error, HasSubstr("--raw and --format cannot be given together"));
+  }
   EXPECT_THAT(Parse({"every", "A", "--format", "yaml"}).error,
               HasSubstr("--format takes table, raw, json or csv"));
   EXPECT_THAT(Parse({"plain"}).error, HasSubstr("quillet plain: expects SERVER\nUsage:"));
