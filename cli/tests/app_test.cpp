@@ -271,7 +271,9 @@ TEST_F(AppTest, AConfirmationIsAskedOnlyWhenInputAndErrorAreBothTerminals) {
 
 TEST_F(AppTest, NoControlByteOfTheUsersOrTheServersReachesStandardError) {
   script.answer.code = 1203;
-  script.answer.detail = "no \x1b]0;title\a in\nline \xc2\x9b" "2J";
+  script.answer.detail =
+      "no \x1b]0;title\a in\nline \xc2\x9b"
+      "2J";
   EXPECT_EQ(Run({"create-db", "ACME", "D\x1b[2J"}), kExitJobFailed);
   EXPECT_THAT(err_.str(), HasSubstr("no ?]0;title? in\nline ?2J\n"));
   password_ = std::nullopt;
