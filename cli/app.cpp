@@ -10,6 +10,7 @@
 #include "failure_message.h"
 #include "list_format.h"
 #include "password_source.h"
+#include "printable_text.h"
 #include "progress.h"
 #include "version_text.h"
 
@@ -83,7 +84,7 @@ std::string Shown(const Subcommand& subcommand, const std::string& text, ListFor
 
 int UsageError(const Environment& environment, const ParsedCommand& command,
                const std::string& problem) {
-  environment.err << command.prefix << ": " << problem << "\n"
+  environment.err << command.prefix << ": " << PrintableText(problem) << "\n"
                   << command.usage << "Try '" << command.prefix << " --help'.\n";
   return kExitUsage;
 }
@@ -118,7 +119,7 @@ int Run(const ParsedCommand& command, Invocation invocation, const CommonOptions
       const std::string problem =
           environment.selectServer ? environment.selectServer(*server, namedBy) : "";
       if (!problem.empty()) {
-        environment.err << prefix << ": " << problem << "\n";
+        environment.err << prefix << ": " << PrintableText(problem) << "\n";
         return kExitUsage;
       }
     }
@@ -133,7 +134,7 @@ int Run(const ParsedCommand& command, Invocation invocation, const CommonOptions
     PasswordOutcome found = FindPassword(parsed.passwordFile, Whose(subcommand, invocation),
                                          environment.passwords, variables);
     if (!found.password) {
-      environment.err << prefix << ": " << found.error << "\n";
+      environment.err << prefix << ": " << PrintableText(found.error) << "\n";
       return kExitUsage;
     }
     invocation.password = *found.password;
@@ -151,16 +152,23 @@ int Run(const ParsedCommand& command, Invocation invocation, const CommonOptions
         parsed.newPasswordFile, "user " + user + " on database " + invocation.arguments[0],
         environment.passwords);
     if (!found.password) {
-      environment.err << prefix << ": " << found.error << "\n";
+      environment.err << prefix << ": " << PrintableText(found.error) << "\n";
       return kExitUsage;
     }
     invocation.newPassword = *found.password;
     WipePassword(*found.password);
   }
   const bool terminal = environment.errorIsTerminal && environment.errorIsTerminal();
-  // Asked only of a person: a script that runs the job meant it.
+  // Asked only of a person: a script that runs the job meant it. A person whose standard
+  // error goes elsewhere would not see the question, and must say -y.
   if (subcommand.confirm != nullptr && !parsed.yes && environment.passwords.inputIsTerminal()) {
     const std::string question = subcommand.confirm(invocation);
+    if (!question.empty() && !terminal) {
+      environment.err << prefix
+                      << ": standard error is not a terminal, so the confirmation cannot be "
+                         "asked; nothing was done (give -y to go ahead)\n";
+      return kExitJobFailed;
+    }
     if (!question.empty()) {
       const std::optional<std::string> answer =
           environment.askLine ? environment.askLine(question + " [y/N] ") : std::nullopt;
@@ -178,9 +186,9 @@ int Run(const ParsedCommand& command, Invocation invocation, const CommonOptions
                                CallArguments(subcommand, invocation, replaced, handed) + ")\n";
       // The progress line is drawn by a thread of its own.
       if (invocation.progress != nullptr) {
-        invocation.progress->Say(line);
+        invocation.progress->Say(PrintableText(line));
       } else {
-        environment.err << line;
+        environment.err << PrintableText(line);
       }
     };
   }
@@ -205,10 +213,12 @@ int Run(const ParsedCommand& command, Invocation invocation, const CommonOptions
   if (parsed.verbose) {
     environment.err << "quillet: " << subcommand.call << " returned " << result.code << "\n";
   }
-  if (!result.warning.empty()) environment.err << prefix << ": " << result.warning << "\n";
+  if (!result.warning.empty())
+    environment.err << prefix << ": " << PrintableText(result.warning) << "\n";
   if (!result.problem.empty()) {
-    environment.err << prefix << ": " << result.problem << "\n";
-    if (!result.note.empty()) environment.err << prefix << ": " << result.note << "\n";
+    environment.err << prefix << ": " << PrintableText(result.problem) << "\n";
+    if (!result.note.empty())
+      environment.err << prefix << ": " << PrintableText(result.note) << "\n";
     return kExitJobFailed;
   }
   if (result.code != 0 && !result.workDone) {
@@ -218,12 +228,13 @@ int Run(const ParsedCommand& command, Invocation invocation, const CommonOptions
     const char* detail = !result.detail.empty()    ? result.detail.c_str()
                          : environment.lastMessage ? environment.lastMessage(result.code)
                                                    : nullptr;
-    environment.err << FailureMessage(subcommand.name, result.code, meaning, detail);
-    if (!result.note.empty()) environment.err << prefix << ": " << result.note << "\n";
+    environment.err << PrintableText(FailureMessage(subcommand.name, result.code, meaning, detail));
+    if (!result.note.empty())
+      environment.err << prefix << ": " << PrintableText(result.note) << "\n";
     return kExitJobFailed;
   }
   if (!result.notice.empty() && !parsed.quiet) {
-    environment.err << prefix << ": " << result.notice << "\n";
+    environment.err << prefix << ": " << PrintableText(result.notice) << "\n";
   }
   const ListFormat format = parsed.format.value_or(ListFormat::kTable);
   const std::string shown = Shown(subcommand, result.text, format);
@@ -238,8 +249,8 @@ int Run(const ParsedCommand& command, Invocation invocation, const CommonOptions
     char took[32];
     (void)std::snprintf(took, sizeof took, "%.1f s", seconds);
     environment.err << subcommand.name << ": done"
-                    << (result.summary.empty() ? "" : ", " + result.summary) << " in " << took
-                    << "\n";
+                    << (result.summary.empty() ? "" : ", " + PrintableText(result.summary))
+                    << " in " << took << "\n";
   }
   return result.status;
 }
@@ -254,7 +265,7 @@ int RunQuillet(const std::vector<std::string>& arguments, CommandLine& commandLi
     return kExitSuccess;
   }
   environment.out << command.help;
-  environment.err << command.error;
+  environment.err << PrintableText(command.error);
   if (command.subcommand == nullptr) return command.error.empty() ? kExitSuccess : kExitUsage;
   return Run(command, commandLine.invocation(), commandLine.options(), environment);
 }

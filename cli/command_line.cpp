@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "help_text.h"
+#include "printable_text.h"
 
 namespace quillet::cli {
 namespace {
@@ -72,14 +73,37 @@ CLI::Validator Refusing(bool (*fine)(const std::string& value), const std::strin
                         "");
 }
 
-// An argument of the user's in a message, with the bytes that would drive a terminal shown as
-// "?".
-std::string Printable(std::string_view argument) {
-  std::string shown(argument);
-  for (char& c : shown) {
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
-  }
-  return shown;
+// "2nd", naming an argument by its place rather than by its text, which may be a password
+// typed where it does not belong.
+std::string Ordinal(std::size_t n) {
+  const std::size_t last = n % 10;
+  const bool teen = n % 100 >= 11 && n % 100 <= 13;
+  const char* suffix = teen || last > 3 || last == 0 ? "th"
+                       : last == 1                   ? "st"
+                       : last == 2                   ? "nd"
+                                                     : "rd";
+  return std::to_string(n) + suffix;
+}
+
+std::vector<const CLI::Option*> Positionals(const CLI::App& job) {
+  return job.get_options([](const CLI::Option* option) { return option->get_positional(); });
+}
+
+std::size_t Filled(const CLI::App& job) {
+  std::size_t filled = 0;
+  for (const CLI::Option* positional : Positionals(job))
+    if (positional->count() > 0) ++filled;
+  return filled;
+}
+
+std::string Unexpected(const CLI::App& job, std::size_t place) {
+  return "unexpected " + Ordinal(place) + " argument: " + FullName(job) + " takes " + Expected(job);
+}
+
+// A word after "--" is never an option; only a long password option's spelling is refused
+// there, as no name starts so and it would reach messages that repeat the argument.
+bool LooksLikePasswordAfterEnd(std::string_view argument) {
+  return argument.substr(0, 2) == "--" && LooksLikePasswordArgument(argument);
 }
 
 // CLI11's words for a missing value, a value given to a flag, an option given more than
@@ -186,14 +210,22 @@ CLI::App& CommandLine::Add(const Subcommand& subcommand) {
   if (subcommand.listing == Listing::kDatabases || subcommand.listing == Listing::kConnections) {
     job.add_option_function<std::string>(
            "--format",
-           [this](const std::string& format) { options_.format = ParseListFormat(format); },
+           [this](const std::string& format) {
+             options_.format = ParseListFormat(format);
+             formatGiven_ = true;
+           },
            "table (the default), json, csv or raw: the library's text exactly as it returns it")
         ->type_name("FORMAT")
         ->check(
             Refusing([](const std::string& value) { return ParseListFormat(value).has_value(); },
                      "takes table, raw, json or csv"));
     job.add_flag_callback(
-           "--raw", [this] { options_.format = ListFormat::kRaw; }, "the same as --format raw")
+           "--raw",
+           [this] {
+             options_.format = ListFormat::kRaw;
+             rawGiven_ = true;
+           },
+           "the same as --format raw")
         ->disable_flag_override();
   }
   if (subcommand.confirm != nullptr) {
@@ -241,7 +273,7 @@ std::string CommandLine::Problem(const CLI::App& chosen, bool namesOnly) const {
       if (word && !job) {
         const std::string group = FullName(*app);
         const std::string name =
-            (group.empty() ? "" : group + " ") + Printable(left.substr(0, left.find('=')));
+            (group.empty() ? "" : group + " ") + PrintableWord(left.substr(0, left.find('=')));
         const std::string nearest = Nearest(app_, name);
         return Refusal(app_,
                        "unknown subcommand '" + name + "'" +
@@ -249,8 +281,8 @@ std::string CommandLine::Problem(const CLI::App& chosen, bool namesOnly) const {
       }
       if (namesOnly) continue;
       if (job && !IsOption(left)) {
-        return Refusal(*app, "unexpected argument '" + Printable(left) + "': " + FullName(*app) +
-                                 " takes " + Expected(*app));
+        // The first word left over: anything before it was "--" or ended the loop already.
+        return Refusal(*app, Unexpected(*app, Filled(*app) + 1));
       }
       if (!job && app != &app_) return Refusal(*app, "expects an ACTION first");
       const std::string option = ShownOptionName(left);
@@ -281,23 +313,48 @@ std::string CommandLine::HandOver(CLI::App& job) {
   return "";
 }
 
+// CLI11 goes back to options once the positional arguments are filled, even after "--": more
+// words after it than the job has places left are refused here, by their places.
+std::string CommandLine::PastTheEnd(const std::vector<std::string>& arguments, std::size_t end) {
+  try {
+    app_.parse(std::vector<std::string>(arguments.rend() - static_cast<std::ptrdiff_t>(end),
+                                        arguments.rend()));
+  } catch (const CLI::ParseError&) {
+    // What is wrong before "--" is told by the whole parse.
+  }
+  CLI::App* chosen = &app_;
+  while (!chosen->get_subcommands().empty()) chosen = chosen->get_subcommands().front();
+  if (Find(*chosen) == nullptr) return "";
+  const std::size_t filled = Filled(*chosen);
+  const std::size_t places = Positionals(*chosen).size();
+  const std::size_t after = arguments.size() - end - 1;
+  if (filled + after <= places) return "";
+  return Refusal(*chosen, Unexpected(*chosen, places + 1));
+}
+
 ParsedCommand CommandLine::Parse(const std::vector<std::string>& arguments) {
   AddLeadingOptions();
   invocation_ = Invocation{};
   options_ = CommonOptions{};
   version_ = false;
+  rawGiven_ = false;
+  formatGiven_ = false;
   helpWords_.clear();
   ParsedCommand parsed;
   // Before CLI11 sees any argument, so that nothing of a password reaches a message. The
   // subcommand, as far as it is known, names the message.
   const CLI::App* named = &app_;
-  // Every argument is looked at, an option's value and what follows "--" too: a password given
-  // where no option takes it would still reach a message about the argument it displaced.
+  // Every argument is looked at, an option's value too: a password given where no option takes
+  // it would still reach a message about the argument it displaced. After "--" every word is
+  // a positional argument (a folder "-snap"), and an extra one is named by its place only.
+  const std::size_t end = static_cast<std::size_t>(
+      std::find(arguments.begin(), arguments.end(), "--") - arguments.begin());
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     for (const CLI::App* subcommand : ShownSubcommands(*named)) {
-      if (subcommand->get_name() == arguments[i]) named = subcommand;
+      if (i < end && subcommand->get_name() == arguments[i]) named = subcommand;
     }
-    if (LooksLikePasswordArgument(arguments[i])) {
+    if (i < end ? LooksLikePasswordArgument(arguments[i])
+                : LooksLikePasswordAfterEnd(arguments[i])) {
       parsed.error =
           (named == &app_ ? "quillet" : "quillet " + FullName(*named)) +
           ": passwords are never taken on the command line, where other users and the "
@@ -308,6 +365,10 @@ ParsedCommand CommandLine::Parse(const std::vector<std::string>& arguments) {
     }
   }
 
+  if (end < arguments.size() && Find(*named) != nullptr) {
+    parsed.error = PastTheEnd(arguments, end);
+    if (!parsed.error.empty()) return parsed;
+  }
   std::vector<std::string> reversed(arguments.rbegin(), arguments.rend());
   std::string failure;
   bool help = false;
@@ -354,6 +415,10 @@ ParsedCommand CommandLine::Parse(const std::vector<std::string>& arguments) {
     return parsed;
   }
   parsed.error = missing ? Refusal(*chosen, "expects " + Expected(*chosen)) : HandOver(*chosen);
+  // Whichever came last, one of them would be ignored.
+  if (parsed.error.empty() && rawGiven_ && formatGiven_) {
+    parsed.error = Refusal(*chosen, "--raw and --format cannot be given together");
+  }
   if (!parsed.error.empty()) return parsed;
   parsed.subcommand = Find(*chosen);
   for (const CLI::Option* positional :

@@ -71,11 +71,14 @@ class CommandLine {
   std::string Refusal(const CLI::App& app, const std::string& problem) const;
   std::string Problem(const CLI::App& chosen, bool namesOnly) const;
   std::string HandOver(CLI::App& job);
+  std::string PastTheEnd(const std::vector<std::string>& arguments, std::size_t end);
 
   CLI::App app_;
   Invocation invocation_;
   CommonOptions options_;
   bool version_ = false;
+  bool rawGiven_ = false;
+  bool formatGiven_ = false;
   std::map<const CLI::App*, Subcommand> subcommands_;
   CLI::App* help_ = nullptr;
   std::vector<std::string> helpWords_;

@@ -140,7 +140,8 @@ std::string OverallHelp(const CLI::App& app) {
              "Exit status: 0 on success; 1 when the job failed (the message gives the "
              "return code and, where known, its meaning and the server's own words); 2 when "
              "the command line was not understood or no password was found; 3 from 'server "
-             "status' when the server is not running.") +
+             "status' when the server is not running, from 'plan run' when another run holds "
+             "the lock and from 'plan status --warn/--crit' when it cannot tell.") +
          OptionLines(app, "Options:") +
          "\n'quillet SUBCOMMAND --help' describes one subcommand, with its own options.\n";
 }

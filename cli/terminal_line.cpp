@@ -2,6 +2,7 @@
 // off differs (terminal.cpp, terminal_windows.cpp).
 #include <iostream>
 
+#include "printable_text.h"
 #include "terminal.h"
 
 namespace quillet::cli {
@@ -15,7 +16,7 @@ std::optional<std::string> ReadAnswer() {
 }
 
 std::optional<std::string> ReadLine(const std::string& question) {
-  std::cerr << question << std::flush;
+  std::cerr << PrintableText(question) << std::flush;
   std::optional<std::string> line = ReadAnswer();
   // At end of input the cursor would otherwise stay after the question.
   if (!line) std::cerr << '\n';

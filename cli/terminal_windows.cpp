@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <iostream>
 
+#include "printable_text.h"
 #include "terminal.h"
 
 namespace quillet::cli {
@@ -37,7 +38,7 @@ bool ErrorIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
 
 std::optional<std::string> ReadHiddenLine(const std::string& prompt) {
   EchoOff echoOff;
-  std::cerr << prompt << std::flush;
+  std::cerr << PrintableText(prompt) << std::flush;
   std::optional<std::string> line = ReadAnswer();
   // The console shows no line end for the Enter that echo swallowed.
   std::cerr << '\n';

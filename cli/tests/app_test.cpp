@@ -47,6 +47,10 @@ void AddTestSubcommands(CommandLine& commandLine) {
   commandLine.Add(Subcommand("reload", "DATABASE USER SCRIPT", "reload")
                       .As(Credential::kDatabaseUser)
                       .Runs("Call", Record));
+  commandLine.Add(Subcommand("drop-db", "SERVER DATABASE", "drop a database")
+                      .As(Credential::kServer)
+                      .Runs("Call", Record)
+                      .Confirms([](const Invocation&) { return std::string("Drop it?"); }));
   commandLine.AddGroup("server", "Stand-in servers");
   commandLine.Add(
       Subcommand("server status", "SERVER", "status").Runs("Call", Record).Lists(Listing::kText));
@@ -67,14 +71,18 @@ class AppTest : public ::testing::Test {
            return std::string(name) == "QUILLET_PASSWORD" && password_ ? password_->c_str()
                                                                        : nullptr;
          },
-         [] { return false; }, [](const std::string&) { return std::optional<std::string>(); }},
+         [this] { return inputTerminal_; },
+         [](const std::string&) { return std::optional<std::string>(); }},
         [](int32_t code) -> const char* { return code == 1203 ? "database exists" : nullptr; },
         nullptr,
         out_,
         err_,
         nullptr,
-        nullptr,
-        nullptr,
+        [this] { return errorTerminal_; },
+        [this](const std::string& question) {
+          questions_.push_back(question);
+          return std::optional<std::string>("y");
+        },
         nullptr};
     CommandLine commandLine;
     AddTestSubcommands(commandLine);
@@ -82,6 +90,9 @@ class AppTest : public ::testing::Test {
   }
 
   std::optional<std::string> password_ = "pw";
+  bool inputTerminal_ = false;
+  bool errorTerminal_ = false;
+  std::vector<std::string> questions_;
   std::ostringstream out_;
   std::ostringstream err_;
 };
@@ -240,6 +251,36 @@ TEST_F(AppTest, AnUnknownOptionInPlaceOfTheSubcommandShowsNoValue) {
   EXPECT_THAT(err_.str(), AllOf(HasSubstr("-X"), Not(HasSubstr("hunter2"))));
   EXPECT_EQ(Run({"create-db", "-Phunter2", "ACME", "DEMO"}), kExitUsage);
   EXPECT_THAT(err_.str(), Not(HasSubstr("hunter2")));
+}
+
+// A question on a standard error that goes elsewhere would be answered unseen.
+TEST_F(AppTest, AConfirmationIsAskedOnlyWhenInputAndErrorAreBothTerminals) {
+  inputTerminal_ = true;
+  EXPECT_EQ(Run({"drop-db", "ACME", "TMP1"}), kExitJobFailed);
+  EXPECT_THAT(err_.str(), HasSubstr("give -y"));
+  EXPECT_THAT(questions_, IsEmpty());
+  EXPECT_THAT(script.invocations, IsEmpty());
+  EXPECT_EQ(Run({"drop-db", "ACME", "TMP1", "-y"}), kExitSuccess);
+  errorTerminal_ = true;
+  EXPECT_EQ(Run({"drop-db", "ACME", "TMP1"}), kExitSuccess);
+  EXPECT_THAT(questions_, ElementsAre("Drop it? [y/N] "));
+  inputTerminal_ = false;
+  EXPECT_EQ(Run({"drop-db", "ACME", "TMP1"}), kExitSuccess);
+  EXPECT_EQ(script.invocations.size(), 3U);
+}
+
+TEST_F(AppTest, NoControlByteOfTheUsersOrTheServersReachesStandardError) {
+  script.answer.code = 1203;
+  script.answer.detail =
+      "no \x1b]0;title\a in\nline \xc2\x9b"
+      "2J";
+  EXPECT_EQ(Run({"create-db", "ACME", "D\x1b[2J"}), kExitJobFailed);
+  EXPECT_THAT(err_.str(), HasSubstr("no ?]0;title? in\nline ?2J\n"));
+  password_ = std::nullopt;
+  EXPECT_EQ(Run({"dir-db", "A\x1b[31m"}), kExitUsage);
+  EXPECT_THAT(err_.str(), HasSubstr("server A?[31m"));
+  EXPECT_EQ(Run({"dir-db", "A", "-\x1b[31m"}), kExitUsage);
+  EXPECT_THAT(err_.str(), AllOf(HasSubstr("unknown option -?"), Not(HasSubstr("\x1b"))));
 }
 
 }  // namespace

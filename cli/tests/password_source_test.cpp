@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -118,6 +119,25 @@ TEST_F(PasswordSourceTest, AnUnreadableFileIsAnErrorNotAFallBack) {
   const auto found = FindPassword(::testing::TempDir() + "no/such/file", "x", Sources());
   EXPECT_FALSE(found.password);
   EXPECT_THAT(found.error, HasSubstr("no/such/file"));
+}
+
+TEST_F(PasswordSourceTest, AnOverlongFirstLineIsRefusedUnshown) {
+  const auto found = FindPassword(WriteFile(std::string(5000, 'S') + "\n"), "x", Sources());
+  EXPECT_FALSE(found.password);
+  EXPECT_THAT(found.error, HasSubstr("longer than 4096 bytes"));
+  EXPECT_EQ(found.error.find("SSS"), std::string::npos);
+  EXPECT_EQ(FindPassword(WriteFile(std::string(4096, 'S')), "x", Sources()).password->size(),
+            4096U);
+}
+
+// Opened without waiting for a writer, so that the check comes at once.
+TEST_F(PasswordSourceTest, ANamedPipeOthersMayReadIsRefusedWithoutHanging) {
+  const std::string path = ::testing::TempDir() + "quillet_password_fifo";
+  std::remove(path.c_str());
+  ASSERT_EQ(mkfifo(path.c_str(), 0644), 0);
+  (void)chmod(path.c_str(), 0644);
+  EXPECT_THAT(FindPassword(path, "x", Sources()).error, HasSubstr("(mode 644)"));
+  std::remove(path.c_str());
 }
 
 }  // namespace
