@@ -26,7 +26,7 @@ void RestoreAndEnd(int signal) {
     if (kEndingSignals[k] == signal) sigaction(signal, &previousActions[k], nullptr);
   }
   // Blocked while the handler runs: delivered again, with the previous action, on return.
-  raise(signal);
+  (void)raise(signal);
 }
 
 // Turns echo off for its lifetime and puts the terminal back as it was, also on early return
