@@ -6,6 +6,7 @@
 #include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -439,6 +440,45 @@ TEST_F(PlanTest, ARestoreTestOpensACopyOfTheNewestGenerationAndRecordsIt) {
   for (const auto& entry : std::filesystem::directory_iterator(backups_ + "/.quillet")) {
     EXPECT_THAT(entry.path().filename().string(), ::testing::Not(HasSubstr("restore-test-")));
   }
+}
+
+TEST_F(PlanTest, VerifyAndStatusNameWhatHasNoBackupAndVerifyClearsKilledTestsCopies) {
+  CreateServerWithDatabase();
+  ASSERT_EQ(Quillet("create-db ACME SALES", WithPassword("acme-pw")).status, 0);
+  const std::string plan = WritePlan({"ACME"}, "[\"*\"]");
+  ASSERT_EQ(Quillet("plan run " + plan).status, 0);
+  // A copy a killed restore test left: its process has ended.
+  const pid_t ended = fork();
+  if (ended == 0) _exit(0);
+  waitpid(ended, nullptr, 0);
+  const std::string copy = backups_ + "/.quillet/restore-test-" + std::to_string(ended);
+  std::filesystem::create_directory(copy);
+  chmod(copy.c_str(), 0700);
+  WriteFile(copy + "/DEMO.db", "a copy");
+  ASSERT_EQ(Quillet("plan verify " + plan).status, 0);
+  EXPECT_FALSE(std::filesystem::exists(copy));
+
+  // A database the server has now, of which the first run left only its folder, and a folder
+  // others may write: neither is checked, and neither passes as such.
+  ASSERT_EQ(Quillet("create-db ACME NEWDB", WithPassword("acme-pw")).status, 0);
+  std::filesystem::create_directory(backups_ + "/ACME/NEWDB");
+  chmod((backups_ + "/ACME/NEWDB").c_str(), 0700);
+  chmod((backups_ + "/ACME/SALES").c_str(), 0770);
+  const ProgramRun verify = Quillet("plan verify " + plan + " --restore-test");
+  EXPECT_EQ(verify.status, 1) << verify.out << verify.err;
+  EXPECT_THAT(verify.out, HasSubstr("ACME NEWDB not checked: it has no generation"));
+  EXPECT_THAT(verify.out, HasSubstr("ACME SALES not checked: " + backups_ + "/ACME/SALES can be"));
+  EXPECT_THAT(verify.out, HasSubstr("1 generation holds, 0 do not, 2 not checked"));
+
+  const ProgramRun metrics = Quillet("plan status " + plan + " --format prometheus");
+  EXPECT_THAT(metrics.out,
+              HasSubstr("quillet_snapshot_age_seconds{server=\"ACME\",database=\"SALES\"} +Inf"));
+  EXPECT_THAT(metrics.out,
+              HasSubstr("quillet_snapshot_age_seconds{server=\"ACME\",database=\"NEWDB\"} +Inf"));
+  EXPECT_THAT(metrics.out,
+              HasSubstr("quillet_last_run_success{server=\"ACME\",database=\"NEWDB\"} 0"));
+  EXPECT_THAT(metrics.out,
+              HasSubstr("quillet_last_run_success{server=\"ACME\",database=\"DEMO\"} 1"));
 }
 
 }  // namespace
