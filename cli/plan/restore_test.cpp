@@ -39,9 +39,18 @@ std::string CheckCopy(const std::filesystem::path& from, const std::filesystem::
     test.text = file.name + ": it changed since it was read against the manifest";
     return "";
   }
-  const std::string found = CheckDatabaseFile(copy.string(), true);
-  test.ok = found.empty();
-  test.text = test.ok ? "ok" : file.name + " is damaged (SQLite's integrity check: " + found + ")";
+  // What restore would refuse fails the test, whatever SQLite thinks of its pages.
+  std::string refused = BackupFileProblem(copy.string());
+  // Named as the generation's file: the copy is gone when this is read.
+  if (const std::size_t at = refused.find(copy.string()); at != std::string::npos) {
+    refused.replace(at, copy.string().size(), from.string());
+  }
+  const std::string found = refused.empty() ? CheckDatabaseFile(copy.string(), true) : "";
+  test.ok = refused.empty() && found.empty();
+  test.text = test.ok ? "ok"
+              : !refused.empty()
+                  ? "restore would refuse it: " + refused
+                  : file.name + " is damaged (SQLite's integrity check: " + found + ")";
   return "";
 }
 
