@@ -834,6 +834,26 @@ std::string AskRestoreReplace(const Invocation& i) {
          " of server " + i.arguments[1] + " with a generation of the plan?";
 }
 
+// "FILE: what" for each file of the generation that differs from its manifest, every byte read.
+std::vector<std::string> HashProblems(const Generation& generation) {
+  std::string problem;
+  const std::optional<Manifest> manifest = ReadManifest(generation.path, problem);
+  return manifest ? CheckFiles(generation.path, *manifest, true) : std::vector{problem};
+}
+
+// The older generation a refused restore could take instead, named rather than taken: the
+// choice of an older backup is the operator's.
+std::string NewestThatHolds(std::vector<Generation>::const_iterator older,
+                            std::vector<Generation>::const_iterator end) {
+  for (; older != end; ++older) {
+    if (older->partial || !older->complete) continue;
+    if (HashProblems(*older).empty()) {
+      return "--generation " + older->name + " restores the newest that holds";
+    }
+  }
+  return "no older generation holds either";
+}
+
 JobResult Restore(const Invocation& i) {
   const std::optional<Plan> plan = LoadPlan(i, "restore");
   if (!plan) return Status(kNotUnderstood);
@@ -862,13 +882,11 @@ JobResult Restore(const Invocation& i) {
     return result;
   }
   // Read whole against its manifest first: a restore replaces a database with it.
-  std::string problem;
-  const std::optional<Manifest> manifest = ReadManifest(chosen->path, problem);
-  const std::vector<std::string> problems =
-      manifest ? CheckFiles(chosen->path, *manifest, true) : std::vector{problem};
+  const std::vector<std::string> problems = HashProblems(*chosen);
   if (!problems.empty()) {
-    result.problem =
-        "generation " + chosen->name + " does not hold, so it is not restored: " + problems.front();
+    result.problem = "generation " + chosen->name +
+                     " does not hold, so it is not restored: " + problems.front() + "; " +
+                     NewestThatHolds(std::next(chosen), generations.end());
     return result;
   }
   std::string error;

@@ -502,4 +502,24 @@ TEST_F(PlanTest, ARestoreTestFailsWhatRestoreWouldRefuse) {
               HasSubstr("restore test: restore would refuse it: " + folder + "/DEMO.db is in WAL"));
 }
 
+TEST_F(PlanTest, ARestoreOfAGenerationThatDoesNotHoldNamesTheNewestThatDoes) {
+  CreateServerWithDatabase();
+  const std::string plan = WritePlan({"ACME"}, "[\"DEMO\"]");
+  ASSERT_EQ(Quillet("plan run " + plan).status, 0);
+  ASSERT_EQ(Quillet("plan run " + plan).status, 0);
+  const std::vector<std::string> made = Generations("ACME", "DEMO");
+  ASSERT_THAT(made, SizeIs(2));
+  {
+    std::fstream rotten(backups_ + "/ACME/DEMO/" + made[1] + "/DEMO.db",
+                        std::ios::in | std::ios::out | std::ios::binary);
+    rotten.seekp(200);
+    rotten.put('\x55');
+  }
+  const ProgramRun refused = Quillet("-y plan restore " + plan + " ACME DEMO --as DEMO2");
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_THAT(refused.err, HasSubstr("generation " + made[1] + " does not hold"));
+  EXPECT_THAT(refused.err,
+              HasSubstr("--generation " + made[0] + " restores the newest that holds"));
+}
+
 }  // namespace
