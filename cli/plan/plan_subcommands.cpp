@@ -999,8 +999,9 @@ void AddPlanSubcommands(CommandLine& commandLine) {
                    "databases can be opened so: with another client library each such "
                    "generation is named as not tested, for the server's own tooling. Exits 0 "
                    "when every generation holds, 1 with each one that does not named (server, "
-                   "database, generation, file or problem), 3 when none fails but a restore "
-                   "test that was asked for could not be made or recorded.")
+                   "database, generation, file or problem) and each folder or generation not "
+                   "counted or database folder without a generation, 3 when none fails but a "
+                   "restore test that was asked for could not be made or recorded.")
                .Runs("the plan's manifests", Verify)
                .Lists(Listing::kText)
                .Example("quillet plan verify /etc/quillet/nightly.toml"))
