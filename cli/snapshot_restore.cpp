@@ -62,6 +62,10 @@ JobResult RestoreSnapshotFolder(const RestoreRequest& request) {
   return OtherClientLibrary(request);
 }
 
+std::string BackupFileProblem(const std::string&) {
+  return "quillet.exe has no stand-in server whose backups it could check";
+}
+
 #else
 
 std::string InstalledName(const RestoreRequest& request) {
@@ -120,10 +124,9 @@ std::string Bytes(off_t size) {
   return std::to_string(static_cast<long long>(size)) + (size == 1 ? " byte" : " bytes");
 }
 
-// Whether the folder holds a whole backup of the database: its file a SQLite database of the
-// size its header gives, with no log beside it that it would need. Empty, or why not.
-std::string CheckBackup(const RestoreRequest& request, int file, off_t* size) {
-  const std::string path = BackupPath(request);
+// Whether the file is a whole backup of a database: a SQLite database of the size its header
+// gives, with no log beside it that it would need. Empty, or why not.
+std::string CheckBackup(const std::string& path, int file, off_t* size) {
   struct stat info {};
   if (fstat(file, &info) != 0) return "cannot read " + path + ": " + Reason();
   if (!S_ISREG(info.st_mode)) return path + " is not a regular file, so it is no backup";
@@ -480,6 +483,13 @@ JobResult Restore::Run(int backup, off_t size) {
 
 }  // namespace
 
+std::string BackupFileProblem(const std::string& path) {
+  const Descriptor file(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  if (!file.valid()) return "cannot read " + path + ": " + Reason();
+  off_t size = 0;
+  return CheckBackup(path, file.get(), &size);
+}
+
 JobResult RestoreSnapshotFolder(const RestoreRequest& request) {
   const StandinAdminApi* standin = FindStandinAdminApi();
   if (standin == nullptr) return OtherClientLibrary(request);
@@ -521,7 +531,7 @@ JobResult RestoreSnapshotFolder(const RestoreRequest& request) {
     return Refused("cannot read " + path + ": " + std::strerror(error));
   }
   off_t size = 0;
-  std::string problem = CheckBackup(request, backup.get(), &size);
+  std::string problem = CheckBackup(path, backup.get(), &size);
   if (problem.empty()) problem = CheckPages(request);
   if (!problem.empty()) return Refused(problem + ": nothing was changed");
 

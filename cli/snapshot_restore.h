@@ -33,6 +33,11 @@ struct RestoreRequest {
 // folder.
 JobResult RestoreSnapshotFolder(const RestoreRequest& request);
 
+// The checks restore makes of a backup's database file before anything else: a SQLite
+// database, whole by its header's size, not in WAL mode, with no log beside it. Empty, or why it
+// is no backup that restore would take. SQLite's own check of its pages comes on top.
+std::string BackupFileProblem(const std::string& path);
+
 // The stand-in's rule for a database name (1 to 8 letters, digits or _, a letter first): empty,
 // or what is wrong with the name, which the restore uses as a file name on the server.
 std::string DatabaseNameProblem(const std::string& name);

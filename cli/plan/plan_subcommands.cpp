@@ -318,6 +318,8 @@ struct DatabaseGenerations {
   std::string database;
   Retention retention;
   std::vector<Generation> generations;
+  // What of the database's folder was not counted, and why.
+  std::vector<std::string> refused;
 };
 
 // What is not this user's is named on err, once, and left out; a database folder that is not
@@ -344,7 +346,8 @@ std::vector<DatabaseGenerations> Inventory(const Plan& plan, std::ostream& err,
     for (const std::string& name : names) {
       TrustedGenerations trusted = ListTrustedGenerations(plan.root, server.name, name);
       for (const std::string& problem : trusted.refused) refuse(problem);
-      found.push_back({server.name, name, server.retention, std::move(trusted.generations)});
+      found.push_back({server.name, name, server.retention, std::move(trusted.generations),
+                       std::move(trusted.refused)});
     }
   }
   return found;
@@ -417,6 +420,8 @@ std::string PrometheusLabel(const std::string& text) {
 struct LastRunResults {
   std::map<std::pair<std::string, std::string>, bool> databases;
   std::set<std::string> failedServers;
+  // Every server the run reached: a database of one that it has no word of, it did not back up.
+  std::set<std::string> servers;
 };
 
 LastRunResults ReadLastRun(const std::filesystem::path& root, std::ostream& err) {
@@ -440,6 +445,7 @@ LastRunResults ReadLastRun(const std::filesystem::path& root, std::ostream& err)
     if (event != "call" && event != "begin") continue;
     const std::string server = text(line, "server");
     const std::string database = text(line, "database");
+    if (!server.empty()) results.servers.insert(server);
     const auto code = line.find("code");
     const bool succeeded =
         code != line.end() && code->is_number_integer() && *code == 0 && text(line, "text").empty();
@@ -512,7 +518,7 @@ JobResult StatusJob(const Invocation& i) {
       const bool known = std::any_of(inventory.begin(), inventory.end(), [&](const auto& d) {
         return d.server == server && d.database == database;
       });
-      if (!known) inventory.push_back({server, database, Retention{}, {}});
+      if (!known) inventory.push_back({server, database, Retention{}, {}, {}});
     }
   }
   const Clock::time_point now = Clock::now();
@@ -533,7 +539,7 @@ JobResult StatusJob(const Invocation& i) {
     const auto last = lastRun.databases.find({database.server, database.database});
     if (last != lastRun.databases.end()) {
       row.lastRunSuccess = last->second;
-    } else if (lastRun.failedServers.count(database.server) != 0) {
+    } else if (lastRun.servers.count(database.server) != 0) {
       row.lastRunSuccess = false;
     }
     const auto server = connections.find(database.server);
@@ -597,7 +603,9 @@ JobResult StatusJob(const Invocation& i) {
     for (const Row& row : rows) {
       const std::string labels = "{server=\"" + PrometheusLabel(row.server) + "\",database=\"" +
                                  PrometheusLabel(row.database) + "\"} ";
-      if (row.age) age += "quillet_snapshot_age_seconds" + labels + std::to_string(*row.age) + "\n";
+      // No verified backup is older than any age an alert could ask about.
+      age += "quillet_snapshot_age_seconds" + labels +
+             (row.age ? std::to_string(*row.age) : std::string("+Inf")) + "\n";
       if (row.lastRunSuccess) {
         success += "quillet_last_run_success" + labels + (*row.lastRunSuccess ? "1" : "0") + "\n";
       }
@@ -619,7 +627,10 @@ JobResult StatusJob(const Invocation& i) {
                     {"connections", row.connections ? nlohmann::json(*row.connections)
                                                     : nlohmann::json(nullptr)}});
     table += row.server + "\t" + row.database + "\t" +
-             (row.age ? ShowDuration(*row.age) + " old" : "no verified generation") + "\t" +
+             (!row.age       ? std::string("no verified generation")
+              : *row.age < 0 ? std::string("named in the future")
+                             : ShowDuration(*row.age) + " old") +
+             "\t" +
              (!row.lastRunSuccess   ? "not in the last run"
               : *row.lastRunSuccess ? "last run ok"
                                     : "last run failed") +
@@ -695,63 +706,118 @@ JobResult Report(const Invocation& i) {
   return Status(0);
 }
 
-JobResult Verify(const Invocation& i) {
-  const std::optional<Plan> plan = LoadPlan(i, "verify");
-  if (!plan) return Status(kNotUnderstood);
-  // Only the stand-in's databases are files that this program can open as databases.
-  const bool canTest = FindStandinAdminApi() != nullptr && CanCheckDatabaseFiles();
-  int bad = 0;
+// What verify found, and what it could not count either way.
+struct VerifyCounts {
   int good = 0;
+  int bad = 0;
   // Restore tests passed, failed, not made, and made but not recorded.
   int passed = 0;
   int failed = 0;
   int untested = 0;
   int unrecorded = 0;
-  for (const DatabaseGenerations& database : Inventory(*plan, Err(i), "verify")) {
-    bool tested = !i.plan.restoreTest;
-    for (const Generation& generation : database.generations) {
-      if (generation.partial) continue;
-      const std::string where =
-          database.server + " " + database.database + " " + generation.name + " ";
-      std::string problem;
-      const std::optional<Manifest> manifest = ReadManifest(generation.path, problem);
-      const std::vector<std::string> problems =
-          manifest ? CheckFiles(generation.path, *manifest, true) : std::vector{problem};
-      for (const std::string& what : problems) Out(i) << where << what << "\n";
-      (problems.empty() ? good : bad) += 1;
-      // The newest generation that holds is the one a restore would take.
-      if (tested || !problems.empty() || !generation.complete) continue;
+  // Folders and generations not counted, and databases with no generation to check.
+  int unchecked = 0;
+};
+
+// Retention of a run going on meanwhile may remove a generation: that is no fault of it.
+bool RemovedMeanwhile(const Generation& generation) {
+  std::error_code error;
+  return !std::filesystem::exists(generation.path, error) && !error;
+}
+
+// Tests the generation and records it; false when it went meanwhile, so that the next one
+// that holds is tested in its place.
+bool VerifyRestore(const Invocation& i, const Plan& plan, const DatabaseGenerations& database,
+                   const Generation& generation, const Manifest& manifest, VerifyCounts& counts) {
+  const std::string where = database.server + " " + database.database + " " + generation.name + " ";
+  const RestoreTest test = TestRestore(plan.root, database.database, generation, manifest);
+  if (RemovedMeanwhile(generation)) {
+    Out(i) << where << "removed while verifying: its restore test is not counted\n";
+    return false;
+  }
+  Out(i) << where << "restore test: " << (test.done ? "" : "not tested: ") << test.text << "\n";
+  if (!test.done) {
+    ++counts.untested;
+    return true;
+  }
+  (test.ok ? counts.passed : counts.failed) += 1;
+  const std::string error =
+      RecordRestoreTest(plan.root, database.server, database.database, generation.name, test);
+  if (!error.empty()) {
+    Err(i) << "quillet plan verify: the restore test of " << where << "was not recorded: " << error
+           << "\n";
+    ++counts.unrecorded;
+  }
+  return true;
+}
+
+// Each generation against its manifest, and with --restore-test the newest that holds opened.
+void VerifyDatabase(const Invocation& i, const Plan& plan, const DatabaseGenerations& database,
+                    bool canTest, VerifyCounts& counts) {
+  const std::string named = database.server + " " + database.database + " ";
+  for (const std::string& refused : database.refused) {
+    Out(i) << named << "not checked: " << refused << "\n";
+    ++counts.unchecked;
+  }
+  bool any = false;
+  bool tested = !i.plan.restoreTest;
+  for (const Generation& generation : database.generations) {
+    if (generation.partial) continue;
+    const std::string where = named + generation.name + " ";
+    std::string problem;
+    const std::optional<Manifest> manifest = ReadManifest(generation.path, problem);
+    const std::vector<std::string> problems =
+        manifest ? CheckFiles(generation.path, *manifest, true) : std::vector{problem};
+    if (!problems.empty() && RemovedMeanwhile(generation)) {
+      Out(i) << where << "removed while verifying\n";
+      continue;
+    }
+    any = true;
+    for (const std::string& what : problems) Out(i) << where << what << "\n";
+    (problems.empty() ? counts.good : counts.bad) += 1;
+    // The newest generation that holds is the one a restore would take.
+    if (tested || !problems.empty() || !generation.complete) continue;
+    if (!canTest) {
+      Out(i) << where << "restore test: not tested: with a client library other than the "
+             << "stand-in, a restore test needs the server's own tooling\n";
+      ++counts.untested;
       tested = true;
-      if (!canTest) {
-        Out(i) << where << "restore test: not tested: with a client library other than the "
-               << "stand-in, a restore test needs the server's own tooling\n";
-        ++untested;
-        continue;
-      }
-      const RestoreTest test = TestRestore(plan->root, database.database, generation, *manifest);
-      Out(i) << where << "restore test: " << (test.done ? "" : "not tested: ") << test.text << "\n";
-      if (!test.done) {
-        ++untested;
-        continue;
-      }
-      (test.ok ? passed : failed) += 1;
-      const std::string error =
-          RecordRestoreTest(plan->root, database.server, database.database, generation.name, test);
-      if (!error.empty()) {
-        Err(i) << "quillet plan verify: the restore test of " << where
-               << "was not recorded: " << error << "\n";
-        ++unrecorded;
-      }
+      continue;
+    }
+    tested = VerifyRestore(i, plan, database, generation, *manifest, counts);
+  }
+  if (!any && database.refused.empty()) {
+    Out(i) << named << "not checked: it has no generation\n";
+    ++counts.unchecked;
+  }
+}
+
+JobResult Verify(const Invocation& i) {
+  const std::optional<Plan> plan = LoadPlan(i, "verify");
+  if (!plan) return Status(kNotUnderstood);
+  for (const std::string& line : RemoveEndedRestoreTests(plan->root)) Out(i) << line << "\n";
+  // Only the stand-in's databases are files that this program can open as databases.
+  const bool canTest = FindStandinAdminApi() != nullptr && CanCheckDatabaseFiles();
+  VerifyCounts counts;
+  for (const ServerPlan& server : plan->servers) {
+    if (std::string problem = DatabaseFolderProblem(plan->root, server.name); !problem.empty()) {
+      Out(i) << server.name << " not checked: " << problem << "\n";
+      ++counts.unchecked;
     }
   }
-  Out(i) << good << (good == 1 ? " generation holds" : " generations hold") << ", " << bad
-         << (bad == 1 ? " does not" : " do not") << "\n";
-  if (i.plan.restoreTest) {
-    Out(i) << "restore tests: " << passed << " passed, " << failed << " failed, " << untested
-           << " not tested\n";
+  for (const DatabaseGenerations& database : Inventory(*plan, Err(i), "verify")) {
+    VerifyDatabase(i, *plan, database, canTest, counts);
   }
-  if (bad > 0 || failed > 0) return Status(kFailed);
-  return Status(untested > 0 || unrecorded > 0 ? kUnknown : 0);
+  Out(i) << counts.good << (counts.good == 1 ? " generation holds" : " generations hold") << ", "
+         << counts.bad << (counts.bad == 1 ? " does not" : " do not");
+  if (counts.unchecked > 0) Out(i) << ", " << counts.unchecked << " not checked";
+  Out(i) << "\n";
+  if (i.plan.restoreTest) {
+    Out(i) << "restore tests: " << counts.passed << " passed, " << counts.failed << " failed, "
+           << counts.untested << " not tested\n";
+  }
+  if (counts.bad > 0 || counts.failed > 0 || counts.unchecked > 0) return Status(kFailed);
+  return Status(counts.untested > 0 || counts.unrecorded > 0 ? kUnknown : 0);
 }
 
 std::string CheckRestore(const Invocation& i) {
@@ -766,6 +832,26 @@ std::string AskRestoreReplace(const Invocation& i) {
   if (!i.replace) return "";
   return "Replace the database " + (i.installAs.empty() ? i.arguments[2] : i.installAs) +
          " of server " + i.arguments[1] + " with a generation of the plan?";
+}
+
+// "FILE: what" for each file of the generation that differs from its manifest, every byte read.
+std::vector<std::string> HashProblems(const Generation& generation) {
+  std::string problem;
+  const std::optional<Manifest> manifest = ReadManifest(generation.path, problem);
+  return manifest ? CheckFiles(generation.path, *manifest, true) : std::vector{problem};
+}
+
+// The older generation a refused restore could take instead, named rather than taken: the
+// choice of an older backup is the operator's.
+std::string NewestThatHolds(std::vector<Generation>::const_iterator older,
+                            std::vector<Generation>::const_iterator end) {
+  for (; older != end; ++older) {
+    if (older->partial || !older->complete) continue;
+    if (HashProblems(*older).empty()) {
+      return "--generation " + older->name + " restores the newest that holds";
+    }
+  }
+  return "no older generation holds either";
 }
 
 JobResult Restore(const Invocation& i) {
@@ -796,13 +882,11 @@ JobResult Restore(const Invocation& i) {
     return result;
   }
   // Read whole against its manifest first: a restore replaces a database with it.
-  std::string problem;
-  const std::optional<Manifest> manifest = ReadManifest(chosen->path, problem);
-  const std::vector<std::string> problems =
-      manifest ? CheckFiles(chosen->path, *manifest, true) : std::vector{problem};
+  const std::vector<std::string> problems = HashProblems(*chosen);
   if (!problems.empty()) {
-    result.problem =
-        "generation " + chosen->name + " does not hold, so it is not restored: " + problems.front();
+    result.problem = "generation " + chosen->name +
+                     " does not hold, so it is not restored: " + problems.front() + "; " +
+                     NewestThatHolds(std::next(chosen), generations.end());
     return result;
   }
   std::string error;
@@ -915,8 +999,9 @@ void AddPlanSubcommands(CommandLine& commandLine) {
                    "databases can be opened so: with another client library each such "
                    "generation is named as not tested, for the server's own tooling. Exits 0 "
                    "when every generation holds, 1 with each one that does not named (server, "
-                   "database, generation, file or problem), 3 when none fails but a restore "
-                   "test that was asked for could not be made or recorded.")
+                   "database, generation, file or problem) and each folder or generation not "
+                   "counted or database folder without a generation, 3 when none fails but a "
+                   "restore test that was asked for could not be made or recorded.")
                .Runs("the plan's manifests", Verify)
                .Lists(Listing::kText)
                .Example("quillet plan verify /etc/quillet/nightly.toml"))

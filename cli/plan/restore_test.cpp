@@ -3,13 +3,18 @@
 #include <algorithm>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <string_view>
 
 #include "database_file_check.h"
 #include "durable.h"
 #include "hash.h"
+#include "process_ended.h"
+#include "snapshot_restore.h"
 
 namespace quillet::cli::plan {
 namespace {
+
+constexpr std::string_view kCopyFolderPrefix = "restore-test-";
 
 std::filesystem::path RestoreTestsFile(const std::filesystem::path& root) {
   return root / kStateFolder / "restore-tests.jsonl";
@@ -34,9 +39,18 @@ std::string CheckCopy(const std::filesystem::path& from, const std::filesystem::
     test.text = file.name + ": it changed since it was read against the manifest";
     return "";
   }
-  const std::string found = CheckDatabaseFile(copy.string(), true);
-  test.ok = found.empty();
-  test.text = test.ok ? "ok" : file.name + " is damaged (SQLite's integrity check: " + found + ")";
+  // What restore would refuse fails the test, whatever SQLite thinks of its pages.
+  std::string refused = BackupFileProblem(copy.string());
+  // Named as the generation's file: the copy is gone when this is read.
+  if (const std::size_t at = refused.find(copy.string()); at != std::string::npos) {
+    refused.replace(at, copy.string().size(), from.string());
+  }
+  const std::string found = refused.empty() ? CheckDatabaseFile(copy.string(), true) : "";
+  test.ok = refused.empty() && found.empty();
+  test.text = test.ok ? "ok"
+              : !refused.empty()
+                  ? "restore would refuse it: " + refused
+                  : file.name + " is damaged (SQLite's integrity check: " + found + ")";
   return "";
 }
 
@@ -61,7 +75,7 @@ RestoreTest TestRestore(const std::filesystem::path& root, const std::string& da
   // The state folder is checked first: nothing is removed through another user's folder.
   std::string problem = MakePrivateFolder(root / kStateFolder);
   const std::filesystem::path folder =
-      root / kStateFolder / ("restore-test-" + std::to_string(ProcessId()));
+      root / kStateFolder / (std::string(kCopyFolderPrefix) + std::to_string(ProcessId()));
   std::error_code error;
   if (problem.empty()) {
     // A killed test's, of a process that had this one's id.
@@ -73,6 +87,36 @@ RestoreTest TestRestore(const std::filesystem::path& root, const std::string& da
   if (error)
     test.text += "; the copy in " + folder.string() + " was not removed: " + error.message();
   return test;
+}
+
+std::vector<std::string> RemoveEndedRestoreTests(const std::filesystem::path& root) {
+  std::vector<std::string> said;
+  const std::filesystem::path state = root / kStateFolder;
+  std::error_code error;
+  if (!CheckPrivateFolder(state).empty()) return said;
+  for (const auto& entry : std::filesystem::directory_iterator(state, error)) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind(kCopyFolderPrefix, 0) != 0) continue;
+    const std::string digits = name.substr(kCopyFolderPrefix.size());
+    if (digits.empty() || digits.size() > 9 ||
+        digits.find_first_not_of("0123456789") != std::string::npos) {
+      continue;
+    }
+    const long process = std::stol(digits);
+    if (process == ProcessId() || !ProcessEnded(process)) continue;
+    std::string problem = CheckPrivateFolder(entry.path());
+    std::error_code removed;
+    if (problem.empty() && !entry.is_symlink(removed) && entry.is_directory(removed)) {
+      std::filesystem::remove_all(entry.path(), removed);
+      if (removed) problem = removed.message();
+    } else if (problem.empty()) {
+      problem = "it is not a folder";
+    }
+    said.push_back(
+        entry.path().string() + ", the copy of a restore test of process " + digits +
+        ", which has ended: " + (problem.empty() ? "removed" : "not removed: " + problem));
+  }
+  return said;
 }
 
 std::string RecordRestoreTest(const std::filesystem::path& root, const std::string& server,

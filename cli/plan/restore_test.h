@@ -9,6 +9,7 @@
 #include <map>
 #include <string>
 #include <tuple>
+#include <vector>
 
 #include "generation.h"
 #include "manifest.h"
@@ -33,6 +34,11 @@ RestoreTest TestRestore(const std::filesystem::path& root, const std::string& da
 std::string RecordRestoreTest(const std::filesystem::path& root, const std::string& server,
                               const std::string& database, const std::string& generation,
                               const RestoreTest& test);
+
+// Removes the copies that tests of processes that have since ended (killed ones) left under
+// ROOT/.quillet, if they are this user's alone; one line per folder removed, or not removed
+// and why.
+std::vector<std::string> RemoveEndedRestoreTests(const std::filesystem::path& root);
 
 // The last test recorded of each generation, by server, database and generation.
 using GenerationKey = std::tuple<std::string, std::string, std::string>;

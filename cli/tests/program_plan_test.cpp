@@ -6,6 +6,7 @@
 #include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -65,6 +66,19 @@ class PlanTest : public ProgramTest {
     }
     std::sort(names.begin(), names.end());
     return names;
+  }
+
+  // The manifest rewritten to vouch for the database file as it is now, as a change made with
+  // care would leave it: only opening the file can tell.
+  static void Rehash(const std::string& folder, const std::string& file) {
+    std::string sum(64, ' ');
+    FILE* pipe = popen(("sha256sum " + folder + "/" + file).c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    ASSERT_EQ(std::fread(sum.data(), 1, sum.size(), pipe), sum.size());
+    pclose(pipe);
+    nlohmann::json manifest = nlohmann::json::parse(ReadFile(folder + "/manifest.json"));
+    manifest["files"][0]["sha256"] = sum;
+    WriteFile(folder + "/manifest.json", manifest.dump());
   }
 
   std::string backups_;
@@ -414,14 +428,7 @@ TEST_F(PlanTest, ARestoreTestOpensACopyOfTheNewestGenerationAndRecordsIt) {
   ASSERT_GT(copy.size(), 2 * page);
   copy.replace(page, 64, 64, 'Z');
   WriteFile(folder + "/DEMO.db", copy);
-  std::string sum(64, ' ');
-  FILE* pipe = popen(("sha256sum " + folder + "/DEMO.db").c_str(), "r");
-  ASSERT_NE(pipe, nullptr);
-  ASSERT_EQ(std::fread(sum.data(), 1, sum.size(), pipe), sum.size());
-  pclose(pipe);
-  nlohmann::json manifest = nlohmann::json::parse(ReadFile(folder + "/manifest.json"));
-  manifest["files"][0]["sha256"] = sum;
-  WriteFile(folder + "/manifest.json", manifest.dump());
+  Rehash(folder, "DEMO.db");
   const ProgramRun bad = Quillet("plan verify " + plan + " --restore-test");
   EXPECT_EQ(bad.status, 1) << bad.out << bad.err;
   EXPECT_THAT(bad.out, HasSubstr("ACME DEMO " + generation + " restore test: DEMO.db is damaged"));
@@ -439,6 +446,80 @@ TEST_F(PlanTest, ARestoreTestOpensACopyOfTheNewestGenerationAndRecordsIt) {
   for (const auto& entry : std::filesystem::directory_iterator(backups_ + "/.quillet")) {
     EXPECT_THAT(entry.path().filename().string(), ::testing::Not(HasSubstr("restore-test-")));
   }
+}
+
+TEST_F(PlanTest, VerifyAndStatusNameWhatHasNoBackupAndVerifyClearsKilledTestsCopies) {
+  CreateServerWithDatabase();
+  ASSERT_EQ(Quillet("create-db ACME SALES", WithPassword("acme-pw")).status, 0);
+  const std::string plan = WritePlan({"ACME"}, "[\"*\"]");
+  ASSERT_EQ(Quillet("plan run " + plan).status, 0);
+  // A copy a killed restore test left: its process has ended.
+  const pid_t ended = fork();
+  if (ended == 0) _exit(0);
+  waitpid(ended, nullptr, 0);
+  const std::string copy = backups_ + "/.quillet/restore-test-" + std::to_string(ended);
+  std::filesystem::create_directory(copy);
+  chmod(copy.c_str(), 0700);
+  WriteFile(copy + "/DEMO.db", "a copy");
+  ASSERT_EQ(Quillet("plan verify " + plan).status, 0);
+  EXPECT_FALSE(std::filesystem::exists(copy));
+
+  // A database the server has now, of which the first run left only its folder, and a folder
+  // others may write: neither is checked, and neither passes as such.
+  ASSERT_EQ(Quillet("create-db ACME NEWDB", WithPassword("acme-pw")).status, 0);
+  std::filesystem::create_directory(backups_ + "/ACME/NEWDB");
+  chmod((backups_ + "/ACME/NEWDB").c_str(), 0700);
+  chmod((backups_ + "/ACME/SALES").c_str(), 0770);
+  const ProgramRun verify = Quillet("plan verify " + plan + " --restore-test");
+  EXPECT_EQ(verify.status, 1) << verify.out << verify.err;
+  EXPECT_THAT(verify.out, HasSubstr("ACME NEWDB not checked: it has no generation"));
+  EXPECT_THAT(verify.out, HasSubstr("ACME SALES not checked: " + backups_ + "/ACME/SALES can be"));
+  EXPECT_THAT(verify.out, HasSubstr("1 generation holds, 0 do not, 2 not checked"));
+
+  const ProgramRun metrics = Quillet("plan status " + plan + " --format prometheus");
+  EXPECT_THAT(metrics.out,
+              HasSubstr("quillet_snapshot_age_seconds{server=\"ACME\",database=\"SALES\"} +Inf"));
+  EXPECT_THAT(metrics.out,
+              HasSubstr("quillet_snapshot_age_seconds{server=\"ACME\",database=\"NEWDB\"} +Inf"));
+  EXPECT_THAT(metrics.out,
+              HasSubstr("quillet_last_run_success{server=\"ACME\",database=\"NEWDB\"} 0"));
+  EXPECT_THAT(metrics.out,
+              HasSubstr("quillet_last_run_success{server=\"ACME\",database=\"DEMO\"} 1"));
+}
+
+TEST_F(PlanTest, ARestoreTestFailsWhatRestoreWouldRefuse) {
+  CreateServerWithDatabase();
+  const std::string plan = WritePlan({"ACME"}, "[\"DEMO\"]");
+  ASSERT_EQ(Quillet("plan run " + plan).status, 0);
+  const std::string folder = backups_ + "/ACME/DEMO/" + Generations("ACME", "DEMO").front();
+  std::string file = ReadFile(folder + "/DEMO.db");
+  file[18] = file[19] = '\x02';
+  WriteFile(folder + "/DEMO.db", file);
+  Rehash(folder, "DEMO.db");
+  const ProgramRun verify = Quillet("plan verify " + plan + " --restore-test");
+  EXPECT_EQ(verify.status, 1) << verify.out << verify.err;
+  EXPECT_THAT(verify.out,
+              HasSubstr("restore test: restore would refuse it: " + folder + "/DEMO.db is in WAL"));
+}
+
+TEST_F(PlanTest, ARestoreOfAGenerationThatDoesNotHoldNamesTheNewestThatDoes) {
+  CreateServerWithDatabase();
+  const std::string plan = WritePlan({"ACME"}, "[\"DEMO\"]");
+  ASSERT_EQ(Quillet("plan run " + plan).status, 0);
+  ASSERT_EQ(Quillet("plan run " + plan).status, 0);
+  const std::vector<std::string> made = Generations("ACME", "DEMO");
+  ASSERT_THAT(made, SizeIs(2));
+  {
+    std::fstream rotten(backups_ + "/ACME/DEMO/" + made[1] + "/DEMO.db",
+                        std::ios::in | std::ios::out | std::ios::binary);
+    rotten.seekp(200);
+    rotten.put('\x55');
+  }
+  const ProgramRun refused = Quillet("-y plan restore " + plan + " ACME DEMO --as DEMO2");
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_THAT(refused.err, HasSubstr("generation " + made[1] + " does not hold"));
+  EXPECT_THAT(refused.err,
+              HasSubstr("--generation " + made[0] + " restores the newest that holds"));
 }
 
 }  // namespace
