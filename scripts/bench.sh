@@ -6,12 +6,13 @@
 # allows; it prints the minimum and the median of each side, and judges the target by the
 # medians.
 #
-#   scripts/bench.sh [--quick] [--export-only] [--runs N] [scratch-directory]
+#   scripts/bench.sh [--quick] [--export-only | --plan-only] [--runs N] [scratch-directory]
 #
 # --quick shrinks the slow cases (the snapshot to 108 MB, the reload to 20,000 statements);
 # QUILLET_BENCH_SNAPSHOT_MB and QUILLET_BENCH_RELOAD_STATEMENTS set them exactly.
 # --export-only measures the export over the in-memory client alone (cases A and B, on Linux
-# and under Wine). Files go to a scratch folder under the directory given (default: $TMPDIR,
+# and under Wine); --plan-only the plan run alone (with the 108 databases it needs). Files go
+# to a scratch folder under the directory given (default: $TMPDIR,
 # else /tmp), removed afterwards.
 # Exit status: 0 when every case ran (met or not), 1 when one could not be run or wrote the
 # wrong bytes.
@@ -22,6 +23,7 @@ cd "$(dirname "$0")/.."
 
 runs=5
 export_only=0
+plan_only=0
 snapshot_mb=${QUILLET_BENCH_SNAPSHOT_MB:-}
 reload_statements=${QUILLET_BENCH_RELOAD_STATEMENTS:-}
 root=${TMPDIR:-/tmp}
@@ -29,9 +31,10 @@ while [ $# -gt 0 ]; do
   case "$1" in
     --quick) snapshot_mb=${snapshot_mb:-108} reload_statements=${reload_statements:-20000} ;;
     --export-only) export_only=1 ;;
+    --plan-only) plan_only=1 ;;
     --runs) runs=$2; shift ;;
     -*)
-      echo "usage: scripts/bench.sh [--quick] [--export-only] [--runs N] [scratch-directory]" >&2
+      echo "usage: scripts/bench.sh [--quick] [--export-only | --plan-only] [--runs N] [scratch-directory]" >&2
       exit 2
       ;;
     *) case "$1" in /*) root=$1 ;; *) root=$caller/$1 ;; esac ;;
@@ -101,6 +104,8 @@ ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.4f", a / b }'; }
 echo "Machine: $(nproc) processors, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- |
   sed 's/^ *//'), $(git rev-parse --short HEAD); $runs runs of each side, alternating"
 
+# Cases 1 to 4, unless only the plan run is asked for.
+if [ "$plan_only" = 0 ]; then
 # 1. ExportCSV over the in-memory client against stdio writing the same bytes. The benchmark
 # times the writing alone, in a process of its own for each run: libquillet.so on Linux, then
 # Quillet.dll under Wine, where both sides go through the C runtime's text mode.
@@ -283,6 +288,8 @@ for pid in "${holders[@]}"; do kill "$pid" 2>/dev/null || true; done
 for pid in "${holders[@]}"; do wait "$pid" 2>/dev/null || true; done
 holders=()
 
+fi
+
 # 5. AllSnapShot of 108 databases against cp and sync of the same files (elapsed time).
 echo
 echo "AllSnapShot of 108 databases, $snapshot_mb MB, against cp + sync of the same files (s)"
@@ -297,6 +304,7 @@ for ((i = 1; i <= 108; i++)); do
 done
 sync
 total_mb=$(du -cm "$QUILLET_STANDIN_ROOT"/snaps/*.db | tail -1 | cut -f1)
+if [ "$plan_only" = 0 ]; then
 : >"$scratch/a" && : >"$scratch/b" && : >"$scratch/ac" && : >"$scratch/bc"
 for ((run = 0; run < runs; run++)); do
   for which in $([ $((run % 2)) = 0 ] && echo "cp quillet" || echo "quillet cp"); do
@@ -318,6 +326,7 @@ side "cp + sync" s "$scratch/b"
 side "quillet all-snapshot (processor)" s "$scratch/ac"
 side "cp + sync (processor)" s "$scratch/bc"
 verdict "times as long as cp + sync" "$(ratio "$(median "$scratch/a")" "$(median "$scratch/b")")" "<=" 1.5
+fi
 
 # 6. A plan run over the same databases (each snapshot into a new generation, hashed into its
 # manifest, synced, renamed, read back and checked) against the SnapShot calls alone, made by
