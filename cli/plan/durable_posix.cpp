@@ -3,8 +3,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 
 #include "durable.h"
 
@@ -84,6 +86,53 @@ std::string CheckSharedFolder(const std::filesystem::path& folder) {
            path + ") or sticky (chmod +t " + path + ")";
   }
   return "";
+}
+
+std::string ResolveTrustedPath(const std::filesystem::path& path, std::filesystem::path& resolved) {
+  // As the kernel does, which follows at most 40 links.
+  constexpr int kMostLinks = 40;
+  std::error_code error;
+  const std::filesystem::path whole = std::filesystem::absolute(path, error).relative_path();
+  std::deque<std::filesystem::path> rest(whole.begin(), whole.end());
+  std::filesystem::path current = "/";
+  std::string problem = CheckSharedFolder(current);
+  for (int links = 0; problem.empty() && !rest.empty();) {
+    const std::filesystem::path part = rest.front();
+    struct stat info {};
+    if (part.empty() || part == "." || part == "..") {
+      if (part == "..") current = current.parent_path();
+    } else if (lstat((current / part).c_str(), &info) != 0 ||
+               !(S_ISDIR(info.st_mode) || S_ISLNK(info.st_mode))) {
+      // Not there yet, or no folder: whoever makes or uses it says so.
+      break;
+    } else if (S_ISDIR(info.st_mode)) {
+      current /= part;
+      problem = CheckSharedFolder(current);
+    } else {
+      const std::string link = (current / part).string();
+      if (info.st_uid != geteuid() && info.st_uid != 0) {
+        return link + " is a link of another user's, who could point it elsewhere: give the " +
+               "folder it leads to";
+      }
+      char target[PATH_MAX];
+      const ssize_t length = readlink(link.c_str(), target, sizeof target);
+      if (length < 0 || static_cast<std::size_t>(length) >= sizeof target || ++links > kMostLinks) {
+        return "cannot follow the link " + link;
+      }
+      const std::filesystem::path to(std::string(target, static_cast<std::size_t>(length)));
+      if (to.is_absolute()) current = "/";
+      rest.pop_front();
+      rest.insert(rest.begin(), to.relative_path().begin(), to.relative_path().end());
+      continue;
+    }
+    rest.pop_front();
+  }
+  resolved = current;
+  for (const std::filesystem::path& part : rest) {
+    if (!part.empty()) resolved /= part;
+  }
+  resolved = resolved.lexically_normal();
+  return problem;
 }
 
 std::string AppendPrivately(const std::filesystem::path& path, const std::string& text) {

@@ -61,6 +61,13 @@ std::string CheckPrivateFile(const std::filesystem::path& path) {
 
 std::string CheckSharedFolder(const std::filesystem::path&) { return ""; }
 
+std::string ResolveTrustedPath(const std::filesystem::path& path, std::filesystem::path& resolved) {
+  std::error_code error;
+  resolved = std::filesystem::weakly_canonical(path, error);
+  if (error) resolved = path;
+  return "";
+}
+
 std::string AppendPrivately(const std::filesystem::path& path, const std::string& text) {
   // The file inherits the permissions of its folder.
   HANDLE file = CreateFileA(path.string().c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,

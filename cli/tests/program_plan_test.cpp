@@ -390,6 +390,15 @@ TEST_F(PlanTest, ARootOthersCouldRearrangeOrOneAmongTheServersIsRefused) {
     WriteFile(root_ + "/rooted.toml", text);
     return root_ + "/rooted.toml";
   };
+  // A folder above the root that others may write: they could swap the root for a link.
+  const std::string shared = root_ + "/shared";
+  std::filesystem::create_directories(shared);
+  chmod(shared.c_str(), 0777);
+  const ProgramRun under = Quillet("plan run " + rooted(shared + "/backups"));
+  EXPECT_EQ(under.status, 2);
+  EXPECT_THAT(under.err, HasSubstr(":1:17: snapshot_root " + shared + "/backups: " + shared +
+                                   " may be written by its group or others"));
+  EXPECT_FALSE(std::filesystem::exists(shared + "/backups"));
   const ProgramRun among = Quillet("plan check " + rooted(root_ + "/servers/backups"));
   EXPECT_EQ(among.status, 2);
   EXPECT_THAT(among.err, HasSubstr("lies in the stand-in's folder of servers"));
