@@ -39,7 +39,8 @@ std::string CheckSharedFolder(const std::filesystem::path& folder);
 std::string ResolveTrustedPath(const std::filesystem::path& path, std::filesystem::path& resolved);
 
 // Appends the text to the file, created for this user alone (0600) when it is not there, and
-// syncs it; empty, or why not. A link in the file's place is not followed.
+// syncs it; empty, or why not. A link in the file's place is not followed. A last line that
+// was cut off is ended first.
 std::string AppendPrivately(const std::filesystem::path& path, const std::string& text);
 
 long ProcessId();

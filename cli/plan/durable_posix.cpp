@@ -136,16 +136,23 @@ std::string ResolveTrustedPath(const std::filesystem::path& path, std::filesyste
 }
 
 std::string AppendPrivately(const std::filesystem::path& path, const std::string& text) {
-  const int file = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+  const int file = open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (file < 0) return "cannot write " + path.string() + ": " + std::strerror(errno);
+  // A line cut off by a kill or a full disk ends where it stopped; the new one starts afresh
+  // rather than being glued onto it and lost with it.
+  struct stat info {};
+  char last = '\n';
+  const bool torn = fstat(file, &info) == 0 && info.st_size > 0 &&
+                    pread(file, &last, 1, info.st_size - 1) == 1 && last != '\n';
+  const std::string lines = torn ? "\n" + text : text;
   std::size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t wrote = write(file, text.data() + done, text.size() - done);
+  while (done < lines.size()) {
+    const ssize_t wrote = write(file, lines.data() + done, lines.size() - done);
     if (wrote < 0 && errno == EINTR) continue;
     if (wrote <= 0) break;
     done += static_cast<std::size_t>(wrote);
   }
-  const bool written = done == text.size() && fsync(file) == 0;
+  const bool written = done == lines.size() && fsync(file) == 0;
   const std::string reason = std::strerror(errno);
   close(file);
   return written ? "" : "cannot write " + path.string() + ": " + reason;
