@@ -122,7 +122,8 @@ std::string ResolveTrustedPath(const std::filesystem::path& path, std::filesyste
       const std::filesystem::path to(std::string(target, static_cast<std::size_t>(length)));
       if (to.is_absolute()) current = "/";
       rest.pop_front();
-      rest.insert(rest.begin(), to.relative_path().begin(), to.relative_path().end());
+      const std::filesystem::path onward = to.relative_path();
+      rest.insert(rest.begin(), onward.begin(), onward.end());
       continue;
     }
     rest.pop_front();

@@ -399,6 +399,10 @@ TEST_F(PlanTest, ARootOthersCouldRearrangeOrOneAmongTheServersIsRefused) {
   EXPECT_THAT(under.err, HasSubstr(":1:17: snapshot_root " + shared + "/backups: " + shared +
                                    " may be written by its group or others"));
   EXPECT_FALSE(std::filesystem::exists(shared + "/backups"));
+  // A link of this user's in a folder of this user's alone is followed once, at load.
+  std::filesystem::create_directory_symlink(backups_, root_ + "/linked");
+  EXPECT_EQ(Quillet("plan run " + rooted(root_ + "/linked/.")).status, 0);
+  EXPECT_THAT(Generations("ACME", "DEMO"), SizeIs(2));
   const ProgramRun among = Quillet("plan check " + rooted(root_ + "/servers/backups"));
   EXPECT_EQ(among.status, 2);
   EXPECT_THAT(among.err, HasSubstr("lies in the stand-in's folder of servers"));
