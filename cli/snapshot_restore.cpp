@@ -65,6 +65,7 @@ JobResult RestoreSnapshotFolder(const RestoreRequest& request) {
 std::string BackupFileProblem(const std::string&) {
   return "quillet.exe has no stand-in server whose backups it could check";
 }
+std::string SnapshotFileProblem(const std::string&, const std::string&) { return ""; }
 
 #else
 
@@ -555,6 +556,19 @@ JobResult RestoreSnapshotFolder(const RestoreRequest& request) {
                                         : "cannot lock " + folderPath + ": " + Reason());
   }
   return Restore(request, folder.get(), folderPath).Run(backup.get(), size);
+}
+
+std::string SnapshotFileProblem(const std::string& directory, const std::string& database) {
+  RestoreRequest request;
+  request.directory = directory;
+  request.database = database;
+  const std::string path = BackupPath(request);
+  const Descriptor backup(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
+  if (!backup.valid()) return "cannot read " + path + ": " + Reason();
+  off_t size = 0;
+  std::string problem = CheckBackup(path, backup.get(), &size);
+  if (problem.empty()) problem = CheckPages(request);
+  return problem;
 }
 
 #endif

@@ -38,6 +38,11 @@ JobResult RestoreSnapshotFolder(const RestoreRequest& request);
 // is no backup that restore would take. SQLite's own check of its pages comes on top.
 std::string BackupFileProblem(const std::string& path);
 
+// Whether DIRECTORY/DATABASE.db is a backup restore would take: a whole SQLite file on its own,
+// and sound by SQLite's quick check where this build has SQLite. Reads only. Empty, or why not;
+// always empty on Windows, which restores nothing.
+std::string SnapshotFileProblem(const std::string& directory, const std::string& database);
+
 // The stand-in's rule for a database name (1 to 8 letters, digits or _, a letter first): empty,
 // or what is wrong with the name, which the restore uses as a file name on the server.
 std::string DatabaseNameProblem(const std::string& name);

@@ -30,8 +30,17 @@ std::string CheckPrivateFile(const std::filesystem::path& path);
 // access list decides.
 std::string CheckSharedFolder(const std::filesystem::path& folder);
 
+// The folder's path as the system reaches it, every link followed, and what is not there yet
+// as given. Every folder on the way, the root and the last one there among them, must pass
+// CheckSharedFolder, and every link must be this user's or the system's, in such a folder: no
+// one else could then have put a link on the way or point it elsewhere. Empty, or the first
+// that does not, in CheckSharedFolder's words. On Windows only resolved, as the access lists
+// decide there.
+std::string ResolveTrustedPath(const std::filesystem::path& path, std::filesystem::path& resolved);
+
 // Appends the text to the file, created for this user alone (0600) when it is not there, and
-// syncs it; empty, or why not. A link in the file's place is not followed.
+// syncs it; empty, or why not. A link in the file's place is not followed. A last line that
+// was cut off is ended first.
 std::string AppendPrivately(const std::filesystem::path& path, const std::string& text);
 
 long ProcessId();

@@ -3,8 +3,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 
 #include "durable.h"
 
@@ -86,17 +88,72 @@ std::string CheckSharedFolder(const std::filesystem::path& folder) {
   return "";
 }
 
+std::string ResolveTrustedPath(const std::filesystem::path& path, std::filesystem::path& resolved) {
+  // As the kernel does, which follows at most 40 links.
+  constexpr int kMostLinks = 40;
+  std::error_code error;
+  const std::filesystem::path whole = std::filesystem::absolute(path, error).relative_path();
+  std::deque<std::filesystem::path> rest(whole.begin(), whole.end());
+  std::filesystem::path current = "/";
+  std::string problem = CheckSharedFolder(current);
+  for (int links = 0; problem.empty() && !rest.empty();) {
+    const std::filesystem::path part = rest.front();
+    struct stat info {};
+    if (part.empty() || part == "." || part == "..") {
+      if (part == "..") current = current.parent_path();
+    } else if (lstat((current / part).c_str(), &info) != 0 ||
+               !(S_ISDIR(info.st_mode) || S_ISLNK(info.st_mode))) {
+      // Not there yet, or no folder: whoever makes or uses it says so.
+      break;
+    } else if (S_ISDIR(info.st_mode)) {
+      current /= part;
+      problem = CheckSharedFolder(current);
+    } else {
+      const std::string link = (current / part).string();
+      if (info.st_uid != geteuid() && info.st_uid != 0) {
+        return link + " is a link of another user's, who could point it elsewhere: give the " +
+               "folder it leads to";
+      }
+      char target[PATH_MAX];
+      const ssize_t length = readlink(link.c_str(), target, sizeof target);
+      if (length < 0 || static_cast<std::size_t>(length) >= sizeof target || ++links > kMostLinks) {
+        return "cannot follow the link " + link;
+      }
+      const std::filesystem::path to(std::string(target, static_cast<std::size_t>(length)));
+      if (to.is_absolute()) current = "/";
+      rest.pop_front();
+      const std::filesystem::path onward = to.relative_path();
+      rest.insert(rest.begin(), onward.begin(), onward.end());
+      continue;
+    }
+    rest.pop_front();
+  }
+  resolved = current;
+  for (const std::filesystem::path& part : rest) {
+    if (!part.empty()) resolved /= part;
+  }
+  resolved = resolved.lexically_normal();
+  return problem;
+}
+
 std::string AppendPrivately(const std::filesystem::path& path, const std::string& text) {
-  const int file = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+  const int file = open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (file < 0) return "cannot write " + path.string() + ": " + std::strerror(errno);
+  // A line cut off by a kill or a full disk ends where it stopped; the new one starts afresh
+  // rather than being glued onto it and lost with it.
+  struct stat info {};
+  char last = '\n';
+  const bool torn = fstat(file, &info) == 0 && info.st_size > 0 &&
+                    pread(file, &last, 1, info.st_size - 1) == 1 && last != '\n';
+  const std::string lines = torn ? "\n" + text : text;
   std::size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t wrote = write(file, text.data() + done, text.size() - done);
+  while (done < lines.size()) {
+    const ssize_t wrote = write(file, lines.data() + done, lines.size() - done);
     if (wrote < 0 && errno == EINTR) continue;
     if (wrote <= 0) break;
     done += static_cast<std::size_t>(wrote);
   }
-  const bool written = done == text.size() && fsync(file) == 0;
+  const bool written = done == lines.size() && fsync(file) == 0;
   const std::string reason = std::strerror(errno);
   close(file);
   return written ? "" : "cannot write " + path.string() + ": " + reason;

@@ -61,18 +61,36 @@ std::string CheckPrivateFile(const std::filesystem::path& path) {
 
 std::string CheckSharedFolder(const std::filesystem::path&) { return ""; }
 
+std::string ResolveTrustedPath(const std::filesystem::path& path, std::filesystem::path& resolved) {
+  std::error_code error;
+  resolved = std::filesystem::weakly_canonical(path, error);
+  if (error) resolved = path;
+  return "";
+}
+
 std::string AppendPrivately(const std::filesystem::path& path, const std::string& text) {
   // The file inherits the permissions of its folder.
-  HANDLE file = CreateFileA(path.string().c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
-                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file = CreateFileA(path.string().c_str(), FILE_APPEND_DATA | FILE_READ_DATA,
+                            FILE_SHARE_READ, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     return "cannot write " + path.string() + " (Windows error " + std::to_string(GetLastError()) +
            ")";
   }
+  // A line cut off by a kill or a full disk is ended before the new one, not glued onto it.
+  LARGE_INTEGER size{};
+  char last = '\n';
+  DWORD got = 0;
+  OVERLAPPED at{};
+  if (GetFileSizeEx(file, &size) != 0 && size.QuadPart > 0) {
+    at.Offset = static_cast<DWORD>(size.QuadPart - 1);
+    at.OffsetHigh = static_cast<DWORD>((size.QuadPart - 1) >> 32);
+    if (ReadFile(file, &last, 1, &got, &at) == 0 || got != 1) last = '\n';
+  }
+  const std::string lines = last != '\n' ? "\n" + text : text;
   DWORD wrote = 0;
   const bool written =
-      WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &wrote, nullptr) != 0 &&
-      wrote == text.size() && FlushFileBuffers(file) != 0;
+      WriteFile(file, lines.data(), static_cast<DWORD>(lines.size()), &wrote, nullptr) != 0 &&
+      wrote == lines.size() && FlushFileBuffers(file) != 0;
   const DWORD error = GetLastError();
   CloseHandle(file);
   return written

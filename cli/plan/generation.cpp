@@ -81,6 +81,8 @@ bool SafeFolderName(const std::string& name) {
 std::vector<Generation> ListGenerations(const std::filesystem::path& databaseFolder,
                                         Clock::time_point now) {
   std::vector<Generation> generations;
+  const std::string database = databaseFolder.filename().string();
+  const std::string server = databaseFolder.parent_path().filename().string();
   std::error_code error;
   for (const auto& entry : std::filesystem::directory_iterator(databaseFolder, error)) {
     std::error_code ignored;
@@ -120,7 +122,12 @@ std::vector<Generation> ListGenerations(const std::filesystem::path& databaseFol
       const std::optional<Manifest> manifest = ReadManifest(generation.path, problem);
       if (manifest) {
         generation.hasManifest = true;
-        const std::vector<std::string> problems = CheckFiles(generation.path, *manifest, false);
+        std::vector<std::string> problems = CheckFiles(generation.path, *manifest, false);
+        // A generation copied in from another database's folder is no backup of this one.
+        if (manifest->server != server || manifest->database != database) {
+          problems.insert(problems.begin(),
+                          "its manifest is of " + manifest->server + "/" + manifest->database);
+        }
         generation.complete = problems.empty();
         if (!problems.empty()) generation.problem = problems.front();
         for (const ManifestFile& file : manifest->files) generation.bytes += file.size;

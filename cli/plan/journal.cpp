@@ -20,8 +20,17 @@ Journal::Journal(const std::filesystem::path& root, const std::string& run, std:
   error = MakePrivateFolder(folder);
   if (!error.empty()) return;
   path_ = (folder / (run + ".jsonl")).string();
-  file_ = std::fopen(path_.c_str(), "ab");
-  if (file_ == nullptr) error = "cannot write the journal " + path_;
+  file_ = std::fopen(path_.c_str(), "a+b");
+  if (file_ == nullptr) {
+    error = "cannot write the journal " + path_;
+    return;
+  }
+  // A journal taken up again may end in a line a killed run cut off: the next line starts on
+  // its own, or it would be lost with that one.
+  const bool torn = std::fseek(file_, -1, SEEK_END) == 0 && std::fgetc(file_) != '\n';
+  // A write may follow a read only after a seek.
+  (void)std::fseek(file_, 0, SEEK_END);
+  if (torn) (void)std::fputc('\n', file_);
 }
 
 Journal::~Journal() {

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <thread>
 
+#include "database_file_check.h"
 #include "durable.h"
 #include "failure_message.h"
 #include "journal.h"
@@ -15,6 +16,7 @@
 #include "quillet.h"
 #include "retention.h"
 #include "selection.h"
+#include "snapshot_restore.h"
 #include "standin_admin_api.h"
 #include "trusted_folders.h"
 
@@ -240,6 +242,16 @@ class ServerRun {
     std::size_t task;
   };
 
+  // A damaged copy counted as a generation would let retention delete the good ones before it,
+  // so the new one must pass restore's own checks first. Only the stand-in's backups are files
+  // that SQLite can open.
+  static std::string SoundnessProblem(const std::filesystem::path& partial,
+                                      const std::string& database) {
+    if (!CanCheckDatabaseFiles() || FindStandinAdminApi() == nullptr) return "";
+    const std::string problem = SnapshotFileProblem(partial.string(), database);
+    return problem.empty() ? "" : "the snapshot is no sound backup, so it is not kept: " + problem;
+  }
+
   void WaitForFinish() {
     if (finishing_.valid()) finishing_.get();
   }
@@ -255,7 +267,13 @@ class ServerRun {
       manifest.database = pending.database;
       manifest.run = settings_.run;
       manifest.start = pending.start;
+      // Beside the hashing, on another processor: each reads the same pages from memory.
+      std::future<std::string> soundness = std::async(std::launch::async, [&partial, &pending] {
+        return SoundnessProblem(partial, pending.database);
+      });
       done.problem = HashFolder(partial, manifest);
+      const std::string unsound = soundness.get();
+      if (done.problem.empty()) done.problem = unsound;
       manifest.end = IsoTime(Clock::now());
       if (done.problem.empty()) done.problem = WriteManifest(partial, manifest);
       if (done.problem.empty()) done.problem = RenameDurably(partial, folder / generation);

@@ -30,9 +30,19 @@ std::filesystem::path ExistingPart(std::filesystem::path path) {
 
 }  // namespace
 
-std::string SharedRootProblem(const Plan& plan) {
-  const std::string problem = CheckSharedFolder(plan.root);
-  return problem.empty() ? "" : plan.rootWhere + ": snapshot_root " + problem;
+std::string SharedRootProblem(Plan& plan) {
+  std::filesystem::path resolved;
+  const std::string problem = ResolveTrustedPath(plan.root, resolved);
+  if (problem.empty()) {
+    plan.root = resolved;
+    return "";
+  }
+  const std::string given = plan.root.string();
+  // The root's own problem names it; one on the way to it is named after it.
+  if (problem.compare(0, given.size() + 1, given + " ") == 0) {
+    return plan.rootWhere + ": snapshot_root " + problem;
+  }
+  return plan.rootWhere + ": snapshot_root " + given + ": " + problem;
 }
 
 std::string StandinRootProblem(const Plan& plan) {

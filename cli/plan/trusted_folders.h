@@ -15,9 +15,11 @@
 namespace quillet::cli::plan {
 
 // A root whose entries another user may rename (theirs, or one that group or others may
-// write and that is not sticky): they could put a link in place of a server's folder between
-// a check and a delete. Empty, or why with what to do about it.
-std::string SharedRootProblem(const Plan& plan);
+// write and that is not sticky), or that lies in or is reached through such a folder or
+// another user's link: they could put a link in place of a server's folder, or of the root,
+// between a check and a delete. Empty, or why with what to do about it. Once it holds, the
+// plan's root is the path the system resolves, so nothing later follows a link again.
+std::string SharedRootProblem(Plan& plan);
 
 // A root that is the stand-in's folder of servers or lies inside it, where generations would
 // lie among the servers' catalogues and databases. Empty too when there is no stand-in.

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "durable.h"
 #include "duration.h"
 #include "generation.h"
 #include "manifest.h"
@@ -117,6 +118,32 @@ TEST(PlanRulesTest, ASpanNeedsItsUnitAndAManifestRefusesANameThatIsNotUtf8) {
             "file name DEMO\\xE9.db is not UTF-8; the generation is not kept");
   EXPECT_FALSE(std::filesystem::exists(folder / kManifestName));
   std::filesystem::remove_all(folder);
+}
+
+TEST(PlanRulesTest, AGenerationOfAnotherDatabaseDoesNotCountAndATornLineIsEndedFirst) {
+  const std::filesystem::path root = ::testing::TempDir() + "plan_rules_other";
+  std::filesystem::remove_all(root);
+  const std::filesystem::path copied = root / "ACME" / "STOCK" / "20261201T000000Z";
+  std::filesystem::create_directories(copied);
+  std::ofstream(copied / "SALES.db") << "x";
+  Manifest manifest;
+  manifest.server = "ACME";
+  manifest.database = "SALES";
+  ASSERT_EQ(HashFolder(copied, manifest), "");
+  ASSERT_EQ(WriteManifest(copied, manifest), "");
+  const std::vector<Generation> found = ListGenerations(root / "ACME" / "STOCK");
+  ASSERT_THAT(found, SizeIs(1));
+  EXPECT_FALSE(found[0].complete);
+  EXPECT_EQ(found[0].problem, "its manifest is of ACME/SALES");
+
+  const std::filesystem::path record = root / "record.jsonl";
+  std::ofstream(record) << "{\"a\": 1}\n{\"b\"";
+  ASSERT_EQ(AppendPrivately(record, "{\"c\": 3}\n"), "");
+  ASSERT_EQ(AppendPrivately(record, "{\"d\": 4}\n"), "");
+  std::ifstream in(record);
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(text, "{\"a\": 1}\n{\"b\"\n{\"c\": 3}\n{\"d\": 4}\n");
+  std::filesystem::remove_all(root);
 }
 
 }  // namespace

@@ -193,6 +193,36 @@ TEST_F(PlanTest, ARunKilledMidSnapshotLeavesTheEarlierGenerationsAndNothingThatC
   EXPECT_EQ(after[0], before[0]);
 }
 
+TEST_F(PlanTest, ASnapshotOfADamagedDatabaseIsNoGenerationAndCostsNoOlderOne) {
+  CreateServerWithDatabase();
+  WriteFile(root_ + "/fill.sql",
+            "CREATE TABLE t(v); WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c "
+            "WHERE x < 2000) INSERT INTO t SELECT hex(x) FROM c;\n");
+  ASSERT_EQ(QuilletArguments({"load", "DEMO", "SYSADM", "LOAD SQL " + root_ + "/fill.sql"},
+                             WithPassword("SYSADM"))
+                .status,
+            0);
+  const std::string plan = WritePlan({"ACME"}, "[\"DEMO\"]");
+  ASSERT_EQ(Quillet("plan run " + plan).status, 0);
+  ASSERT_EQ(Quillet("plan run " + plan).status, 0);
+  const std::vector<std::string> before = Generations("ACME", "DEMO");
+  ASSERT_THAT(before, SizeIs(2));
+  // Garbage inside a page of the live file: its size and header stay as they were.
+  const std::string live = root_ + "/servers/ACME/DEMO.db";
+  ASSERT_GT(std::filesystem::file_size(live), 4104U + 150U);
+  {
+    std::fstream file(live, std::ios::in | std::ios::out | std::ios::binary);
+    file.seekp(4104);
+    file << std::string(150, '\x5a');
+  }
+  const ProgramRun run = Quillet("plan run " + plan);
+  EXPECT_EQ(run.status, 1) << run.out << run.err;
+  EXPECT_THAT(run.out, HasSubstr("snapshot\tfailed: the snapshot is no sound backup"));
+  EXPECT_THAT(run.out, HasSubstr("SQLite's quick check"));
+  EXPECT_EQ(Generations("ACME", "DEMO"), before);
+  EXPECT_THAT(Quillet("plan report " + plan).out, HasSubstr("is damaged"));
+}
+
 TEST_F(PlanTest, ATerminatedServerFailsItsItemsAndTheOtherServersComplete) {
   CreateServerWithDatabase();
   ASSERT_EQ(Quillet("server create BETA", WithPassword("acme-pw")).status, 0);
@@ -374,6 +404,19 @@ TEST_F(PlanTest, ARootOthersCouldRearrangeOrOneAmongTheServersIsRefused) {
     WriteFile(root_ + "/rooted.toml", text);
     return root_ + "/rooted.toml";
   };
+  // A folder above the root that others may write: they could swap the root for a link.
+  const std::string shared = root_ + "/shared";
+  std::filesystem::create_directories(shared);
+  chmod(shared.c_str(), 0777);
+  const ProgramRun under = Quillet("plan run " + rooted(shared + "/backups"));
+  EXPECT_EQ(under.status, 2);
+  EXPECT_THAT(under.err, HasSubstr(":1:17: snapshot_root " + shared + "/backups: " + shared +
+                                   " may be written by its group or others"));
+  EXPECT_FALSE(std::filesystem::exists(shared + "/backups"));
+  // A link of this user's in a folder of this user's alone is followed once, at load.
+  std::filesystem::create_directory_symlink(backups_, root_ + "/linked");
+  EXPECT_EQ(Quillet("plan run " + rooted(root_ + "/linked/.")).status, 0);
+  EXPECT_THAT(Generations("ACME", "DEMO"), SizeIs(2));
   const ProgramRun among = Quillet("plan check " + rooted(root_ + "/servers/backups"));
   EXPECT_EQ(among.status, 2);
   EXPECT_THAT(among.err, HasSubstr("lies in the stand-in's folder of servers"));
