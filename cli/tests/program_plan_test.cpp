@@ -467,7 +467,9 @@ TEST_F(PlanTest, ARestoreTestOpensACopyOfTheNewestGenerationAndRecordsIt) {
   // A page damaged inside, with a manifest rewritten to match: only opening it can tell.
   const std::string folder = backups_ + "/ACME/DEMO/" + generation;
   std::string copy = ReadFile(folder + "/DEMO.db");
-  const std::size_t page = static_cast<unsigned char>(copy[16]) << 8U;
+  // The header's page size, big-endian at offset 16.
+  const std::size_t page = std::size_t{static_cast<unsigned char>(copy[16])} << 8U |
+                           static_cast<unsigned char>(copy[17]);
   ASSERT_GT(copy.size(), 2 * page);
   copy.replace(page, 64, 64, 'Z');
   WriteFile(folder + "/DEMO.db", copy);
