@@ -2,6 +2,7 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
@@ -40,7 +41,9 @@ class TestCommandLine : public CommandLine {
 
 // What bash offers after the words typed so far, the last one being completed.
 std::string Completions(const std::string& typed) {
-  const std::string script = ::testing::TempDir() + "quillet-completion.bash";
+  // ctest runs the cases as processes side by side: a script of each one's own.
+  const std::string script =
+      ::testing::TempDir() + "quillet-completion-" + std::to_string(getpid()) + ".bash";
   std::ofstream(script) << BashCompletion(TestCommandLine());
   const std::string command = "bash -c 'source " + script + "; COMP_WORDS=(" + typed +
                               "); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); _quillet; "
@@ -51,6 +54,7 @@ std::string Completions(const std::string& typed) {
     while (fgets(buffer, sizeof buffer, pipe) != nullptr) output += buffer;
     pclose(pipe);
   }
+  std::remove(script.c_str());
   return output;
 }
 
