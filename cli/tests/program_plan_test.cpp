@@ -458,7 +458,8 @@ TEST_F(PlanTest, ARestoreTestOpensACopyOfTheNewestGenerationAndRecordsIt) {
             0);
   const std::string plan = WritePlan({"ACME"}, "[\"DEMO\"]");
   ASSERT_EQ(Quillet("plan run " + plan).status, 0);
-  const std::string live = ReadFile(root_ + "/ACME/DEMO.db");
+  const std::string live = ReadFile(root_ + "/servers/ACME/DEMO.db");
+  ASSERT_FALSE(live.empty());
   const std::string generation = Generations("ACME", "DEMO").front();
   const ProgramRun good = Quillet("plan verify " + plan + " --restore-test");
   EXPECT_EQ(good.status, 0) << good.out << good.err;
@@ -477,7 +478,7 @@ TEST_F(PlanTest, ARestoreTestOpensACopyOfTheNewestGenerationAndRecordsIt) {
   const ProgramRun bad = Quillet("plan verify " + plan + " --restore-test");
   EXPECT_EQ(bad.status, 1) << bad.out << bad.err;
   EXPECT_THAT(bad.out, HasSubstr("ACME DEMO " + generation + " restore test: DEMO.db is damaged"));
-  EXPECT_EQ(ReadFile(root_ + "/ACME/DEMO.db"), live);
+  EXPECT_EQ(ReadFile(root_ + "/servers/ACME/DEMO.db"), live);
 
   const nlohmann::json rows =
       nlohmann::json::parse(Quillet("plan list " + plan + " --format json").out);
