@@ -174,10 +174,9 @@ std::string CheckBackup(const std::string& path, int file, off_t* size) {
 // Whether SQLite finds the backup sound, before anything on the server changes: a file damaged
 // inside keeps its size and header. Empty, or why not. A build without SQLite has no stand-in
 // either, and restore refuses before any check.
-std::string CheckPages(const RestoreRequest& request) {
+std::string CheckPages(const std::string& path, PageReads reads) {
   if (!CanCheckDatabaseFiles()) return "";
-  const std::string path = BackupPath(request);
-  const std::string found = CheckDatabaseFile(path, false);
+  const std::string found = CheckDatabaseFile(path, false, reads);
   return found.empty() ? "" : path + " is damaged (SQLite's quick check: " + found + ")";
 }
 
@@ -485,7 +484,7 @@ JobResult Restore::Run(int backup, off_t size) {
 }  // namespace
 
 std::string BackupFileProblem(const std::string& path) {
-  const Descriptor file(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  const Descriptor file(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
   if (!file.valid()) return "cannot read " + path + ": " + Reason();
   off_t size = 0;
   return CheckBackup(path, file.get(), &size);
@@ -533,7 +532,8 @@ JobResult RestoreSnapshotFolder(const RestoreRequest& request) {
   }
   off_t size = 0;
   std::string problem = CheckBackup(path, backup.get(), &size);
-  if (problem.empty()) problem = CheckPages(request);
+  // Someone else's file: read, not mapped.
+  if (problem.empty()) problem = CheckPages(path, PageReads::kCopied);
   if (!problem.empty()) return Refused(problem + ": nothing was changed");
 
   const std::string folderPath = std::string(standin->root()) + "/" + server;
@@ -563,12 +563,9 @@ std::string SnapshotFileProblem(const std::string& directory, const std::string&
   request.directory = directory;
   request.database = database;
   const std::string path = BackupPath(request);
-  const Descriptor backup(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
-  if (!backup.valid()) return "cannot read " + path + ": " + Reason();
-  off_t size = 0;
-  std::string problem = CheckBackup(path, backup.get(), &size);
-  if (problem.empty()) problem = CheckPages(request);
-  return problem;
+  const std::string problem = BackupFileProblem(path);
+  // The plan's own private folder, which only this run writes now.
+  return problem.empty() ? CheckPages(path, PageReads::kMapped) : problem;
 }
 
 #endif

@@ -34,13 +34,15 @@ struct RestoreRequest {
 JobResult RestoreSnapshotFolder(const RestoreRequest& request);
 
 // The checks restore makes of a backup's database file before anything else: a SQLite
-// database, whole by its header's size, not in WAL mode, with no log beside it. Empty, or why it
-// is no backup that restore would take. SQLite's own check of its pages comes on top.
+// database, whole by its header's size, not in WAL mode, with no log beside it; a link is
+// refused. Empty, or why it is no backup that restore would take. SQLite's own check of its
+// pages comes on top.
 std::string BackupFileProblem(const std::string& path);
 
 // Whether DIRECTORY/DATABASE.db is a backup restore would take: a whole SQLite file on its own,
-// and sound by SQLite's quick check where this build has SQLite. Reads only. Empty, or why not;
-// always empty on Windows, which restores nothing.
+// and sound by SQLite's quick check where this build has SQLite. Reads only, through a mapping:
+// for a folder of this program's own alone. Empty, or why not; always empty on Windows, which
+// restores nothing.
 std::string SnapshotFileProblem(const std::string& directory, const std::string& database);
 
 // The stand-in's rule for a database name (1 to 8 letters, digits or _, a letter first): empty,

@@ -291,8 +291,10 @@ holders=()
 fi
 
 # 5. AllSnapShot of 108 databases against cp and sync of the same files (elapsed time).
-echo
-echo "AllSnapShot of 108 databases, $snapshot_mb MB, against cp + sync of the same files (s)"
+if [ "$plan_only" = 0 ]; then
+  echo
+  echo "AllSnapShot of 108 databases, $snapshot_mb MB, against cp + sync of the same files (s)"
+fi
 "$quillet" server create snaps >/dev/null
 per_database_kb=$((snapshot_mb * 1024 / 108))
 for ((i = 1; i <= 108; i++)); do

@@ -45,7 +45,8 @@ std::string CheckCopy(const std::filesystem::path& from, const std::filesystem::
   if (const std::size_t at = refused.find(copy.string()); at != std::string::npos) {
     refused.replace(at, copy.string().size(), from.string());
   }
-  const std::string found = refused.empty() ? CheckDatabaseFile(copy.string(), true) : "";
+  const std::string found =
+      refused.empty() ? CheckDatabaseFile(copy.string(), true, PageReads::kMapped) : "";
   test.ok = refused.empty() && found.empty();
   test.text = test.ok ? "ok"
               : !refused.empty()
@@ -69,7 +70,7 @@ RestoreTest TestRestore(const std::filesystem::path& root, const std::string& da
     return test;
   }
   if (!CanCheckDatabaseFiles()) {
-    test.text = CheckDatabaseFile(name, true);
+    test.text = CheckDatabaseFile(name, true, PageReads::kCopied);
     return test;
   }
   // The state folder is checked first: nothing is removed through another user's folder.
