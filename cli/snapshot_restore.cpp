@@ -9,12 +9,14 @@
 #include <csignal>
 #endif
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -66,6 +68,7 @@ std::string BackupFileProblem(const std::string&) {
   return "quillet.exe has no stand-in server whose backups it could check";
 }
 std::string SnapshotFileProblem(const std::string&, const std::string&) { return ""; }
+std::vector<UnfinishedRestore> UnfinishedRestores(const std::string&) { return {}; }
 
 #else
 
@@ -197,6 +200,16 @@ class DeferredSignals {
  private:
   sigset_t previous_{};
 };
+
+// What a restore killed before its end left: the database it replaced, kept aside. The next
+// restore of that name refuses until someone has decided what becomes of it.
+std::string UnfinishedRestoreText(const std::string& server, const std::string& folder,
+                                  const std::string& name, const std::string& suffix) {
+  const std::string file = folder + "/" + name + ".db" + suffix;
+  return "an earlier restore of " + name + " did not finish: the database it replaced is kept as " +
+         file + kKeptSuffix + ". Put it back (rename it to " + file + " and 'quillet install-db " +
+         server + " " + name + "') or remove it, then restore again";
+}
 
 // One restore, within the server's folder, which it holds open and locked throughout.
 class Restore {
@@ -402,12 +415,8 @@ JobResult Restore::Failed(JobResult result, const std::string& step) {
 JobResult Restore::Run(int backup, off_t size) {
   JobResult result;
   for (const char* suffix : kCompanions) {
-    const std::string kept = file_ + suffix + kKeptSuffix;
-    if (Exists(kept)) {
-      return Refused("an earlier restore of " + name_ + " did not finish: the database it " +
-                     "replaced is kept as " + OnServer(kept) + ". Put it back (rename it to " +
-                     OnServer(file_ + suffix) + " and 'quillet install-db " + request_.server +
-                     " " + name_ + "') or remove it, then restore again");
+    if (Exists(file_ + suffix + kKeptSuffix)) {
+      return Refused(UnfinishedRestoreText(request_.server, folderPath_, name_, suffix));
     }
   }
   // Under the lock, a copy of that name is an earlier restore's, which ended before its rename.
@@ -556,6 +565,39 @@ JobResult RestoreSnapshotFolder(const RestoreRequest& request) {
                                         : "cannot lock " + folderPath + ": " + Reason());
   }
   return Restore(request, folder.get(), folderPath).Run(backup.get(), size);
+}
+
+std::vector<UnfinishedRestore> UnfinishedRestores(const std::string& server) {
+  std::vector<UnfinishedRestore> found;
+  const StandinAdminApi* standin = FindStandinAdminApi();
+  if (standin == nullptr || server.find('/') != std::string::npos) return found;
+  const std::string folder = std::string(standin->root()) + "/" + server;
+  const std::string_view kept = kKeptSuffix;
+  constexpr std::string_view kExtension = ".db";
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+    const std::string file = entry.path().filename().string();
+    const std::size_t extension = file.find(kExtension);
+    if (extension == std::string::npos || file.size() < kept.size() ||
+        file.compare(file.size() - kept.size(), kept.size(), kept) != 0) {
+      continue;
+    }
+    const std::string name = file.substr(0, extension);
+    const std::string suffix = file.substr(
+        extension + kExtension.size(), file.size() - kept.size() - extension - kExtension.size());
+    const bool known = std::any_of(found.begin(), found.end(), [&name](const UnfinishedRestore& u) {
+      return u.database == name;
+    });
+    if (known || !DatabaseNameProblem(name).empty() ||
+        std::find(kCompanions.begin(), kCompanions.end(), suffix) == kCompanions.end()) {
+      continue;
+    }
+    found.push_back({name, UnfinishedRestoreText(server, folder, name, suffix)});
+  }
+  std::sort(found.begin(), found.end(), [](const UnfinishedRestore& a, const UnfinishedRestore& b) {
+    return a.database < b.database;
+  });
+  return found;
 }
 
 std::string SnapshotFileProblem(const std::string& directory, const std::string& database) {

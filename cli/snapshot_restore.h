@@ -5,6 +5,7 @@
 #define QUILLET_CLI_SNAPSHOT_RESTORE_H
 
 #include <string>
+#include <vector>
 
 #include "subcommand.h"
 
@@ -44,6 +45,16 @@ std::string BackupFileProblem(const std::string& path);
 // for a folder of this program's own alone. Empty, or why not; always empty on Windows, which
 // restores nothing.
 std::string SnapshotFileProblem(const std::string& directory, const std::string& database);
+
+// A database of a stand-in server whose restore was killed before its end, and what became of
+// it: the file it replaced is kept aside, and the database may not be installed at all.
+struct UnfinishedRestore {
+  std::string database;
+  std::string text;
+};
+
+// The server's unfinished restores, by name; none with another client library.
+std::vector<UnfinishedRestore> UnfinishedRestores(const std::string& server);
 
 // The stand-in's rule for a database name (1 to 8 letters, digits or _, a letter first): empty,
 // or what is wrong with the name, which the restore uses as a file name on the server.

@@ -37,7 +37,13 @@ std::string RenameDurably(const std::filesystem::path& from, const std::filesyst
 std::string MakePrivateFolder(const std::filesystem::path& path) {
   std::error_code error;
   if (!std::filesystem::exists(std::filesystem::symlink_status(path, error))) {
-    std::filesystem::create_directories(path.parent_path(), error);
+    // The folders on the way, the snapshot root among them, are made writable by this user
+    // alone whatever the umask: the next run refuses a root that others may write.
+    std::filesystem::path made;
+    for (const std::filesystem::path& part : path.parent_path()) {
+      made /= part;
+      (void)mkdir(made.c_str(), 0755);
+    }
     if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
       return "cannot create " + path.string() + ": " + std::strerror(errno);
     }

@@ -482,6 +482,7 @@ JobResult StatusJob(const Invocation& i) {
   std::map<std::string, std::vector<std::string>> selected;
   // Servers whose databases are not known: a check that says OK without them says too much.
   std::vector<std::string> unlisted;
+  std::vector<std::string> unfinishedRestores;
   for (const ServerPlan& server : plan->servers) {
     std::string error;
     std::optional<std::string> password = ReadSecret(server.password, Environment, error);
@@ -491,7 +492,20 @@ JobResult StatusJob(const Invocation& i) {
     }
     TaskOutcome listing;
     if (auto names = ServerDatabases(server.name, *password, listing)) {
-      selected[server.name] = Select(server, *names).databases;
+      // A database away from the server while it is restored is no orphan, as in a run.
+      const std::vector<UnfinishedRestore> unfinished = UnfinishedRestores(server.name);
+      for (const UnfinishedRestore& restore : unfinished) {
+        if (std::find(names->begin(), names->end(), restore.database) == names->end()) {
+          names->push_back(restore.database);
+        }
+      }
+      const std::vector<std::string>& chosen = selected[server.name] =
+          Select(server, *names).databases;
+      for (const UnfinishedRestore& restore : unfinished) {
+        if (std::find(chosen.begin(), chosen.end(), restore.database) != chosen.end()) {
+          unfinishedRestores.push_back(server.name + "/" + restore.database + ": " + restore.text);
+        }
+      }
     } else {
       unlisted.push_back(server.name);
     }
@@ -563,6 +577,11 @@ JobResult StatusJob(const Invocation& i) {
                << "'s newest backup is named in the future, so its age cannot be told\n";
         return Status(2);
       }
+    }
+    // Such a database may not be on its server at all, however young its backup.
+    if (!unfinishedRestores.empty()) {
+      Out(i) << "CRITICAL: " << unfinishedRestores.front() << "\n";
+      return Status(2);
     }
     const Row* worst = &rows.front();
     for (const Row& row : rows) {

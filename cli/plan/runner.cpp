@@ -23,6 +23,10 @@
 namespace quillet::cli::plan {
 namespace {
 
+bool Listed(const std::vector<std::string>& names, const std::string& name) {
+  return std::find(names.begin(), names.end(), name) != names.end();
+}
+
 // The database-level exports share one connect text in the library, so they never run at
 // once; the stand-in also picks their server from the process's environment.
 std::mutex databaseCalls;
@@ -54,7 +58,13 @@ class ServerRun {
     Journal("dir-db", "", listing);
     outcome_.tasks.push_back(listing);
     if (!names) return;
-    const Selection selection = Select(server_, *names);
+    // A database away from the server while it is restored is still the plan's, not an orphan.
+    const std::vector<UnfinishedRestore> unfinished = UnfinishedRestores(server_.name);
+    std::vector<std::string> known = *names;
+    for (const UnfinishedRestore& restore : unfinished) {
+      if (!Listed(*names, restore.database)) known.push_back(restore.database);
+    }
+    const Selection selection = Select(server_, known);
     if (!selection.errors.empty()) {
       outcome_.problems = selection.errors;
       return;
@@ -62,10 +72,15 @@ class ServerRun {
     // Reserved whole: a snapshot still finishing holds on to its database's outcome.
     outcome_.databases.resize(selection.databases.size());
     for (std::size_t k = 0; k < selection.databases.size(); ++k) {
-      RunDatabase(selection.databases[k], outcome_.databases[k]);
+      const std::string& database = selection.databases[k];
+      outcome_.databases[k].database = database;
+      if (Listed(*names, database)) RunDatabase(database, outcome_.databases[k]);
+      for (const UnfinishedRestore& restore : unfinished) {
+        if (restore.database == database) Unfinished(restore, outcome_.databases[k]);
+      }
     }
     WaitForFinish();
-    Orphans(*names);
+    Orphans(known);
   }
 
  private:
@@ -366,6 +381,18 @@ class ServerRun {
     if (!outcome.tasks.empty() && outcome.tasks.back().task == "snapshot") WaitForFinish();
     return std::all_of(outcome.tasks.begin(), outcome.tasks.end(),
                        [](const TaskOutcome& task) { return task.Succeeded(); });
+  }
+
+  // A restore killed before its end kept the database it replaced aside, and may have left none
+  // installed: such a database fails the run until someone puts it right, rather than passing
+  // for one the server has dropped.
+  void Unfinished(const UnfinishedRestore& unfinished, DatabaseOutcome& outcome) {
+    WaitForFinish();
+    TaskOutcome done;
+    done.task = "restore";
+    done.problem = unfinished.text;
+    Journal(done.task, unfinished.database, done);
+    outcome.tasks.push_back(done);
   }
 
   // Generations of databases the server no longer has.

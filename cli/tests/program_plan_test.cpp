@@ -568,4 +568,27 @@ TEST_F(PlanTest, ARestoreOfAGenerationThatDoesNotHoldNamesTheNewestThatDoes) {
               HasSubstr("--generation " + made[0] + " restores the newest that holds"));
 }
 
+TEST_F(PlanTest, ARestoreKilledBeforeItsEndFailsTheRunAndMakesStatusCritical) {
+  CreateServerWithDatabase();
+  const std::string plan = WritePlan({"ACME"}, "[\"*\"]", "");
+  // A root the run makes under a loose umask is still one the next run takes.
+  const mode_t umasked = umask(002);
+  const ProgramRun first = Quillet("plan run " + plan);
+  umask(umasked);
+  ASSERT_EQ(first.status, 0) << first.err;
+  ASSERT_EQ(Quillet("plan run " + plan).status, 0);
+  // Killed after the old database was deinstalled and kept aside: the server lists none.
+  ASSERT_EQ(Quillet("-y deinstall-db ACME DEMO", WithPassword("acme-pw")).status, 0);
+  const std::string file = root_ + "/servers/ACME/DEMO.db";
+  std::filesystem::rename(file, file + ".before-restore");
+  const ProgramRun run = Quillet("plan run " + plan);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_THAT(run.out,
+              HasSubstr("DEMO\trestore\tfailed: an earlier restore of DEMO did not finish"));
+  const ProgramRun status = Quillet("plan status " + plan + " --warn 1h --crit 2h");
+  EXPECT_EQ(status.status, 2);
+  EXPECT_THAT(status.out, HasSubstr("CRITICAL: ACME/DEMO: an earlier restore of DEMO"));
+  EXPECT_THAT(Generations("ACME", "DEMO"), SizeIs(2));
+}
+
 }  // namespace
