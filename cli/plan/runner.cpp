@@ -67,6 +67,12 @@ class ServerRun {
     const Selection selection = Select(server_, known);
     if (!selection.errors.empty()) {
       outcome_.problems = selection.errors;
+      TaskOutcome refused;
+      refused.task = "select";
+      for (const std::string& error : selection.errors) {
+        refused.problem += (refused.problem.empty() ? "" : "; ") + error;
+      }
+      Journal(refused.task, "", refused);
       return;
     }
     // Reserved whole: a snapshot still finishing holds on to its database's outcome.
