@@ -234,8 +234,10 @@ class Restore {
   std::string Connections(bool* inUse) const;
   std::string KeepOld();
   std::string PutOldBack();
-  std::string CopyIn(int backup, off_t size);
+  std::string CopyOut(int backup, off_t size);
+  std::string PlaceCopy();
   void RemoveCopy();
+  JobResult Replace(off_t size);
   JobResult Failed(JobResult result, const std::string& step);
 
   const RestoreRequest& request_;
@@ -246,6 +248,8 @@ class Restore {
   bool installed_ = false;
   // The companions of the old file that were moved aside, by suffix.
   std::vector<std::string> kept_;
+  // Connections hold the database, and --kill-connections ends them.
+  bool kill_ = false;
   // The restored file once it has its name, to be told from anything else of that name.
   bool copiedIn_ = false;
   dev_t copyDevice_ = 0;
@@ -304,13 +308,14 @@ std::string Restore::PutOldBack() {
   return problem;
 }
 
-// Copies the backup into the server's folder under a temporary name, syncs it and only then
-// gives it the database's name, which nothing else may hold by then.
-std::string Restore::CopyIn(int backup, off_t size) {
+// Copies the backup into the server's folder under a temporary name and syncs it, before
+// anything on the server changes. The checks are made again on the copy, the bytes that will be
+// installed: whoever may change the backup's folder could have swapped or rewritten the file
+// since it was checked.
+std::string Restore::CopyOut(int backup, off_t size) {
   const std::string copy = file_ + kCopySuffix;
   Descriptor target(openat(folder_, copy.c_str(),
-                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                           S_IRUSR | S_IWUSR));
+                           O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR));
   if (!target.valid()) return "cannot create " + OnServer(copy) + ": " + Reason();
   std::vector<char> buffer(kCopyChunk);
   off_t done = 0;
@@ -338,10 +343,29 @@ std::string Restore::CopyIn(int backup, off_t size) {
                           fsync(target.get()) != 0 || fstat(target.get(), &info) != 0)) {
     problem = "cannot write " + OnServer(copy) + ": " + Reason();
   }
-  if (problem.empty() && Exists(file_)) {
-    problem = OnServer(file_) + " appeared while the backup was copied: it was left alone";
+  off_t copied = 0;
+  if (problem.empty()) problem = CheckBackup(OnServer(copy), target.get(), &copied);
+  if (problem.empty()) problem = CheckPages(OnServer(copy), PageReads::kCopied);
+  if (!problem.empty()) {
+    (void)unlinkat(folder_, copy.c_str(), 0);
+    // Named as the backup: the copy is gone when this is read.
+    if (const std::size_t at = problem.find(OnServer(copy)); at != std::string::npos) {
+      problem.replace(at, OnServer(copy).size(), BackupPath(request_) + " (as it was copied)");
+    }
+    return problem;
   }
-  if (problem.empty() && renameat(folder_, copy.c_str(), folder_, file_.c_str()) != 0) {
+  copyDevice_ = info.st_dev;
+  copyInode_ = info.st_ino;
+  return "";
+}
+
+// Gives the checked copy the database's name, which nothing else may hold by then.
+std::string Restore::PlaceCopy() {
+  const std::string copy = file_ + kCopySuffix;
+  std::string problem;
+  if (Exists(file_)) {
+    problem = OnServer(file_) + " appeared while the backup was copied: it was left alone";
+  } else if (renameat(folder_, copy.c_str(), folder_, file_.c_str()) != 0) {
     problem = "cannot rename " + OnServer(copy) + " to " + OnServer(file_) + ": " + Reason();
   }
   if (!problem.empty()) {
@@ -349,8 +373,6 @@ std::string Restore::CopyIn(int backup, off_t size) {
     return problem;
   }
   copiedIn_ = true;
-  copyDevice_ = info.st_dev;
-  copyInode_ = info.st_ino;
   SyncFolder();
   return "";
 }
@@ -448,17 +470,28 @@ JobResult Restore::Run(int backup, off_t size) {
     if (inUse && !request_.killConnections) {
       return Refused(holders + ", or add --kill-connections: nothing was changed");
     }
-    if (inUse) {
-      const int32_t killed =
-          KillAllConnections(request_.server.c_str(), request_.password.c_str(), name_.c_str());
-      if (killed != 0) {
-        result.code = killed;
-        result.note = "killing the connections of " + name_ + " failed; nothing else was changed";
-        return result;
-      }
+    kill_ = inUse;
+  }
+  const std::string problem = CopyOut(backup, size);
+  if (!problem.empty()) return Refused(problem + ": nothing was changed");
+  result = Replace(size);
+  // Until it has the database's name, the copy is this restore's alone.
+  (void)unlinkat(folder_, (file_ + kCopySuffix).c_str(), 0);
+  return result;
+}
+
+// Puts the checked copy in the place of whatever holds the name.
+JobResult Restore::Replace(off_t size) {
+  JobResult result;
+  if (kill_) {
+    const int32_t killed =
+        KillAllConnections(request_.server.c_str(), request_.password.c_str(), name_.c_str());
+    if (killed != 0) {
+      result.code = killed;
+      result.note = "killing the connections of " + name_ + " failed; nothing else was changed";
+      return result;
     }
   }
-
   const DeferredSignals deferred;
   if (installed_) {
     result.code = DeinstallDB(request_.server.c_str(), request_.password.c_str(), name_.c_str());
@@ -470,7 +503,7 @@ JobResult Restore::Run(int backup, off_t size) {
     }
   }
   result.problem = KeepOld();
-  if (result.problem.empty()) result.problem = CopyIn(backup, size);
+  if (result.problem.empty()) result.problem = PlaceCopy();
   if (!result.problem.empty()) return Failed(std::move(result), "restoring " + name_);
   result.code = InstallDB(request_.server.c_str(), request_.password.c_str(), name_.c_str());
   if (result.code != 0) {
