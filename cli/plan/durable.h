@@ -30,6 +30,11 @@ std::string CheckPrivateFile(const std::filesystem::path& path);
 // access list decides.
 std::string CheckSharedFolder(const std::filesystem::path& folder);
 
+// Why another user could change the file: it is theirs (the system's own is trusted), or its
+// group or others may write it. Empty when no one can or it is not there, and always on
+// Windows, where the file's access list decides.
+std::string CheckSharedFile(const std::filesystem::path& file);
+
 // The folder's path as the system reaches it, every link followed, and what is not there yet
 // as given. Every folder on the way, the root and the last one there among them, must pass
 // CheckSharedFolder, and every link must be this user's or the system's, in such a folder: no

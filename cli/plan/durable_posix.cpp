@@ -76,6 +76,19 @@ std::string CheckPrivateFile(const std::filesystem::path& path) {
   return "";
 }
 
+std::string CheckSharedFile(const std::filesystem::path& file) {
+  struct stat info {};
+  if (stat(file.c_str(), &info) != 0) return "";
+  if (info.st_uid != geteuid() && info.st_uid != 0) {
+    return file.string() + " belongs to another user";
+  }
+  if ((info.st_mode & 022) != 0) {
+    return file.string() + " may be written by its group or others (chmod go-w " + file.string() +
+           ")";
+  }
+  return "";
+}
+
 std::string CheckSharedFolder(const std::filesystem::path& folder) {
   struct stat info {};
   if (stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return "";

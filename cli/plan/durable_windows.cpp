@@ -61,6 +61,8 @@ std::string CheckPrivateFile(const std::filesystem::path& path) {
 
 std::string CheckSharedFolder(const std::filesystem::path&) { return ""; }
 
+std::string CheckSharedFile(const std::filesystem::path&) { return ""; }
+
 std::string ResolveTrustedPath(const std::filesystem::path& path, std::filesystem::path& resolved) {
   std::error_code error;
   resolved = std::filesystem::weakly_canonical(path, error);

@@ -49,6 +49,10 @@ std::ostream& Out(const Invocation& i) { return i.out != nullptr ? *i.out : std:
 const char* Environment(const char* name) { return std::getenv(name); }
 
 std::optional<Plan> LoadPlan(const Invocation& i, const std::string& name) {
+  if (const std::string problem = PlanFileProblem(i.arguments[0]); !problem.empty()) {
+    Err(i) << "quillet plan " << name << ": " << problem << "\n";
+    return std::nullopt;
+  }
   PlanOutcome read = ReadPlan(i.arguments[0]);
   // Under a root that others may rearrange nothing checked stays so until it is used.
   if (read.plan) {

@@ -45,6 +45,16 @@ std::string SharedRootProblem(Plan& plan) {
   return plan.rootWhere + ": snapshot_root " + given + ": " + problem;
 }
 
+std::string PlanFileProblem(const std::filesystem::path& file) {
+  std::filesystem::path resolved;
+  std::string problem = ResolveTrustedPath(file, resolved);
+  if (problem.empty()) problem = CheckSharedFile(resolved);
+  if (problem.empty()) return "";
+  return file.string() + ": " + problem +
+         "; the plan decides what a run deletes and which passwords it reads, so it must be "
+         "a file of yours or the system's that only its owner may change";
+}
+
 std::string StandinRootProblem(const Plan& plan) {
   const StandinAdminApi* standin = FindStandinAdminApi();
   if (standin == nullptr || standin->root() == nullptr) return "";

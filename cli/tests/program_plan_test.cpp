@@ -266,6 +266,13 @@ TEST_F(PlanTest, APlanFromACarelessOperatorIsRefusedWithEachProblemsLineAndColum
   EXPECT_THAT(refused.err, HasSubstr(careless + ":12:1: a password is never written in the plan"));
   EXPECT_THAT(refused.err,
               HasSubstr(careless + ":13:10: release-log must come after snapshot in tasks"));
+  // A plan others may change decides what this user's runs delete.
+  const std::string shared = WritePlan({"ACME"}, "[\"DEMO\"]");
+  chmod(shared.c_str(), 0666);
+  const ProgramRun writable = Quillet("plan run " + shared);
+  EXPECT_EQ(writable.status, 2);
+  EXPECT_THAT(writable.err, HasSubstr(shared + " may be written by its group or others"));
+  EXPECT_FALSE(std::filesystem::exists(backups_ + "/ACME/DEMO"));
 }
 
 TEST_F(PlanTest, ASecondRunExitsAtOnceOrWaitsForTheLockAndADeadHoldersLockIsTakenOver) {
