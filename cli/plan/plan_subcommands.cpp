@@ -776,7 +776,7 @@ bool VerifyRestore(const Invocation& i, const Plan& plan, const DatabaseGenerati
 
 // Each generation against its manifest, and with --restore-test the newest that holds opened.
 void VerifyDatabase(const Invocation& i, const Plan& plan, const DatabaseGenerations& database,
-                    bool canTest, VerifyCounts& counts) {
+                    bool canTest, VerifyCounts& counts, bool listedAgain = false) {
   const std::string named = database.server + " " + database.database + " ";
   for (const std::string& refused : database.refused) {
     Out(i) << named << "not checked: " << refused << "\n";
@@ -808,6 +808,14 @@ void VerifyDatabase(const Invocation& i, const Plan& plan, const DatabaseGenerat
       continue;
     }
     tested = VerifyRestore(i, plan, database, generation, *manifest, counts);
+  }
+  // A run beside this one makes the new generation before it deletes the old: the folder read
+  // again has it.
+  if (!any && database.refused.empty() && !listedAgain) {
+    DatabaseGenerations again = database;
+    again.generations =
+        ListTrustedGenerations(plan.root, database.server, database.database).generations;
+    if (!again.generations.empty()) return VerifyDatabase(i, plan, again, canTest, counts, true);
   }
   if (!any && database.refused.empty()) {
     Out(i) << named << "not checked: it has no generation\n";
