@@ -104,15 +104,25 @@ std::string WriteLastRun(const std::filesystem::path& root, const std::string& r
   const std::filesystem::path path = LastRunPath(root);
   // One name will do: runs hold the lock while they write it.
   const std::filesystem::path draft = path.string() + ".new";
+  std::string problem;
   {
     std::ofstream out(draft, std::ios::binary | std::ios::trunc);
     out << run << "\n";
-    if (!out.flush()) return "cannot write " + draft.string();
+    if (!out.flush()) problem = "cannot write " + draft.string();
   }
-  if (!SyncFile(draft)) return "cannot sync " + draft.string();
-  std::string problem = RenameDurably(draft, path);
+  if (problem.empty() && !SyncFile(draft)) problem = "cannot sync " + draft.string();
+  if (problem.empty()) problem = RenameDurably(draft, path);
   if (problem.empty() && !SyncFolder(path.parent_path())) {
     problem = "cannot sync the folder " + path.parent_path().string();
+  }
+  if (!problem.empty()) {
+    // Naming the run before as the last one would be worse than naming none: without the
+    // record the newest journal counts, which is this run's.
+    std::error_code ignored;
+    std::filesystem::remove(draft, ignored);
+    if (std::filesystem::remove(path, ignored) || !std::filesystem::exists(path, ignored)) {
+      problem += "; the newest journal counts as the last run's";
+    }
   }
   return problem;
 }

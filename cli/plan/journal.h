@@ -51,7 +51,8 @@ std::optional<std::vector<nlohmann::json>> ReadJournal(const std::filesystem::pa
 
 // ROOT/.quillet/last-run names the run that began last, written by the run while it holds
 // the lock: run ids are UTC times, and after the clock is set back the newest would not be
-// the highest. Empty, or why it could not be written.
+// the highest. Empty, or why it could not be written; then the earlier record is gone too, so
+// that the newest journal, this run's, counts rather than the run before.
 std::string WriteLastRun(const std::filesystem::path& root, const std::string& run);
 // The run last-run names, or the highest id when there is no last-run; empty when no run is
 // known, with problem set when last-run or the journal folders cannot be trusted.

@@ -251,6 +251,7 @@ JobResult Run(const Invocation& i) {
   settings.run = run;
   std::optional<RunLock> lock;
   std::optional<Journal> journal;
+  std::string lastRunProblem;
   if (!settings.dryRun) {
     const std::string folder = MakePrivateFolder(plan->root / kStateFolder);
     if (!folder.empty()) {
@@ -281,11 +282,8 @@ JobResult Run(const Invocation& i) {
       return Status(kFailed);
     }
     settings.journal = &*journal;
-    error = WriteLastRun(plan->root, run);
-    if (!error.empty()) {
-      Err(i) << "quillet plan run: " << error << "\n";
-      return Status(kFailed);
-    }
+    // A full disk fails the run, which still goes on and says so in its summary.
+    lastRunProblem = WriteLastRun(plan->root, run);
     journal->Write({{"event", "start"}, {"plan", plan->file}, {"start", IsoTime(Clock::now())}});
     if (!lock->text().empty()) {
       // The system let go of the lock because its holder ended without clearing it.
@@ -305,6 +303,7 @@ JobResult Run(const Invocation& i) {
          {"code", outcome.Status()},
          {"text", outcome.Status() == 0 ? "everything succeeded" : "some items failed"}});
     outcome.journalProblem = journal->Problem();
+    if (outcome.journalProblem.empty()) outcome.journalProblem = lastRunProblem;
     if (!outcome.journalProblem.empty()) {
       Err(i) << "quillet plan run: " << outcome.journalProblem << "\n";
     }
