@@ -65,7 +65,10 @@ std::optional<Clock::time_point> GenerationTime(std::string_view name) {
   }
   const int64_t seconds = DaysFromCivil(fields[0], fields[1], fields[2]) * 86400 +
                           fields[3] * 3600 + fields[4] * 60 + fields[5];
-  return Clock::time_point(std::chrono::seconds(seconds));
+  const Clock::time_point time{std::chrono::seconds(seconds)};
+  // A day the month does not have (20260230T...) names no time a run could have written.
+  if (GenerationName(time) != name) return std::nullopt;
+  return time;
 }
 
 std::filesystem::path DatabaseFolder(const std::filesystem::path& root, const std::string& server,

@@ -78,6 +78,7 @@ TEST(PlanRulesTest, ANewGenerationSortsAfterTheNewestEvenWhenTheClockWentBack) {
   EXPECT_FALSE(GenerationTime("99991231T235959Z"));
   EXPECT_EQ(NewGenerationName(existing, *GenerationTime("20261210T000000Z")), "20261210T000000Z");
   EXPECT_FALSE(GenerationTime("20261309T021500Z"));
+  EXPECT_FALSE(GenerationTime("20260230T000000Z"));
   EXPECT_FALSE(ParseDuration("14x"));
   EXPECT_FALSE(ParseDuration("1d14"));
 }
