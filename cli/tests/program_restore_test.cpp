@@ -1,12 +1,16 @@
 // restore: a snapshot folder back onto the server, the database it replaces kept until then.
+#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 
 #include "program_fixture.h"
 
@@ -135,6 +139,36 @@ TEST_F(RestoreTest, ConnectionsThatHoldTheDatabaseAreNamedOrKilled) {
   EXPECT_EQ(killed.status, 0) << killed.err;
   EXPECT_EQ(WaitFor(holder, 10), 0);
   EXPECT_EQ(Rows(), "\"x\"\r\n1\r\n2\r\n");
+}
+
+TEST_F(RestoreTest, ABackupSwappedForADamagedOneMeanwhileIsRefusedOrInstalledWhole) {
+  Sql("INSERT INTO t WITH RECURSIVE n(i) AS (SELECT 3 UNION ALL SELECT i + 1 FROM n "
+      "WHERE i < 20000) SELECT i FROM n;");
+  std::filesystem::remove(backup_ + "/DEMO.db");
+  ASSERT_EQ(Server({"snapshot", "ACME", "DEMO", backup_}).status, 0);
+  // The same size and header, a page inside overwritten: only SQLite's check tells them apart.
+  const std::string good = backup_ + "/DEMO.db";
+  const std::string bad = backup_ + "/BAD.db";
+  std::filesystem::copy_file(good, bad);
+  std::fstream(bad, std::ios::in | std::ios::out | std::ios::binary)
+          .seekp(static_cast<std::streamoff>(std::filesystem::file_size(bad) / 2))
+      << std::string(4096, '\xff');
+  // Whoever may write the backup's folder swaps the two all along.
+  std::atomic<bool> done{false};
+  std::thread swapper([&] {
+    while (!done) (void)renameat2(AT_FDCWD, good.c_str(), AT_FDCWD, bad.c_str(), RENAME_EXCHANGE);
+  });
+  for (int round = 0; round < 12; ++round) {
+    const std::string name = "R" + std::to_string(round);
+    if (Server({"restore", "ACME", "DEMO", backup_, "--as", name}).status != 0) continue;
+    EXPECT_EQ(QuilletArguments({"export-csv", name, "SYSADM", "SELECT count(*) FROM t", "-"},
+                               WithPassword("SYSADM"))
+                  .out,
+              "\"count(*)\"\r\n20000\r\n")
+        << name << " was installed, reported restored, and is not the backup";
+  }
+  done = true;
+  swapper.join();
 }
 
 }  // namespace
