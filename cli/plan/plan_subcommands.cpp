@@ -284,6 +284,7 @@ JobResult Run(const Invocation& i) {
     settings.journal = &*journal;
     // A full disk fails the run, which still goes on and says so in its summary.
     lastRunProblem = WriteLastRun(plan->root, run);
+    if (!lastRunProblem.empty()) Err(i) << "quillet plan run: " << lastRunProblem << "\n";
     journal->Write({{"event", "start"}, {"plan", plan->file}, {"start", IsoTime(Clock::now())}});
     if (!lock->text().empty()) {
       // The system let go of the lock because its holder ended without clearing it.
@@ -303,11 +304,11 @@ JobResult Run(const Invocation& i) {
          {"code", outcome.Status()},
          {"text", outcome.Status() == 0 ? "everything succeeded" : "some items failed"}});
     outcome.journalProblem = journal->Problem();
-    if (outcome.journalProblem.empty()) outcome.journalProblem = lastRunProblem;
     if (!outcome.journalProblem.empty()) {
       Err(i) << "quillet plan run: " << outcome.journalProblem << "\n";
     }
   }
+  if (outcome.journalProblem.empty()) outcome.journalProblem = lastRunProblem;
   // Printed by the driver once the progress line is gone.
   JobResult result = Status(outcome.Status());
   result.text = i.plan.format == "json" ? Dump(RunJson(outcome)) : RunTable(outcome);

@@ -355,6 +355,15 @@ TEST_F(PlanTest, AJournalThatCannotBeWrittenFailsTheRunAndEveryCallIsBegunFirst)
   EXPECT_THAT(full.err, HasSubstr("cannot write the journal " + runs + "/"));
   EXPECT_THAT(full.err, HasSubstr("No space left on device"));
   EXPECT_THAT(Generations("ACME", "DEMO"), SizeIs(2));
+  // Nor can the last run be recorded: the run goes on all the same and prints its summary.
+  const std::string state = backups_ + "/.quillet";
+  ASSERT_EQ(mount("tmpfs", state.c_str(), "tmpfs", 0, "size=4k,mode=0700"), 0);
+  WriteFile(state + "/filler", "x");
+  const ProgramRun unrecorded = Quillet("plan run " + plan);
+  umount(state.c_str());
+  EXPECT_EQ(unrecorded.status, 1);
+  EXPECT_THAT(unrecorded.err, HasSubstr("cannot write " + state + "/last-run.new"));
+  EXPECT_THAT(unrecorded.out, HasSubstr("ACME\tDEMO\tsnapshot\tok"));
 }
 
 TEST_F(PlanTest, TheSubcommandsThatReadCountNothingAnotherUserCouldHavePut) {
