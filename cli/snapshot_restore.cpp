@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <ctime>
 #endif
 
 #include <algorithm>
@@ -201,6 +202,28 @@ class DeferredSignals {
   sigset_t previous_{};
 };
 
+// The backup's state once its last change is older than a tick of the clock that stamps files:
+// a change after that always moves its change time, which no user can set back. A file that
+// keeps changing is taken as it is; the state after the copy then differs.
+bool SettledState(int file, struct stat* state) {
+  constexpr long long kTick = 20'000'000;  // nanoseconds, two ticks at the coarsest
+  for (int tries = 0; tries < 50; ++tries) {
+    timespec now{};
+    if (fstat(file, state) != 0 || clock_gettime(CLOCK_REALTIME, &now) != 0) return false;
+    const long long age = (now.tv_sec - state->st_ctim.tv_sec) * 1'000'000'000LL +
+                          (now.tv_nsec - state->st_ctim.tv_nsec);
+    if (age >= kTick) break;
+    usleep(20000);
+  }
+  return true;
+}
+
+bool SameState(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+         a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
+         a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+}
+
 // What a restore killed before its end left: the database it replaced, kept aside. The next
 // restore of that name refuses until someone has decided what becomes of it.
 std::string UnfinishedRestoreText(const std::string& server, const std::string& folder,
@@ -317,9 +340,14 @@ std::string Restore::CopyOut(int backup, off_t size) {
   Descriptor target(openat(folder_, copy.c_str(),
                            O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR));
   if (!target.valid()) return "cannot create " + OnServer(copy) + ": " + Reason();
+  // Its owner could rewrite it in place while it is copied, and pages of two states can make a
+  // file that SQLite finds sound but that never was a database.
+  struct stat before {};
+  std::string problem;
+  if (!SettledState(backup, &before))
+    problem = "cannot read " + BackupPath(request_) + ": " + Reason();
   std::vector<char> buffer(kCopyChunk);
   off_t done = 0;
-  std::string problem;
   while (problem.empty() && done < size) {
     const ssize_t got = pread(backup, buffer.data(), buffer.size(), done);
     if (got <= 0) {
@@ -338,20 +366,29 @@ std::string Restore::CopyOut(int backup, off_t size) {
     }
     done += got;
   }
+  struct stat after {};
+  if (problem.empty() &&
+      (fstat(backup, &after) != 0 || before.st_size != size || !SameState(before, after))) {
+    problem = BackupPath(request_) +
+              " changed while it was copied: it is no backup that can be "
+              "restored as it is";
+  }
   struct stat info {};
   if (problem.empty() && (fchmod(target.get(), S_IRUSR | S_IWUSR) != 0 ||
                           fsync(target.get()) != 0 || fstat(target.get(), &info) != 0)) {
     problem = "cannot write " + OnServer(copy) + ": " + Reason();
   }
-  off_t copied = 0;
-  if (problem.empty()) problem = CheckBackup(OnServer(copy), target.get(), &copied);
-  if (problem.empty()) problem = CheckPages(OnServer(copy), PageReads::kCopied);
-  if (!problem.empty()) {
-    (void)unlinkat(folder_, copy.c_str(), 0);
+  if (problem.empty()) {
+    off_t copied = 0;
+    problem = CheckBackup(OnServer(copy), target.get(), &copied);
+    if (problem.empty()) problem = CheckPages(OnServer(copy), PageReads::kCopied);
     // Named as the backup: the copy is gone when this is read.
     if (const std::size_t at = problem.find(OnServer(copy)); at != std::string::npos) {
       problem.replace(at, OnServer(copy).size(), BackupPath(request_) + " (as it was copied)");
     }
+  }
+  if (!problem.empty()) {
+    (void)unlinkat(folder_, copy.c_str(), 0);
     return problem;
   }
   copyDevice_ = info.st_dev;

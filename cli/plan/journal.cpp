@@ -76,7 +76,17 @@ std::vector<std::string> RunIds(const std::filesystem::path& root) {
   for (const auto& entry : std::filesystem::directory_iterator(RunsFolder(root), error)) {
     if (entry.path().extension() == ".jsonl") runs.push_back(entry.path().stem().string());
   }
-  std::sort(runs.begin(), runs.end());
+  // TIME-PID: by time, then by process number as a number (10001 began after 9972).
+  const auto order = [](const std::string& a, const std::string& b) {
+    const std::size_t dashA = a.find('-');
+    const std::size_t dashB = b.find('-');
+    const int byTime = a.compare(0, dashA, b, 0, dashB);
+    if (byTime != 0) return byTime < 0;
+    const std::size_t lengthA = dashA == std::string::npos ? 0 : a.size() - dashA;
+    const std::size_t lengthB = dashB == std::string::npos ? 0 : b.size() - dashB;
+    return lengthA != lengthB ? lengthA < lengthB : a < b;
+  };
+  std::sort(runs.begin(), runs.end(), order);
   return runs;
 }
 
