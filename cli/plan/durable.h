@@ -30,10 +30,11 @@ std::string CheckPrivateFile(const std::filesystem::path& path);
 // access list decides.
 std::string CheckSharedFolder(const std::filesystem::path& folder);
 
-// Why another user could change the file: it is theirs (the system's own is trusted), or its
-// group or others may write it. Empty when no one can or it is not there, and always on
-// Windows, where the file's access list decides.
-std::string CheckSharedFile(const std::filesystem::path& file);
+// Reads the whole file (at most 1 MiB) through one descriptor, not through a link, unless
+// another user could change it: it is theirs (the system's own is trusted), or its group or
+// others may write it; then untrusted is set. Empty, or why not. On Windows only read, as the
+// file's access list decides there.
+std::string ReadSharedFile(const std::filesystem::path& file, std::string& text, bool& untrusted);
 
 // The folder's path as the system reaches it, every link followed, and what is not there yet
 // as given. Every folder on the way, the root and the last one there among them, must pass

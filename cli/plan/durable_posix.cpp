@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -76,17 +77,33 @@ std::string CheckPrivateFile(const std::filesystem::path& path) {
   return "";
 }
 
-std::string CheckSharedFile(const std::filesystem::path& file) {
+std::string ReadSharedFile(const std::filesystem::path& file, std::string& text, bool& untrusted) {
+  constexpr std::size_t kLargest = std::size_t{1} << 20;
+  untrusted = false;
+  const int descriptor = open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (descriptor < 0) return "cannot read " + file.string() + ": " + std::strerror(errno);
   struct stat info {};
-  if (stat(file.c_str(), &info) != 0) return "";
-  if (info.st_uid != geteuid() && info.st_uid != 0) {
-    return file.string() + " belongs to another user";
+  std::string problem;
+  if (fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode)) {
+    problem = file.string() + " is not a regular file";
+  } else if (info.st_uid != geteuid() && info.st_uid != 0) {
+    problem = file.string() + " belongs to another user";
+  } else if ((info.st_mode & 022) != 0) {
+    problem =
+        file.string() + " may be written by its group or others (chmod go-w " + file.string() + ")";
   }
-  if ((info.st_mode & 022) != 0) {
-    return file.string() + " may be written by its group or others (chmod go-w " + file.string() +
-           ")";
+  untrusted = !problem.empty();
+  std::array<char, 65536> buffer{};
+  text.clear();
+  for (ssize_t got = 1; problem.empty() && got > 0;) {
+    got = read(descriptor, buffer.data(), buffer.size());
+    if (got < 0 && errno != EINTR)
+      problem = "cannot read " + file.string() + ": " + std::strerror(errno);
+    if (got > 0) text.append(buffer.data(), static_cast<std::size_t>(got));
+    if (text.size() > kLargest) problem = file.string() + " is over 1 MiB: no plan is that long";
   }
-  return "";
+  close(descriptor);
+  return problem;
 }
 
 std::string CheckSharedFolder(const std::filesystem::path& folder) {

@@ -1,5 +1,8 @@
 #include <windows.h>
 
+#include <fstream>
+#include <iterator>
+
 #include "durable.h"
 
 namespace quillet::cli::plan {
@@ -61,7 +64,13 @@ std::string CheckPrivateFile(const std::filesystem::path& path) {
 
 std::string CheckSharedFolder(const std::filesystem::path&) { return ""; }
 
-std::string CheckSharedFile(const std::filesystem::path&) { return ""; }
+std::string ReadSharedFile(const std::filesystem::path& file, std::string& text, bool& untrusted) {
+  untrusted = false;
+  std::ifstream in(file, std::ios::binary);
+  if (!in) return "cannot read " + file.string();
+  text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return in.bad() ? "cannot read " + file.string() : "";
+}
 
 std::string ResolveTrustedPath(const std::filesystem::path& path, std::filesystem::path& resolved) {
   std::error_code error;

@@ -2,6 +2,8 @@
 
 #include <toml++/toml.h>
 #include <algorithm>
+#include <fstream>
+#include <iterator>
 #include <limits>
 #include <set>
 #include <string_view>
@@ -321,15 +323,21 @@ const char* OrphansName(Orphans orphans) {
 }
 
 PlanOutcome ReadPlan(const std::string& file) {
-  PlanOutcome outcome;
   std::error_code error;
   if (!std::filesystem::is_regular_file(file, error)) {
+    PlanOutcome outcome;
     outcome.errors.push_back(file + ": no such plan file");
     return outcome;
   }
+  std::ifstream in(file, std::ios::binary);
+  return ParsePlan(file, std::string(std::istreambuf_iterator<char>(in), {}));
+}
+
+PlanOutcome ParsePlan(const std::string& file, const std::string& text) {
+  PlanOutcome outcome;
   Reader reader(file);
   try {
-    const toml::table table = toml::parse_file(file);
+    const toml::table table = toml::parse(text, file);
     Plan plan = reader.Read(table);
     outcome.errors = std::move(reader.errors());
     if (outcome.errors.empty()) outcome.plan = std::move(plan);

@@ -49,11 +49,13 @@ std::ostream& Out(const Invocation& i) { return i.out != nullptr ? *i.out : std:
 const char* Environment(const char* name) { return std::getenv(name); }
 
 std::optional<Plan> LoadPlan(const Invocation& i, const std::string& name) {
-  if (const std::string problem = PlanFileProblem(i.arguments[0]); !problem.empty()) {
+  std::string text;
+  if (const std::string problem = ReadTrustedPlanFile(i.arguments[0], text); !problem.empty()) {
     Err(i) << "quillet plan " << name << ": " << problem << "\n";
     return std::nullopt;
   }
-  PlanOutcome read = ReadPlan(i.arguments[0]);
+  // Parsed from the bytes that were checked, not from the name again.
+  PlanOutcome read = ParsePlan(i.arguments[0], text);
   // Under a root that others may rearrange nothing checked stays so until it is used.
   if (read.plan) {
     if (std::string problem = SharedRootProblem(*read.plan); !problem.empty()) {

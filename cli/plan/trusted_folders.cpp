@@ -45,11 +45,13 @@ std::string SharedRootProblem(Plan& plan) {
   return plan.rootWhere + ": snapshot_root " + given + ": " + problem;
 }
 
-std::string PlanFileProblem(const std::filesystem::path& file) {
+std::string ReadTrustedPlanFile(const std::filesystem::path& file, std::string& text) {
   std::filesystem::path resolved;
   std::string problem = ResolveTrustedPath(file, resolved);
-  if (problem.empty()) problem = CheckSharedFile(resolved);
+  bool untrusted = !problem.empty();
+  if (problem.empty()) problem = ReadSharedFile(resolved, text, untrusted);
   if (problem.empty()) return "";
+  if (!untrusted) return problem;
   return file.string() + ": " + problem +
          "; the plan decides what a run deletes and which passwords it reads, so it must be "
          "a file of yours or the system's that only its owner may change";

@@ -21,9 +21,10 @@ namespace quillet::cli::plan {
 // plan's root is the path the system resolves, so nothing later follows a link again.
 std::string SharedRootProblem(Plan& plan);
 
-// A plan file that another user could change, or reach through a folder or link of theirs:
-// the plan decides what a run deletes and which password files it reads. Empty, or why not.
-std::string PlanFileProblem(const std::filesystem::path& file);
+// Reads the plan file unless another user could change it, or reach it through a folder or link
+// of theirs: the plan decides what a run deletes and which password files it reads. Empty, or
+// why not.
+std::string ReadTrustedPlanFile(const std::filesystem::path& file, std::string& text);
 
 // A root that is the stand-in's folder of servers or lies inside it, where generations would
 // lie among the servers' catalogues and databases. Empty too when there is no stand-in.
