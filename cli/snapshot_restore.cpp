@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -69,7 +70,10 @@ std::string BackupFileProblem(const std::string&) {
   return "quillet.exe has no stand-in server whose backups it could check";
 }
 std::string SnapshotFileProblem(const std::string&, const std::string&) { return ""; }
-std::vector<UnfinishedRestore> UnfinishedRestores(const std::string&) { return {}; }
+std::vector<UnfinishedRestore> UnfinishedRestores(const std::string&,
+                                                  const std::vector<std::string>&) {
+  return {};
+}
 
 #else
 
@@ -224,14 +228,28 @@ bool SameState(const struct stat& a, const struct stat& b) {
          a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
 }
 
-// What a restore killed before its end left: the database it replaced, kept aside. The next
-// restore of that name refuses until someone has decided what becomes of it.
+// What a restore killed before its end left: the database it replaced, kept aside with its
+// companions (suffixes of its file's name). The next restore of that name refuses until someone
+// has decided what becomes of it; a restore killed after its install finished all but this.
 std::string UnfinishedRestoreText(const std::string& server, const std::string& folder,
-                                  const std::string& name, const std::string& suffix) {
-  const std::string file = folder + "/" + name + ".db" + suffix;
-  return "an earlier restore of " + name + " did not finish: the database it replaced is kept as " +
-         file + kKeptSuffix + ". Put it back (rename it to " + file + " and 'quillet install-db " +
-         server + " " + name + "') or remove it, then restore again";
+                                  const std::string& name, const std::vector<std::string>& kept,
+                                  bool installed) {
+  const std::string file = folder + "/" + name + ".db";
+  std::string files;
+  for (const std::string& suffix : kept) {
+    files += (files.empty() ? "" : ", ") + file + suffix + kKeptSuffix;
+  }
+  if (installed) {
+    return "a restore of " + name + " was installed but did not finish: the database it " +
+           "replaced is still kept as " + files + ". Remove " + (kept.size() == 1 ? "it" : "them") +
+           " once the restored " + name + " is as it should be, or move " +
+           (kept.size() == 1 ? "it" : "them") + " elsewhere";
+  }
+  return "an earlier restore of " + name + " did not finish: the database it replaced is kept " +
+         "as " + files + ". Put " + (kept.size() == 1 ? "it" : "them all") +
+         " back (rename each to its name without " + kKeptSuffix + ", then 'quillet install-db " +
+         server + " " + name + "') or remove " + (kept.size() == 1 ? "it" : "them") +
+         ", then restore again";
 }
 
 // One restore, within the server's folder, which it holds open and locked throughout.
@@ -473,14 +491,6 @@ JobResult Restore::Failed(JobResult result, const std::string& step) {
 
 JobResult Restore::Run(int backup, off_t size) {
   JobResult result;
-  for (const char* suffix : kCompanions) {
-    if (Exists(file_ + suffix + kKeptSuffix)) {
-      return Refused(UnfinishedRestoreText(request_.server, folderPath_, name_, suffix));
-    }
-  }
-  // Under the lock, a copy of that name is an earlier restore's, which ended before its rename.
-  (void)unlinkat(folder_, (file_ + kCopySuffix).c_str(), 0);
-
   std::array<char, QUILLET_DATABASE_LIST_SIZE> list{};
   result.code = DirDB(request_.server.c_str(), request_.password.c_str(), list.data());
   if (result.code != 0) return result;
@@ -488,6 +498,15 @@ JobResult Restore::Run(int backup, off_t size) {
   for (const std::string& installed : SplitDatabaseList(list.data())) {
     if (installed == name_) installed_ = true;
   }
+  std::vector<std::string> kept;
+  for (const char* suffix : kCompanions) {
+    if (Exists(file_ + suffix + kKeptSuffix)) kept.emplace_back(suffix);
+  }
+  if (!kept.empty()) {
+    return Refused(UnfinishedRestoreText(request_.server, folderPath_, name_, kept, installed_));
+  }
+  // Under the lock, a copy of that name is an earlier restore's, which ended before its rename.
+  (void)unlinkat(folder_, (file_ + kCopySuffix).c_str(), 0);
   // A stale index alone holds nothing of a database; it goes aside with the rest all the same.
   const bool onServer =
       installed_ || Exists(file_) || Exists(file_ + "-wal") || Exists(file_ + "-journal");
@@ -637,13 +656,16 @@ JobResult RestoreSnapshotFolder(const RestoreRequest& request) {
   return Restore(request, folder.get(), folderPath).Run(backup.get(), size);
 }
 
-std::vector<UnfinishedRestore> UnfinishedRestores(const std::string& server) {
+std::vector<UnfinishedRestore> UnfinishedRestores(const std::string& server,
+                                                  const std::vector<std::string>& installed) {
   std::vector<UnfinishedRestore> found;
   const StandinAdminApi* standin = FindStandinAdminApi();
   if (standin == nullptr || server.find('/') != std::string::npos) return found;
   const std::string folder = std::string(standin->root()) + "/" + server;
   const std::string_view kept = kKeptSuffix;
   constexpr std::string_view kExtension = ".db";
+  // By name, the suffixes of the kept companions.
+  std::map<std::string, std::vector<std::string> > names;
   std::error_code error;
   for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
     const std::string file = entry.path().filename().string();
@@ -655,18 +677,18 @@ std::vector<UnfinishedRestore> UnfinishedRestores(const std::string& server) {
     const std::string name = file.substr(0, extension);
     const std::string suffix = file.substr(
         extension + kExtension.size(), file.size() - kept.size() - extension - kExtension.size());
-    const bool known = std::any_of(found.begin(), found.end(), [&name](const UnfinishedRestore& u) {
-      return u.database == name;
-    });
-    if (known || !DatabaseNameProblem(name).empty() ||
-        std::find(kCompanions.begin(), kCompanions.end(), suffix) == kCompanions.end()) {
-      continue;
+    if (DatabaseNameProblem(name).empty() &&
+        std::find(kCompanions.begin(), kCompanions.end(), suffix) != kCompanions.end()) {
+      names[name].push_back(suffix);
     }
-    found.push_back({name, UnfinishedRestoreText(server, folder, name, suffix)});
   }
-  std::sort(found.begin(), found.end(), [](const UnfinishedRestore& a, const UnfinishedRestore& b) {
-    return a.database < b.database;
-  });
+  for (auto& [name, suffixes] : names) {
+    // In the order a person moves them back: the database's file first.
+    std::sort(suffixes.begin(), suffixes.end());
+    const bool isInstalled = std::find(installed.begin(), installed.end(), name) != installed.end();
+    found.push_back(
+        {name, UnfinishedRestoreText(server, folder, name, suffixes, isInstalled), isInstalled});
+  }
   return found;
 }
 

@@ -51,10 +51,14 @@ std::string SnapshotFileProblem(const std::string& directory, const std::string&
 struct UnfinishedRestore {
   std::string database;
   std::string text;
+  // Among the server's installed databases: killed after its install.
+  bool installed = false;
 };
 
-// The server's unfinished restores, by name; none with another client library.
-std::vector<UnfinishedRestore> UnfinishedRestores(const std::string& server);
+// The server's unfinished restores, by name, given its installed databases; none with another
+// client library.
+std::vector<UnfinishedRestore> UnfinishedRestores(const std::string& server,
+                                                  const std::vector<std::string>& installed);
 
 // The stand-in's rule for a database name (1 to 8 letters, digits or _, a letter first): empty,
 // or what is wrong with the name, which the restore uses as a file name on the server.

@@ -188,8 +188,16 @@ JobResult Check(const Invocation& i) {
                          (listing.detail.empty() ? "" : ": " + listing.detail));
       continue;
     }
-    const Selection selection = Select(server, *names);
+    const std::vector<UnfinishedRestore> unfinished = UnfinishedRestores(server.name, *names);
+    const Selection selection = Select(server, WithUnfinishedRestores(*names, unfinished));
     problems.insert(problems.end(), selection.errors.begin(), selection.errors.end());
+    // A run would fail these databases.
+    for (const UnfinishedRestore& restore : unfinished) {
+      if (std::find(selection.databases.begin(), selection.databases.end(), restore.database) !=
+          selection.databases.end()) {
+        problems.push_back(server.where + ": server " + server.name + ": " + restore.text);
+      }
+    }
     std::string tasks;
     for (Task task : server.tasks)
       tasks += (tasks.empty() ? "" : ", ") + std::string(TaskName(task));
@@ -499,14 +507,9 @@ JobResult StatusJob(const Invocation& i) {
     TaskOutcome listing;
     if (auto names = ServerDatabases(server.name, *password, listing)) {
       // A database away from the server while it is restored is no orphan, as in a run.
-      const std::vector<UnfinishedRestore> unfinished = UnfinishedRestores(server.name);
-      for (const UnfinishedRestore& restore : unfinished) {
-        if (std::find(names->begin(), names->end(), restore.database) == names->end()) {
-          names->push_back(restore.database);
-        }
-      }
+      const std::vector<UnfinishedRestore> unfinished = UnfinishedRestores(server.name, *names);
       const std::vector<std::string>& chosen = selected[server.name] =
-          Select(server, *names).databases;
+          Select(server, WithUnfinishedRestores(*names, unfinished)).databases;
       for (const UnfinishedRestore& restore : unfinished) {
         if (std::find(chosen.begin(), chosen.end(), restore.database) != chosen.end()) {
           unfinishedRestores.push_back(server.name + "/" + restore.database + ": " + restore.text);

@@ -59,11 +59,8 @@ class ServerRun {
     outcome_.tasks.push_back(listing);
     if (!names) return;
     // A database away from the server while it is restored is still the plan's, not an orphan.
-    const std::vector<UnfinishedRestore> unfinished = UnfinishedRestores(server_.name);
-    std::vector<std::string> known = *names;
-    for (const UnfinishedRestore& restore : unfinished) {
-      if (!Listed(*names, restore.database)) known.push_back(restore.database);
-    }
+    const std::vector<UnfinishedRestore> unfinished = UnfinishedRestores(server_.name, *names);
+    const std::vector<std::string> known = WithUnfinishedRestores(*names, unfinished);
     const Selection selection = Select(server_, known);
     if (!selection.errors.empty()) {
       outcome_.problems = selection.errors;
@@ -525,6 +522,14 @@ void DescribeCode(int32_t code, std::string& text, std::string& detail) {
   text = meaning != nullptr ? meaning : "";
   const char* words = StandinLastMessage(code);
   detail = words != nullptr ? words : "";
+}
+
+std::vector<std::string> WithUnfinishedRestores(std::vector<std::string> names,
+                                                const std::vector<UnfinishedRestore>& unfinished) {
+  for (const UnfinishedRestore& restore : unfinished) {
+    if (!restore.installed) names.push_back(restore.database);
+  }
+  return names;
 }
 
 std::optional<std::vector<std::string>> ServerDatabases(const std::string& server,

@@ -13,6 +13,7 @@
 
 #include "generation.h"
 #include "plan_file.h"
+#include "snapshot_restore.h"
 
 namespace quillet::cli::plan {
 
@@ -104,6 +105,11 @@ void DescribeCode(int32_t code, std::string& text, std::string& detail);
 std::optional<std::vector<std::string>> ServerDatabases(const std::string& server,
                                                         const std::string& password,
                                                         TaskOutcome& outcome);
+
+// The server's databases with those away from it while a restore of theirs is unfinished: still
+// the plan's, and never orphans.
+std::vector<std::string> WithUnfinishedRestores(std::vector<std::string> names,
+                                                const std::vector<UnfinishedRestore>& unfinished);
 
 }  // namespace quillet::cli::plan
 

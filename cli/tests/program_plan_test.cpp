@@ -598,10 +598,16 @@ TEST_F(PlanTest, ARestoreKilledBeforeItsEndFailsTheRunAndMakesStatusCritical) {
   ASSERT_EQ(Quillet("-y deinstall-db ACME DEMO", WithPassword("acme-pw")).status, 0);
   const std::string file = root_ + "/servers/ACME/DEMO.db";
   std::filesystem::rename(file, file + ".before-restore");
+  WriteFile(file + "-wal.before-restore", "log");
   const ProgramRun run = Quillet("plan run " + plan);
   EXPECT_EQ(run.status, 1);
   EXPECT_THAT(run.out,
               HasSubstr("DEMO\trestore\tfailed: an earlier restore of DEMO did not finish"));
+  // Every companion is named: the log may hold what the file does not.
+  EXPECT_THAT(run.out, HasSubstr(".before-restore, " + file + "-wal.before-restore. Put them all"));
+  const ProgramRun check = Quillet("plan check " + plan);
+  EXPECT_EQ(check.status, 2);
+  EXPECT_THAT(check.err, HasSubstr("server ACME: an earlier restore of DEMO did not finish"));
   const ProgramRun status = Quillet("plan status " + plan + " --warn 1h --crit 2h");
   EXPECT_EQ(status.status, 2);
   EXPECT_THAT(status.out, HasSubstr("CRITICAL: ACME/DEMO: an earlier restore of DEMO"));

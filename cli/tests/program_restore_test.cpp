@@ -90,11 +90,14 @@ TEST_F(RestoreTest, AFailedInstallPutsTheOldDatabaseBackWhole) {
   EXPECT_THAT(Server({"restore", "ACME", "DEMO", corrupt, "--replace"}).err,
               HasSubstr("is not a complete backup: it has 4096 bytes"));
 
-  // What an interrupted restore kept aside is never overwritten by the next one.
+  // What a restore killed after its install kept aside is never overwritten by the next one.
   std::ofstream(Kept()) << "old";
   const ProgramRun leftover = Server({"restore", "ACME", "DEMO", backup_, "--replace"});
   EXPECT_EQ(leftover.status, 1);
-  EXPECT_THAT(leftover.err, HasSubstr("an earlier restore of DEMO did not finish"));
+  EXPECT_THAT(leftover.err,
+              HasSubstr("a restore of DEMO was installed but did not finish: the database it "
+                        "replaced is still kept as " +
+                        Kept()));
   EXPECT_EQ(ReadFile(Kept()), "old");
   EXPECT_EQ(Rows(), "\"x\"\r\n1\r\n2\r\n3\r\n");
 }
