@@ -222,6 +222,23 @@ bool SettledState(int file, struct stat* state) {
   return true;
 }
 
+// Whoever else may write the backup makes the database whatever they like, and no check of its
+// bytes can tell (a write through a mapping moves not even its change time at once): the file
+// must be this user's or the system's, and only its owner may write it.
+std::string WriterProblem(const std::string& path, int file) {
+  struct stat info {};
+  if (fstat(file, &info) != 0) return "cannot read " + path + ": " + Reason();
+  if (info.st_uid != geteuid() && info.st_uid != 0) {
+    return path + " belongs to another user, who could make it any database: copy it into a " +
+           "folder of yours and restore from there";
+  }
+  if ((info.st_mode & 022) != 0) {
+    return path + " may be written by its group or others, who could make it any database " +
+           "(chmod go-w " + path + ")";
+  }
+  return "";
+}
+
 bool SameState(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
          a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
@@ -629,8 +646,9 @@ JobResult RestoreSnapshotFolder(const RestoreRequest& request) {
     return Refused("cannot read " + path + ": " + std::strerror(error));
   }
   off_t size = 0;
-  std::string problem = CheckBackup(path, backup.get(), &size);
-  // Someone else's file: read, not mapped.
+  std::string problem = WriterProblem(path, backup.get());
+  if (problem.empty()) problem = CheckBackup(path, backup.get(), &size);
+  // A file of the caller's choosing: read, not mapped.
   if (problem.empty()) problem = CheckPages(path, PageReads::kCopied);
   if (!problem.empty()) return Refused(problem + ": nothing was changed");
 

@@ -156,6 +156,11 @@ TEST_F(RestoreTest, ABackupSwappedForADamagedOneMeanwhileIsRefusedOrInstalledWho
   std::fstream(bad, std::ios::in | std::ios::out | std::ios::binary)
           .seekp(static_cast<std::streamoff>(std::filesystem::file_size(bad) / 2))
       << std::string(4096, '\xff');
+  // Whoever else may write the backup itself could make it any database.
+  chmod(good.c_str(), 0666);
+  EXPECT_THAT(Server({"restore", "ACME", "DEMO", backup_, "--as", "SHARED"}).err,
+              HasSubstr(good + " may be written by its group or others"));
+  chmod(good.c_str(), 0600);
   // Whoever may write the backup's folder swaps the two all along.
   std::atomic<bool> done{false};
   std::thread swapper([&] {
