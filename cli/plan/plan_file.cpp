@@ -2,8 +2,6 @@
 
 #include <toml++/toml.h>
 #include <algorithm>
-#include <fstream>
-#include <iterator>
 #include <limits>
 #include <set>
 #include <string_view>
@@ -320,17 +318,6 @@ const char* OrphansName(Orphans orphans) {
       return "warn";
   }
   return "";
-}
-
-PlanOutcome ReadPlan(const std::string& file) {
-  std::error_code error;
-  if (!std::filesystem::is_regular_file(file, error)) {
-    PlanOutcome outcome;
-    outcome.errors.push_back(file + ": no such plan file");
-    return outcome;
-  }
-  std::ifstream in(file, std::ios::binary);
-  return ParsePlan(file, std::string(std::istreambuf_iterator<char>(in), {}));
 }
 
 PlanOutcome ParsePlan(const std::string& file, const std::string& text) {

@@ -71,8 +71,7 @@ struct PlanOutcome {
 
 // A relative snapshot_root or password file is taken from the plan file's folder, not from
 // wherever cron runs.
-PlanOutcome ReadPlan(const std::string& file);
-// The same for the file's text, read already.
+// FILE names the plan in errors and places it; TEXT is what was read of it.
 PlanOutcome ParsePlan(const std::string& file, const std::string& text);
 
 const char* TaskName(Task task);

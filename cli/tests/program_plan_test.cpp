@@ -462,6 +462,13 @@ TEST_F(PlanTest, TheLastRunIsTheOneThatBeganLastAndAServerThatFailedFailsItsData
   const ProgramRun status = Quillet("plan status " + plan + " --format json");
   ASSERT_EQ(status.status, 0) << status.err;
   EXPECT_EQ(nlohmann::json::parse(status.out)[0]["last_run_success"], false) << status.out;
+  // Without the record the newest journal counts: runs of one second by process number.
+  std::filesystem::remove(backups_ + "/.quillet/last-run");
+  for (const char* pid : {"9972", "10001"}) {
+    WriteFile(backups_ + "/.quillet/runs/29991231T000000Z-" + pid + ".jsonl", "");
+    chmod((backups_ + "/.quillet/runs/29991231T000000Z-" + pid + ".jsonl").c_str(), 0600);
+  }
+  EXPECT_THAT(Quillet("plan report " + plan).out, HasSubstr("run 29991231T000000Z-10001\n"));
 }
 
 TEST_F(PlanTest, ARestoreTestOpensACopyOfTheNewestGenerationAndRecordsIt) {
